@@ -1,0 +1,47 @@
+# Settings shared by every target of the project.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE Release CACHE STRING "" FORCE)
+endif()
+
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+    set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()
+
+add_library(zyr_common INTERFACE)
+target_compile_features(zyr_common INTERFACE cxx_std_20)
+target_compile_options(zyr_common INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_compile_definitions(zyr_common INTERFACE
+    QT_NO_CAST_FROM_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    ZYR_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} ZYR_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+    ZYR_VERSION_PATCH=${PROJECT_VERSION_PATCH} ZYR_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+
+if(ZYR_SANITIZE)
+    add_compile_options(-fsanitize=${ZYR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${ZYR_SANITIZE})
+endif()
+
+# zyr_add_fuzzer(name SOURCES files... LIBS libs... CORPUS dir)
+# With ZYR_FUZZ a libFuzzer executable; otherwise a replay of the corpus registered with CTest, so a
+# crash once found and added to the corpus stays fixed.
+function(zyr_add_fuzzer name)
+    cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+    if(ZYR_FUZZ)
+        add_executable(${name} ${F_SOURCES})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+        target_link_libraries(${name} PRIVATE zyr_common ${F_LIBS})
+        file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt "${name} ${F_CORPUS}\n")
+    elseif(ZYR_BUILD_TESTS)
+        add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz_replay_main.cpp)
+        target_link_libraries(${name}_replay PRIVATE zyr_common ${F_LIBS})
+        add_test(NAME ${name}_replay COMMAND ${name}_replay ${F_CORPUS})
+        set_tests_properties(${name}_replay PROPERTIES LABELS "fuzz-replay")
+    endif()
+endfunction()

@@ -1,0 +1,51 @@
+#pragma once
+#include "platform/Format.h"
+#include <QDateTime>
+#include <QString>
+#include <mutex>
+
+// The event log: one time-stamped line per event, appended to a text file. Any thread may log.
+class TLogger
+{
+public:
+    explicit TLogger(const QString &FileName);
+    ~TLogger();
+    TLogger(const TLogger &) = delete;
+    TLogger &operator=(const TLogger &) = delete;
+
+    void Log(const QString &Text);
+    template<typename... Args>
+    void LogFmt(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...args)
+    {
+        Log(Format<Args...>(Fmt, args...));
+    }
+    bool Active() const { return fd >= 0; }
+
+    // The time stamp of a line: short date, blank, long time; the time is left out at 00:00:00.
+    static QString TimeStamp(const QDateTime &when);
+
+private:
+    std::mutex lock;
+    int fd = -1;
+};
+
+// The program-wide log; null until the program creates it, and then every call below is a no-op.
+extern TLogger *Logger;
+
+inline void Log(const QString &Text)
+{
+    if (Logger)
+        Logger->Log(Text);
+}
+template<typename... Args>
+void LogFmt(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...args)
+{
+    if (Logger)
+        Logger->Log(Format<Args...>(Fmt, args...));
+}
+
+inline constexpr const char *kErrorLogFormat = "Bir hata oluştu. Hata kodu: %d. %s";
+inline void LogError(int code, const QString &message)
+{
+    LogFmt(kErrorLogFormat, code, message);
+}
