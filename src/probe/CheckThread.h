@@ -1,0 +1,68 @@
+#pragma once
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+enum TProbeState : int32_t {
+    psNoAnswer = 1, // no connection
+    psConnected = 2, // connected, no acceptable report
+    psReport = 3, // report received
+};
+
+// One check's outcome. The worker creates it and hands it over through the sink; from then on it
+// belongs to the receiver.
+struct TThResponse
+{
+    int32_t RecordIndex = 0;
+    int32_t ProbeState = psNoAnswer;
+    // The recording system's bytes, decoded once by DecodeExternalText; zero bytes are kept.
+    QString ReportText;
+};
+
+// Called exactly once per check, on the worker thread. The console posts a QEvent (QEvent::User + 1)
+// owning the result; tests push into a queue. It must not block for long and must not throw.
+using TCheckResultSink = std::function<void(std::unique_ptr<TThResponse>)>;
+
+constexpr int32_t DefaultProbePort = 17000;
+constexpr int32_t DefaultPlusPort = 80;
+constexpr int ReplyBufferSize = 512;
+constexpr int ReplyWaitMs = 512;
+
+// Host and port of a check, split from the operator's address text.
+struct TProbeTarget
+{
+    std::string Host; // UTF-8 bytes of the text before the first ':'
+    uint16_t Port = 0;
+};
+TProbeTarget SplitTarget(const QString &Target, bool IsPlus);
+
+// One check of one recording system on a thread of its own with a small fixed stack. The object
+// frees itself after delivering its result; the caller keeps nothing and never waits for it.
+class TCheckThread
+{
+public:
+    // Starts the check at once. TimeOut is in milliseconds; a negative value counts as 5000.
+    static void Start(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus,
+                      TCheckResultSink Sink);
+
+    TCheckThread(const TCheckThread &) = delete;
+    TCheckThread &operator=(const TCheckThread &) = delete;
+
+private:
+    TCheckThread(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
+    ~TCheckThread();
+
+    static void *ThreadMain(void *self);
+    void SetTarget();
+    void Execute();
+    void ProbeOrdinary();
+
+    QString Target;
+    int32_t TimeOut;
+    bool IsPlus;
+    TProbeTarget Address;
+    TCheckResultSink Sink;
+    std::unique_ptr<TThResponse> Result;
+};
