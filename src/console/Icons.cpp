@@ -1,0 +1,36 @@
+#include "console/Icons.h"
+
+namespace {
+QString IconPath(const char *name)
+{
+    return QStringLiteral(":/icons/") + QLatin1String(name);
+}
+} // namespace
+
+QIcon ImageList1(int index)
+{
+    static const char *const names[] = {nullptr,        nullptr,      nullptr,     "box-empty.png", "box-ticked.png",
+                                        "delete.png",   "add.png",    "check.png", "settings.png",  "exit.png",
+                                        "edit.png",     "send.png",   "about.png", "help.png",      "guide.png",
+                                        "log.png"};
+    if (index < 0 || index >= int(std::size(names)) || !names[index])
+        return {};
+    return QIcon(IconPath(names[index]));
+}
+
+QPixmap StateImage(int code)
+{
+    static const char *const names[] = {"dot-grey.png", "dot-red.png", "dot-green.png", "dot-green.png",
+                                        "dot-red.png",  "dot-red.png", "dot-red.png"};
+    if (code < 0 || code >= int(std::size(names)))
+        return {};
+    return QPixmap(IconPath(names[code])); // QPixmap keeps loaded files in its own cache
+}
+
+QIcon AppIcon()
+{
+    QIcon icon;
+    for (const char *name : {"app-16.png", "app-32.png", "app-64.png"})
+        icon.addFile(IconPath(name));
+    return icon;
+}
