@@ -17,3 +17,8 @@ inline QChar BoolToChar(bool Value) { return Value ? QLatin1Char('1') : QLatin1C
 
 // True when a typed (trimmed, non-blank) notification address is refused.
 bool IsInvalidEmail(const QString &Address);
+
+// Makes the program start with the desktop session (entry named Name); failures are logged with 10006.
+void CreateStartupShortcut(const QString &Name);
+// Declared with the autostart entry; removes it from both folders.
+void RemoveStartupShortcut(const QString &Name);

@@ -1,10 +1,18 @@
 #pragma once
+#include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
+// Leading and trailing characters up to the blank (controls included) removed.
+QString TrimBlanks(const QString &Text);
+
 // INI files read and written one key at a time: sections and keys found ignoring letter case, values
 // trimmed and read up to 2047 characters, every write goes to the file at once and keeps all other
-// lines as they were. Values that are not UTF-8 are taken as Windows-1254.
+// lines as they were. Values that are not UTF-8 are taken as Windows-1254; what is written is UTF-8.
+// Lines without "=" are no keys; ";" has no special meaning. The first of two equal sections or keys
+// is the one read and written.
 class TProfile
 {
 public:
@@ -15,19 +23,40 @@ public:
     const QString &FileName() const { return fileName; }
 
     QString ReadString(const QString &Section, const QString &Key, const QString &Default = QString()) const;
-    // The integer rule of ReadInteger (decimal with sign, "$", "0x" hexadecimal); Default otherwise.
+    // The shared integer rule (sign and decimal digits, "$", "0x" hexadecimal); Default otherwise.
     int ReadInteger(const QString &Section, const QString &Key, int Default) const;
+    // Any non-zero integer is true.
     bool ReadBool(const QString &Section, const QString &Key, bool Default) const;
-    // Key names of the section in file order (as many as fit the platform's 16384-byte buffer).
+    // Key names of the section in file order, as many as fit the 16384-byte list the platform gives.
     QStringList ReadKeys(const QString &Section) const;
     bool SectionExists(const QString &Section) const;
 
-    // Creates file, section and key as needed. Raises EZyrError "Unable to write to %s" when refused.
+    // Creates file, section and key as needed. Raises EZyrError "Unable to write to %s" when the file
+    // cannot be written, or when a name or value would break the line layout (line breaks, "=" in a
+    // key, "]" in a section name).
     void WriteString(const QString &Section, const QString &Key, const QString &Value);
     void WriteInteger(const QString &Section, const QString &Key, int Value);
-    // Removes every line of the section, its header included; a missing section or file is no error.
+    // Removes every section of that name with all its lines; a missing section or file is no error.
     void EraseSection(const QString &Section);
+    // EraseSection, then the section anew at the end of the file with these keys, in one write; an
+    // empty list only erases.
+    void ReplaceSection(const QString &Section, const QList<QPair<QString, QString>> &Keys);
+
+    // The parsed form of a file's bytes; public for the fuzz target and tests.
+    struct TLine
+    {
+        QByteArray Raw; // without the line end
+        QByteArray End; // "\n", "\r\n" or empty for a last line without one
+        enum { Other, Header, Key } Kind = Other;
+        QString Name;   // section or key name, trimmed
+        QString Value;  // of a key line, trimmed
+    };
+    static QList<TLine> Parse(const QByteArray &Bytes);
 
 private:
+    QByteArray Load() const;
+    void Store(const QByteArray &Bytes);
+    [[noreturn]] void Refuse() const;
+
     QString fileName;
 };
