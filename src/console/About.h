@@ -1,0 +1,34 @@
+#pragma once
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// The maker's texts of the about box.
+inline constexpr const char *kCompanyName = "Dorvanek";
+inline constexpr const char *kCompanyWeb = "www.dorvanek.example.com";
+inline constexpr const char *kCompanyMail = "destek@dorvanek.example.com";
+
+// The about box: program name and version, and the maker's name, web and mail addresses; the two addresses
+// open the browser and a new mail.
+class TFormAbout : public QDialog
+{
+public:
+    explicit TFormAbout(QWidget *Parent = nullptr);
+
+    // Sets the texts and shows the box modally, centred on the main window.
+    int ShowAbout();
+
+    QLabel *lblHeader;
+    QLabel *lblCompany;
+    QLabel *lblWeb;
+    QLabel *lblMail;
+    QPushButton *btnExit;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void SetTexts();
+};

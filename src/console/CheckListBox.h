@@ -1,0 +1,27 @@
+#pragma once
+#include <QListWidget>
+
+class TCheckList;
+
+// Shows a TCheckList (an address list with ticks) and writes the user's ticks back into it. The list
+// stays the owner of the items; the box follows its changes. Every item's hint is its own text, so an
+// address too long for the box can be read under the mouse pointer.
+class TCheckListBox : public QListWidget
+{
+public:
+    explicit TCheckListBox(QWidget *Parent = nullptr);
+    ~TCheckListBox() override;
+
+    // Binds the box to List (null unbinds). The box takes over List's OnChange.
+    void SetList(TCheckList *List);
+    TCheckList *List() const { return list; }
+
+    // Rebuilds the items from the list, keeping the selected row where it can.
+    void Refresh();
+
+private:
+    void ItemChanged(QListWidgetItem *Item);
+
+    TCheckList *list = nullptr;
+    bool refreshing = false;
+};

@@ -1,0 +1,76 @@
+#include "console/Help.h"
+#include "console/KeyPreview.h"
+#include "platform/Version.h"
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+TFormHelp::TFormHelp(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("FormHelp"));
+    setWindowTitle(QStringLiteral("Kullanım Kılavuzu"));
+    setModal(false);
+
+    reAbout = new QTextBrowser(this);
+    reAbout->setObjectName(QStringLiteral("reAbout"));
+    reAbout->setFrameShape(QFrame::NoFrame);
+    reAbout->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    reAbout->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    reAbout->setOpenLinks(true); // the guide's table of contents jumps inside the guide
+    reAbout->setOpenExternalLinks(false);
+    QPalette pal = reAbout->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
+    pal.setColor(QPalette::Text, QColor(22, 84, 114));
+    reAbout->setPalette(pal);
+
+    QFile guide(QStringLiteral(":/") + QLatin1String(kHelpResourceName));
+    if (guide.open(QIODevice::ReadOnly))
+        reAbout->setHtml(QString::fromUtf8(guide.readAll()));
+
+    btnExit = new QPushButton(QStringLiteral("Tamam"), this);
+    btnExit->setObjectName(QStringLiteral("btnExit"));
+    btnExit->setAutoDefault(false);
+    connect(btnExit, &QPushButton::clicked, this, &QDialog::hide);
+
+    auto *panel = new QWidget(this);
+    panel->setFixedHeight(41);
+    auto *panelLayout = new QHBoxLayout(panel);
+    panelLayout->setContentsMargins(8, 8, 8, 8);
+    panelLayout->addStretch();
+    panelLayout->addWidget(btnExit);
+    panelLayout->addStretch();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(reAbout);
+    layout->addWidget(panel);
+    setFixedSize(491, 409);
+
+    new TKeyPreview(this, [this](QKeyEvent *key) {
+        if (key->key() != Qt::Key_Escape)
+            return false;
+        if (key->type() == QEvent::KeyRelease)
+            hide();
+        return true;
+    });
+}
+
+void TFormHelp::ShowHelp()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void OpenLogFile()
+{
+    const QString name = QLatin1String(kApplicationTitle) + QStringLiteral(".log");
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(name)));
+}

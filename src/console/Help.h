@@ -1,0 +1,25 @@
+#pragma once
+#include <QDialog>
+
+class QTextBrowser;
+class QPushButton;
+
+// Name of the user guide among the program's resources; the guide is HTML (Qt's rich text).
+inline constexpr const char *kHelpResourceName = "HELPTR";
+
+// The user guide in a window of its own that may stay open beside the main window.
+class TFormHelp : public QDialog
+{
+public:
+    explicit TFormHelp(QWidget *Parent = nullptr);
+
+    // Shows the window, or brings it to the front when it is already open.
+    void ShowHelp();
+
+    QTextBrowser *reAbout;
+    QPushButton *btnExit;
+};
+
+// Opens the event log file of the current directory with the desktop's viewer for it. The outcome is not
+// checked: a missing file or viewer shows whatever the desktop shows.
+void OpenLogFile();

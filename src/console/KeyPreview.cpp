@@ -1,0 +1,27 @@
+#include "console/KeyPreview.h"
+#include <QApplication>
+#include <QKeyEvent>
+
+TKeyPreview::TKeyPreview(QWidget *Window, THandler Handler) : QObject(Window), window(Window), handler(std::move(Handler))
+{
+    // Key events go to the focused control first, so only an application filter sees them before it.
+    qApp->installEventFilter(this);
+}
+
+TKeyPreview::~TKeyPreview()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+bool TKeyPreview::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (Event->type() != QEvent::KeyPress && Event->type() != QEvent::KeyRelease)
+        return false;
+    if (!window || !Watched->isWidgetType())
+        return false;
+    auto *target = static_cast<QWidget *>(Watched);
+    if (target->window() != window)
+        return false;
+    return handler(static_cast<QKeyEvent *>(Event));
+}

@@ -1,0 +1,25 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class QKeyEvent;
+
+// Lets a window see the key events of all its controls before they do. The handler gets every key press
+// and release addressed to the window or one of its controls (not those of another window it opens, such
+// as a message box) and returns true to take the event away from the control.
+class TKeyPreview : public QObject
+{
+public:
+    using THandler = std::function<bool(QKeyEvent *)>;
+    TKeyPreview(QWidget *Window, THandler Handler);
+    ~TKeyPreview() override;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    QPointer<QWidget> window;
+    THandler handler;
+};

@@ -1,0 +1,57 @@
+#pragma once
+#include <QDialog>
+#include <QStyledItemDelegate>
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// Paints the rows of the details list: row colours, the state dot, and the channel states as numbered
+// 15-pixel boxes (green for 0, red for 1, plain for anything else).
+class TDetailsDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const override;
+
+    static constexpr int BoxWidth = 15;
+    static void PaintChannels(QPainter *Painter, const QRect &Cell, const QString &States, const QColor &Background,
+                              const QColor &Text);
+};
+
+// The last report of one system: version (or server name and address), disk space and one row per device
+// with its channels. Created once and filled anew at each opening.
+class TFormDetails : public QDialog
+{
+public:
+    explicit TFormDetails(QWidget *Parent = nullptr);
+
+    static constexpr int Col_Desc = 0;
+    static constexpr int Col_State = 1;
+    static constexpr int Col_Channels = 2;
+
+    // Fill the list from an ordinary status report or from an extended system's device list, then show
+    // the window modally. The caller sets lblAlarm and lblTime first.
+    int ShowReport(const QString &ReportText);
+    int ShowPlusReport(const QString &ReportText);
+
+    // The width of Col_Channels: 150 at first, 15 pixels per channel of the largest ordinary device shown.
+    int ChannelsWidth() const { return channelsWidth; }
+
+    QTreeWidget *TLAlarm;
+    QWidget *PnlBottom;
+    QLabel *lblAlarm;
+    QLabel *lblTime;
+
+protected:
+    void showEvent(QShowEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void FillReport(const QString &ReportText);
+    void FillPlusReport(const QString &ReportText);
+    void AddRow(const QString &Desc, const QString &State, const QString &Channels);
+    void FitColumns();
+
+    int channelsWidth = 150;
+};
