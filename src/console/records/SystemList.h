@@ -145,3 +145,16 @@ private:
     int changedFirst = -1;
     int changedLast = -1;
 };
+
+// Holds an update open for a scope, so an error thrown inside still ends it.
+class TListUpdate
+{
+public:
+    explicit TListUpdate(TSystemList &List) : list(List) { list.BeginUpdate(); }
+    ~TListUpdate() { list.EndUpdate(); }
+    TListUpdate(const TListUpdate &) = delete;
+    TListUpdate &operator=(const TListUpdate &) = delete;
+
+private:
+    TSystemList &list;
+};

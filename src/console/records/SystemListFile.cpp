@@ -1,0 +1,280 @@
+#include "console/records/SystemListFile.h"
+
+#include "platform/Charset.h"
+#include "platform/Errors.h"
+#include "platform/Format.h"
+#include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
+
+namespace {
+
+constexpr qint32 kHeaderSize = 24;
+
+class EStreamRead
+{
+};
+
+// Every read is checked against the bytes that are left, so a hostile length never allocates more than
+// the file holds and a count far beyond the file ends at its end.
+class TReader
+{
+public:
+    explicit TReader(const QByteArray &Bytes) : data(Bytes.constData()), size(Bytes.size()) {}
+
+    qint32 Int32()
+    {
+        Need(4);
+        const qint32 v = qFromLittleEndian<qint32>(data + pos);
+        pos += 4;
+        return v;
+    }
+    quint8 Byte()
+    {
+        Need(1);
+        return quint8(data[pos++]);
+    }
+    const char *Take(qint64 n)
+    {
+        Need(n);
+        const char *p = data + pos;
+        pos += n;
+        return p;
+    }
+
+private:
+    void Need(qint64 n)
+    {
+        if (n < 0 || n > size - pos)
+            throw EStreamRead();
+    }
+
+    const char *data;
+    qint64 size;
+    qint64 pos = 0;
+};
+
+struct TBlockHeader
+{
+    qint32 ImageIndex, SelectedIndex, StateIndex, NodeData, ChildCount, CellCount;
+};
+
+TBlockHeader ReadBlockHeader(TReader &in)
+{
+    const qint32 h = in.Int32();
+    // A shorter header leaves fields without data: the file is damaged.
+    if (h < kHeaderSize)
+        throw EStreamRead();
+    TBlockHeader b;
+    b.ImageIndex = in.Int32();
+    b.SelectedIndex = in.Int32();
+    b.StateIndex = in.Int32();
+    b.NodeData = in.Int32();
+    b.ChildCount = in.Int32();
+    b.CellCount = in.Int32();
+    in.Take(qint64(h) - kHeaderSize);
+    return b;
+}
+
+QByteArray ReadCell(TReader &in, bool longLengths)
+{
+    const qint64 length = longLengths ? qint64(in.Int32()) : qint64(in.Byte());
+    const char *p = in.Take(length);
+    return QByteArray(p, length);
+}
+
+// Child blocks are consumed without recursion, so deep nesting in a hostile file cannot exhaust the stack.
+void SkipChildren(TReader &in, bool longLengths, qint64 pending)
+{
+    while (pending > 0) {
+        const TBlockHeader b = ReadBlockHeader(in);
+        for (qint32 i = 0; i < b.CellCount; ++i)
+            (void)in.Take(longLengths ? qint64(in.Int32()) : qint64(in.Byte()));
+        pending += qint64(qMax(b.ChildCount, 0)) - 1;
+    }
+}
+
+void AppendInt32(QByteArray &out, qint32 v)
+{
+    char b[4];
+    qToLittleEndian<qint32>(v, b);
+    out.append(b, 4);
+}
+
+void WriteAtomically(const QString &FileName, const QByteArray &Bytes)
+{
+    QSaveFile file(FileName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly) || file.write(Bytes) != Bytes.size() || !file.commit())
+        throw EZyrError(Format("Cannot create file %s", FileName));
+}
+
+} // namespace
+
+void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes)
+{
+    std::vector<TSystemRecord> records;
+    try {
+        TReader in(Bytes);
+        qint32 count = in.Int32();
+        const bool longLengths = count < 0;
+        if (longLengths)
+            count = in.Int32();
+        for (qint32 n = 0; n < count; ++n) {
+            const TBlockHeader b = ReadBlockHeader(in);
+            TSystemRecord r;
+            r.ImageIndex = b.ImageIndex;
+            r.SelectedIndex = b.SelectedIndex;
+            r.StateIndex = b.StateIndex;
+            r.NodeData = b.NodeData;
+            for (qint32 i = 0; i < b.CellCount; ++i) {
+                const QByteArray cell = ReadCell(in, longLengths);
+                // Cells beyond the nine columns are read past; nothing shows or uses them.
+                if (i < TSystemRecord::ColumnCount)
+                    r.Cells.append(DecodeExternalText(cell));
+            }
+            SkipChildren(in, longLengths, qMax(b.ChildCount, 0));
+            records.push_back(std::move(r));
+        }
+    } catch (const EStreamRead &) {
+        List.ReplaceAll(std::move(records));
+        throw EZyrError(QStringLiteral("Stream read error"));
+    }
+    List.ReplaceAll(std::move(records));
+}
+
+void LoadSystemList(TSystemList &List, const QString &FileName)
+{
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EZyrError(Format("Cannot open file %s", FileName));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        List.Clear();
+        throw EZyrError(QStringLiteral("Stream read error"));
+    }
+    LoadSystemListFromBytes(List, bytes);
+}
+
+QByteArray SystemListBytes(const TSystemList &List, bool ResetStates)
+{
+    QByteArray out;
+    AppendInt32(out, -1);
+    AppendInt32(out, List.Count());
+    for (int i = 0; i < List.Count(); ++i) {
+        TSystemRecord r = List.Record(i);
+        if (ResetStates)
+            r.SetCell(TSystemRecord::State, QStringLiteral("0"));
+        AppendInt32(out, kHeaderSize);
+        AppendInt32(out, r.ImageIndex);
+        AppendInt32(out, r.SelectedIndex);
+        AppendInt32(out, r.StateIndex);
+        AppendInt32(out, r.NodeData);
+        AppendInt32(out, 0);
+        AppendInt32(out, qint32(r.Cells.size()));
+        for (const QString &cell : r.Cells) {
+            const QByteArray bytes = cell.toUtf8();
+            AppendInt32(out, qint32(bytes.size()));
+            out.append(bytes);
+        }
+    }
+    return out;
+}
+
+void SaveSystemList(const TSystemList &List, const QString &FileName)
+{
+    WriteAtomically(FileName, SystemListBytes(List));
+}
+
+void SaveSystemListOnClose(const TSystemList &List, const QString &FileName)
+{
+    WriteAtomically(FileName, SystemListBytes(List, true));
+}
+
+int SortedLayoutValue(const TSystemList &List, int Column)
+{
+    if (Column != List.SortColumn())
+        return 0;
+    return List.SortAscending() ? 2 : 1;
+}
+
+namespace {
+
+struct TIniSection
+{
+    QByteArray Header; // the section line as it stood
+    QByteArray Name;
+    QList<QByteArray> Lines;
+};
+
+// Section names are compared as bytes: the prefix rule is exact and case-sensitive.
+QByteArray SectionName(const QByteArray &trimmedLine)
+{
+    const qsizetype close = trimmedLine.indexOf(']');
+    return trimmedLine.mid(1, close < 0 ? -1 : close - 1);
+}
+
+} // namespace
+
+void SaveListLayout(const TListLayout &Layout, const QString &FileName)
+{
+    static const QByteArray prefix = QByteArrayLiteral("\\ServiceList");
+    QList<TIniSection> sections;
+    QByteArray eol = "\n";
+    QFile in(FileName);
+    if (in.exists()) {
+        // Never replace a file whose other sections could not be read.
+        if (!in.open(QIODevice::ReadOnly))
+            throw EZyrError(Format("Cannot open file %s", FileName));
+        const QByteArray text = in.readAll();
+        in.close();
+        if (text.contains("\r\n"))
+            eol = "\r\n";
+        for (QByteArray line : text.split('\n')) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            const QByteArray trimmed = line.trimmed();
+            if (trimmed.isEmpty() || trimmed.startsWith(';'))
+                continue;
+            if (trimmed.startsWith('[')) {
+                sections.append({line, SectionName(trimmed), {}});
+                continue;
+            }
+            if (!sections.isEmpty())
+                sections.last().Lines.append(line);
+        }
+    }
+    sections.removeIf([&](const TIniSection &s) { return s.Name.startsWith(prefix); });
+
+    auto add = [&](const QByteArray &name, const QList<std::pair<const char *, int>> &keys) {
+        TIniSection s{'[' + name + ']', name, {}};
+        for (const auto &[key, value] : keys)
+            s.Lines.append(QByteArray(key) + '=' + QByteArray::number(value));
+        sections.append(s);
+    };
+    add(prefix,
+        {{"ShowGrid", Layout.ShowGrid ? 1 : 0}, {"ShowPreviewGrid", Layout.ShowPreviewGrid ? 1 : 0},
+            {"BandRowCount", Layout.BandRowCount}, {"DefaultRowHeight", Layout.DefaultRowHeight},
+            {"HeaderPanelRowCount", Layout.HeaderPanelRowCount}});
+    for (size_t i = 0; i < Layout.Bands.size(); ++i) {
+        const TListBandLayout &b = Layout.Bands[i];
+        add(prefix + "\\Band\\Band" + QByteArray::number(qulonglong(i)),
+            {{"ID", b.ID}, {"Visible", b.Visible ? 1 : 0}, {"Index", b.Index}, {"Width", b.Width}});
+    }
+    for (size_t i = 0; i < Layout.Columns.size() && i < size_t(TSystemRecord::ColumnCount); ++i) {
+        const TListColumnLayout &c = Layout.Columns[i];
+        add(prefix + "\\Columns\\" + ColumnName(int(i)).toUtf8(),
+            {{"BandIndex", c.BandIndex}, {"RowIndex", c.RowIndex}, {"ColIndex", c.ColIndex},
+                {"Visible", c.Visible ? 1 : 0}, {"Index", c.Index}, {"Width", c.Width}, {"Sorted", c.Sorted},
+                {"SortedOrder", c.SortedOrder}, {"StoredRowIndex", c.StoredRowIndex}});
+    }
+
+    QByteArray out;
+    for (const TIniSection &s : sections) {
+        out += s.Header + eol;
+        for (const QByteArray &line : s.Lines)
+            out += line + eol;
+        out += eol;
+    }
+    WriteAtomically(FileName, out);
+}

@@ -1,0 +1,64 @@
+#pragma once
+#include "console/records/SystemList.h"
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+// The list file: a length-prefixed dump of the rows, read in both the current layout (four-byte cell
+// lengths) and the older one (one-byte lengths). Cells are decoded with DecodeExternalText and written as
+// UTF-8. Child blocks are read past and dropped: this list is flat.
+
+// Replaces the rows by the file's. Raises EZyrError "Cannot open file %s" (the list is then unchanged) or
+// "Stream read error" for a damaged file; the complete rows read before the fault stay in the list.
+void LoadSystemList(TSystemList &List, const QString &FileName);
+void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes);
+
+// Writes every row in its current order. The file is replaced atomically (a temporary file in the same
+// folder, synced, then renamed over it; written in place only when the folder takes no new file), so on
+// any failure the old file stays as it was. Raises EZyrError "Cannot create file %s".
+void SaveSystemList(const TSystemList &List, const QString &FileName);
+// As the program saves when it closes: every State is written as "0"; the rows in memory keep theirs.
+void SaveSystemListOnClose(const TSystemList &List, const QString &FileName);
+QByteArray SystemListBytes(const TSystemList &List, bool ResetStates = false);
+
+// The list view's layout at program end, written into the INI file under the "\ServiceList" sections.
+struct TListBandLayout
+{
+    int ID = 0;
+    bool Visible = true;
+    int Index = 0;
+    int Width = 0;
+};
+
+struct TListColumnLayout
+{
+    int BandIndex = 0;
+    int RowIndex = 0;
+    int ColIndex = 0;
+    bool Visible = true;
+    int Index = 0;
+    int Width = 0;
+    int Sorted = 0; // 0 not sorted, 1 descending, 2 ascending
+    int SortedOrder = 0;
+    int StoredRowIndex = 0;
+};
+
+struct TListLayout
+{
+    bool ShowGrid = false;
+    bool ShowPreviewGrid = false;
+    int BandRowCount = 1;
+    int DefaultRowHeight = 20;
+    int HeaderPanelRowCount = 1;
+    std::vector<TListBandLayout> Bands;
+    // Indexed by column (TSystemRecord::Select ... ColZYRplus); the section names come from ColumnName.
+    std::vector<TListColumnLayout> Columns;
+};
+
+// The Sorted value of a column for the list's current sort state.
+int SortedLayoutValue(const TSystemList &List, int Column);
+
+// Rewrites the INI file: its "\ServiceList" sections are replaced by the layout; every other section keeps
+// its lines. Lines before the first section, empty lines and ";" lines are dropped. Written atomically;
+// raises EZyrError "Cannot create file %s".
+void SaveListLayout(const TListLayout &Layout, const QString &FileName);
