@@ -1,0 +1,64 @@
+#include "mail/MailSend.h"
+#include "platform/Errors.h"
+#include "store/Logger.h"
+
+TMailObjects &MailObjects()
+{
+    static TMailObjects objects;
+    return objects;
+}
+
+void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
+              const QStringList &Body, const QStringList &Summary, const QString &Recipient)
+{
+    TSMTPSend &smtp = Objects.SMTP;
+    TMimeMess &mime = Objects.Mime;
+    smtp.TargetHost = Settings.Host;
+    smtp.TargetPort = QString::number(Settings.Port);
+    smtp.UserName = Settings.Username;
+    smtp.Password = Settings.Password;
+    smtp.Timeout = Settings.TimeOut;
+    smtp.AutoTLS = Settings.SSL;
+    smtp.FullSSL = false;
+
+    mime.Header.Subject = Subject;
+    mime.Header.Date = QDateTime::currentDateTime();
+    mime.Header.XMailer = QStringLiteral("Dorvanek");
+    mime.Header.CharsetCode = TMimeChar::ISO_8859_9;
+    mime.Header.From = Settings.From;
+
+    QString to = Recipient;
+    if (to.isEmpty())
+        to = Settings.To.section(QLatin1Char(','), 0, 0);
+    mime.Header.ToList.clear();
+    mime.Header.ToList.append(to);
+
+    mime.SetHtmlBody(Body);
+    mime.ComposeMessage();
+
+    LogFmt("E-posta şu adres(ler)e gönderilecek: %s", to);
+    if (!Subject.contains(QStringLiteral("test"))) {
+        QString content;
+        for (const QString &line : Summary)
+            content += line + QStringLiteral("\r\n");
+        LogFmt("E-posta içeriği: \r\n%s", content);
+    }
+
+    if (!smtp.OpenSession())
+        throw EZyrError(QStringLiteral("Authentication error"));
+    qint64 size = 0;
+    for (const QString &line : mime.Lines)
+        size += line.toUtf8().size() + 2;
+    if (!smtp.SendSender(Settings.From, size))
+        throw EZyrError(QStringLiteral("Mail from address(es) error"));
+    if (!smtp.SendRecipient(to))
+        throw EZyrError(QStringLiteral("Mail to address error:") + to);
+    if (!smtp.SendContent(mime.Lines)) {
+        QString reply;
+        for (const QString &line : smtp.FullResult)
+            reply += line + QStringLiteral("\r\n");
+        throw EZyrError(reply);
+    }
+    smtp.CloseSession();
+}
+

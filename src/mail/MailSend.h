@@ -1,0 +1,38 @@
+#pragma once
+#include "mail/MimeMess.h"
+#include "mail/SMTPSend.h"
+#include <QString>
+#include <QStringList>
+
+class TLiveSettings;
+
+// What one delivery reads from the settings, taken at the moment of the call.
+struct TMailSettings
+{
+    QString Host;
+    int Port = 25;
+    QString Username;
+    QString Password;
+    bool SSL = false;
+    QString From;
+    QString To; // ticked addresses joined by ","
+    int TimeOut = 5000;
+};
+TMailSettings MailSettingsOf(const TLiveSettings &Settings);
+
+// The SMTP client and the message, made once and reused for every mail.
+struct TMailObjects
+{
+    TSMTPSend SMTP;
+    TMimeMess Mime;
+};
+// The program's own pair, created on first use.
+TMailObjects &MailObjects();
+
+// Delivers one mail; raises EZyrError with the failure's text. An empty recipient means the first
+// address of To.
+void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
+              const QStringList &Body, const QStringList &Summary, const QString &Recipient);
+// The same with the live settings and their working fields MailSubject, MailBody and MailSummary.
+void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient);
+void SendMail(TLiveSettings &Settings, const QString &Recipient);

@@ -1,0 +1,91 @@
+#include "mail/SSLOpenSSL.h"
+#include <chrono>
+#include <climits>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+
+TSSLOpenSSL::~TSSLOpenSSL()
+{
+    Shutdown();
+}
+
+void TSSLOpenSSL::Shutdown()
+{
+    if (ssl) {
+        if (active)
+            SSL_shutdown(ssl); // one close_notify; the peer's answer is not awaited
+        SSL_free(ssl);
+    }
+    if (ctx)
+        SSL_CTX_free(ctx);
+    ssl = nullptr;
+    ctx = nullptr;
+    active = false;
+    ERR_clear_error();
+}
+
+bool TSSLOpenSSL::Connect(int fd, int timeoutMs)
+{
+    Shutdown();
+    ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx)
+        return false;
+    SSL_CTX_set_cipher_list(ctx, "DEFAULT");
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    ssl = SSL_new(ctx);
+    if (!ssl || SSL_set_fd(ssl, fd) != 1) {
+        Shutdown();
+        return false;
+    }
+    using TClock = std::chrono::steady_clock;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        const int r = SSL_connect(ssl);
+        if (r > 0) {
+            active = true;
+            return true;
+        }
+        const int err = SSL_get_error(ssl, r);
+        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE)
+            break;
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        pollfd p{fd, short(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
+            break;
+    }
+    Shutdown();
+    return false;
+}
+
+TSSLBase::TIo TSSLOpenSSL::Result(int r)
+{
+    if (r > 0)
+        return {r, TState::Done};
+    switch (SSL_get_error(ssl, r)) {
+    case SSL_ERROR_WANT_READ: return {0, TState::WantRead};
+    case SSL_ERROR_WANT_WRITE: return {0, TState::WantWrite};
+    case SSL_ERROR_ZERO_RETURN: return {0, TState::Closed};
+    default: ERR_clear_error(); return {0, TState::Failed};
+    }
+}
+
+TSSLBase::TIo TSSLOpenSSL::Send(const char *data, qsizetype size)
+{
+    if (!active)
+        return {};
+    return Result(SSL_write(ssl, data, int(std::min<qsizetype>(size, INT_MAX))));
+}
+
+TSSLBase::TIo TSSLOpenSSL::Recv(char *data, qsizetype size)
+{
+    if (!active)
+        return {};
+    return Result(SSL_read(ssl, data, int(std::min<qsizetype>(size, INT_MAX))));
+}
+
+bool TSSLOpenSSL::Pending() const
+{
+    return active && SSL_pending(ssl) > 0;
+}
