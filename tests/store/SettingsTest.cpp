@@ -1,0 +1,244 @@
+#include "Sandbox.h"
+#include "platform/Errors.h"
+#include "platform/Version.h"
+#include "store/Profile.h"
+#include "store/Settings.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+class Settings : public ::testing::Test
+{
+protected:
+    TSandbox sandbox;
+    QString folder = sandbox.Path("prog");
+    QString ini = folder + QStringLiteral("/ZYRdenetleyici.ini");
+    QString entry = sandbox.CommonAutostart() + QStringLiteral("ZYRdenetleyici 2.1.desktop");
+
+    void SetUp() override { QDir().mkpath(folder); }
+    QString Value(const char *section, const char *key) const
+    {
+        return TProfile(ini).ReadString(QString::fromUtf8(section), QString::fromUtf8(key), QStringLiteral("<none>"));
+    }
+};
+
+} // namespace
+
+TEST_F(Settings, FileLivesBesideTheProgram)
+{
+    EXPECT_EQ(TLiveSettings().FileName(), ProgramFolder() + QStringLiteral("ZYRdenetleyici.ini"));
+    EXPECT_EQ(TLiveSettings(folder).FileName(), ini);
+    EXPECT_EQ(TLiveSettings(folder + QLatin1Char('/')).FileName(), ini);
+}
+
+TEST_F(Settings, NoFileGivesTheDefaults)
+{
+    TLiveSettings s(folder);
+    s.clbEmails.Add(QStringLiteral("old@x.com"));
+    int loaded = 0;
+    s.OnLoaded = [&] { ++loaded; };
+    s.LoadSettings();
+    EXPECT_EQ(loaded, 1);
+    EXPECT_FALSE(s.cbPerCtrl);
+    EXPECT_EQ(s.edtPeriod, QStringLiteral("1"));
+    EXPECT_EQ(s.Period(), 0);
+    EXPECT_TRUE(s.RunAtStartup());
+    EXPECT_TRUE(s.ShowMainOnStart());
+    EXPECT_TRUE(s.CheckOnStart());
+    EXPECT_EQ(s.MailAfterCtrl(), 1);
+    EXPECT_TRUE(s.BeepAlarm());
+    EXPECT_EQ(s.edtPort, QStringLiteral("25"));
+    EXPECT_EQ(s.Port(), 25);
+    EXPECT_EQ(s.AuthType(), 1);
+    EXPECT_EQ(s.SSL(), 0);
+    EXPECT_EQ(s.Host(), QString());
+    EXPECT_EQ(s.clbEmails.Count(), 0);
+    EXPECT_EQ(s.To(), QString());
+    EXPECT_EQ(s.TimeOut(), 5000);
+    EXPECT_FALSE(QFile::exists(ini)) << "loading writes nothing";
+}
+
+TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
+{
+    WriteBytes(ini, "[General]\r\n"
+                    "Period=-5\r\n"
+                    "RunAtStartup=2\r\n"
+                    "ShowMainOnStart=0\r\n"
+                    "CheckOnStart=abc\r\n"
+                    "MailAfterCtrl=7\r\n"
+                    "BeepAlarm=0\r\n"
+                    "TimeOut=1234\r\n"
+                    "[Smtp]\r\n"
+                    "Host=  mail.example.com  \r\n"
+                    "Port=0x1D\r\n"
+                    "AuthType=2\r\n"
+                    "SSL=2\r\n"
+                    "To=B@X.COM,nobody@x.com\r\n"
+                    "[Emails]\r\n"
+                    "c@x.com=\r\n"
+                    "b@x.com=\r\n"
+                    "A@x.com=\r\n");
+    TLiveSettings s(folder);
+    s.edtPeriod = QStringLiteral("30");
+    s.LoadSettings();
+    EXPECT_FALSE(s.cbPerCtrl);
+    EXPECT_EQ(s.edtPeriod, QStringLiteral("30")) << "a period of 0 or below keeps the field";
+    EXPECT_TRUE(s.cbRunAtStartup);
+    EXPECT_FALSE(s.cbShowOnStartup);
+    EXPECT_TRUE(s.cbCheckOnStartup);
+    EXPECT_EQ(s.MailAfterCtrl(), 1);
+    EXPECT_FALSE(s.cbBeep);
+    EXPECT_EQ(s.TimeOut(), 1234);
+    EXPECT_EQ(s.edtHost, QStringLiteral("mail.example.com"));
+    EXPECT_EQ(s.edtPort, QStringLiteral("29"));
+    EXPECT_FALSE(s.cbAuth);
+    EXPECT_FALSE(s.cbSSL);
+    EXPECT_EQ(s.clbEmails.Items(), QStringList({QStringLiteral("A@x.com"), QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
+    EXPECT_EQ(s.To(), QStringLiteral("b@x.com"));
+
+    s.cbRunAtStartup = false;
+    s.SaveSettings();
+    s.SaveSettings();
+    EXPECT_EQ(Value("General", "Period"), QStringLiteral("0"));
+    EXPECT_EQ(Value("General", "RunAtStartup"), QStringLiteral("0"));
+    EXPECT_EQ(Value("General", "CheckOnStart"), QStringLiteral("1"));
+    EXPECT_EQ(Value("General", "MailAfterCtrl"), QStringLiteral("1"));
+    EXPECT_EQ(Value("General", "TimeOut"), QStringLiteral("1234"));
+    EXPECT_EQ(Value("Smtp", "Port"), QStringLiteral("29"));
+    EXPECT_EQ(Value("Smtp", "AuthType"), QStringLiteral("0"));
+    EXPECT_EQ(Value("Smtp", "SSL"), QStringLiteral("0"));
+    EXPECT_EQ(Value("Smtp", "To"), QStringLiteral("b@x.com"));
+    EXPECT_EQ(TProfile(ini).ReadKeys(QStringLiteral("Emails")), s.clbEmails.Items());
+    EXPECT_EQ(ReadBytes(ini).count("TimeOut"), 1);
+
+    // RunAtStartup 2 means on, SSL 2 means off: the boolean and the exact-1 rule differ.
+    WriteBytes(ini, "[General]\nPeriod=45\nRunAtStartup=2\n[Smtp]\nPort=abc\nSSL=1\nAuthType=1\n");
+    s.LoadSettings();
+    EXPECT_TRUE(s.cbPerCtrl);
+    EXPECT_EQ(s.Period(), 45);
+    EXPECT_EQ(s.Port(), 25);
+    EXPECT_EQ(s.SSL(), 1);
+    EXPECT_EQ(s.AuthType(), 1);
+    EXPECT_EQ(s.TimeOut(), 5000);
+    s.edtPort = QStringLiteral("  ");
+    s.SaveSettings();
+    EXPECT_EQ(Value("General", "RunAtStartup"), QStringLiteral("1"));
+    EXPECT_EQ(Value("General", "Period"), QStringLiteral("45"));
+    EXPECT_EQ(Value("Smtp", "Port"), QStringLiteral("25"));
+    EXPECT_FALSE(ReadBytes(ini).contains("TimeOut")) << "a file without TimeOut never gains one";
+    EXPECT_FALSE(TProfile(ini).SectionExists(QStringLiteral("Emails")));
+}
+
+TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
+{
+    const QByteArray layout = "[\\ServiceList]\r\nSortColumn=2\r\n[\\ServiceList\\Column0]\r\nWidth=40\r\n";
+    WriteBytes(ini, layout + "[Emails]\r\nold@x.com=\r\n");
+    TLiveSettings s(folder);
+    s.cbPerCtrl = true;
+    s.edtPeriod = QStringLiteral(" 15 ");
+    s.cbAfterCtrl = 2;
+    s.edtHost = QStringLiteral(" smtp.x.com ");
+    s.edtPassword = QStringLiteral(" Çağrı 1 ");
+    s.edtFrom = QStringLiteral("izleme@x.com");
+    s.cbAuth = false;
+    s.cbSSL = true;
+    s.cbRunAtStartup = false;
+    s.clbEmails.Add(QStringLiteral("b@x.com"));
+    s.clbEmails.Add(QStringLiteral("a@x.com"));
+    s.clbEmails.SetChecked(0, true);
+    s.clbEmails.SetChecked(1, true);
+    s.SaveSettings();
+
+    const QByteArray bytes = ReadBytes(ini);
+    EXPECT_TRUE(bytes.startsWith(layout));
+    EXPECT_TRUE(bytes.contains("\r\n[Emails]\r\na@x.com=\r\nb@x.com=\r\n")) << bytes.constData();
+    EXPECT_FALSE(bytes.contains("old@x.com"));
+    EXPECT_EQ(Value("General", "Period"), QStringLiteral("15"));
+    EXPECT_EQ(Value("General", "MailAfterCtrl"), QStringLiteral("2"));
+    EXPECT_EQ(Value("Smtp", "Host"), QStringLiteral("smtp.x.com"));
+    EXPECT_TRUE(bytes.contains(QStringLiteral("Password=Çağrı 1\r\n").toUtf8()));
+    EXPECT_EQ(Value("Smtp", "To"), QStringLiteral("a@x.com,b@x.com"));
+
+    TLiveSettings back(folder);
+    back.LoadSettings();
+    EXPECT_EQ(back.Period(), 15);
+    EXPECT_EQ(back.Password(), QStringLiteral("Çağrı 1"));
+    EXPECT_EQ(back.To(), QStringLiteral("a@x.com,b@x.com"));
+    EXPECT_EQ(back.SSL(), 1);
+    EXPECT_EQ(back.AuthType(), 0);
+
+    s.clbEmails.Clear();
+    s.SaveSettings();
+    EXPECT_FALSE(TProfile(ini).SectionExists(QStringLiteral("Emails")));
+    EXPECT_TRUE(ReadBytes(ini).startsWith(layout));
+}
+
+TEST_F(Settings, WindowsFileWithTurkishTextReadsBack)
+{
+    // Windows-1254: Ş=DE ı=FD ğ=F0 ü=FC ç=E7 Ç=C7 İ=DD
+    WriteBytes(ini, "[Smtp]\r\n"
+                    "Host=posta.\xFE\x69rket.com.tr\r\n"
+                    "Username=G\xFCl\xFE\x65n\r\n"
+                    "Password=\xC7\x61\xF0r\xFD\xDD\x7A\r\n"
+                    "From=izleme@\xFE\x69rket.com.tr\r\n");
+    TLiveSettings s(folder);
+    s.LoadSettings();
+    EXPECT_EQ(s.Host(), QStringLiteral("posta.şirket.com.tr"));
+    EXPECT_EQ(s.Username(), QStringLiteral("Gülşen"));
+    EXPECT_EQ(s.Password(), QStringLiteral("Çağrıİz"));
+    EXPECT_EQ(s.From(), QStringLiteral("izleme@şirket.com.tr"));
+}
+
+TEST_F(Settings, EditsStayLiveUntilTheNextLoad)
+{
+    WriteBytes(ini, "[Smtp]\nTo=a@x.com,b@x.com\n[Emails]\na@x.com=\nb@x.com=\n");
+    TLiveSettings s(folder);
+    s.LoadSettings();
+    s.clbEmails.Delete(s.clbEmails.IndexOf(QStringLiteral("a@x.com")));
+    s.cbAfterCtrl = 0;
+    s.cbPerCtrl = true;
+    s.edtPeriod = QString();
+    EXPECT_EQ(s.To(), QStringLiteral("b@x.com"));
+    EXPECT_EQ(s.MailAfterCtrl(), 0);
+    EXPECT_EQ(s.Period(), 0) << "an unreadable period is off, never garbage";
+    EXPECT_FALSE(s.PeriodValue().has_value());
+    s.LoadSettings();
+    EXPECT_EQ(s.To(), QStringLiteral("a@x.com,b@x.com"));
+    EXPECT_EQ(s.MailAfterCtrl(), 1);
+}
+
+TEST_F(Settings, RefusedWriteStopsTheSaveBeforeTheStartupEntry)
+{
+    QDir().mkpath(ini); // a folder where the file should be
+    TLiveSettings s(folder);
+    try {
+        s.SaveSettings();
+        FAIL() << "no error";
+    } catch (const EZyrError &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + ini);
+    }
+    EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST_F(Settings, SaveMakesTheStartupEntryAgree)
+{
+    TLiveSettings s(folder);
+    s.SaveSettings();
+    ASSERT_TRUE(QFile::exists(entry));
+    const QByteArray first = ReadBytes(entry);
+    EXPECT_TRUE(first.contains("\nExec=\"" + QFile::encodeName(ProgramFilePath()) + "\"\n")) << first.constData();
+    // The second save leaves the entry alone (same bytes, no second entry in the user's folder).
+    s.SaveSettings();
+    EXPECT_EQ(ReadBytes(entry), first);
+    EXPECT_FALSE(QFile::exists(sandbox.OwnAutostart() + QStringLiteral("ZYRdenetleyici 2.1.desktop")));
+
+    s.cbRunAtStartup = false;
+    s.SaveSettings();
+    EXPECT_FALSE(QFile::exists(entry));
+
+    // A foreign entry of that name is never read nor replaced.
+    WriteBytes(entry, "[Desktop Entry]\nExec=/elsewhere\n");
+    s.cbRunAtStartup = true;
+    s.SaveSettings();
+    EXPECT_EQ(ReadBytes(entry), QByteArray("[Desktop Entry]\nExec=/elsewhere\n"));
+}
