@@ -1,11 +1,64 @@
 #include "app/Program.h"
+#include "console/About.h"
+#include "console/Application.h"
+#include "console/Help.h"
 #include "console/Main.h"
-#include <QApplication>
+#include "console/UnitDetails.h"
+#include "console/UnitNewRecord.h"
+#include "console/UnitSettings.h"
+#include "platform/SingleInstance.h"
+#include "store/Logger.h"
+#include <csignal>
+#include <memory>
+
+namespace {
+int RunWindows(TApplication &app)
+{
+    // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
+    // without waiting for checks or a mail. Installed first: a signal during a start-up check counts too.
+    bool terminated = false;
+    TSignalWatcher watcher({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&watcher, &TSignalWatcher::Signalled, &app, [&] {
+        if (terminated)
+            return;
+        terminated = true;
+        if (MainForm)
+            MainForm->SaveForSessionEnd();
+        QCoreApplication::quit();
+    });
+    // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
+    app.setQuitOnLastWindowClosed(false);
+
+    TMainForm form;
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
+    TFormNewRecord editor;
+    TFormSettings settings; // loads the settings file
+    form.SetSettingsObject(&settings);
+    form.ApplySettings(true);
+    TFormAbout about;
+    TFormHelp help;
+    TFormDetails details;
+    if (terminated)
+        return 0;
+    form.ShowAtStart();
+    return app.exec();
+}
+} // namespace
 
 int RunProgram(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    TMainForm form;
-    form.show();
-    return app.exec();
+    TApplication app(argc, argv);
+    auto log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
+    int result = 0;
+    {
+        // A second copy ends here: no window, no tray icon, no log line.
+        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"));
+        if (instance.Acquired()) {
+            Logger = log.get();
+            result = RunWindows(app);
+        }
+    }
+    Logger = nullptr;
+    log.reset(); // the log is closed last
+    return result;
 }

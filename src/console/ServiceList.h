@@ -1,0 +1,64 @@
+#pragma once
+#include "console/records/SystemList.h"
+#include <QAbstractTableModel>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+
+// The record list as the main window shows it. The model reads the list's cells on demand and forwards
+// its change notifications, so a burst of results repaints rows without re-laying out the view.
+class TServiceListModel : public QAbstractTableModel, private TSystemListObserver
+{
+    Q_OBJECT
+public:
+    explicit TServiceListModel(TSystemList &List, QObject *parent = nullptr);
+    ~TServiceListModel() override;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // The Select header's hidden caption, "0" or "1", which decides its glyph.
+    QString SelectHeaderCaption() const { return selectCaption; }
+    void SetSelectHeaderCaption(const QString &Caption);
+
+private:
+    void ListAboutToReset() override;
+    void ListReset() override;
+    void RowAboutToBeInserted(int Position) override;
+    void RowInserted(int Position) override;
+    void RowAboutToBeRemoved(int Position) override;
+    void RowRemoved(int Position) override;
+    void RowsChanged(int First, int Last) override;
+
+    TSystemList &list;
+    QString selectCaption = QStringLiteral("0");
+};
+
+// Draws the tick boxes and state dots centred, hides the focus rectangle, rows 20 pixels high.
+class TServiceListDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
+
+class TServiceListView : public QTreeView
+{
+    Q_OBJECT
+public:
+    explicit TServiceListView(QWidget *parent = nullptr);
+    // Typing searches the names, whichever cell has the focus.
+    void keyboardSearch(const QString &search) override;
+    // Column widths and order after the model is set.
+    void SetUpColumns();
+};
+
+inline const QColor kEvenRowColor(246, 247, 252);
+inline const QColor kOddRowColor(239, 239, 239);
+inline const QColor kSelectedRowColor(191, 223, 255);
+inline const QColor kSelectedTextColor(0, 0, 128);
+inline const QColor kWindowColor(214, 223, 247);
