@@ -87,7 +87,8 @@ bool TSimulator::OpenListener(size_t system, const std::string &host, int port, 
     socklen_t len = sizeof at;
     getsockname(fd, reinterpret_cast<sockaddr *>(&at), &len);
     boundPort = ntohs(at.sin_port);
-    listeners.push_back({fd, system, role});
+    listeners.push_back({fd, system, role, role == TRole::Status || role == TRole::PlusOwn ? 0 : port,
+                         std::make_shared<std::atomic<uint64_t>>(0)});
     epoll_event ev {};
     ev.events = EPOLLIN;
     ev.data.u64 = ListenerTag | (listeners.size() - 1);
@@ -131,7 +132,6 @@ bool TSimulator::Bind(std::string &error)
     reports.clear();
     for (size_t i = 0; i < systems.size(); ++i) {
         TSimSystem &s = systems[i];
-        reports.push_back(BuildReport(s));
         if (s.Port < 0)
             s.Port = DefaultPort(s.Kind);
         auto closed = [&](int port) {
@@ -164,6 +164,7 @@ bool TSimulator::Bind(std::string &error)
             }
             if (ok) {
                 s.Port = bound;
+                reports.push_back(BuildReport(s)); // after the address is known: it is part of the list
                 break;
             }
             while (listeners.size() > before) {
@@ -179,6 +180,14 @@ bool TSimulator::Bind(std::string &error)
         }
     }
     return true;
+}
+
+uint64_t TSimulator::AcceptedOn(size_t system, int port) const
+{
+    for (const TListener &l : listeners)
+        if (l.System == system && l.Port == port)
+            return l.Count->load();
+    return 0;
 }
 
 bool TSimulator::Start(std::string &error)
@@ -237,6 +246,7 @@ void TSimulator::Accept(const TListener &listener)
         if (fd < 0)
             return;
         accepted.fetch_add(1);
+        listener.Count->fetch_add(1);
         const TSimSystem &s = systems[listener.System];
         if ((listener.Role == TRole::Status && s.Mode == "close")
             || listener.Role == TRole::PlusOwn || listener.Role == TRole::PlusSweep

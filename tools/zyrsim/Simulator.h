@@ -33,6 +33,8 @@ public:
     std::string Target(size_t i) const;
     // Connections accepted so far, by anyone.
     uint64_t Accepted() const { return accepted.load(); }
+    // Connections accepted on one port of system i (0: its own port).
+    uint64_t AcceptedOn(size_t system, int port) const;
 
 private:
     enum class TRole { Status, PlusOwn, PlusSweep, PlusList };
@@ -41,6 +43,8 @@ private:
         int Fd = -1;
         size_t System = 0;
         TRole Role = TRole::Status;
+        int Port = 0;
+        std::shared_ptr<std::atomic<uint64_t>> Count;
     };
     struct TConnection
     {
