@@ -23,5 +23,15 @@ bool TKeyPreview::eventFilter(QObject *Watched, QEvent *Event)
     auto *target = static_cast<QWidget *>(Watched);
     if (target->window() != window)
         return false;
-    return handler(static_cast<QKeyEvent *>(Event));
+    auto *key = static_cast<QKeyEvent *>(Event);
+    if (Event->type() == QEvent::KeyPress) {
+        if (!key->isAutoRepeat())
+            pressed.insert(key->key());
+        return handler(key);
+    }
+    if (key->isAutoRepeat())
+        return false;
+    if (pressed.erase(key->key()) == 0)
+        return false;
+    return handler(key);
 }

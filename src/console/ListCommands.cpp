@@ -1,0 +1,223 @@
+#include "console/ListCommands.h"
+#include "console/About.h"
+#include "console/CheckListBox.h"
+#include "console/Help.h"
+#include "console/Icons.h"
+#include "console/Main.h"
+#include "console/MessageBoxes.h"
+#include "console/ServiceList.h"
+#include "console/UnitDetails.h"
+#include "console/UnitNewRecord.h"
+#include "console/UnitSettings.h"
+#include "store/AppUtils.h"
+#include "store/Logger.h"
+#include <QAction>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <cmath>
+
+namespace {
+
+QString ErrorMessage(const std::exception &Error)
+{
+    return QString::fromUtf8(Error.what());
+}
+
+} // namespace
+
+TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help,
+                             TFormAbout &About)
+    : QObject(&Form), form(Form), editor(Editor), details(Details), help(Help), about(About)
+{
+    PopupMenu1 = new QMenu(form.ServiceList);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Kontrolet2 = PopupMenu1->addAction(ImageList1(7), QStringLiteral("Denetle"));
+    Kontrolet2->setObjectName(QStringLiteral("Kontrolet2"));
+    KaydSil1 = PopupMenu1->addAction(ImageList1(5), QStringLiteral("Kaydı Sil"));
+    KaydSil1->setObjectName(QStringLiteral("KaydSil1"));
+    KaydSil1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    Deitir1 = PopupMenu1->addAction(ImageList1(10), QStringLiteral("Değiştir"));
+    Deitir1->setObjectName(QStringLiteral("Deitir1"));
+    Deitir1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    // The shortcuts act on the focused row while the list has the focus, with or without the menu.
+    for (QAction *action : {KaydSil1, Deitir1}) {
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        form.ServiceList->addAction(action);
+    }
+    connect(Kontrolet2, &QAction::triggered, this, [this] { form.CheckFocused(); });
+    connect(KaydSil1, &QAction::triggered, this, &TListCommands::DeleteRecord);
+    connect(Deitir1, &QAction::triggered, this, &TListCommands::ChangeRecord);
+
+    connect(form.Ekle, &QAction::triggered, this, &TListCommands::AddRecord);
+    connect(form.Gonder, &QAction::triggered, this, &TListCommands::GonderClick);
+    connect(form.LogFile1, &QAction::triggered, this, [] { OpenLogFile(); });
+    connect(form.KullanmKlavuzu1, &QAction::triggered, this, [this] { help.ShowHelp(); });
+    connect(form.Hakknda1, &QAction::triggered, this, [this] { about.ShowAbout(); });
+
+    form.ServiceList->setContextMenuPolicy(Qt::DefaultContextMenu);
+    form.ServiceList->installEventFilter(this);
+    form.ServiceList->viewport()->installEventFilter(this);
+    // Runs after the main window's own handler of the header, which flips every Select on the first column.
+    connect(form.ServiceList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
+        if (Column == TSystemRecord::Select && !form.Busy)
+            ListChanged();
+    });
+    if (form.FormSettings)
+        form.FormSettings->RecordsChanged = [this] { ListChanged(); };
+}
+
+bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
+{
+    QWidget *viewport = form.ServiceList->viewport();
+    if (Event->type() == QEvent::ContextMenu && (Watched == viewport || Watched == form.ServiceList)) {
+        // Only a right click on a row opens the menu; the keyboard's menu key opens nothing.
+        auto *menu = static_cast<QContextMenuEvent *>(Event);
+        if (menu->reason() == QContextMenuEvent::Mouse && Watched == viewport
+            && form.ServiceList->indexAt(menu->pos()).isValid())
+            PopupMenu1->popup(menu->globalPos());
+        return true;
+    }
+    if (Watched == viewport && Event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(Event);
+        if (mouse->button() == Qt::LeftButton) {
+            const QModelIndex index = form.ServiceList->indexAt(mouse->position().toPoint());
+            if (index.isValid())
+                ListClick(index.row(), index.column());
+        }
+    }
+    return QObject::eventFilter(Watched, Event);
+}
+
+void TListCommands::ListClick(int Position, int Column)
+{
+    TSystemList &list = form.List;
+    if (form.Busy || Position < 0 || Position >= list.Count())
+        return;
+    try {
+        if (Column == TSystemRecord::Select) {
+            const auto value = static_cast<long long>(std::llround(list.CellAsNumber(Position, TSystemRecord::Select)));
+            list.SetCellNumber(Position, TSystemRecord::Select, 1 ^ value);
+            ListChanged();
+        } else if (Column == TSystemRecord::State) {
+            const double state = list.CellAsNumber(Position, TSystemRecord::State);
+            if (state < int(csWorkingReport) || state > int(csAlarm) || state != std::floor(state))
+                return;
+            details.lblAlarm->setText(StateDescription(int(state)));
+            details.lblTime->setText(list.Cell(Position, TSystemRecord::ColDateTime));
+            const QString report = list.Cell(Position, TSystemRecord::Details);
+            if (list.CellAsFlag(Position, TSystemRecord::ColZYRplus))
+                details.ShowPlusReport(report);
+            else
+                details.ShowReport(report);
+        }
+    } catch (const std::exception &error) {
+        ShowGeneralError(ErrorMessage(error));
+    }
+}
+
+void TListCommands::AddRecord()
+{
+    if (form.Busy)
+        return;
+    editor.SetMode(false);
+    editor.SetAddresses(form.Settings().clbEmails);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    TSystemList &list = form.List;
+    list.BeginUpdate();
+    TSystemRecord record;
+    record.Cells = QStringList(TSystemRecord::ColumnCount, QString());
+    record.Cells[TSystemRecord::Select] = QStringLiteral("1");
+    record.Cells[TSystemRecord::Name] = editor.edtName->text();
+    record.Cells[TSystemRecord::IP] = editor.edtIP->text();
+    record.Cells[TSystemRecord::Email] = GetCheckedList(editor.Emails);
+    record.Cells[TSystemRecord::DeviceCnt] = editor.edtDeviceCnt->text();
+    record.Cells[TSystemRecord::State] = QStringLiteral("0");
+    record.Cells[TSystemRecord::ColZYRplus] = editor.cbZYRplus->isChecked() ? QStringLiteral("-1") : QStringLiteral("0");
+    list.Add(record);
+    LogFmt("\"%s\" isimli kayıt eklendi", editor.edtName->text());
+    list.EndUpdate();
+    list.Sort();
+    ListChanged();
+}
+
+void TListCommands::ChangeRecord()
+{
+    const int position = form.FocusedIndex();
+    if (form.Busy || position < 0)
+        return;
+    TSystemList &list = form.List;
+    editor.SetMode(true);
+    editor.edtName->setText(list.Cell(position, TSystemRecord::Name));
+    editor.edtIP->setText(list.Cell(position, TSystemRecord::IP));
+    editor.edtDeviceCnt->setText(list.Cell(position, TSystemRecord::DeviceCnt));
+    editor.SetAddresses(form.Settings().clbEmails);
+    try {
+        editor.cbZYRplus->setChecked(list.CellAsFlag(position, TSystemRecord::ColZYRplus));
+    } catch (const std::exception &error) {
+        ShowGeneralError(ErrorMessage(error));
+        return;
+    }
+    SetCheckedList(editor.Emails, list.Cell(position, TSystemRecord::Email));
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    list.BeginUpdate();
+    list.SetCell(position, TSystemRecord::Name, editor.edtName->text());
+    list.SetCell(position, TSystemRecord::IP, editor.edtIP->text());
+    list.SetCell(position, TSystemRecord::DeviceCnt, editor.edtDeviceCnt->text());
+    list.SetCell(position, TSystemRecord::Email, GetCheckedList(editor.Emails));
+    list.SetCellFlag(position, TSystemRecord::ColZYRplus, editor.cbZYRplus->isChecked());
+    list.EndUpdate();
+    list.Sort();
+    LogFmt("\"%s\" isimli kayıt güncellendi", editor.edtName->text());
+    ListChanged();
+}
+
+void TListCommands::DeleteRecord()
+{
+    const int position = form.FocusedIndex();
+    if (form.Busy || position < 0)
+        return;
+    const QString name = form.List.Cell(position, TSystemRecord::Name);
+    if (ConfirmBox(Format("\"%s\" isimli kayıt silinsin mi?", name)) != IDOK)
+        return;
+    form.List.Delete(position);
+    LogFmt("\"%s\" isimli kayıt silindi", name);
+    ListChanged();
+}
+
+void TListCommands::GonderClick()
+{
+    if (form.Busy)
+        return;
+    if (ConfirmBox(QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?")) != IDOK)
+        return;
+    form.SetBusy(true);
+    try {
+        if (SendStatusMails)
+            SendStatusMails();
+    } catch (const std::exception &error) {
+        form.SetBusy(false);
+        ShowGeneralError(ErrorMessage(error));
+        return;
+    }
+    form.SetBusy(false);
+}
+
+void TListCommands::ListChanged()
+{
+    try {
+        form.SaveListAsOnClose();
+    } catch (const std::exception &error) {
+        Log(ErrorMessage(error));
+        if (!saveErrorShown) {
+            saveErrorShown = true;
+            ShowGeneralError(ErrorMessage(error));
+        }
+    }
+}

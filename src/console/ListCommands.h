@@ -1,0 +1,48 @@
+#pragma once
+#include <QObject>
+#include <functional>
+
+class QAction;
+class QMenu;
+class TFormAbout;
+class TFormDetails;
+class TFormHelp;
+class TFormNewRecord;
+class TMainForm;
+
+// The operator's commands on the list and the help menu: add, change, delete, check one, the clicks on
+// the Select and State cells, the send command, the user guide, the about box and the log file. Every
+// change of the list is saved at once, the way a close saves it, so a crash loses nothing entered.
+class TListCommands : public QObject
+{
+public:
+    TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help, TFormAbout &About);
+
+    void AddRecord();
+    void ChangeRecord();
+    void DeleteRecord();
+    // A left click released over a cell of a row.
+    void ListClick(int Position, int Column);
+    void GonderClick();
+    // Saves the list now; a failure is logged, and shown once per run.
+    void ListChanged();
+
+    // Sends the status mails of the send command; replaceable so tests can watch it.
+    std::function<void()> SendStatusMails;
+
+    QMenu *PopupMenu1;
+    QAction *Kontrolet2;
+    QAction *KaydSil1;
+    QAction *Deitir1;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    TMainForm &form;
+    TFormNewRecord &editor;
+    TFormDetails &details;
+    TFormHelp &help;
+    TFormAbout &about;
+    bool saveErrorShown = false;
+};

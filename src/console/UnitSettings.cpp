@@ -1,0 +1,485 @@
+#include "console/UnitSettings.h"
+#include "console/CheckListBox.h"
+#include "console/DigitsOnly.h"
+#include "console/KeyPreview.h"
+#include "console/MessageBoxes.h"
+#include "console/UnitNewRecord.h"
+#include "console/records/SystemList.h"
+#include "console/Main.h"
+#include "mail/MailSend.h"
+#include "platform/Version.h"
+#include "store/AppUtils.h"
+#include "store/Logger.h"
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+constexpr int kPeriodMin = 1;
+constexpr int kPeriodMax = 1440;
+
+QLabel *FieldLabel(const QString &Text, QWidget *Parent)
+{
+    auto *label = new QLabel(Text, Parent);
+    label->setProperty("field", true);
+    label->setMinimumHeight(22);
+    return label;
+}
+
+QCheckBox *Tick(const char *Name, const QString &Text, QWidget *Parent)
+{
+    auto *box = new QCheckBox(Text, Parent);
+    box->setObjectName(QLatin1String(Name));
+    return box;
+}
+
+QLineEdit *Field(const char *Name, QWidget *Parent)
+{
+    auto *field = new QLineEdit(Parent);
+    field->setObjectName(QLatin1String(Name));
+    return field;
+}
+
+QValidator *DigitsValidator(QObject *Parent)
+{
+    return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), Parent);
+}
+
+} // namespace
+
+TPeriodEdit::TPeriodEdit(QWidget *Parent) : QSpinBox(Parent)
+{
+    // The arrows keep to 1..1440; what is typed is checked by Save, so the box itself takes any number.
+    setRange(0, 999999);
+    setValue(kPeriodMin);
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+}
+
+void TPeriodEdit::stepBy(int Steps)
+{
+    setValue(std::clamp(value() + Steps, kPeriodMin, kPeriodMax));
+}
+
+QAbstractSpinBox::StepEnabled TPeriodEdit::stepEnabled() const
+{
+    StepEnabled enabled = StepNone;
+    if (value() < kPeriodMax)
+        enabled |= StepUpEnabled;
+    if (value() > kPeriodMin)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+QValidator::State TPeriodEdit::validate(QString &Input, int &) const
+{
+    for (QChar c : Input)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return QValidator::Invalid;
+    return Input.size() <= 6 ? QValidator::Acceptable : QValidator::Invalid;
+}
+
+int TPeriodEdit::valueFromText(const QString &Text) const
+{
+    return Text.toInt(); // empty gives 0, which Save refuses
+}
+
+TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint), Settings(Folder)
+{
+    setObjectName(QStringLiteral("FormSettings"));
+    setWindowTitle(QStringLiteral("Ayarlar"));
+    setModal(true);
+    setStyleSheet(DialogStyleSheet());
+
+    dxPageControl1 = new QTabWidget(this);
+    dxPageControl1->setObjectName(QStringLiteral("dxPageControl1"));
+    auto *general = new QWidget;
+    auto *mail = new QWidget;
+    auto *addresses = new QWidget;
+    BuildGeneralPage(general);
+    BuildMailPage(mail);
+    BuildAddressPage(addresses);
+    dxPageControl1->addTab(general, QStringLiteral("Genel"));
+    dxPageControl1->addTab(mail, QStringLiteral("E-Posta"));
+    dxPageControl1->addTab(addresses, QStringLiteral("Bildirim Adresleri"));
+
+    btnSave = new QPushButton(QStringLiteral("Kaydet"), this);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnCancel = new QPushButton(QStringLiteral("İptal"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    connect(btnSave, &QPushButton::clicked, this, &TFormSettings::Save);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnSave);
+    buttons->addWidget(btnCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(dxPageControl1);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // No button is a default button: Enter means nothing at the dialog level.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    new TKeyPreview(this, [this](QKeyEvent *key) {
+        if (key->key() == Qt::Key_Escape) {
+            if (key->type() == QEvent::KeyRelease)
+                reject();
+            return true;
+        }
+        const bool ctrl = key->modifiers() & Qt::ControlModifier;
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (ctrl && enter && edtEmail->hasFocus()) {
+            if (key->type() == QEvent::KeyRelease)
+                AddMail();
+            return true;
+        }
+        if (ctrl && key->key() == Qt::Key_Delete && clbEmails->hasFocus()) {
+            if (key->type() == QEvent::KeyRelease)
+                DeleteMail();
+            return true;
+        }
+        return false;
+    });
+
+    Bind();
+    btnAddMail->setEnabled(false);
+    Settings.OnLoaded = [this] { ReadFields(); };
+    Settings.LoadSettings();
+}
+
+TFormSettings::~TFormSettings()
+{
+    Settings.OnLoaded = nullptr;
+}
+
+void TFormSettings::BuildGeneralPage(QWidget *Page)
+{
+    cbPerCtrl = Tick("cbPerCtrl", QStringLiteral("Periyodik olarak denetle"), Page);
+    edtPeriod = new TPeriodEdit(Page);
+    edtPeriod->setObjectName(QStringLiteral("edtPeriod"));
+    edtPeriod->setFixedWidth(70);
+    new TDigitsOnly(edtPeriod);
+    lblDk = new QLabel(QStringLiteral("dk"), Page);
+    lblDk->setObjectName(QStringLiteral("lblDk"));
+    cbRunAtStartup = Tick("cbRunAtStartup", QStringLiteral("Bilgisayar açılışında otomatik olarak başlat"), Page);
+    cbShowOnStartup = Tick("cbShowOnStartup", QStringLiteral("Açılışta ana pencereyi göster"), Page);
+    cbCheckOnStartup = Tick("cbCheckOnStartup", QStringLiteral("Açılışta denetle"), Page);
+
+    auto *group = new QGroupBox(QStringLiteral("Periyodik Denetlemeden Sonra"), Page);
+    cbAfterCtrl = new QComboBox(group);
+    cbAfterCtrl->setObjectName(QStringLiteral("cbAfterCtrl"));
+    cbAfterCtrl->addItems({QStringLiteral("Her denetlemeden sonra yolla"), QStringLiteral("Alarm varsa yolla"),
+                           QStringLiteral("Yollama")});
+    cbBeep = Tick("cbBeep", QStringLiteral("Alarm varsa sesli uyarı ver"), group);
+    auto *groupLayout = new QGridLayout(group);
+    groupLayout->addWidget(FieldLabel(QStringLiteral("E-Posta"), group), 0, 0);
+    groupLayout->addWidget(cbAfterCtrl, 0, 1);
+    groupLayout->addWidget(cbBeep, 1, 0, 1, 2);
+    groupLayout->setColumnStretch(1, 1);
+
+    auto *period = new QHBoxLayout;
+    period->addWidget(cbPerCtrl);
+    period->addWidget(edtPeriod);
+    period->addWidget(lblDk);
+    period->addStretch();
+
+    auto *layout = new QVBoxLayout(Page);
+    layout->addLayout(period);
+    layout->addWidget(cbRunAtStartup);
+    layout->addWidget(cbShowOnStartup);
+    layout->addWidget(cbCheckOnStartup);
+    layout->addWidget(group);
+    layout->addStretch();
+}
+
+void TFormSettings::BuildMailPage(QWidget *Page)
+{
+    edtHost = Field("edtHost", Page);
+    edtUsername = Field("edtUsername", Page);
+    edtPassword = Field("edtPassword", Page);
+    edtPassword->setEchoMode(QLineEdit::Password);
+    edtPort = Field("edtPort", Page);
+    edtPort->setValidator(DigitsValidator(edtPort));
+    edtPort->setFixedWidth(70);
+    new TDigitsOnly(edtPort);
+    edtPort->installEventFilter(this);
+    cbAuth = Tick("cbAuth", QStringLiteral("Kimlik Doğrulaması"), Page);
+    cbSSL = Tick("cbSSL", QStringLiteral("Bağlantı Güvenliği (SSL/TLS)"), Page);
+    edtFrom = Field("edtFrom", Page);
+    btnTest = new QPushButton(QStringLiteral("Test"), Page);
+    btnTest->setObjectName(QStringLiteral("btnTest"));
+    connect(btnTest, &QPushButton::clicked, this, &TFormSettings::TestMail);
+    lblStatus = new QLabel(Page);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setWordWrap(true);
+    lblStatus->setMinimumHeight(34);
+    lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblStatus->hide();
+
+    auto *grid = new QGridLayout;
+    int row = 0;
+    grid->addWidget(FieldLabel(QStringLiteral("Sunucu Adı"), Page), row, 0);
+    grid->addWidget(edtHost, row++, 1);
+    grid->addWidget(FieldLabel(QStringLiteral("Kullanıcı Adı"), Page), row, 0);
+    grid->addWidget(edtUsername, row++, 1);
+    grid->addWidget(FieldLabel(QStringLiteral("Şifre"), Page), row, 0);
+    grid->addWidget(edtPassword, row++, 1);
+    grid->addWidget(FieldLabel(QStringLiteral("Port"), Page), row, 0);
+    grid->addWidget(edtPort, row++, 1, Qt::AlignLeft);
+    grid->addWidget(cbAuth, row++, 1);
+    grid->addWidget(cbSSL, row++, 1);
+    grid->addWidget(FieldLabel(QStringLiteral("Kimden"), Page), row, 0);
+    grid->addWidget(edtFrom, row++, 1);
+    grid->setColumnMinimumWidth(0, 100);
+    grid->setColumnStretch(1, 1);
+
+    auto *test = new QHBoxLayout;
+    test->addWidget(btnTest, 0, Qt::AlignTop);
+    test->addWidget(lblStatus, 1);
+
+    auto *layout = new QVBoxLayout(Page);
+    layout->addLayout(grid);
+    layout->addLayout(test);
+    layout->addStretch();
+}
+
+void TFormSettings::BuildAddressPage(QWidget *Page)
+{
+    edtEmail = Field("edtEmail", Page);
+    btnAddMail = new QPushButton(QStringLiteral("Ekle"), Page);
+    btnAddMail->setObjectName(QStringLiteral("btnAddMail"));
+    btnDelMail = new QPushButton(QStringLiteral("Sil"), Page);
+    btnDelMail->setObjectName(QStringLiteral("btnDelMail"));
+    clbEmails = new TCheckListBox(Page);
+    clbEmails->setObjectName(QStringLiteral("clbEmails"));
+    connect(btnAddMail, &QPushButton::clicked, this, &TFormSettings::AddMail);
+    connect(btnDelMail, &QPushButton::clicked, this, &TFormSettings::DeleteMail);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(edtEmail, 1);
+    top->addWidget(btnAddMail);
+    top->addWidget(btnDelMail);
+    auto *layout = new QVBoxLayout(Page);
+    layout->addLayout(top);
+    layout->addWidget(clbEmails, 1);
+}
+
+void TFormSettings::Bind()
+{
+    // Each edit goes straight into the live settings; ReadFields sets the controls without echoing back.
+    auto tick = [this](QCheckBox *box, bool TLiveSettings::*field) {
+        connect(box, &QCheckBox::toggled, this, [this, field](bool on) {
+            if (!reading)
+                Settings.*field = on;
+        });
+    };
+    auto text = [this](QLineEdit *edit, QString TLiveSettings::*field) {
+        connect(edit, &QLineEdit::textChanged, this, [this, field](const QString &value) {
+            if (!reading)
+                Settings.*field = value;
+        });
+    };
+    tick(cbPerCtrl, &TLiveSettings::cbPerCtrl);
+    tick(cbRunAtStartup, &TLiveSettings::cbRunAtStartup);
+    tick(cbShowOnStartup, &TLiveSettings::cbShowOnStartup);
+    tick(cbCheckOnStartup, &TLiveSettings::cbCheckOnStartup);
+    tick(cbBeep, &TLiveSettings::cbBeep);
+    tick(cbAuth, &TLiveSettings::cbAuth);
+    tick(cbSSL, &TLiveSettings::cbSSL);
+    text(edtHost, &TLiveSettings::edtHost);
+    text(edtUsername, &TLiveSettings::edtUsername);
+    text(edtPassword, &TLiveSettings::edtPassword);
+    text(edtPort, &TLiveSettings::edtPort);
+    text(edtFrom, &TLiveSettings::edtFrom);
+    connect(edtPeriod->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, [this](const QString &value) {
+        if (!reading)
+            Settings.edtPeriod = value;
+    });
+    connect(cbPerCtrl, &QCheckBox::toggled, this, [this](bool on) {
+        edtPeriod->setVisible(on);
+        lblDk->setVisible(on);
+    });
+    connect(cbAfterCtrl, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!reading && index >= 0)
+            Settings.cbAfterCtrl = index;
+    });
+    connect(edtEmail, &QLineEdit::textChanged, this,
+            [this](const QString &value) { btnAddMail->setEnabled(!value.trimmed().isEmpty()); });
+    clbEmails->SetList(&Settings.clbEmails);
+}
+
+void TFormSettings::ReadFields()
+{
+    reading = true;
+    cbPerCtrl->setChecked(Settings.cbPerCtrl);
+    edtPeriod->findChild<QLineEdit *>()->setText(Settings.edtPeriod);
+    edtPeriod->setVisible(Settings.cbPerCtrl);
+    lblDk->setVisible(Settings.cbPerCtrl);
+    cbRunAtStartup->setChecked(Settings.cbRunAtStartup);
+    cbShowOnStartup->setChecked(Settings.cbShowOnStartup);
+    cbCheckOnStartup->setChecked(Settings.cbCheckOnStartup);
+    // A stored choice outside the three items shows none of them and stays as it was.
+    cbAfterCtrl->setCurrentIndex(Settings.cbAfterCtrl >= 0 && Settings.cbAfterCtrl < cbAfterCtrl->count() ? Settings.cbAfterCtrl : -1);
+    cbBeep->setChecked(Settings.cbBeep);
+    edtHost->setText(Settings.edtHost);
+    edtUsername->setText(Settings.edtUsername);
+    edtPassword->setText(Settings.edtPassword);
+    edtPort->setText(Settings.edtPort);
+    cbAuth->setChecked(Settings.cbAuth);
+    cbSSL->setChecked(Settings.cbSSL);
+    edtFrom->setText(Settings.edtFrom);
+    clbEmails->Refresh();
+    reading = false;
+}
+
+void TFormSettings::PrepareShow()
+{
+    lblStatus->hide();
+    dxPageControl1->setCurrentIndex(0);
+    edtEmail->clear();
+    Settings.LoadSettings();
+}
+
+int TFormSettings::Execute()
+{
+    PrepareShow();
+    const int result = exec();
+    if (result == QDialog::Accepted && Applied)
+        Applied();
+    return result;
+}
+
+void TFormSettings::showEvent(QShowEvent *Event)
+{
+    if (QWidget *owner = parentWidget())
+        move(owner->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(Event);
+}
+
+bool TFormSettings::eventFilter(QObject *Watched, QEvent *Event)
+{
+    // Leaving the port field shows the port that will be used: 25 for an empty or unreadable text.
+    if (Watched == edtPort && Event->type() == QEvent::FocusOut)
+        edtPort->setText(QString::number(Settings.Port()));
+    return QDialog::eventFilter(Watched, Event);
+}
+
+void TFormSettings::AddMail()
+{
+    const QString address = edtEmail->text().trimmed();
+    if (address.isEmpty())
+        return;
+    if (IsInvalidEmail(address)) {
+        ErrorBox(QStringLiteral("Geçersiz e-posta adresi."));
+        return;
+    }
+    if (Settings.clbEmails.IndexOf(address) >= 0) {
+        ErrorBox(QStringLiteral("Girilen e-posta adresi zaten kayıtlı."));
+        return;
+    }
+    const int index = Settings.clbEmails.Add(address);
+    clbEmails->setCurrentRow(index);
+    edtEmail->clear();
+}
+
+void TFormSettings::DeleteMail()
+{
+    const int index = clbEmails->currentRow();
+    if (index < 0 || index >= Settings.clbEmails.Count() || !clbEmails->item(index)->isSelected())
+        return;
+    if (ConfirmBox(QStringLiteral("Seçili kayıt silinsin mi?")) != IDOK)
+        return;
+    const QString address = Settings.clbEmails.Text(index);
+    if (Records && Records->AddressInUse(address)) {
+        if (ConfirmBox(QStringLiteral("Seçilen mail adresi kullanılıyor. Yine de silinsin mi?")) != IDOK)
+            return;
+        Records->RemoveAddress(address);
+        if (RecordsChanged)
+            RecordsChanged();
+    }
+    Settings.clbEmails.Delete(index);
+}
+
+void TFormSettings::SetMailBusy(bool Busy)
+{
+    btnTest->setEnabled(!Busy);
+    if (Busy == mailBusy)
+        return;
+    mailBusy = Busy;
+    if (Busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TFormSettings::TestMail()
+{
+    if (Settings.To().isEmpty()) {
+        ErrorBox(QStringLiteral("En az bir \"Bildirim Adresi\" seçilmesi gerekir"));
+        return;
+    }
+    lblStatus->clear();
+    lblStatus->show();
+    SetMailBusy(true);
+    QString failure;
+    const bool sent = RunTestMail(failure);
+    lblStatus->setText(sent ? QStringLiteral("Başarılı") : QStringLiteral("Başarısız...") + failure);
+    SetMailBusy(false);
+}
+
+void TFormSettings::Save()
+{
+    if (Settings.cbPerCtrl) {
+        const std::optional<int> period = Settings.PeriodValue();
+        if (!period || *period < kPeriodMin || *period > kPeriodMax) {
+            ErrorBox(QStringLiteral("\"Period\" değerini kontrol ediniz"));
+            edtPeriod->setFocus();
+            return;
+        }
+    }
+    try {
+        Settings.SaveSettings();
+    } catch (const std::exception &error) {
+        // The dialog stays open; keys written before the failure stay written.
+        ShowGeneralError(QString::fromUtf8(error.what()));
+        return;
+    }
+    accept();
+}
+
+bool TFormSettings::RunTestMail(QString &Failure)
+{
+    try {
+        const QString caption = GetCaption();
+        Settings.MailSubject = caption + QStringLiteral(" test e-postası");
+        Settings.MailBody = QStringList{FormatCheckTime(QDateTime::currentDateTime()).replace(QStringLiteral("   "), QStringLiteral("  "))
+                                        + QStringLiteral(" : ")
+                                        + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
+        Settings.MailSummary.clear();
+        SendMail(Settings, QString());
+        Log(QStringLiteral("E-posta gönderildi"));
+        return true;
+    } catch (const std::exception &error) {
+        Failure = QString::fromUtf8(error.what());
+        LogFmt("E-posta gönderiminde hata: %s", Failure);
+        return false;
+    }
+}
