@@ -1,6 +1,7 @@
 #include "Sandbox.h"
 #include "platform/Errors.h"
 #include "store/Profile.h"
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,6 +128,20 @@ TEST_F(Profile, WriteCreatesTheFileAndReadsBackWhatItWrote)
     ini.WriteString(QStringLiteral("Smtp"), QStringLiteral("Password"), QStringLiteral("Çağrı=1;x"));
     EXPECT_EQ(ReadBytes(path), QStringLiteral("[Smtp]\nPassword=Çağrı=1;x\n").toUtf8());
     EXPECT_EQ(ini.ReadString(QStringLiteral("smtp"), QStringLiteral("password")), QStringLiteral("Çağrı=1;x"));
+}
+
+TEST_F(Profile, WriteKeepsPermissionsAndSymbolicLinks)
+{
+    // The file holds the mail password: a file the operator closed must stay closed.
+    WriteBytes(path, "[Smtp]\n");
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    const QString link = dir.filePath(QStringLiteral("link.ini"));
+    ASSERT_TRUE(QFile::link(path, link));
+    TProfile(link).WriteString(QStringLiteral("Smtp"), QStringLiteral("Password"), QStringLiteral("p"));
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), path);
+    EXPECT_EQ(ReadBytes(path), QByteArray("[Smtp]\nPassword=p\n"));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    EXPECT_EQ(QFile::permissions(path) & others, QFile::Permissions());
 }
 
 TEST_F(Profile, EraseSectionRemovesEveryCopyAndKeepsTheRest)
