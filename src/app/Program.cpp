@@ -2,6 +2,7 @@
 #include "console/About.h"
 #include "console/Application.h"
 #include "console/Help.h"
+#include "console/ListCommands.h"
 #include "console/Main.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
@@ -38,6 +39,7 @@ int RunWindows(TApplication &app)
     TFormAbout about;
     TFormHelp help;
     TFormDetails details;
+    TListCommands commands(form, editor, details, help, about);
     if (terminated)
         return 0;
     form.ShowAtStart();
