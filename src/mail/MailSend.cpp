@@ -1,6 +1,7 @@
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
 #include "store/Logger.h"
+#include "store/Settings.h"
 
 TMailObjects &MailObjects()
 {
@@ -62,3 +63,28 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
     smtp.CloseSession();
 }
 
+
+TMailSettings MailSettingsOf(const TLiveSettings &Settings)
+{
+    TMailSettings m;
+    m.Host = Settings.Host();
+    m.Port = Settings.Port();
+    m.Username = Settings.Username();
+    m.Password = Settings.Password();
+    m.SSL = Settings.SSL() == 1;
+    m.From = Settings.From();
+    m.To = Settings.To();
+    m.TimeOut = Settings.TimeOut();
+    return m;
+}
+
+void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient)
+{
+    SendMail(Objects, MailSettingsOf(Settings), Settings.MailSubject, Settings.MailBody, Settings.MailSummary,
+             Recipient);
+}
+
+void SendMail(TLiveSettings &Settings, const QString &Recipient)
+{
+    SendMail(Settings, MailObjects(), Recipient);
+}

@@ -1,0 +1,154 @@
+#include "mail/StatusReport.h"
+#include "console/records/SystemList.h"
+#include "platform/Errors.h"
+#include "platform/Format.h"
+#include "platform/Version.h"
+#include "report/ItemParser.h"
+#include "report/PlusDetails.h"
+#include "report/UtilsCheckZYR.h"
+#include "store/Logger.h"
+#include "store/Settings.h"
+#include <QDateTime>
+#include <QLocale>
+#include <cstdlib>
+
+std::function<void(bool Busy)> OnMailBusy;
+
+namespace {
+
+constexpr const char *kTableStart
+    = "<table border=\"1\" cellspacing=\"0\" cellpadding=\"0\" style=\"background-color: #EFEFEF\">";
+constexpr const char *kHeaderRow
+    = "<tr><th width=\"150\" align=\"left\">İsim</th><th width=\"150\" align=\"left\">IP Adresi</th>"
+      "<th align=\"left\">Durum</th><th width=\"150\" align=\"left\">Denetleme Zamanı</th></tr>";
+constexpr const char *kTableEnd = "</table>";
+
+class TBusy
+{
+public:
+    TBusy()
+    {
+        if (OnMailBusy)
+            OnMailBusy(true);
+    }
+    ~TBusy()
+    {
+        if (OnMailBusy)
+            OnMailBusy(false);
+    }
+    TBusy(const TBusy &) = delete;
+    TBusy &operator=(const TBusy &) = delete;
+};
+
+// A record's state code; a code outside the table (a record left in state 7 by a check cycle it
+// was not part of) is shown as not checked.
+int ReportState(const TSystemList &List, int Position)
+{
+    const double value = List.CellAsNumber(Position, TSystemRecord::State);
+    const int state = int(value);
+    return state >= csNotChecked && state <= csAlarm ? state : csNotChecked;
+}
+
+int ExpectedDeviceCount(const TSystemList &List, int Position)
+{
+    const QString text = List.Cell(Position, TSystemRecord::DeviceCnt);
+    int32_t value = 0;
+    if (!ReadInteger(text, value))
+        throw EZyrError(Format("'%s' is not a valid integer value", text));
+    return value;
+}
+
+QChar SeparatorOf(const QString &format, QChar fallback)
+{
+    for (const QChar c : format)
+        if (!c.isLetter() && c != QLatin1Char('\'') && !c.isSpace())
+            return c;
+    return fallback;
+}
+
+} // namespace
+
+QString StateColour(int State)
+{
+    static const char *const colours[] = {"#EFEFEF", "#FF0000", "#00FF00", "#00FF00", "#FF0000", "#FF0000", "#FF0000"};
+    return QString::fromLatin1(colours[State >= 0 && State <= 6 ? State : 0]);
+}
+
+void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
+                       const QString &Records, TMailObjects &Objects)
+{
+    if (Settings.To().isEmpty() && Recipient.isEmpty())
+        return;
+    TBusy busy;
+    try {
+        Settings.MailSubject = GetCaption() + QStringLiteral(" sonuçları");
+        Settings.MailBody.clear();
+        Settings.MailSummary.clear();
+        Settings.MailBody.append(QString::fromUtf8(kTableStart));
+        Settings.MailBody.append(QString::fromUtf8(kHeaderRow));
+
+        TItemParser parser(Records, QLatin1Char(','));
+        while (parser.HasMore()) {
+            const int position = parser.NextInt(0);
+            const TSystemRecord &record = List.Record(position);
+            const int state = ReportState(List, position);
+            const bool plus = List.CellAsFlag(position, TSystemRecord::ColZYRplus);
+            const QString details = record.Cell(TSystemRecord::Details);
+            QString stateText = StateDescription(state);
+
+            if (state == csDevicesMissing || state == csDevicesExcess) {
+                try {
+                    const int expected = ExpectedDeviceCount(List, position);
+                    const int reported = plus ? TGetPlusDetails(details).DeviceCount() : TGetDetails(details).DeviceCount;
+                    stateText = Format("%d %s", std::abs(expected - reported), stateText);
+                } catch (const std::exception &error) {
+                    LogError(10003, QString::fromUtf8(error.what()));
+                }
+            }
+
+            const QString name = record.Cell(TSystemRecord::Name);
+            const QString ip = record.Cell(TSystemRecord::IP);
+            Settings.MailBody.append(
+                Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: %s\">%s&nbsp;&nbsp;</td><td>%s</td></tr>",
+                       name, ip, StateColour(state), stateText, record.Cell(TSystemRecord::ColDateTime)));
+            Settings.MailSummary.append(name + QStringLiteral(", ") + ip + QStringLiteral(", ") + stateText);
+
+            if (state >= csWorkingReport && state <= csAlarm && !details.trimmed().isEmpty()) {
+                if (!plus) {
+                    const TGetDetails report(details);
+                    Settings.MailBody.append(report.MailHtml());
+                    report.TextLines(Settings.MailSummary);
+                } else {
+                    Settings.MailBody.append(TGetPlusDetails(details).MailHtml());
+                }
+            }
+        }
+        Settings.MailBody.append(QString::fromUtf8(kTableEnd));
+        SendMail(Settings, Objects, Recipient);
+        Log(QStringLiteral("E-posta gönderildi"));
+    } catch (const std::exception &error) {
+        LogFmt("E-posta gönderiminde hata: %s", QString::fromUtf8(error.what()));
+    }
+}
+
+bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objects)
+{
+    TBusy busy;
+    try {
+        const QString caption = GetCaption();
+        const QLocale locale = QLocale::system();
+        const QChar date = SeparatorOf(locale.dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
+        const QChar time = SeparatorOf(locale.timeFormat(QLocale::LongFormat), QLatin1Char(':'));
+        const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
+        Settings.MailSubject = caption + QStringLiteral(" test e-postası");
+        Settings.MailBody = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern) + QStringLiteral(" : ")
+                                        + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
+        SendMail(Settings, Objects, QString());
+        Log(QStringLiteral("E-posta gönderildi"));
+        return true;
+    } catch (const std::exception &error) {
+        Failure = QString::fromUtf8(error.what());
+        LogFmt("E-posta gönderiminde hata: %s", Failure);
+        return false;
+    }
+}

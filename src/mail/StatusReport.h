@@ -1,0 +1,23 @@
+#pragma once
+#include "mail/MailSend.h"
+#include <QString>
+#include <functional>
+
+class TLiveSettings;
+class TSystemList;
+
+// Called with true while a status report or test mail is being composed and sent, and with false
+// afterwards, also after a failure: the settings dialog disables its Test button and shows the
+// hourglass meanwhile.
+extern std::function<void(bool Busy)> OnMailBusy;
+
+// Composes the HTML status report of the records at the given positions (decimal numbers joined by
+// ","), sends it to the recipient and logs the outcome. Nothing leaves the call.
+void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
+                       const QString &Records, TMailObjects &Objects = MailObjects());
+
+// Sends the test mail to the first ticked address. False with the delivery's message on failure.
+bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objects = MailObjects());
+
+// The colour of a state's cell in the report; states without one are drawn as "Denetlenmemiş".
+QString StateColour(int State);
