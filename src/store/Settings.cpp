@@ -34,6 +34,26 @@ int TLiveSettings::Period() const
     return PeriodValue().value_or(0);
 }
 
+QString TLiveSettings::Host() const
+{
+    return TrimBlanks(edtHost);
+}
+
+QString TLiveSettings::Username() const
+{
+    return TrimBlanks(edtUsername);
+}
+
+QString TLiveSettings::Password() const
+{
+    return TrimBlanks(edtPassword);
+}
+
+QString TLiveSettings::From() const
+{
+    return TrimBlanks(edtFrom);
+}
+
 int TLiveSettings::Port() const
 {
     return ReadIntegerDef(TrimBlanks(edtPort), 25);

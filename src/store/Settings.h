@@ -44,10 +44,11 @@ public:
     int MailAfterCtrl() const { return cbAfterCtrl; }
     bool BeepAlarm() const { return cbBeep; }
     int TimeOut() const { return timeOut; }
-    QString Host() const { return edtHost.trimmed(); }
-    QString Username() const { return edtUsername.trimmed(); }
-    QString Password() const { return edtPassword.trimmed(); }
-    QString From() const { return edtFrom.trimmed(); }
+    // Text fields without leading and trailing blanks.
+    QString Host() const;
+    QString Username() const;
+    QString Password() const;
+    QString From() const;
     int Port() const; // 25 when the port text is empty or no integer
     int AuthType() const;
     int SSL() const;
