@@ -1,4 +1,5 @@
 #include "mail/SMTPSend.h"
+#include "platform/Charset.h"
 #include <unistd.h>
 #ifdef ZYR_WITH_OPENSSL
 #include <openssl/evp.h>
@@ -97,7 +98,7 @@ int TSMTPSend::ReadReply()
             failed = true;
             break;
         }
-        ResultString = QString::fromUtf8(raw);
+        ResultString = DecodeExternalText(raw);
         FullResult.append(ResultString);
         if (ResultString.indexOf(QLatin1Char('-')) != 3)
             break;

@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const int code = smtp.ReadReply();
             if (code < 0 || code > 999 || smtp.FullResult.size() > TSMTPSend::kMaxReplyLines)
                 std::abort();
-            for (const QString &line : smtp.FullResult)
-                if (line.toUtf8().size() > TTCPBlockSocket::kMaxLineLength)
+            for (const QString &line : smtp.FullResult) // one byte makes at most one character
+                if (line.size() > TTCPBlockSocket::kMaxLineLength)
                     std::abort();
             if (code != 0 && smtp.FullResult.first().left(3) != QString::number(code).rightJustified(3, u'0'))
                 std::abort();
