@@ -5,10 +5,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,7 +36,8 @@ protected:
     {
         QFile ini(dir.filePath(QStringLiteral("ZYRdenetleyici.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(("[General]\r\nRunAtStartup=0\r\nPeriod=0\r\n" + general + "\r\n[Smtp]\r\nHost=\r\n").toUtf8());
+        ini.write(QStringLiteral("[General]\r\nRunAtStartup=0\r\nPeriod=0\r\n").toUtf8() + general.toUtf8()
+                  + QByteArrayLiteral("\r\n[Smtp]\r\nHost=\r\n"));
     }
 
     void WriteList(const QStringList &ips)
@@ -81,12 +85,7 @@ protected:
         return false;
     }
 
-    TSystemList SavedList()
-    {
-        TSystemList list;
-        LoadSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat")));
-        return list;
-    }
+    void LoadSaved(TSystemList &list) { LoadSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat"))); }
 };
 
 TEST_F(ProgramTest, StartsInOrderRefusesASecondCopyAndSavesOnSigterm)
@@ -112,7 +111,8 @@ TEST_F(ProgramTest, StartsInOrderRefusesASecondCopyAndSavesOnSigterm)
     ASSERT_TRUE(first.waitForFinished(15000));
     EXPECT_EQ(first.exitCode(), 0);
     EXPECT_TRUE(Log().trimmed().endsWith(QStringLiteral("Program kapandı")));
-    const TSystemList saved = SavedList();
+    TSystemList saved;
+    LoadSaved(saved);
     ASSERT_EQ(saved.Count(), 1);
     EXPECT_EQ(saved.Cell(0, TSystemRecord::State), QStringLiteral("0"));
     EXPECT_EQ(saved.Cell(0, TSystemRecord::Details), QStringLiteral("eski rapor"));
@@ -127,9 +127,16 @@ TEST_F(ProgramTest, StartsInOrderRefusesASecondCopyAndSavesOnSigterm)
 TEST_F(ProgramTest, SignalDuringAStartUpCheckSavesAtOnceWithoutWaitingForTheCheck)
 {
     // A system that accepts and never answers keeps the start-up check running for the whole time-out.
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    const QString ip = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    const QString ip = QStringLiteral("127.0.0.1:%1").arg(ntohs(addr.sin_port));
     WriteSettings(QStringLiteral("CheckOnStart=1\r\nShowMainOnStart=1\r\nTimeOut=60000"));
     WriteList({ip});
     QProcess p;
@@ -141,9 +148,11 @@ TEST_F(ProgramTest, SignalDuringAStartUpCheckSavesAtOnceWithoutWaitingForTheChec
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_LT(t.elapsed(), 20000);
     EXPECT_FALSE(Log().contains(QStringLiteral("Denetleme bitti")));
-    const TSystemList saved = SavedList();
+    TSystemList saved;
+    LoadSaved(saved);
     ASSERT_EQ(saved.Count(), 1);
     EXPECT_EQ(saved.Cell(0, TSystemRecord::State), QStringLiteral("0"));
+    ::close(silent);
 }
 
 } // namespace
