@@ -1,7 +1,7 @@
 #include "console/About.h"
+#include "console/Help.h"
 #include "console/KeyPreview.h"
 #include "platform/Version.h"
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -124,9 +124,9 @@ bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
 {
     if (Event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton) {
         if (Watched == lblWeb)
-            QDesktopServices::openUrl(QUrl::fromUserInput(lblWeb->text()));
+            OpenUrl(QUrl::fromUserInput(lblWeb->text()));
         else if (Watched == lblMail)
-            QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + lblMail->text()));
+            OpenUrl(QUrl(QStringLiteral("mailto:") + lblMail->text()));
     }
     return QDialog::eventFilter(Watched, Event);
 }

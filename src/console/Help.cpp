@@ -69,8 +69,19 @@ void TFormHelp::ShowHelp()
     activateWindow();
 }
 
+std::function<void(const QUrl &)> OpenUrlHook;
+
+void OpenUrl(const QUrl &Url)
+{
+    // The outcome is not checked: a missing file or program shows whatever the desktop shows.
+    if (OpenUrlHook)
+        OpenUrlHook(Url);
+    else
+        QDesktopServices::openUrl(Url);
+}
+
 void OpenLogFile()
 {
     const QString name = QLatin1String(kApplicationTitle) + QStringLiteral(".log");
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(name)));
+    OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(name)));
 }

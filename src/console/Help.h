@@ -1,5 +1,8 @@
 #pragma once
 #include <QDialog>
+#include <functional>
+
+class QUrl;
 
 class QTextBrowser;
 class QPushButton;
@@ -19,6 +22,10 @@ public:
     QTextBrowser *reAbout;
     QPushButton *btnExit;
 };
+
+// Asks the desktop to open a link, a file or a new mail. Tests replace the opener to watch the requests.
+void OpenUrl(const QUrl &Url);
+extern std::function<void(const QUrl &)> OpenUrlHook;
 
 // Opens the event log file of the current directory with the desktop's viewer for it. The outcome is not
 // checked: a missing file or viewer shows whatever the desktop shows.

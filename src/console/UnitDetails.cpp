@@ -3,6 +3,7 @@
 #include "console/KeyPreview.h"
 #include "platform/Format.h"
 #include "report/ItemParser.h"
+#include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
 #include <QCursor>
@@ -212,6 +213,25 @@ void TFormDetails::FillReport(const QString &ReportText)
             channelsWidth = TDetailsDelegate::BoxWidth * std::min(largest, kMaxChannels);
     } catch (const std::exception &error) {
         LogError(10004, QString::fromUtf8(error.what()));
+    }
+    TLAlarm->setUpdatesEnabled(true);
+    FitColumns();
+}
+
+void TFormDetails::FillPlusReport(const QString &ReportText)
+{
+    TLAlarm->clear();
+    TLAlarm->setUpdatesEnabled(false);
+    try {
+        const TGetPlusDetails details(ReportText);
+        AddRow(Format("%s(%s)", details.ServerName, details.ServerIp), QStringLiteral("2"), QString());
+        for (int i = 0; i < details.DeviceCount(); ++i) {
+            const TPlusDevice device = details.GetDevice(i);
+            AddRow(Format("Aygıt SeriNo/Kapasite %s / %d", device.Serial, device.ChannelCount),
+                   device.HasAlarm ? QStringLiteral("1") : QStringLiteral("0"), details.ChannelStates(i));
+        }
+    } catch (const std::exception &) {
+        // An extended report that cannot be read keeps the rows made so far, without a log line.
     }
     TLAlarm->setUpdatesEnabled(true);
     FitColumns();
