@@ -249,8 +249,20 @@ bool ParseConfig(const std::string &text, std::vector<TSimSystem> &systems, std:
             why = "önce [ad] bölümü gerekir";
         } else if (eq == std::string::npos) {
             why = "anahtar = değer bekleniyor";
-        } else if (SetKey(*current, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)), why)) {
-            continue;
+        } else {
+            const std::string key = Trim(line.substr(0, eq));
+            std::string value = line.substr(eq + 1);
+            // A blank and '#' start a comment, except in verbatim texts.
+            if (key != "report" && key != "json") {
+                for (size_t hash = value.find('#'); hash != std::string::npos; hash = value.find('#', hash + 1)) {
+                    if (hash > 0 && (value[hash - 1] == ' ' || value[hash - 1] == '\t')) {
+                        value.resize(hash);
+                        break;
+                    }
+                }
+            }
+            if (SetKey(*current, key, Trim(value), why))
+                continue;
         }
         error = "satır " + std::to_string(number) + ": " + why;
         return false;
