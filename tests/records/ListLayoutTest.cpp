@@ -1,9 +1,9 @@
 #include "console/records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -31,24 +31,26 @@ TListLayout SmallLayout()
     return l;
 }
 
-const QByteArray kSmallSections = "[\\ServiceList]\n"
-                                  "ShowGrid=1\nShowPreviewGrid=0\nBandRowCount=1\nDefaultRowHeight=20\n"
-                                  "HeaderPanelRowCount=1\n\n"
-                                  "[\\ServiceList\\Band\\Band0]\nID=0\nVisible=1\nIndex=0\nWidth=420\n\n"
-                                  "[\\ServiceList\\Columns\\Select]\nBandIndex=0\nRowIndex=0\nColIndex=0\n"
-                                  "Visible=1\nIndex=0\nWidth=18\nSorted=0\nSortedOrder=0\nStoredRowIndex=0\n\n"
-                                  "[\\ServiceList\\Columns\\Name]\nBandIndex=0\nRowIndex=0\nColIndex=1\n"
-                                  "Visible=0\nIndex=3\nWidth=75\nSorted=1\nSortedOrder=1\nStoredRowIndex=0\n\n";
+const QByteArray kSmallSections
+    = "[\\ServiceList]\n"
+      "ShowGrid=1\nShowPreviewGrid=0\nBandRowCount=1\nDefaultRowHeight=20\n"
+      "HeaderPanelRowCount=1\n\n"
+      "[\\ServiceList\\Band\\Band0]\nID=0\nVisible=1\nIndex=0\nWidth=420\n\n"
+      "[\\ServiceList\\Columns\\Select]\nBandIndex=0\nRowIndex=0\nColIndex=0\n"
+      "Visible=1\nIndex=0\nWidth=18\nSorted=0\nSortedOrder=0\nStoredRowIndex=0\n\n"
+      "[\\ServiceList\\Columns\\Name]\nBandIndex=0\nRowIndex=0\nColIndex=1\n"
+      "Visible=0\nIndex=3\nWidth=75\nSorted=1\nSortedOrder=1\nStoredRowIndex=0\n\n";
 
 TEST(ListLayout, ReplacesOnlyItsOwnSections)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.ini"));
     // "Gölbaşı" in Windows-1254 must come back byte for byte: other sections are not ours to re-encode.
-    WriteAll(path, "; comment before\nstray=1\n[Settings]\nPeriod=5\n; inner comment\n\n  Spaced = value  \n"
-                   "Name=G\xf6lba\xfe\xfd\n"
-                   "[\\ServiceList]\nShowGrid=0\n[\\ServiceList\\Columns\\Name]\nWidth=999\n"
-                   "[\\ServiceListOld]\nX=1\n[\\servicelist]\nKeep=1\n[Emails]\n0=a@x.com\n");
+    WriteAll(path,
+        "; comment before\nstray=1\n[Settings]\nPeriod=5\n; inner comment\n\n  Spaced = value  \n"
+        "Name=G\xf6lba\xfe\xfd\n"
+        "[\\ServiceList]\nShowGrid=0\n[\\ServiceList\\Columns\\Name]\nWidth=999\n"
+        "[\\ServiceListOld]\nX=1\n[\\servicelist]\nKeep=1\n[Emails]\n0=a@x.com\n");
     SaveListLayout(SmallLayout(), path);
     EXPECT_EQ(ReadAll(path).toStdString(),
         (QByteArray("[Settings]\nPeriod=5\n  Spaced = value  \nName=G\xf6lba\xfe\xfd\n\n"
@@ -101,12 +103,12 @@ TEST(ListLayout, AllColumnsInColumnOrderWithTheSortState)
             sorted.append(section + QString::fromUtf8(line));
         }
     }
-    EXPECT_EQ(sections, Texts({"[\\ServiceList]", "[\\ServiceList\\Band\\Band0]",
-                            "[\\ServiceList\\Columns\\Select]", "[\\ServiceList\\Columns\\Name]",
-                            "[\\ServiceList\\Columns\\IP]", "[\\ServiceList\\Columns\\Email]",
-                            "[\\ServiceList\\Columns\\DeviceCnt]", "[\\ServiceList\\Columns\\State]",
-                            "[\\ServiceList\\Columns\\Details]", "[\\ServiceList\\Columns\\ColDateTime]",
-                            "[\\ServiceList\\Columns\\ColZYRplus]"}));
+    EXPECT_EQ(sections,
+        Texts({"[\\ServiceList]", "[\\ServiceList\\Band\\Band0]", "[\\ServiceList\\Columns\\Select]",
+            "[\\ServiceList\\Columns\\Name]", "[\\ServiceList\\Columns\\IP]",
+            "[\\ServiceList\\Columns\\Email]", "[\\ServiceList\\Columns\\DeviceCnt]",
+            "[\\ServiceList\\Columns\\State]", "[\\ServiceList\\Columns\\Details]",
+            "[\\ServiceList\\Columns\\ColDateTime]", "[\\ServiceList\\Columns\\ColZYRplus]"}));
     EXPECT_EQ(sorted, Texts({"[\\ServiceList\\Columns\\DeviceCnt]Sorted=2"}));
 
     list.SortBy(TSystemRecord::Name, false);

@@ -1,11 +1,11 @@
 #include "console/records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"
+#include <csignal>
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +13,6 @@
 namespace {
 
 using R = TSystemRecord;
-
 
 // Builds list-file bytes by hand, so the tests state the layout independently of the writer.
 struct TBytes
@@ -92,11 +91,18 @@ TEST(SystemListFile, ExampleRecordIsByteExact)
     TSystemList list;
     list.Add(MakeRecord(kMerkez));
     const QByteArray expected = QByteArray::fromHex("FFFFFFFF01000000"
-                                                    "18000000" "00000000FFFFFFFFFFFFFFFF0000000000000000"
+                                                    "18000000"
+                                                    "00000000FFFFFFFFFFFFFFFF0000000000000000"
                                                     "09000000"
-                                                    "0100000031" "060000004D65726B657A" "0400000073727631"
-                                                    "00000000" "0100000032" "0100000030" "00000000"
-                                                    "00000000" "0100000030");
+                                                    "0100000031"
+                                                    "060000004D65726B657A"
+                                                    "0400000073727631"
+                                                    "00000000"
+                                                    "0100000032"
+                                                    "0100000030"
+                                                    "00000000"
+                                                    "00000000"
+                                                    "0100000030");
     ASSERT_EQ(expected.size(), 86);
 
     QTemporaryDir dir;
@@ -260,7 +266,8 @@ TEST(SystemListFile, DamagedFilesKeepTheCompleteRowsBefore)
     for (const auto &c : cases) {
         TSystemList list;
         list.Add(MakeRecord(Texts({"eski"})));
-        EXPECT_EQ(ErrorOf([&] { LoadSystemListFromBytes(list, c.bytes); }), QStringLiteral("Stream read error"))
+        EXPECT_EQ(
+            ErrorOf([&] { LoadSystemListFromBytes(list, c.bytes); }), QStringLiteral("Stream read error"))
             << c.name;
         EXPECT_EQ(list.Count(), c.rowsKept) << c.name;
         if (c.rowsKept > 0) {
@@ -348,7 +355,8 @@ TEST(SystemListFile, UncreatableTargetsRaiseTheError)
     list.Add(MakeRecord(kMerkez));
     for (const QString &target : {dir.filePath(QStringLiteral("yok/ZYRdenetleyici.dat")),
              plainFile + QStringLiteral("/ZYRdenetleyici.dat"), dir.filePath(QStringLiteral("klasor"))}) {
-        EXPECT_EQ(ErrorOf([&] { SaveSystemList(list, target); }), QStringLiteral("Cannot create file ") + target);
+        EXPECT_EQ(
+            ErrorOf([&] { SaveSystemList(list, target); }), QStringLiteral("Cannot create file ") + target);
     }
     EXPECT_EQ(ReadAll(plainFile), QByteArray("x"));
     EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("klasor"))).isDir());
@@ -399,7 +407,8 @@ TEST(SystemListFile, ReadOnlyFolderFallsBackToWritingInPlace)
     TSystemList list;
     list.Add(MakeRecord(kMerkez));
     SaveSystemList(list, path);
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(ReadAll(path), SystemListBytes(list));
 }
 

@@ -7,7 +7,6 @@ namespace {
 
 using R = TSystemRecord;
 
-
 TSystemRecord MakeRecord(std::initializer_list<const char *> cells)
 {
     TSystemRecord r;
@@ -27,13 +26,28 @@ QStringList Column(const TSystemList &list, int column)
 // Records every notification, and what the list looked like when it arrived.
 struct TRecorder : TSystemListObserver
 {
-    explicit TRecorder(const TSystemList &l) : list(l) {}
+    explicit TRecorder(const TSystemList &l)
+        : list(l)
+    {
+    }
     void ListAboutToReset() override { events.append(QStringLiteral("aboutToReset %1").arg(list.Count())); }
     void ListReset() override { events.append(QStringLiteral("reset %1").arg(list.Count())); }
-    void RowAboutToBeInserted(int p) override { events.append(QStringLiteral("aboutToInsert %1 n=%2").arg(p).arg(list.Count())); }
-    void RowInserted(int p) override { events.append(QStringLiteral("inserted %1 n=%2").arg(p).arg(list.Count())); }
-    void RowAboutToBeRemoved(int p) override { events.append(QStringLiteral("aboutToRemove %1 n=%2").arg(p).arg(list.Count())); }
-    void RowRemoved(int p) override { events.append(QStringLiteral("removed %1 n=%2").arg(p).arg(list.Count())); }
+    void RowAboutToBeInserted(int p) override
+    {
+        events.append(QStringLiteral("aboutToInsert %1 n=%2").arg(p).arg(list.Count()));
+    }
+    void RowInserted(int p) override
+    {
+        events.append(QStringLiteral("inserted %1 n=%2").arg(p).arg(list.Count()));
+    }
+    void RowAboutToBeRemoved(int p) override
+    {
+        events.append(QStringLiteral("aboutToRemove %1 n=%2").arg(p).arg(list.Count()));
+    }
+    void RowRemoved(int p) override
+    {
+        events.append(QStringLiteral("removed %1 n=%2").arg(p).arg(list.Count()));
+    }
     void RowsChanged(int f, int l) override { events.append(QStringLiteral("changed %1-%2").arg(f).arg(l)); }
     const TSystemList &list;
     QStringList events;
@@ -99,8 +113,16 @@ TEST(SystemRecord, NumberReader)
         bool ok;
         double value;
     } cases[] = {
-        {"2", true, 2}, {"0", true, 0}, {"-1", true, -1}, {" 7 ", true, 7}, {"1.5", true, 1.5},
-        {"", false, 0}, {"abc", false, 0}, {"12abc", false, 0}, {"nan", false, 0}, {"inf", false, 0},
+        {"2", true, 2},
+        {"0", true, 0},
+        {"-1", true, -1},
+        {" 7 ", true, 7},
+        {"1.5", true, 1.5},
+        {"", false, 0},
+        {"abc", false, 0},
+        {"12abc", false, 0},
+        {"nan", false, 0},
+        {"inf", false, 0},
     };
     TSystemList list;
     list.Add(TSystemRecord());
@@ -122,9 +144,18 @@ TEST(SystemRecord, FlagReaderAndWriters)
         const char *text;
         int expected; // 1 true, 0 false, -1 error
     } cases[] = {
-        {"-1", 1}, {"0", 0}, {"1", 1}, {"2.5", 1}, {"True", 1}, {"true", 1}, {"FALSE", 0}, {"False", 0},
+        {"-1", 1},
+        {"0", 0},
+        {"1", 1},
+        {"2.5", 1},
+        {"True", 1},
+        {"true", 1},
+        {"FALSE", 0},
+        {"False", 0},
         {"", 0}, // rows of older files have no ColZYRplus
-        {"yes", -1}, {"abc", -1}, {" ", -1},
+        {"yes", -1},
+        {"abc", -1},
+        {" ", -1},
     };
     TSystemList list;
     list.Add(TSystemRecord());
@@ -246,8 +277,9 @@ TEST(SystemListObserver, SingleChangesAreReportedPerRow)
     list.Add(MakeRecord({"1", "b"}));
     list.SetCell(1, R::State, QStringLiteral("7"));
     list.Delete(0);
-    EXPECT_EQ(rec.events, Texts({"aboutToInsert 0 n=0", "inserted 0 n=1", "aboutToInsert 1 n=1",
-                              "inserted 1 n=2", "changed 1-1", "aboutToRemove 0 n=2", "removed 0 n=1"}));
+    EXPECT_EQ(rec.events,
+        Texts({"aboutToInsert 0 n=0", "inserted 0 n=1", "aboutToInsert 1 n=1", "inserted 1 n=2",
+            "changed 1-1", "aboutToRemove 0 n=2", "removed 0 n=1"}));
 }
 
 TEST(SystemListObserver, UpdatesReportOnceAtTheEnd)

@@ -1,8 +1,8 @@
 #pragma once
-#include <QString>
-#include <QStringList>
 #include <initializer_list>
 #include <ostream>
+#include <QString>
+#include <QStringList>
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString &s, std::ostream *os)

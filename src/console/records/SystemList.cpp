@@ -2,9 +2,9 @@
 
 #include "platform/Errors.h"
 #include "platform/Format.h"
-#include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <QLocale>
 
 void TSystemRecord::SetCell(int Column, const QString &Text)
 {
@@ -17,8 +17,8 @@ void TSystemRecord::SetCell(int Column, const QString &Text)
 
 QString ColumnName(int Column)
 {
-    static const char *const names[TSystemRecord::ColumnCount] = {
-        "Select", "Name", "IP", "Email", "DeviceCnt", "State", "Details", "ColDateTime", "ColZYRplus"};
+    static const char *const names[TSystemRecord::ColumnCount]
+        = {"Select", "Name", "IP", "Email", "DeviceCnt", "State", "Details", "ColDateTime", "ColZYRplus"};
     if (Column < 0 || Column >= TSystemRecord::ColumnCount)
         return QString();
     return QString::fromLatin1(names[Column]);
@@ -266,8 +266,8 @@ void TSystemList::Sort()
     const bool ascending = sortAscending;
     // Unsigned bytes, so letters beyond ASCII sort after Z as they did in the single-byte code page.
     auto less = [](const QByteArray &a, const QByteArray &b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-            [](char x, char y) { return uchar(x) < uchar(y); });
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return uchar(x) < uchar(y); });
     };
     std::stable_sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
         return ascending ? less(a.first, b.first) : less(b.first, a.first);

@@ -26,7 +26,10 @@ struct TSystemRecord
     qint32 NodeData = 0;
 
     // A cell beyond the last one reads as the empty text.
-    QString Cell(int Column) const { return Column >= 0 && Column < Cells.size() ? Cells.at(Column) : QString(); }
+    QString Cell(int Column) const
+    {
+        return Column >= 0 && Column < Cells.size() ? Cells.at(Column) : QString();
+    }
     // Writing beyond the last cell first extends the row with empty cells.
     void SetCell(int Column, const QString &Text);
 };
@@ -34,7 +37,8 @@ struct TSystemRecord
 // The column names, also used for the layout sections: "Select", "Name", ... "ColZYRplus".
 QString ColumnName(int Column);
 
-enum TCheckState : int {
+enum TCheckState : int
+{
     csNotChecked = 0,
     csNotWorking = 1,
     csWorking = 2,
@@ -65,13 +69,13 @@ class TSystemListObserver
 {
 public:
     virtual ~TSystemListObserver() = default;
-    virtual void ListAboutToReset() {}
-    virtual void ListReset() {}
-    virtual void RowAboutToBeInserted(int /*Position*/) {}
-    virtual void RowInserted(int /*Position*/) {}
-    virtual void RowAboutToBeRemoved(int /*Position*/) {}
-    virtual void RowRemoved(int /*Position*/) {}
-    virtual void RowsChanged(int /*First*/, int /*Last*/) {}
+    virtual void ListAboutToReset() { }
+    virtual void ListReset() { }
+    virtual void RowAboutToBeInserted(int /*Position*/) { }
+    virtual void RowInserted(int /*Position*/) { }
+    virtual void RowAboutToBeRemoved(int /*Position*/) { }
+    virtual void RowRemoved(int /*Position*/) { }
+    virtual void RowsChanged(int /*First*/, int /*Last*/) { }
 };
 
 // The records of the main list, addressed by position (0-based, in the current order). Positions change
@@ -150,7 +154,11 @@ private:
 class TListUpdate
 {
 public:
-    explicit TListUpdate(TSystemList &List) : list(List) { list.BeginUpdate(); }
+    explicit TListUpdate(TSystemList &List)
+        : list(List)
+    {
+        list.BeginUpdate();
+    }
     ~TListUpdate() { list.EndUpdate(); }
     TListUpdate(const TListUpdate &) = delete;
     TListUpdate &operator=(const TListUpdate &) = delete;

@@ -20,7 +20,11 @@ class EStreamRead
 class TReader
 {
 public:
-    explicit TReader(const QByteArray &Bytes) : data(Bytes.constData()), size(Bytes.size()) {}
+    explicit TReader(const QByteArray &Bytes)
+        : data(Bytes.constData())
+        , size(Bytes.size())
+    {
+    }
 
     qint32 Int32()
     {
