@@ -9,6 +9,7 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
+#include "mail/StatusMails.h"
 #include "store/AppUtils.h"
 #include "store/Logger.h"
 #include <QAction>
@@ -69,6 +70,7 @@ TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetai
     });
     if (form.FormSettings)
         form.FormSettings->RecordsChanged = [this] { ListChanged(); };
+    SendStatusMails = [this] { ::SendStatusMails(form.Settings(), form.List); };
 }
 
 bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)

@@ -5,11 +5,8 @@
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
 #include "console/records/SystemList.h"
-#include "console/Main.h"
-#include "mail/MailSend.h"
-#include "platform/Version.h"
+#include "mail/StatusReport.h"
 #include "store/AppUtils.h"
-#include "store/Logger.h"
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -163,11 +160,15 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
     btnAddMail->setEnabled(false);
     Settings.OnLoaded = [this] { ReadFields(); };
     Settings.LoadSettings();
+    // A status mail sent by the main window also keeps Test disabled and shows the hourglass.
+    OnMailBusy = [this](bool Busy) { SetMailBusy(Busy); };
 }
 
 TFormSettings::~TFormSettings()
 {
     Settings.OnLoaded = nullptr;
+    OnMailBusy = nullptr;
+    SetMailBusy(false);
 }
 
 void TFormSettings::BuildGeneralPage(QWidget *Page)
@@ -467,19 +468,5 @@ void TFormSettings::Save()
 
 bool TFormSettings::RunTestMail(QString &Failure)
 {
-    try {
-        const QString caption = GetCaption();
-        Settings.MailSubject = caption + QStringLiteral(" test e-postası");
-        Settings.MailBody = QStringList{FormatCheckTime(QDateTime::currentDateTime()).replace(QStringLiteral("   "), QStringLiteral("  "))
-                                        + QStringLiteral(" : ")
-                                        + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
-        Settings.MailSummary.clear();
-        SendMail(Settings, QString());
-        Log(QStringLiteral("E-posta gönderildi"));
-        return true;
-    } catch (const std::exception &error) {
-        Failure = QString::fromUtf8(error.what());
-        LogFmt("E-posta gönderiminde hata: %s", Failure);
-        return false;
-    }
+    return SendTestMail(Settings, Failure);
 }
