@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -303,14 +304,19 @@ TEST(SystemListFile, TurkishTextFromTheWindowsCodePage)
     EXPECT_EQ(again.Cell(1, R::Name), QStringLiteral("Gölbaşı"));
 }
 
-TEST(SystemListFile, MissingFileCannotBeOpened)
+TEST(SystemListFile, WhatIsNoReadableFileCannotBeOpened)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("yok.dat"));
-    TSystemList list;
-    list.Add(MakeRecord(kMerkez));
-    EXPECT_EQ(ErrorOf([&] { LoadSystemList(list, path); }), QStringLiteral("Cannot open file ") + path);
-    EXPECT_EQ(list.Count(), 1);
+    const QString fifo = dir.filePath(QStringLiteral("boru.dat"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QDir(dir.path()).mkdir(QStringLiteral("klasor.dat"));
+    for (const QString &path : {dir.filePath(QStringLiteral("yok.dat")), fifo,
+             dir.filePath(QStringLiteral("klasor.dat")), QStringLiteral("/dev/zero")}) {
+        TSystemList list;
+        list.Add(MakeRecord(kMerkez));
+        EXPECT_EQ(ErrorOf([&] { LoadSystemList(list, path); }), QStringLiteral("Cannot open file ") + path);
+        EXPECT_EQ(list.Count(), 1);
+    }
 }
 
 TEST(SystemListFile, CloseSaveWritesStateZeroAndKeepsMemory)

@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/Format.h"
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -150,7 +151,8 @@ void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes)
 void LoadSystemList(TSystemList &List, const QString &FileName)
 {
     QFile file(FileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // A pipe or a device would block or never end; only a regular file is a list.
+    if (!QFileInfo(FileName).isFile() || !file.open(QIODevice::ReadOnly))
         throw EZyrError(Format("Cannot open file %s", FileName));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
