@@ -48,5 +48,13 @@ TEST(SimConfig, ErrorsNameTheLine)
         EXPECT_FALSE(ParseConfig(c.text, systems, error)) << c.text;
         EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
     }
+    // A device line before the type is still read in the type's form.
+    std::vector<TSimSystem> systems;
+    std::string error;
+    ASSERT_TRUE(ParseConfig("[p]\ndevice = P1 4 0120\ntype = plus\n", systems, error)) << error;
+    ASSERT_EQ(systems[0].Devices.size(), 1u);
+    EXPECT_EQ(systems[0].Devices[0].Capacity, 4);
+    EXPECT_EQ(systems[0].Devices[0].Channels, "0120");
+
     EXPECT_EQ(Unescape("a\\4b\\x41\\\\\\n"), std::string("a\004bA\\\n"));
 }

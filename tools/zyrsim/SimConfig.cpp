@@ -228,6 +228,14 @@ bool ParseConfig(const std::string &text, std::vector<TSimSystem> &systems, std:
     std::string line;
     int number = 0;
     TSimSystem *current = nullptr;
+    // Device lines are read once the whole section is known: their form depends on the type.
+    struct TDeferred
+    {
+        size_t system;
+        int line;
+        std::string value;
+    };
+    std::vector<TDeferred> devices;
     while (std::getline(in, line)) {
         ++number;
         line = Trim(line);
@@ -261,11 +269,22 @@ bool ParseConfig(const std::string &text, std::vector<TSimSystem> &systems, std:
                     }
                 }
             }
+            if (key == "device") {
+                devices.push_back({systems.size() - 1, number, Trim(value)});
+                continue;
+            }
             if (SetKey(*current, key, Trim(value), why))
                 continue;
         }
         error = "satır " + std::to_string(number) + ": " + why;
         return false;
+    }
+    for (const TDeferred &d : devices) {
+        std::string why;
+        if (!SetKey(systems[d.system], "device", d.value, why)) {
+            error = "satır " + std::to_string(d.line) + ": " + why;
+            return false;
+        }
     }
     return true;
 }
