@@ -25,7 +25,7 @@ int RunWindows(TApplication &app)
         terminated = true;
         if (MainForm)
             MainForm->SaveForSessionEnd();
-        QCoreApplication::quit();
+        QCoreApplication::exit(0); // no close requests: the window would ask before closing
     });
     // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
     app.setQuitOnLastWindowClosed(false);

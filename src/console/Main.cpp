@@ -523,8 +523,9 @@ void TMainForm::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
-    // The program ends with its main window, also when the window was hidden in the tray.
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    // The program ends with its main window, also when the window was hidden in the tray. exit(), not
+    // quit(): quit() would first ask every window to close, and this one would ask its question again.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
 }
 
 void TMainForm::SaveListAsOnClose()

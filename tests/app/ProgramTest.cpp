@@ -30,6 +30,7 @@ protected:
         QFile::setPermissions(program, QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
         for (const char *sub : {"run", "home", "config", "xdg"})
             QDir(dir.path()).mkpath(QLatin1String(sub));
+        QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void WriteSettings(const QString &general)
