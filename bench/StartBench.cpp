@@ -1,0 +1,223 @@
+// Start-up and shutdown of the real program with list files of several sizes:
+//   exec -> main window painted, the save of a close from the tray menu, a header-click sort.
+//
+//   zyr_bench_start [--records 0,10000,100000] [--runs 5]
+//
+// Each run executes this binary again with --child, which runs the program's own start-up (RunProgram)
+// and watches it from an application event filter.
+#include "ProcStats.h"
+
+#include "app/Program.h"
+#include "console/Main.h"
+#include "console/ServiceList.h"
+#include "console/records/SystemList.h"
+#include "console/records/SystemListFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+using namespace bench;
+
+namespace {
+
+bool childMode = false;
+
+class TShownWatcher : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!done && event->type() == QEvent::Paint && watched->isWidgetType()
+            && static_cast<QWidget *>(watched)->window() == MainForm && MainForm) {
+            done = true;
+            // After the whole window has been painted in this pass.
+            QTimer::singleShot(0, qApp, [] { Measure(); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    static void Measure()
+    {
+        printf("shown_ns %lld\n", (long long)NowNs());
+        TMainForm *form = MainForm;
+        int64_t t = NowNs();
+        emit form->ServiceList->header()->sectionClicked(TSystemRecord::IP);
+        form->ServiceList->viewport()->repaint();
+        printf("sort_ms %.3f\n", (NowNs() - t) / 1e6);
+        t = NowNs();
+        form->k1Click(); // the tray menu's "Çıkış": no question, the list is saved as the window closes
+        printf("save_ms %.3f\n", (NowNs() - t) / 1e6);
+        fflush(stdout);
+    }
+
+    bool done = false;
+};
+
+void InstallWatcher()
+{
+    if (childMode)
+        qApp->installEventFilter(new TShownWatcher);
+}
+
+void WriteList(const QString &file, int count)
+{
+    std::mt19937 random(7);
+    TSystemList list;
+    std::vector<TSystemRecord> rows;
+    rows.reserve(size_t(count));
+    const QString details = QStringLiteral(
+        "2.9.4\x04" "35.2 GB\x04" "0\x04" "120.0 GB\x04" "0\x04" "1\x05" "S100001\x06" "0\x06" "8\x06" "0,0,0,0,0,0,0,0");
+    for (int i = 0; i < count; ++i) {
+        const uint32_t a = random();
+        TSystemRecord r;
+        r.Cells = {QStringLiteral("0"),
+                   QStringLiteral("Kayıt %1").arg(random() % 1000000),
+                   QStringLiteral("127.%1.%2.%3:17000").arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
+                   QStringLiteral("operator%1@example.com.tr,merkez@example.com.tr").arg(i % 50),
+                   QString::number(1 + i % 4),
+                   QStringLiteral("0"),
+                   details,
+                   QString(),
+                   i % 20 == 0 ? QStringLiteral("-1") : QStringLiteral("0")};
+        rows.push_back(std::move(r));
+    }
+    list.ReplaceAll(std::move(rows));
+    SaveSystemList(list, file);
+}
+
+struct TRun
+{
+    double StartMs = -1, SaveMs = -1, SortMs = -1, ExitMs = -1;
+};
+
+TRun RunChild(const char *self, const QString &folder)
+{
+    TRun run;
+    int out[2];
+    if (pipe(out) != 0)
+        return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char *argv[] = {const_cast<char *>(self), const_cast<char *>("--child"), nullptr};
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(folder);
+    pid_t pid = 0;
+    const int64_t t0 = NowNs();
+    const int rc = posix_spawn(&pid, self, &actions, nullptr, argv, environ);
+    QDir::setCurrent(old);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+        close(out[0]);
+        return run;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.ExitMs = (NowNs() - t0) / 1e6;
+    long long shown = 0;
+    for (const char *p = text.c_str(); *p;) {
+        if (sscanf(p, "shown_ns %lld", &shown) == 1)
+            run.StartMs = (shown - t0) / 1e6;
+        sscanf(p, "sort_ms %lf", &run.SortMs);
+        sscanf(p, "save_ms %lf", &run.SaveMs);
+        const char *nl = strchr(p, '\n');
+        if (!nl)
+            break;
+        p = nl + 1;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        run.StartMs = -1;
+    return run;
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(InstallWatcher)
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && strcmp(argv[1], "--child") == 0) {
+        childMode = true;
+        return RunProgram(argc - 1, argv);
+    }
+    QString sizes = QStringLiteral("0,10000,100000");
+    int runs = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (strcmp(argv[i], "--records") == 0)
+            sizes = QString::fromLatin1(argv[i + 1]);
+        else if (strcmp(argv[i], "--runs") == 0)
+            runs = atoi(argv[i + 1]);
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The program's start-up may write an autostart entry and a lock file: keep them out of the desktop.
+    QTemporaryDir sandbox;
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME",
+                             "XDG_DATA_HOME"}) {
+        const QString path = sandbox.filePath(QString::fromLatin1(name));
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv(name, path.toLocal8Bit());
+    }
+    char self[4096];
+    const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (len <= 0)
+        return 1;
+    self[len] = 0;
+
+    std::map<int, TRun> medians;
+    int failures = 0;
+    for (const QString &size : sizes.split(QLatin1Char(','))) {
+        const int count = size.toInt();
+        QTemporaryDir folder;
+        WriteList(folder.filePath(QStringLiteral("ZYRdenetleyici.dat")), count);
+        std::vector<double> start, save, sort, exit;
+        for (int r = 0; r < runs; ++r) {
+            const TRun run = RunChild(self, folder.path());
+            if (run.StartMs < 0 || run.SaveMs < 0) {
+                ++failures;
+                continue;
+            }
+            start.push_back(run.StartMs);
+            save.push_back(run.SaveMs);
+            sort.push_back(run.SortMs);
+            exit.push_back(run.ExitMs);
+        }
+        TRun m {Median(start), Median(save), Median(sort), Median(exit)};
+        medians[count] = m;
+        printf("records %d start_ms %.1f save_ms %.1f sort_ms %.1f exit_ms %.1f\n", count, m.StartMs, m.SaveMs,
+               m.SortMs, m.ExitMs);
+        fflush(stdout);
+    }
+    const TRun empty = medians.count(0) ? medians[0] : TRun {};
+    for (const auto &[count, m] : medians) {
+        if (count == 0 || empty.StartMs <= 0)
+            continue;
+        printf("start_ratio_%d %.3f\n", count, m.StartMs / empty.StartMs);
+        printf("save_ratio_%d %.3f\n", count, m.SaveMs / std::max(empty.SaveMs, 0.001));
+        printf("sort_ms_%d %.3f\n", count, m.SortMs);
+    }
+    printf("start_failures %d\n", failures);
+    return failures == 0 ? 0 : 3;
+}
