@@ -17,7 +17,7 @@ bool ResolveIPv4(const std::string &host, in_addr &address)
         return true;
     if (host.empty())
         return false;
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
@@ -40,23 +40,24 @@ namespace {
 // poll with a limit that survives signals; returns the poll result for one descriptor.
 int PollOne(int fd, short events, int limitMs, short &revents)
 {
-    pollfd p {fd, events, 0};
+    pollfd p{fd, events, 0};
     int rc;
     if (limitMs < 0) {
         do
             rc = poll(&p, 1, -1);
         while (rc < 0 && errno == EINTR);
     } else {
-        timespec start {};
+        timespec start{};
         clock_gettime(CLOCK_MONOTONIC, &start);
         int left = limitMs;
         for (;;) {
             rc = poll(&p, 1, left);
             if (rc >= 0 || errno != EINTR)
                 break;
-            timespec now {};
+            timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            const long long spent = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+            const long long spent
+                = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
             left = spent >= limitMs ? 0 : int(limitMs - spent);
         }
     }
@@ -79,7 +80,7 @@ bool TTcpSocket::FailErrno(const char *what, int err)
 
 bool TTcpSocket::Connect(const std::string &host, uint16_t port, int limitMs)
 {
-    in_addr address {};
+    in_addr address{};
     if (!ResolveIPv4(host, address)) {
         Close();
         return Fail(QStringLiteral("Sunucu adı çözülemedi: ") + QString::fromUtf8(host.c_str()));
@@ -93,7 +94,7 @@ bool TTcpSocket::Connect(const in_addr &address, uint16_t port, int limitMs)
     fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return FailErrno("socket", errno);
-    sockaddr_in to {};
+    sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr = address;

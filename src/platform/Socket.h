@@ -1,9 +1,9 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <netinet/in.h>
+#include <QByteArray>
+#include <QString>
 #include <string>
 #include <sys/types.h>
 
@@ -28,7 +28,10 @@ public:
 
     // Writes every byte or fails; each wait for room is bounded by limitMs (negative: no limit).
     bool SendAll(const void *data, size_t size, int limitMs);
-    bool SendAll(const QByteArray &data, int limitMs) { return SendAll(data.constData(), size_t(data.size()), limitMs); }
+    bool SendAll(const QByteArray &data, int limitMs)
+    {
+        return SendAll(data.constData(), size_t(data.size()), limitMs);
+    }
 
     // True when data (or the peer's close) can be read within limitMs.
     bool WaitReadable(int limitMs);

@@ -46,8 +46,8 @@ TProbeTarget SplitTarget(const QString &Target, bool IsPlus)
     return address;
 }
 
-TCheckThread::TCheckThread(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus,
-                           TCheckResultSink Sink)
+TCheckThread::TCheckThread(
+    const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
     : Target(Target)
     , TimeOut(TimeOut < 0 ? 5000 : TimeOut)
     , IsPlus(IsPlus)
@@ -59,8 +59,8 @@ TCheckThread::TCheckThread(const QString &Target, int32_t RecordIndex, int32_t T
 
 TCheckThread::~TCheckThread() = default;
 
-void TCheckThread::Start(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus,
-                         TCheckResultSink Sink)
+void TCheckThread::Start(
+    const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
 {
     auto *worker = new TCheckThread(Target, RecordIndex, TimeOut, IsPlus, std::move(Sink));
     pthread_attr_t attributes;
@@ -133,17 +133,18 @@ void TCheckThread::ProbeOrdinary()
             return;
         if (!client.WaitReadable(ReplyWaitMs))
             return;
-        std::array<unsigned char, ReplyBufferSize> reply {};
+        std::array<unsigned char, ReplyBufferSize> reply{};
         const ssize_t received = client.ReceiveOnce(reply.data(), reply.size());
         // Judged on this one receive; what it did not fill reads as zero.
         if (received <= 0 || reply[0] != 0xDE || reply[1] != 0xDE || reply[4] != ReplyCode)
             return;
         Result->ProbeState = psReport;
-        const int32_t announced = int32_t(uint32_t(reply[5]) | uint32_t(reply[6]) << 8 | uint32_t(reply[7]) << 16
-                                          | uint32_t(reply[8]) << 24);
+        const int32_t announced = int32_t(uint32_t(reply[5]) | uint32_t(reply[6]) << 8
+            | uint32_t(reply[7]) << 16 | uint32_t(reply[8]) << 24);
         const int32_t room = ReplyBufferSize - ReplyHeaderSize;
         const int32_t size = announced <= 0 ? 0 : (announced > room ? room : announced);
-        Result->ReportText = DecodeExternalText(reinterpret_cast<const char *>(reply.data()) + ReplyHeaderSize, size);
+        Result->ReportText
+            = DecodeExternalText(reinterpret_cast<const char *>(reply.data()) + ReplyHeaderSize, size);
     } catch (...) {
     }
     client.Close();

@@ -1,11 +1,12 @@
 #pragma once
-#include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <QString>
 #include <string>
 
-enum TProbeState : int32_t {
+enum TProbeState : int32_t
+{
     psNoAnswer = 1, // no connection
     psConnected = 2, // connected, no acceptable report
     psReport = 3, // report received
@@ -44,14 +45,15 @@ class TCheckThread
 {
 public:
     // Starts the check at once. TimeOut is in milliseconds; a negative value counts as 5000.
-    static void Start(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus,
-                      TCheckResultSink Sink);
+    static void Start(
+        const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
 
     TCheckThread(const TCheckThread &) = delete;
     TCheckThread &operator=(const TCheckThread &) = delete;
 
 private:
-    TCheckThread(const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
+    TCheckThread(
+        const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
     ~TCheckThread();
 
     static void *ThreadMain(void *self);

@@ -49,8 +49,8 @@ struct TLibraryCloser
 
 } // namespace
 
-int32_t FetchDeviceList(const std::vector<std::string> &Libraries, const std::string &Host, int32_t TimeOut,
-                        QByteArray &Report)
+int32_t FetchDeviceList(
+    const std::vector<std::string> &Libraries, const std::string &Host, int32_t TimeOut, QByteArray &Report)
 {
     Report.clear();
     std::unique_ptr<void, TLibraryCloser> library;
@@ -75,7 +75,7 @@ int32_t FetchDeviceList(const std::vector<std::string> &Libraries, const std::st
 }
 
 int32_t RunPlusProbe(const TProbeTarget &Address, int32_t TimeOut, const std::vector<std::string> &Libraries,
-                     QByteArray &Report)
+    QByteArray &Report)
 {
     Report.clear();
     if (!SweepPlusPorts(Address, TimeOut))

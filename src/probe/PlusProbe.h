@@ -9,8 +9,8 @@ inline constexpr uint16_t PlusSweepPorts[] = {27101, 27103, 27105, 27106};
 inline constexpr int32_t PlusListPort = 27101;
 inline constexpr int DeviceListBufferSize = 8192;
 
-using TGetDeviceList = int32_t (*)(const char *host, int32_t port, int32_t timeoutMs, char *buffer,
-                                   uint16_t *length);
+using TGetDeviceList
+    = int32_t (*)(const char *host, int32_t port, int32_t timeoutMs, char *buffer, uint16_t *length);
 
 // Connects to the port (0: the address's own) within limitMs and closes again at once.
 bool TestPort(const TProbeTarget &Address, uint16_t Port, int LimitMs);
@@ -23,9 +23,9 @@ std::vector<std::string> DeviceListLibraryCandidates();
 
 // Loads the first library of Libraries that loads, calls GetDeviceList and unloads it again.
 // psReport with the list in Report, or psConnected when there is no list.
-int32_t FetchDeviceList(const std::vector<std::string> &Libraries, const std::string &Host, int32_t TimeOut,
-                        QByteArray &Report);
+int32_t FetchDeviceList(
+    const std::vector<std::string> &Libraries, const std::string &Host, int32_t TimeOut, QByteArray &Report);
 
 // The whole extended probe after the address is split.
 int32_t RunPlusProbe(const TProbeTarget &Address, int32_t TimeOut, const std::vector<std::string> &Libraries,
-                     QByteArray &Report);
+    QByteArray &Report);

@@ -33,18 +33,12 @@ TEST(SplitTarget, PortRules)
         uint16_t port;
     };
     const Case cases[] = {
-        {"10.0.0.5", false, "10.0.0.5", 17000},
-        {"10.0.0.5:17220", false, "10.0.0.5", 17220},
-        {"10.0.0.5", true, "10.0.0.5", 80},
-        {"10.0.0.7:8080", true, "10.0.0.7", 8080},
-        {"10.0.0.5:", false, "10.0.0.5", 17000},
-        {"host:abc", false, "host", 17000},
-        {"host: 17220", false, "host", 17220},
-        {"host:17220 ", false, "host", 17000},
-        {"host:$4368", false, "host", 17256},
-        {"host:0x4368", false, "host", 17256},
-        {"host:+17220", false, "host", 17220},
-        {"a:b:c", false, "a", 17000},
+        {"10.0.0.5", false, "10.0.0.5", 17000}, {"10.0.0.5:17220", false, "10.0.0.5", 17220},
+        {"10.0.0.5", true, "10.0.0.5", 80}, {"10.0.0.7:8080", true, "10.0.0.7", 8080},
+        {"10.0.0.5:", false, "10.0.0.5", 17000}, {"host:abc", false, "host", 17000},
+        {"host: 17220", false, "host", 17220}, {"host:17220 ", false, "host", 17000},
+        {"host:$4368", false, "host", 17256}, {"host:0x4368", false, "host", 17256},
+        {"host:+17220", false, "host", 17220}, {"a:b:c", false, "a", 17000},
         {" host :1", false, " host ", 1}, // the address is not trimmed
         {":17220", false, "", 17220},
         {"host:82537", false, "host", 17001}, // no range check: only the low 16 bits count
@@ -55,9 +49,12 @@ TEST(SplitTarget, PortRules)
         EXPECT_EQ(t.Port, c.port) << c.target;
     }
     // Only the first 255 characters after the colon are the port text.
-    EXPECT_EQ(SplitTarget(QStringLiteral("h:") + QString(254, QLatin1Char(' ')) + QStringLiteral("12"), false).Port,
-              1); // the 255th character is '1'
-    EXPECT_EQ(SplitTarget(QStringLiteral("h:") + QString(253, QLatin1Char(' ')) + QStringLiteral("12"), false).Port, 12);
+    EXPECT_EQ(
+        SplitTarget(QStringLiteral("h:") + QString(254, QLatin1Char(' ')) + QStringLiteral("12"), false).Port,
+        1); // the 255th character is '1'
+    EXPECT_EQ(
+        SplitTarget(QStringLiteral("h:") + QString(253, QLatin1Char(' ')) + QStringLiteral("12"), false).Port,
+        12);
 }
 
 // One simulated system per kind of answer; every state and text is the one the failure table gives.
@@ -167,7 +164,7 @@ TEST(CheckThread, ConnectTimeLimits)
         long long atLeast, below;
     };
     // TimeOut div 2 for the connect; a negative TimeOut counts as 5000 and so stays bounded.
-    for (const Case c : {Case {800, 380, 3000}, Case {-1, 2400, 6000}}) {
+    for (const Case c : {Case{800, 380, 3000}, Case{-1, 2400, 6000}}) {
         const auto start = Clock::now();
         auto r = CheckOnce(target, c.timeOut, false);
         const long long spent = MsSince(start);

@@ -5,9 +5,8 @@
 #include <cstring>
 
 #ifndef FAKE_NO_EXPORT
-extern "C" __attribute__((visibility("default"))) int32_t GetDeviceList(const char *host, int32_t port,
-                                                                        int32_t timeoutMs, char *buffer,
-                                                                        uint16_t *length)
+extern "C" __attribute__((visibility("default"))) int32_t GetDeviceList(
+    const char *host, int32_t port, int32_t timeoutMs, char *buffer, uint16_t *length)
 {
     if (*length != 0)
         return -7; // the probe must clear the length before the call

@@ -1,12 +1,12 @@
 // A thousand checks at once against one zyrsim process.
 #include "ProbeTestSupport.h"
 
-#include <QDir>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <QDir>
 #include <random>
 #include <spawn.h>
 #include <sstream>
@@ -20,7 +20,9 @@ namespace {
 
 int CountEntries(const char *folder)
 {
-    return int(QDir(QString::fromUtf8(folder)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
+    return int(QDir(QString::fromUtf8(folder))
+                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                   .size());
 }
 
 struct TFleetProcess
@@ -39,8 +41,9 @@ struct TFleetProcess
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
         const std::string n = std::to_string(count);
         const char *argv[] = {ZYRSIM_PROGRAM, "--fleet", n.c_str(), "--base", base.c_str(), "--delay", "100",
-                              "--mix", "ok=85,plus=5,refuse=5,silent=5", nullptr};
-        const int rc = posix_spawn(&pid, ZYRSIM_PROGRAM, &actions, nullptr, const_cast<char **>(argv), environ);
+            "--mix", "ok=85,plus=5,refuse=5,silent=5", nullptr};
+        const int rc
+            = posix_spawn(&pid, ZYRSIM_PROGRAM, &actions, nullptr, const_cast<char **>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(pipeFds[1]);
         if (rc != 0) {
@@ -81,14 +84,14 @@ struct TFleetProcess
 
 TEST(Fleet, ThousandSimultaneousChecksEachDeliveredOnce)
 {
-    rlimit limit {};
+    rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
 
     constexpr int Count = 1000;
     TFleetProcess fleet;
-    std::mt19937 random(std::random_device {}());
+    std::mt19937 random(std::random_device{}());
     bool started = false;
     for (int attempt = 0; attempt < 5 && !started; ++attempt) {
         fleet.Stop();
@@ -106,7 +109,7 @@ TEST(Fleet, ThousandSimultaneousChecksEachDeliveredOnce)
     TResultQueue queue;
     for (int i = 0; i < Count; ++i)
         TCheckThread::Start(QString::fromStdString(fleet.lines[size_t(i)][1]), i, 4000,
-                            fleet.lines[size_t(i)][2] == "plus", queue.Sink());
+            fleet.lines[size_t(i)][2] == "plus", queue.Sink());
     ASSERT_TRUE(queue.WaitFor(Count, std::chrono::seconds(120)));
 
     std::vector<int> seen(Count);
@@ -129,7 +132,7 @@ TEST(Fleet, ThousandSimultaneousChecksEachDeliveredOnce)
     // Every worker has closed its sockets and ended its thread.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while ((CountEntries("/proc/self/fd") > fdsBefore || CountEntries("/proc/self/task") > threadsBefore)
-           && std::chrono::steady_clock::now() < deadline)
+        && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_LE(CountEntries("/proc/self/fd"), fdsBefore);
     EXPECT_LE(CountEntries("/proc/self/task"), threadsBefore);

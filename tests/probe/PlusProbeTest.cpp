@@ -69,10 +69,18 @@ TEST(PlusProbe, SweepAndDeviceListGiveTheirStates)
             EXPECT_TRUE(r->ReportText.isEmpty()) << name;
     }
     const std::map<std::string, int32_t> expected = {
-        {"ok", psReport},          {"unavailable", psConnected}, {"broken", psConnected},
-        {"truncated", psConnected}, {"oversize", psConnected},    {"close", psConnected},
-        {"slow", psConnected},     {"closed0", psNoAnswer},      {"closed27101", psNoAnswer},
-        {"closed27103", psNoAnswer}, {"closed27105", psNoAnswer}, {"closed27106", psNoAnswer},
+        {"ok", psReport},
+        {"unavailable", psConnected},
+        {"broken", psConnected},
+        {"truncated", psConnected},
+        {"oversize", psConnected},
+        {"close", psConnected},
+        {"slow", psConnected},
+        {"closed0", psNoAnswer},
+        {"closed27101", psNoAnswer},
+        {"closed27103", psNoAnswer},
+        {"closed27105", psNoAnswer},
+        {"closed27106", psNoAnswer},
     };
     EXPECT_EQ(states, expected);
 
@@ -94,7 +102,7 @@ TEST(PlusProbe, EachPortTestHasTimeOutDivFour)
 {
     TFullListener full;
     ASSERT_TRUE(full.Ready());
-    const TProbeTarget address {"127.0.0.1", full.Port()};
+    const TProbeTarget address{"127.0.0.1", full.Port()};
     QByteArray report;
     const auto start = Clock::now();
     EXPECT_EQ(RunPlusProbe(address, 1600, {}, report), psNoAnswer);
@@ -132,8 +140,8 @@ TEST(PlusProbe, LibraryResultsAndFailures)
     }
     // The first library that loads is used: a missing one in front is passed over.
     QByteArray report;
-    EXPECT_EQ(FetchDeviceList({FAKE_LIBRARY_DIR "/missing.so", FAKE_LIBRARY_DIR "/libfake_r1_l350.so"}, "h", 1000,
-                              report),
-              psReport);
+    EXPECT_EQ(FetchDeviceList({FAKE_LIBRARY_DIR "/missing.so", FAKE_LIBRARY_DIR "/libfake_r1_l350.so"}, "h",
+                  1000, report),
+        psReport);
     EXPECT_TRUE(report.startsWith("h|27101|500|"));
 }

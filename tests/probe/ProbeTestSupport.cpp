@@ -7,7 +7,7 @@
 TFullListener::TFullListener()
 {
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at {};
+    sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof at;
@@ -20,7 +20,7 @@ TFullListener::TFullListener()
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         clients.push_back(fd);
         connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at);
-        pollfd p {fd, POLLOUT, 0};
+        pollfd p{fd, POLLOUT, 0};
         ready = poll(&p, 1, 300) == 0;
     }
 }

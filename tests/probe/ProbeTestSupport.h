@@ -52,7 +52,8 @@ private:
 };
 
 // Runs one check and waits for its result.
-inline std::unique_ptr<TThResponse> CheckOnce(const QString &target, int32_t timeOut, bool isPlus, int32_t index = 7)
+inline std::unique_ptr<TThResponse> CheckOnce(
+    const QString &target, int32_t timeOut, bool isPlus, int32_t index = 7)
 {
     TResultQueue queue;
     TCheckThread::Start(target, index, timeOut, isPlus, queue.Sink());

@@ -20,8 +20,9 @@ TEST(SimConfig, ReadsTheDocumentedExample)
     EXPECT_EQ(ordinary.Expect, 3);
     ASSERT_EQ(ordinary.Devices.size(), 2u);
     EXPECT_EQ(ordinary.Devices[1].Channels, "4,3");
-    EXPECT_EQ(BuildReport(ordinary), "\0052\0042.9.4\00435.2 GB\0040\004120.0 GB\0040\006\004\005\005A1B2C3\0040\0048\004"
-                                     "0,0,1,2,0,0,0,0\006\004\005D4E5F6\0042\00430\0044,3\006\006");
+    EXPECT_EQ(BuildReport(ordinary),
+        "\0052\0042.9.4\00435.2 GB\0040\004120.0 GB\0040\006\004\005\005A1B2C3\0040\0048\004"
+        "0,0,1,2,0,0,0,0\006\004\005D4E5F6\0042\00430\0044,3\006\006");
     const TSimSystem &plus = systems[1];
     EXPECT_EQ(plus.Kind, TSimKind::Plus);
     EXPECT_EQ(plus.Closed, std::vector<int>({27105}));

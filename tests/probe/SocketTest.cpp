@@ -24,7 +24,7 @@ struct TListener
     uint16_t port = 0;
     TListener()
     {
-        sockaddr_in at {};
+        sockaddr_in at{};
         at.sin_family = AF_INET;
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof at;
@@ -47,7 +47,7 @@ uint16_t ClosedPort()
 
 TEST(Socket, ResolvesDottedAndLocalNamesButNotEmpty)
 {
-    in_addr a {};
+    in_addr a{};
     ASSERT_TRUE(ResolveIPv4("127.3.4.5", a));
     EXPECT_EQ(ntohl(a.s_addr), 0x7F030405u);
     ASSERT_TRUE(ResolveIPv4("localhost", a)); // from the hosts file, no name server involved
@@ -103,7 +103,7 @@ TEST(Socket, SendToAResetPeerFailsWithoutSigpipe)
     TTcpSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", server.port, 1000));
     const int peer = server.Accept();
-    linger hard {1, 0};
+    linger hard{1, 0};
     setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     close(peer); // reset
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,6 +1,6 @@
 // The device-list library itself, loaded the way the probe loads it.
-#include "ProbeTestSupport.h"
 #include "probe/PlusProbe.h"
+#include "ProbeTestSupport.h"
 
 #include <atomic>
 #include <chrono>
@@ -41,8 +41,8 @@ TSimSystem ListSystem(const char *name, const char *mode)
 TEST(ZyrPlus, FetchesTheListAndFailsCleanly)
 {
     auto sim = StartSimulator({ListSystem("ok", "ok"), ListSystem("unavailable", "unavailable"),
-                               ListSystem("broken", "broken"), ListSystem("truncated", "truncated"),
-                               ListSystem("oversize", "oversize"), ListSystem("silent", "silent")});
+        ListSystem("broken", "broken"), ListSystem("truncated", "truncated"),
+        ListSystem("oversize", "oversize"), ListSystem("silent", "silent")});
     ASSERT_TRUE(sim);
     TLibrary library;
     ASSERT_TRUE(library.call) << dlerror();
@@ -54,7 +54,8 @@ TEST(ZyrPlus, FetchesTheListAndFailsCleanly)
         uint16_t length = 1234;
         const auto start = Clock::now();
         const int32_t result = library.call(s.Host.c_str(), PlusListPort, 400, buffer.data(), &length);
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const auto spent
+            = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_LT(spent, 1500) << s.Name; // bounded by the time-out it was given
         // Nothing is ever written past the 8192 bytes the probe hands over.
         EXPECT_EQ(std::string(buffer.end() - Guard, buffer.end()), std::string(Guard, '#')) << s.Name;
@@ -96,7 +97,7 @@ TEST(ZyrPlus, ConcurrentLoadCallUnload)
     ASSERT_TRUE(sim);
     const std::string host = sim->Systems()[0].Host;
     const std::string json = BuildReport(sim->Systems()[0]);
-    std::atomic<int> good {0};
+    std::atomic<int> good{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 16; ++t) {
         threads.emplace_back([&] {

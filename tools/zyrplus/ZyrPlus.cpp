@@ -17,7 +17,7 @@ namespace {
 
 long long NowMs()
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
 }
@@ -25,7 +25,10 @@ long long NowMs()
 class TDeadline
 {
 public:
-    explicit TDeadline(int ms) : end(NowMs() + ms) {}
+    explicit TDeadline(int ms)
+        : end(NowMs() + ms)
+    {
+    }
     int Left() const
     {
         const long long left = end - NowMs();
@@ -43,7 +46,7 @@ bool WaitFor(int fd, short events, const TDeadline &deadline)
         const int left = deadline.Left();
         if (left == 0)
             return false;
-        pollfd p {fd, events, 0};
+        pollfd p{fd, events, 0};
         const int rc = poll(&p, 1, left);
         if (rc > 0)
             return true;
@@ -56,7 +59,7 @@ bool Resolve(const char *host, in_addr &address)
 {
     if (inet_pton(AF_INET, host, &address) == 1)
         return true;
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
@@ -72,7 +75,7 @@ int Connect(const in_addr &address, int port, const TDeadline &deadline)
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    sockaddr_in to {};
+    sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(uint16_t(port));
     to.sin_addr = address;
@@ -132,7 +135,7 @@ bool ReceiveAll(int fd, unsigned char *data, size_t size, const TDeadline &deadl
 int Fetch(const char *host, int port, int timeoutMs, char *buffer)
 {
     const TDeadline deadline(timeoutMs);
-    in_addr address {};
+    in_addr address{};
     if (!Resolve(host, address))
         return -1;
     const int fd = Connect(address, port, deadline);
@@ -144,9 +147,10 @@ int Fetch(const char *host, int port, int timeoutMs, char *buffer)
     request[4] = DeviceList::CommandList;
     unsigned char header[DeviceList::ReplyHeaderSize];
     if (SendAll(fd, request, sizeof request, deadline) && ReceiveAll(fd, header, sizeof header, deadline)
-        && memcmp(header, DeviceList::Magic, sizeof DeviceList::Magic) == 0 && header[4] == DeviceList::StatusOk) {
+        && memcmp(header, DeviceList::Magic, sizeof DeviceList::Magic) == 0
+        && header[4] == DeviceList::StatusOk) {
         const uint32_t length = uint32_t(header[8]) | uint32_t(header[9]) << 8 | uint32_t(header[10]) << 16
-                                | uint32_t(header[11]) << 24;
+            | uint32_t(header[11]) << 24;
         // The caller's buffer is 8192 bytes and the call carries no size: a longer list is a failure.
         if (length <= DeviceList::MaxText
             && ReceiveAll(fd, reinterpret_cast<unsigned char *>(buffer), length, deadline))
@@ -158,9 +162,8 @@ int Fetch(const char *host, int port, int timeoutMs, char *buffer)
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t GetDeviceList(const char *host, int32_t port,
-                                                                        int32_t timeoutMs, char *buffer,
-                                                                        uint16_t *length)
+extern "C" __attribute__((visibility("default"))) int32_t GetDeviceList(
+    const char *host, int32_t port, int32_t timeoutMs, char *buffer, uint16_t *length)
 {
     if (length)
         *length = 0;

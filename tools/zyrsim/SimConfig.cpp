@@ -34,14 +34,14 @@ std::string OrdinaryReport(const TSimSystem &s)
     const std::string sep(1, '\4'), open(1, '\5'), close(1, '\6');
     const int32_t count = s.Count ? *s.Count : int32_t(s.Devices.size());
     std::string r = open + std::to_string(count) + sep + s.Version + sep + s.FreeDisk + sep
-                    + std::to_string(s.DiskAlarm) + sep + s.FreeBackup + sep + std::to_string(s.BackupAlarm)
-                    + close + sep + open;
+        + std::to_string(s.DiskAlarm) + sep + s.FreeBackup + sep + std::to_string(s.BackupAlarm) + close + sep
+        + open;
     for (size_t i = 0; i < s.Devices.size(); ++i) {
         const TSimDevice &d = s.Devices[i];
         if (i > 0)
             r += sep;
-        r += open + d.Serial + sep + std::to_string(d.State) + sep + std::to_string(d.Capacity) + sep + d.Channels
-             + close;
+        r += open + d.Serial + sep + std::to_string(d.State) + sep + std::to_string(d.Capacity) + sep
+            + d.Channels + close;
     }
     return r + close;
 }
@@ -49,20 +49,21 @@ std::string OrdinaryReport(const TSimSystem &s)
 std::string PlusReport(const TSimSystem &s)
 {
     std::string r = "{\"ServerName\":" + JsonString(s.ServerName)
-                    + ",\"ServerIp\":" + JsonString(s.ServerIp.empty() ? s.Host : s.ServerIp) + ",\"Devices\":[";
+        + ",\"ServerIp\":" + JsonString(s.ServerIp.empty() ? s.Host : s.ServerIp) + ",\"Devices\":[";
     for (size_t i = 0; i < s.Devices.size(); ++i) {
         const TSimDevice &d = s.Devices[i];
         if (i > 0)
             r += ',';
-        r += "{\"Serial\":" + JsonString(d.Serial) + ",\"Frekans\":8000,\"Bit\":16,\"Bloke\":false,\"ChannelCount\":"
-             + std::to_string(d.Capacity) + ",\"Firmware\":\"1.4.2\",\"DeviceType\":1,\"AudioCodec\":2,\"Channels\":[";
+        r += "{\"Serial\":" + JsonString(d.Serial)
+            + ",\"Frekans\":8000,\"Bit\":16,\"Bloke\":false,\"ChannelCount\":" + std::to_string(d.Capacity)
+            + ",\"Firmware\":\"1.4.2\",\"DeviceType\":1,\"AudioCodec\":2,\"Channels\":[";
         for (size_t c = 0; c < d.Channels.size(); ++c) {
             const char code = d.Channels[c];
             if (c > 0)
                 r += ',';
             r += "{\"caption\":\"Kanal " + std::to_string(c + 1) + "\",\"ChannelStatus\":true,\"LineStatus\":"
-                 + (code == '1' ? "false" : "true") + ",\"RecordMethod\":" + (code == '2' ? "0" : "1")
-                 + ",\"Radio\":false,\"Index\":" + std::to_string(c) + "}";
+                + (code == '1' ? "false" : "true") + ",\"RecordMethod\":" + (code == '2' ? "0" : "1")
+                + ",\"Radio\":false,\"Index\":" + std::to_string(c) + "}";
         }
         r += "]}";
     }
@@ -95,8 +96,9 @@ bool ParseHostPort(const std::string &text, TSimSystem &s)
     s.Host = text.substr(0, colon);
     if (colon != std::string::npos && !ToInt(text.substr(colon + 1), s.Port))
         return false;
-    in_addr a {};
-    return s.Host == "auto" || (inet_pton(AF_INET, s.Host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127);
+    in_addr a{};
+    return s.Host == "auto"
+        || (inet_pton(AF_INET, s.Host.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127);
 }
 
 bool SetKey(TSimSystem &s, const std::string &key, const std::string &value, std::string &why)
@@ -157,7 +159,8 @@ bool SetKey(TSimSystem &s, const std::string &key, const std::string &value, std
             in >> d.Channels;
         } else {
             std::string state;
-            if (!(in >> d.Serial >> state >> capacity) || !ToInt(state, d.State) || !ToInt(capacity, d.Capacity))
+            if (!(in >> d.Serial >> state >> capacity) || !ToInt(state, d.State)
+                || !ToInt(capacity, d.Capacity))
                 return why = "SERİ DURUM KAPASİTE KANALLAR bekleniyor", false;
             in >> d.Channels;
         }
@@ -212,7 +215,7 @@ std::string Unescape(const std::string &text)
         } else if (c == 'n') {
             out += '\n';
         } else if (c == 'x' && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1]))
-                   && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            && isxdigit(static_cast<unsigned char>(text[i + 2]))) {
             out += char(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {
@@ -262,7 +265,8 @@ bool ParseConfig(const std::string &text, std::vector<TSimSystem> &systems, std:
             std::string value = line.substr(eq + 1);
             // A blank and '#' start a comment, except in verbatim texts.
             if (key != "report" && key != "json") {
-                for (size_t hash = value.find('#'); hash != std::string::npos; hash = value.find('#', hash + 1)) {
+                for (size_t hash = value.find('#'); hash != std::string::npos;
+                     hash = value.find('#', hash + 1)) {
                     if (hash > 0 && (value[hash - 1] == ' ' || value[hash - 1] == '\t')) {
                         value.resize(hash);
                         break;
@@ -318,7 +322,7 @@ std::vector<TSimSystem> DemoFleet(const std::string &prefix, int first)
 
 bool ParseMix(const std::string &text, TFleetMix &mix)
 {
-    TFleetMix m {0, 0, 0, 0};
+    TFleetMix m{0, 0, 0, 0};
     std::istringstream in(text);
     std::string part;
     while (std::getline(in, part, ',')) {
@@ -345,9 +349,9 @@ bool ParseMix(const std::string &text, TFleetMix &mix)
 }
 
 bool MakeFleet(int count, const std::string &base, const TFleetMix &mix, int delayMs, int port,
-               std::vector<TSimSystem> &systems, std::string &error)
+    std::vector<TSimSystem> &systems, std::string &error)
 {
-    in_addr a {};
+    in_addr a{};
     if (inet_pton(AF_INET, base.c_str(), &a) != 1 || (ntohl(a.s_addr) >> 24) != 127) {
         error = "--base 127.x.y.z olmalı";
         return false;
@@ -360,7 +364,7 @@ bool MakeFleet(int count, const std::string &base, const TFleetMix &mix, int del
     const int total = mix.Ok + mix.Plus + mix.Refuse + mix.Silent;
     for (int i = 0; i < count; ++i) {
         TSimSystem s;
-        in_addr host {htonl(first + uint32_t(i))};
+        in_addr host{htonl(first + uint32_t(i))};
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &host, text, sizeof text);
         s.Host = text;

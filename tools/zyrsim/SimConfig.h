@@ -10,10 +10,15 @@ struct TSimDevice
     std::string Serial;
     int32_t State = 0; // ordinary systems
     int32_t Capacity = 0; // ordinary: capacity; extended: ChannelCount
-    std::string Channels; // ordinary: "0,0,1"; extended: one code per channel, 0 ok, 1 no line, 2 not recorded
+    std::string
+        Channels; // ordinary: "0,0,1"; extended: one code per channel, 0 ok, 1 no line, 2 not recorded
 };
 
-enum class TSimKind { Ordinary, Plus };
+enum class TSimKind
+{
+    Ordinary,
+    Plus
+};
 
 struct TSimSystem
 {
@@ -59,5 +64,5 @@ struct TFleetMix
     int Ok = 85, Plus = 5, Refuse = 5, Silent = 5;
 };
 bool MakeFleet(int count, const std::string &base, const TFleetMix &mix, int delayMs, int port,
-                std::vector<TSimSystem> &systems, std::string &error);
+    std::vector<TSimSystem> &systems, std::string &error);
 bool ParseMix(const std::string &text, TFleetMix &mix);

@@ -29,11 +29,12 @@ void PutLe32(std::string &out, int32_t value)
 
 } // namespace
 
-TSimulator::TSimulator(std::vector<TSimSystem> systemList) : systems(std::move(systemList))
+TSimulator::TSimulator(std::vector<TSimSystem> systemList)
+    : systems(std::move(systemList))
 {
     epollFd = epoll_create1(EPOLL_CLOEXEC);
     wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epoll_event ev {};
+    epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = WakeTag;
     epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &ev);
@@ -54,7 +55,7 @@ TSimulator::~TSimulator()
 
 int64_t TSimulator::NowMs() const
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
 }
@@ -65,8 +66,8 @@ std::string TSimulator::Target(size_t i) const
     return s.Host + ":" + std::to_string(s.Port);
 }
 
-bool TSimulator::OpenListener(size_t system, const std::string &host, int port, TRole role, int &boundPort,
-                              std::string &error)
+bool TSimulator::OpenListener(
+    size_t system, const std::string &host, int port, TRole role, int &boundPort, std::string &error)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -75,7 +76,7 @@ bool TSimulator::OpenListener(size_t system, const std::string &host, int port, 
     }
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in at {};
+    sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(uint16_t(port));
     inet_pton(AF_INET, host.c_str(), &at.sin_addr);
@@ -88,8 +89,8 @@ bool TSimulator::OpenListener(size_t system, const std::string &host, int port, 
     getsockname(fd, reinterpret_cast<sockaddr *>(&at), &len);
     boundPort = ntohs(at.sin_port);
     listeners.push_back({fd, system, role, role == TRole::Status || role == TRole::PlusOwn ? 0 : port,
-                         std::make_shared<std::atomic<uint64_t>>(0)});
-    epoll_event ev {};
+        std::make_shared<std::atomic<uint64_t>>(0)});
+    epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = ListenerTag | (listeners.size() - 1);
     epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev);
@@ -105,11 +106,11 @@ bool TSimulator::PickAutoHost(TSimSystem &system, std::string &error)
     for (int attempt = 0; attempt < 200; ++attempt) {
         char host[32];
         snprintf(host, sizeof host, "127.%u.%u.%u", 200 + unsigned(random() % 50), unsigned(random() % 256),
-                 1 + unsigned(random() % 254));
+            1 + unsigned(random() % 254));
         bool free = true;
         for (const int port : {27101, 27103, 27105, 27106}) {
             const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in at {};
+            sockaddr_in at{};
             at.sin_family = AF_INET;
             at.sin_port = htons(uint16_t(port));
             inet_pton(AF_INET, host, &at.sin_addr);
@@ -159,7 +160,7 @@ bool TSimulator::Bind(std::string &error)
                     int ignored = 0;
                     if (ok && !closed(port))
                         ok = OpenListener(i, s.Host, port, port == 27101 ? TRole::PlusList : TRole::PlusSweep,
-                                          ignored, why);
+                            ignored, why);
                 }
             }
             if (ok) {
@@ -248,8 +249,8 @@ void TSimulator::Accept(const TListener &listener)
         accepted.fetch_add(1);
         listener.Count->fetch_add(1);
         const TSimSystem &s = systems[listener.System];
-        if ((listener.Role == TRole::Status && s.Mode == "close")
-            || listener.Role == TRole::PlusOwn || listener.Role == TRole::PlusSweep
+        if ((listener.Role == TRole::Status && s.Mode == "close") || listener.Role == TRole::PlusOwn
+            || listener.Role == TRole::PlusSweep
             || (listener.Role == TRole::PlusList && s.ListMode == "close")) {
             close(fd);
             continue;
@@ -259,7 +260,7 @@ void TSimulator::Accept(const TListener &listener)
         c.Fd = fd;
         c.System = listener.System;
         c.Role = listener.Role;
-        epoll_event ev {};
+        epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.u64 = id;
         epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev);
@@ -400,7 +401,7 @@ void TSimulator::Flush(uint64_t id)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            epoll_event ev {};
+            epoll_event ev{};
             ev.events = EPOLLIN | EPOLLOUT;
             ev.data.u64 = id;
             epoll_ctl(epollFd, EPOLL_CTL_MOD, c.Fd, &ev);
@@ -420,7 +421,7 @@ void TSimulator::Writable(uint64_t id)
     auto it = connections.find(id);
     if (it == connections.end())
         return;
-    epoll_event ev {};
+    epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = id;
     epoll_ctl(epollFd, EPOLL_CTL_MOD, it->second.Fd, &ev);

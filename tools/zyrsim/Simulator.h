@@ -37,7 +37,13 @@ public:
     uint64_t AcceptedOn(size_t system, int port) const;
 
 private:
-    enum class TRole { Status, PlusOwn, PlusSweep, PlusList };
+    enum class TRole
+    {
+        Status,
+        PlusOwn,
+        PlusSweep,
+        PlusList
+    };
     struct TListener
     {
         int Fd = -1;
@@ -57,10 +63,14 @@ private:
         bool Answered = false;
         bool CloseWhenSent = false;
     };
-    enum class TAction { Reply, SecondPiece };
+    enum class TAction
+    {
+        Reply,
+        SecondPiece
+    };
 
-    bool OpenListener(size_t system, const std::string &host, int port, TRole role, int &boundPort,
-                      std::string &error);
+    bool OpenListener(
+        size_t system, const std::string &host, int port, TRole role, int &boundPort, std::string &error);
     bool PickAutoHost(TSimSystem &system, std::string &error);
     void Accept(const TListener &listener);
     void Readable(uint64_t id);
@@ -80,7 +90,7 @@ private:
     uint64_t nextId = 1;
     int epollFd = -1;
     int wakeFd = -1;
-    std::atomic<bool> stopping {false};
-    std::atomic<uint64_t> accepted {0};
+    std::atomic<bool> stopping{false};
+    std::atomic<uint64_t> accepted{0};
     std::thread thread;
 };

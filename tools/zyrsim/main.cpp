@@ -24,9 +24,9 @@ int Usage(const char *error)
     if (error)
         fprintf(stderr, "zyrsim: %s\n", error);
     fprintf(stderr,
-            "kullanım: zyrsim [--config DOSYA] [--demo [--base 127.0.0.2]]\n"
-            "              [--fleet N [--base 127.1.0.1] [--mix ok=85,plus=5,refuse=5,silent=5]\n"
-            "               [--delay MS] [--port 17000]]\n");
+        "kullanım: zyrsim [--config DOSYA] [--demo [--base 127.0.0.2]]\n"
+        "              [--fleet N [--base 127.1.0.1] [--mix ok=85,plus=5,refuse=5,silent=5]\n"
+        "               [--delay MS] [--port 17000]]\n");
     return 2;
 }
 
@@ -99,7 +99,7 @@ int main(int argc, char **argv)
         return Usage("hiç sistem yok");
 
     // Thousands of listeners and connections need descriptors.
-    rlimit limit {};
+    rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
@@ -114,7 +114,7 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < simulator.Systems().size(); ++i) {
         const TSimSystem &s = simulator.Systems()[i];
         printf("%s\t%s\t%s\t%s", s.Name.c_str(), simulator.Target(i).c_str(), KindName(s),
-               (s.Kind == TSimKind::Plus ? s.ListMode : s.Mode).c_str());
+            (s.Kind == TSimKind::Plus ? s.ListMode : s.Mode).c_str());
         if (s.Expect >= 0)
             printf("\texpect=%d", s.Expect);
         printf("\n");
@@ -123,7 +123,9 @@ int main(int argc, char **argv)
     fflush(stdout);
 
     running = &simulator;
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
@@ -131,6 +133,6 @@ int main(int argc, char **argv)
     simulator.Run();
     running = nullptr;
     fprintf(stderr, "zyrsim: durdu, %llu bağlantı kabul edildi\n",
-            static_cast<unsigned long long>(simulator.Accepted()));
+        static_cast<unsigned long long>(simulator.Accepted()));
     return 0;
 }
