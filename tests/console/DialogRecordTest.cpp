@@ -1,0 +1,477 @@
+// The record editor and the list commands, driven on the real main window: every change reaches the list
+// file at once.
+#include "console/About.h"
+#include "console/CheckListBox.h"
+#include "console/DigitsOnly.h"
+#include "console/Help.h"
+#include "console/ListCommands.h"
+#include "console/Main.h"
+#include "console/ServiceList.h"
+#include "console/UnitDetails.h"
+#include "console/UnitNewRecord.h"
+#include "console/UnitSettings.h"
+#include "console/records/SystemListFile.h"
+#include "dialogs/DialogTestUtil.h"
+#include "platform/Errors.h"
+#include "store/AppUtils.h"
+#include <QAction>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QWindow>
+
+// Qt's own entry for key events as the platform delivers them (shortcuts included), as its test library uses.
+Q_GUI_EXPORT void qt_handleKeyEvent(QWindow *w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
+                                    const QString &text = QString(), bool autorep = false, ushort count = 1);
+
+namespace {
+
+TSystemRecord Record(const QString &Name, const QString &State = QStringLiteral("0"), const QString &Email = QString(),
+                     const QString &Plus = QStringLiteral("0"), const QString &Details = QString())
+{
+    TSystemRecord record;
+    record.Cells = {QStringLiteral("1"), Name, QStringLiteral("10.0.0.1"), Email, QStringLiteral("2"), State, Details,
+                    QStringLiteral("08.06.2012   17:46:00"), Plus};
+    return record;
+}
+
+// An ordinary report without devices.
+QString EmptyReport()
+{
+    const QChar s(4);
+    return QChar(5) + QStringLiteral("0") + s + QStringLiteral("2.9.4") + s + QStringLiteral("1 GB") + s
+        + QStringLiteral("0") + s + QStringLiteral("2 GB") + s + QStringLiteral("0") + QChar(6);
+}
+
+class RecordEditor : public ::testing::Test
+{
+protected:
+    TSandbox sandbox;
+    TFormNewRecord editor;
+    int beeps = 0;
+
+    void SetUp() override { TDigitsOnly::Beep = [this] { ++beeps; }; }
+    void TearDown() override { TDigitsOnly::Beep = nullptr; }
+};
+
+TEST_F(RecordEditor, ModesSetCaptionsAndDeviceCountButLeaveTheExtendedTick)
+{
+    struct TCase
+    {
+        bool Edit;
+        const char *Title, *Confirm, *Count;
+    } cases[] = {{false, "Yeni Kayıt", "Kaydet", "0"}, {true, "Kayıt Düzenle", "Değiştir", ""}};
+    for (const TCase &c : cases) {
+        editor.edtName->setText(QStringLiteral("x"));
+        editor.edtIP->setText(QStringLiteral("y"));
+        editor.cbZYRplus->setChecked(true);
+        editor.SetMode(c.Edit);
+        EXPECT_EQ(editor.windowTitle(), QString::fromUtf8(c.Title));
+        EXPECT_EQ(editor.btnAdd->text(), QString::fromUtf8(c.Confirm));
+        EXPECT_EQ(editor.edtDeviceCnt->text(), QLatin1String(c.Count));
+        EXPECT_TRUE(editor.edtName->text().isEmpty());
+        EXPECT_TRUE(editor.edtIP->text().isEmpty());
+        EXPECT_FALSE(editor.btnAdd->icon().isNull());
+        EXPECT_TRUE(editor.cbZYRplus->isChecked());
+    }
+}
+
+TEST_F(RecordEditor, BlankAddressIsRefusedAndTheDialogStaysOpen)
+{
+    bool stillOpen = false;
+    const int result = WhileModal([&] { editor.SetMode(false); return editor.exec(); },
+                                  [&] {
+                                      editor.edtName->setText(QStringLiteral("  Merkez "));
+                                      editor.edtIP->setText(QStringLiteral("   "));
+                                      editor.btnAdd->click();
+                                      stillOpen = editor.isVisible();
+                                      KeyClick(editor.edtIP, Qt::Key_Escape);
+                                  });
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(result, QDialog::Rejected);
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("HATA"));
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("IP Adresi boş bırakılamaz"));
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(editor.edtIP->text(), QString());
+    EXPECT_EQ(editor.edtName->text(), QStringLiteral("Merkez"));
+}
+
+TEST_F(RecordEditor, DeviceCountTakesTwoDigitsAndBeepsOnOtherKeys)
+{
+    editor.SetMode(true);
+    editor.show();
+    TypeChar(editor.edtDeviceCnt, QLatin1Char('a'));
+    EXPECT_EQ(beeps, 1);
+    TypeChar(editor.edtDeviceCnt, QLatin1Char(' '));
+    EXPECT_EQ(beeps, 2);
+    for (QChar c : QStringLiteral("123"))
+        TypeChar(editor.edtDeviceCnt, c);
+    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("12"));
+    KeyClick(editor.edtDeviceCnt, Qt::Key_Backspace);
+    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("1"));
+    EXPECT_EQ(beeps, 2);
+    editor.hide();
+}
+
+TEST_F(RecordEditor, EnterInTheAddressListConfirmsAndAnEmptyCountBecomesZero)
+{
+    TCheckList addresses;
+    addresses.Add(QStringLiteral("b@x.com"));
+    addresses.Add(QStringLiteral("a@x.com"));
+    bool nameHadFocus = false;
+    const int result = WhileModal(
+        [&] {
+            editor.SetMode(false);
+            editor.SetAddresses(addresses);
+            return editor.exec();
+        },
+        [&] {
+            nameHadFocus = editor.focusWidget() == editor.edtName;
+            editor.edtIP->setText(QStringLiteral(" 10.0.0.5:17220 "));
+            editor.edtDeviceCnt->clear();
+            editor.edtEmails->item(1)->setCheckState(Qt::Checked);
+            editor.edtEmails->setFocus();
+            KeyClick(editor.edtEmails, Qt::Key_Return);
+        });
+    EXPECT_TRUE(nameHadFocus);
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(editor.edtIP->text(), QStringLiteral("10.0.0.5:17220"));
+    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("0"));
+    EXPECT_EQ(editor.edtEmails->item(0)->text(), QStringLiteral("a@x.com")); // sorted
+    EXPECT_EQ(GetCheckedList(editor.Emails), QStringLiteral("b@x.com"));
+    EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty());
+}
+
+// The commands on the real main window, with the dialogs they use.
+class ListCommands : public ::testing::Test
+{
+protected:
+    TSandbox sandbox;
+    TFormSettings settings{nullptr, sandbox.Path(QString())};
+    TMainForm form;
+    TFormNewRecord editor{&form};
+    TFormDetails details;
+    TFormHelp help;
+    TFormAbout about;
+    std::unique_ptr<TListCommands> commands;
+
+    void SetUp() override
+    {
+        settings.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
+        settings.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
+        form.SetSettingsObject(&settings);
+        commands = std::make_unique<TListCommands>(form, editor, details, help, about);
+        form.show();
+    }
+    void TearDown() override
+    {
+        commands.reset();
+        form.hide(); // the list must not be laid out again while the window is destroyed
+    }
+
+    // The list as the file holds it now.
+    std::unique_ptr<TSystemList> Saved()
+    {
+        auto saved = std::make_unique<TSystemList>();
+        LoadSystemList(*saved, sandbox.Path(QStringLiteral("ZYRdenetleyici.dat")));
+        return saved;
+    }
+    QRect Cell(int Row, int Column)
+    {
+        return form.ServiceList->visualRect(form.ListModel->index(Row, Column));
+    }
+    void Focus(int Row)
+    {
+        form.ServiceList->setCurrentIndex(form.ListModel->index(Row, TSystemRecord::Name));
+    }
+};
+
+TEST_F(ListCommands, AddAppendsAMarkedRecordLogsItAndSavesAtOnce)
+{
+    form.List.Add(Record(QStringLiteral("Eski"), QStringLiteral("3")));
+    const int result = WhileModal([&] { form.Ekle->trigger(); return editor.result(); },
+                                  [&] {
+                                      editor.edtName->setText(QStringLiteral("Şube Ğ"));
+                                      editor.edtIP->setText(QStringLiteral("10.0.0.5"));
+                                      editor.edtEmails->item(0)->setCheckState(Qt::Checked);
+                                      editor.cbZYRplus->setChecked(true);
+                                      editor.btnAdd->click();
+                                  });
+    EXPECT_EQ(result, QDialog::Accepted);
+    ASSERT_EQ(form.List.Count(), 2);
+    const int added = form.List.Cell(0, TSystemRecord::Name) == QStringLiteral("Şube Ğ") ? 0 : 1;
+    const QStringList expected{QStringLiteral("1"), QStringLiteral("Şube Ğ"), QStringLiteral("10.0.0.5"),
+                               QStringLiteral("a@x.com"), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
+                               QStringLiteral("-1")};
+    EXPECT_EQ(form.List.Record(added).Cells, expected);
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Şube Ğ\" isimli kayıt eklendi")));
+
+    // The file holds both rows as a close writes them, while the screen keeps the old row's state.
+    const auto saved = Saved();
+    ASSERT_EQ(saved->Count(), 2);
+    EXPECT_EQ(saved->Record(added).Cells, expected);
+    EXPECT_EQ(saved->Cell(1 - added, TSystemRecord::State), QStringLiteral("0"));
+    EXPECT_EQ(form.List.Cell(1 - added, TSystemRecord::State), QStringLiteral("3"));
+}
+
+TEST_F(ListCommands, AddedRecordTakesItsSortedPlace)
+{
+    form.List.SetSortOrder(TSystemRecord::Name, true);
+    form.List.Add(Record(QStringLiteral("A")));
+    form.List.Add(Record(QStringLiteral("C")));
+    WhileModal([&] { commands->AddRecord(); return 0; },
+               [&] {
+                   editor.edtName->setText(QStringLiteral("B"));
+                   editor.edtIP->setText(QStringLiteral("h"));
+                   KeyClick(editor.edtName, Qt::Key_Enter);
+               });
+    ASSERT_EQ(form.List.Count(), 3);
+    EXPECT_EQ(form.List.Cell(1, TSystemRecord::Name), QStringLiteral("B"));
+    EXPECT_EQ(form.List.Cell(1, TSystemRecord::ColDateTime), QString());
+}
+
+TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTick)
+{
+    form.List.Add(Record(QStringLiteral("Merkez"), QStringLiteral("6"), QStringLiteral("gone@x.com,A@x.com"),
+                         QStringLiteral("-1"), QStringLiteral("rapor")));
+    Focus(0);
+    QStringList offered;
+    bool plusShown = false;
+    WhileModal([&] { commands->ChangeRecord(); return 0; },
+               [&] {
+                   for (int i = 0; i < editor.edtEmails->count(); ++i)
+                       offered << editor.edtEmails->item(i)->text()
+                                      + (editor.edtEmails->item(i)->checkState() == Qt::Checked ? QStringLiteral("+") : QString());
+                   plusShown = editor.cbZYRplus->isChecked();
+                   EXPECT_EQ(editor.windowTitle(), QStringLiteral("Kayıt Düzenle"));
+                   EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("2"));
+                   editor.edtName->setText(QStringLiteral("Merkez 2"));
+                   editor.btnAdd->click();
+               });
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("a@x.com+"), QStringLiteral("b@x.com")}));
+    EXPECT_TRUE(plusShown);
+    const QStringList after = form.List.Record(0).Cells;
+    EXPECT_EQ(after[TSystemRecord::Email], QStringLiteral("a@x.com"));
+    EXPECT_EQ(after[TSystemRecord::Name], QStringLiteral("Merkez 2"));
+    // State, report and time stay until the next check.
+    EXPECT_EQ(after[TSystemRecord::State], QStringLiteral("6"));
+    EXPECT_EQ(after[TSystemRecord::Details], QStringLiteral("rapor"));
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Merkez 2\" isimli kayıt güncellendi")));
+    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Name), QStringLiteral("Merkez 2"));
+
+    bool plusOnAdd = false;
+    WhileModal([&] { commands->AddRecord(); return 0; },
+               [&] {
+                   plusOnAdd = editor.cbZYRplus->isChecked();
+                   editor.reject();
+               });
+    EXPECT_TRUE(plusOnAdd);
+}
+
+TEST_F(ListCommands, CancelledChangeLeavesRecordAndLogAlone)
+{
+    form.List.Add(Record(QStringLiteral("Merkez")));
+    Focus(0);
+    const QStringList before = form.List.Record(0).Cells;
+    const QString log = sandbox.LogText();
+    WhileModal([&] { commands->ChangeRecord(); return 0; },
+               [&] {
+                   editor.edtName->setText(QStringLiteral("Başka"));
+                   KeyClick(editor.edtName, Qt::Key_Escape);
+               });
+    EXPECT_EQ(form.List.Record(0).Cells, before);
+    EXPECT_EQ(sandbox.LogText(), log);
+    EXPECT_FALSE(QFile::exists(sandbox.Path(QStringLiteral("ZYRdenetleyici.dat"))));
+}
+
+TEST_F(ListCommands, DeleteAsksFirst)
+{
+    form.List.Add(Record(QStringLiteral("Merkez")));
+    Focus(0);
+    TMessageBoxHook::SetNextAnswer(IDCANCEL);
+    commands->DeleteRecord();
+    ASSERT_EQ(form.List.Count(), 1);
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ONAY"));
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("\"Merkez\" isimli kayıt silinsin mi?"));
+
+    TMessageBoxHook::SetNextAnswer(IDOK);
+    commands->DeleteRecord();
+    EXPECT_EQ(form.List.Count(), 0);
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Merkez\" isimli kayıt silindi")));
+    EXPECT_EQ(Saved()->Count(), 0);
+}
+
+TEST_F(ListCommands, ShortcutsActOnTheFocusedRow)
+{
+    form.List.Add(Record(QStringLiteral("Merkez")));
+    form.activateWindow();
+    form.ServiceList->setFocus();
+    Focus(0);
+    QApplication::processEvents();
+    if (QApplication::focusWidget() != form.ServiceList)
+        GTEST_SKIP() << "the platform gave the list no keyboard focus";
+    auto keys = [&](int Key) {
+        QWindow *window = form.windowHandle();
+        qt_handleKeyEvent(window, QEvent::KeyPress, Key, Qt::ControlModifier);
+        QApplication::processEvents();
+        qt_handleKeyEvent(window, QEvent::KeyRelease, Key, Qt::ControlModifier);
+        QApplication::processEvents();
+    };
+    bool editorOpened = false;
+    WhileModal([&] { keys(Qt::Key_E); return 0; },
+               [&] {
+                   editorOpened = editor.isVisible() && editor.edtName->text() == QStringLiteral("Merkez");
+                   editor.reject();
+               });
+    EXPECT_TRUE(editorOpened);
+
+    // The offscreen platform does not hand the focus back by itself when the dialog closes.
+    form.activateWindow();
+    form.ServiceList->setFocus();
+    QApplication::processEvents();
+    TMessageBoxHook::SetNextAnswer(IDOK);
+    keys(Qt::Key_Delete);
+    EXPECT_EQ(form.List.Count(), 0);
+}
+
+TEST_F(ListCommands, SelectClickTogglesAndSaves)
+{
+    form.List.Add(Record(QStringLiteral("Merkez")));
+    QApplication::processEvents();
+    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center());
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center());
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
+    // A right click is no toggle.
+    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center(), Qt::RightButton);
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
+}
+
+TEST_F(ListCommands, HeaderClickTogglesEveryRowAndSaves)
+{
+    form.List.Add(Record(QStringLiteral("A")));
+    form.List.Add(Record(QStringLiteral("B")));
+    form.List.SetCell(1, TSystemRecord::Select, QStringLiteral("0"));
+    QHeaderView *header = form.ServiceList->header();
+    emit header->sectionClicked(TSystemRecord::Select);
+    const QString first = form.List.Cell(0, TSystemRecord::Select);
+    EXPECT_EQ(form.List.Cell(1, TSystemRecord::Select), first);
+    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), first);
+    EXPECT_EQ(Saved()->Cell(1, TSystemRecord::Select), first);
+}
+
+TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
+{
+    form.List.Add(Record(QStringLiteral("A"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
+    form.List.Add(Record(QStringLiteral("B"), QStringLiteral("2"), {}, QStringLiteral("0"), EmptyReport()));
+    form.List.Add(Record(QStringLiteral("C"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
+    form.List.Add(Record(QStringLiteral("D"), QStringLiteral("5"), {}, QStringLiteral("-1"),
+                         QStringLiteral(R"({"ServerName":"Artı","ServerIp":"10.0.0.9"})")));
+    QApplication::processEvents();
+    for (int row = 0; row < 2; ++row) {
+        bool opened = false;
+        QTimer::singleShot(0, [&] { opened = details.isVisible(); });
+        MouseClick(form.ServiceList->viewport(), Cell(row, TSystemRecord::State).center());
+        QApplication::processEvents();
+        EXPECT_FALSE(opened) << "state " << form.List.Cell(row, TSystemRecord::State).toStdString();
+    }
+    struct TSeen
+    {
+        QString Alarm, Time, FirstRow;
+        int Rows = 0;
+    };
+    auto open = [&](int Row) {
+        TSeen seen;
+        WhileModal([&] { MouseClick(form.ServiceList->viewport(), Cell(Row, TSystemRecord::State).center()); return 0; },
+                   [&] {
+                       seen = {details.lblAlarm->text(), details.lblTime->text(),
+                               details.TLAlarm->topLevelItem(0)->text(0), details.TLAlarm->topLevelItemCount()};
+                       details.reject();
+                   });
+        return seen;
+    };
+    const TSeen ordinary = open(2);
+    EXPECT_EQ(ordinary.Alarm, QStringLiteral("Çalışıyor"));
+    EXPECT_EQ(ordinary.Time, QStringLiteral("08.06.2012   17:46:00"));
+    EXPECT_EQ(ordinary.Rows, 3); // a report without devices still opens
+    const TSeen extended = open(3);
+    EXPECT_EQ(extended.Alarm, QStringLiteral("Aygıt fazla tespit edildi"));
+    EXPECT_EQ(extended.FirstRow, QStringLiteral("Artı(10.0.0.9)"));
+}
+
+TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
+{
+    form.List.Add(Record(QStringLiteral("Merkez")));
+    QApplication::processEvents();
+    QWidget *viewport = form.ServiceList->viewport();
+    auto request = [&](QContextMenuEvent::Reason Reason, QPoint At) {
+        QContextMenuEvent event(Reason, At, viewport->mapToGlobal(At));
+        QApplication::sendEvent(Reason == QContextMenuEvent::Mouse ? viewport : form.ServiceList, &event);
+        const bool shown = commands->PopupMenu1->isVisible();
+        commands->PopupMenu1->hide();
+        return shown;
+    };
+    EXPECT_FALSE(request(QContextMenuEvent::Keyboard, Cell(0, TSystemRecord::Name).center()));
+    EXPECT_FALSE(request(QContextMenuEvent::Mouse, QPoint(20, viewport->height() - 5)));
+    EXPECT_TRUE(request(QContextMenuEvent::Mouse, Cell(0, TSystemRecord::Name).center()));
+    QStringList items;
+    for (QAction *action : commands->PopupMenu1->actions())
+        items << action->text();
+    EXPECT_EQ(items, (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
+}
+
+TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
+{
+    form.DataFileName = sandbox.Path(QStringLiteral("yok/ZYRdenetleyici.dat"));
+    form.List.Add(Record(QStringLiteral("A")));
+    form.List.Add(Record(QStringLiteral("B")));
+    commands->ListClick(0, TSystemRecord::Select);
+    commands->ListClick(1, TSystemRecord::Select);
+    int shown = 0;
+    for (const auto &box : TMessageBoxHook::Shown)
+        shown += box.Title == QStringLiteral("ZYRdenetleyici") && box.Text.contains(QStringLiteral("Cannot create file"));
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(sandbox.LogText().count(QStringLiteral("Cannot create file")), 2);
+}
+
+TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
+{
+    int sent = 0;
+    bool busyWhileSending = false;
+    commands->SendStatusMails = [&] {
+        ++sent;
+        busyWhileSending = form.Busy && !form.Ekle->isEnabled();
+    };
+    TMessageBoxHook::SetNextAnswer(IDCANCEL);
+    form.Gonder->trigger();
+    EXPECT_EQ(sent, 0);
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
+
+    TMessageBoxHook::SetNextAnswer(IDOK);
+    form.Gonder->trigger();
+    EXPECT_EQ(sent, 1);
+    EXPECT_TRUE(busyWhileSending);
+    EXPECT_FALSE(form.Busy);
+
+    // A selection error reaches the general error display and the commands come back.
+    commands->SendStatusMails = [] { throw EZyrError(QStringLiteral("'x' is not a valid floating point value")); };
+    TMessageBoxHook::Clear();
+    TMessageBoxHook::SetNextAnswer(IDOK);
+    form.Gonder->trigger();
+    EXPECT_FALSE(form.Busy);
+    EXPECT_TRUE(form.Ekle->isEnabled());
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 2);
+    EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
+    EXPECT_EQ(TMessageBoxHook::Shown[1].Text, QStringLiteral("'x' is not a valid floating point value."));
+}
+
+} // namespace
