@@ -14,15 +14,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QLocale>
-#include <QMenuBar>
+#include <QMenu>
 #include <QScreen>
 #include <QSoundEffect>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 TMainForm *MainForm = nullptr;
@@ -55,9 +58,9 @@ QChar Separator(const QString &format, QChar fallback)
 
 QString FormatCheckTime(const QDateTime &When)
 {
-    const QLocale locale = QLocale::system();
-    const QChar date = Separator(locale.dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
-    const QChar time = Separator(locale.timeFormat(QLocale::LongFormat), QLatin1Char(':'));
+    // Asking the system locale costs more than the whole rest of a result; ask once.
+    static const QChar date = Separator(QLocale::system().dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
+    static const QChar time = Separator(QLocale::system().timeFormat(QLocale::LongFormat), QLatin1Char(':'));
     const QDate d = When.date();
     const QTime t = When.time();
     auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
@@ -146,14 +149,30 @@ TMainForm::~TMainForm()
     delete TrayIcon;
     TrayIcon = nullptr;
     WriteLayout();
+    // The view reads the list until it is gone, and the list is a member that dies before the children.
+    delete ServiceList;
+    ServiceList = nullptr;
+    delete ListModel;
+    ListModel = nullptr;
     if (MainForm == this)
         MainForm = nullptr;
 }
 
 void TMainForm::CreateMenu()
 {
+    // A menu bar shows a glyph in place of the caption; a fixed tool bar shows both, as the menu should.
+    MainMenu = new QToolBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    MainMenu->setMovable(false);
+    MainMenu->setFloatable(false);
+    MainMenu->setContextMenuPolicy(Qt::PreventContextMenu);
+    MainMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    MainMenu->setIconSize(QSize(16, 16));
+    MainMenu->setStyleSheet(QStringLiteral("QToolBar { background: rgb(214, 223, 247); border: none; spacing: 2px; }"
+                                           "QToolButton { padding: 2px 4px; }"));
+    addToolBar(Qt::TopToolBarArea, MainMenu);
     auto item = [this](QAction *&action, const char *name, const QString &caption, int glyph) {
-        action = menuBar()->addAction(ImageList1(glyph), caption);
+        action = MainMenu->addAction(ImageList1(glyph), caption);
         action->setObjectName(QLatin1String(name));
     };
     // Captions carry no "&": the menu has no automatic accelerators.
@@ -161,8 +180,9 @@ void TMainForm::CreateMenu()
     item(Ekle, "Ekle", QStringLiteral("Ekle"), 6);
     item(Ayarlar, "Ayarlar", QStringLiteral("Ayarlar"), 8);
     item(Gonder, "Gonder", QStringLiteral("Gönder"), 11);
-    Yardim = menuBar()->addMenu(ImageList1(13), QStringLiteral("Yardım"));
+    Yardim = new QMenu(QStringLiteral("Yardım"), this);
     Yardim->setObjectName(QStringLiteral("Yardim"));
+    Yardim->setIcon(ImageList1(13));
     Yardim->menuAction()->setObjectName(QStringLiteral("YardimAction"));
     LogFile1 = Yardim->addAction(ImageList1(15), QStringLiteral("Bilgi Dosyası"));
     LogFile1->setObjectName(QStringLiteral("LogFile1"));
@@ -171,7 +191,9 @@ void TMainForm::CreateMenu()
     KullanmKlavuzu1->setObjectName(QStringLiteral("KullanmKlavuzu1"));
     Hakknda1 = Yardim->addAction(ImageList1(12), QStringLiteral("Hakkında"));
     Hakknda1->setObjectName(QStringLiteral("Hakknda1"));
-    menuBar()->setAutoFillBackground(true);
+    MainMenu->addAction(Yardim->menuAction());
+    if (auto *button = qobject_cast<QToolButton *>(MainMenu->widgetForAction(Yardim->menuAction())))
+        button->setPopupMode(QToolButton::InstantPopup);
     connect(KontrolEt, &QAction::triggered, this, &TMainForm::KontrolEtClick);
 }
 
@@ -267,10 +289,18 @@ void TMainForm::CheckCycle(TCheckOrigin Origin)
     ++cycle;
     try {
         Outstanding = 0;
+        // Starting thousands of workers takes a while: the window handles its events (results among
+        // them) between slices of the start, so it never freezes for the whole of it.
+        QElapsedTimer slice;
+        slice.start();
         for (int i = 0; i < List.Count(); ++i) {
             if (List.CellAsNumber(i, TSystemRecord::Select) != 1)
                 continue;
             StartCheck(i);
+            if (slice.elapsed() >= StartSliceMs) {
+                QCoreApplication::processEvents();
+                slice.restart();
+            }
         }
         WaitForResults();
         if (Outstanding == 0) { // otherwise the program is quitting and the wait was cut short
@@ -315,6 +345,15 @@ void TMainForm::WaitForResults()
     // The loop also ends when the application quits (every nested loop is told to exit then).
     loop.exec();
     waitLoop = nullptr;
+    EndResultBatch();
+}
+
+void TMainForm::EndResultBatch()
+{
+    if (!resultBatch)
+        return;
+    resultBatch = false;
+    List.EndUpdate();
 }
 
 void TMainForm::CheckFocused()
@@ -362,6 +401,12 @@ void TMainForm::OnCheckResult(TCheckResultEvent *Event)
     // A result of an ended cycle could land on a row that a re-sort has given to another system.
     if (!result || Event->Cycle != cycle || !Busy)
         return;
+    // The results of one event-loop pass reach the view as one change, not one repaint request per cell.
+    if (!resultBatch) {
+        resultBatch = true;
+        List.BeginUpdate();
+        QTimer::singleShot(0, this, &TMainForm::EndResultBatch);
+    }
     try {
         const int i = result->RecordIndex;
         if (i >= 0 && i < List.Count()) {
@@ -469,8 +514,10 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::ShowAtStart()
 {
-    if (ShowOnStart || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (ShowOnStart || !QSystemTrayIcon::isSystemTrayAvailable()) {
         show();
+        activateWindow(); // the start-up check waits for the first activation
+    }
 }
 
 void TMainForm::ShowMainWindow()

@@ -10,6 +10,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class QToolBar;
 class TFormSettings;
 class TLiveSettings;
 class TServiceListModel;
@@ -43,6 +44,7 @@ public:
     TSystemList List;
     TServiceListModel *ListModel = nullptr;
     TServiceListView *ServiceList = nullptr;
+    QToolBar *MainMenu = nullptr;
     QAction *KontrolEt = nullptr;
     QAction *Ekle = nullptr;
     QAction *Ayarlar = nullptr;
@@ -116,11 +118,15 @@ private:
     void OnCheckResult(TCheckResultEvent *Event);
     void StartCheck(int Position);
     void WaitForResults();
+    void EndResultBatch();
     void ServiceListHeaderClick(int Column);
     void SetSelectHeader(bool Ticked);
     void WriteLayout();
 
     std::mutex ResultLock;
+    // Longest run of worker starts between two passes of the event loop.
+    static constexpr int StartSliceMs = 10;
+    bool resultBatch = false;
     quint64 cycle = 0;
     class QEventLoop *waitLoop = nullptr;
     std::unique_ptr<TLiveSettings> ownSettings;

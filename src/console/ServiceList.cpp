@@ -188,7 +188,7 @@ TServiceListView::TServiceListView(QWidget *parent) : QTreeView(parent)
     head->setFont(bold);
     head->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(214, 223, 247); "
                                        "font-weight: bold; border: none; border-right: 1px solid #a9b5d6; "
-                                       "border-bottom: 1px solid #a9b5d6; padding: 0 3px; }"));
+                                       "border-bottom: 1px solid #a9b5d6; padding: 0 2px; }"));
 }
 
 void TServiceListView::SetUpColumns()
