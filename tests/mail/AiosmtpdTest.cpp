@@ -170,7 +170,7 @@ TEST(Aiosmtpd, TestMailGoesToTheFirstTickedAddress)
     // The test mail's content is not logged.
     EXPECT_FALSE(log.Text().contains(u"E-posta içeriği"_s));
 
-    // A wrong password: the server refuses MAIL FROM.
+    // A wrong password: every mechanism is refused, and then MAIL FROM.
     settings.edtPassword = u"yanlış"_s;
     EXPECT_FALSE(SendTestMail(settings, failure, objects));
     EXPECT_EQ(failure, u"Mail from address(es) error"_s);

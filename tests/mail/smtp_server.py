@@ -43,7 +43,7 @@ def main():
             ok = auth_data.login == user and auth_data.password == password
         else:
             ok = auth_data == user
-        return AuthResult(success=ok, auth_data=mechanism if ok else None)
+        return AuthResult(success=ok, handled=False, auth_data=mechanism if ok else None)
 
     class Handler:
         async def auth_CRAM__MD5(self, server, args_):
@@ -54,7 +54,7 @@ def main():
             login, _, digest = answer.partition(b" ")
             expected = hmac.new(password, challenge, hashlib.md5).hexdigest().encode()
             ok = login == user and hmac.compare_digest(digest, expected)
-            return AuthResult(success=ok, auth_data="CRAM-MD5" if ok else None)
+            return AuthResult(success=ok, handled=False, auth_data="CRAM-MD5" if ok else None)
 
         async def handle_DATA(self, server, session, envelope):
             raw = envelope.original_content or envelope.content
