@@ -53,7 +53,7 @@ TFormHelp::TFormHelp(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindows
     layout->addWidget(panel);
     setFixedSize(491, 409);
 
-    new TKeyPreview(this, [this](QKeyEvent *key) {
+    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
         if (key->key() != Qt::Key_Escape)
             return false;
         if (key->type() == QEvent::KeyRelease)

@@ -27,11 +27,11 @@ bool TKeyPreview::eventFilter(QObject *Watched, QEvent *Event)
     if (Event->type() == QEvent::KeyPress) {
         if (!key->isAutoRepeat())
             pressed.insert(key->key());
-        return handler(key);
+        return handler(target, key);
     }
     if (key->isAutoRepeat())
         return false;
     if (pressed.erase(key->key()) == 0)
         return false;
-    return handler(key);
+    return handler(target, key);
 }

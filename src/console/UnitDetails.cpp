@@ -173,7 +173,7 @@ TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
     setMinimumSize(400, 168);
     FitColumns();
 
-    new TKeyPreview(this, [this](QKeyEvent *key) {
+    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
         if (key->key() != Qt::Key_Escape)
             return false;
         if (key->type() == QEvent::KeyRelease)

@@ -108,7 +108,7 @@ TFormNewRecord::TFormNewRecord(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt:
     setTabOrder(cbZYRplus, btnAdd);
     setTabOrder(btnAdd, btnCancel);
 
-    new TKeyPreview(this, [this](QKeyEvent *key) {
+    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if (!enter && key->key() != Qt::Key_Escape)
             return false;

@@ -135,7 +135,7 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
         button->setDefault(false);
     }
 
-    new TKeyPreview(this, [this](QKeyEvent *key) {
+    new TKeyPreview(this, [this](QWidget *target, QKeyEvent *key) {
         if (key->key() == Qt::Key_Escape) {
             if (key->type() == QEvent::KeyRelease)
                 reject();
@@ -143,12 +143,12 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
         }
         const bool ctrl = key->modifiers() & Qt::ControlModifier;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        if (ctrl && enter && edtEmail->hasFocus()) {
+        if (ctrl && enter && target == edtEmail) {
             if (key->type() == QEvent::KeyRelease)
                 AddMail();
             return true;
         }
-        if (ctrl && key->key() == Qt::Key_Delete && clbEmails->hasFocus()) {
+        if (ctrl && key->key() == Qt::Key_Delete && (target == clbEmails || clbEmails->isAncestorOf(target))) {
             if (key->type() == QEvent::KeyRelease)
                 DeleteMail();
             return true;
