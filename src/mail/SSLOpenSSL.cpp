@@ -4,6 +4,47 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+
+namespace {
+
+// OpenSSL writes to the socket without MSG_NOSIGNAL: a peer that has gone away would raise SIGPIPE and
+// end the program. Blocked for the call, and a SIGPIPE it caused is taken off again.
+class TNoSigPipe
+{
+public:
+    TNoSigPipe()
+    {
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    }
+    ~TNoSigPipe()
+    {
+        if (!wasPending) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                const timespec zero{};
+                sigtimedwait(&pipe, nullptr, &zero);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    TNoSigPipe(const TNoSigPipe &) = delete;
+    TNoSigPipe &operator=(const TNoSigPipe &) = delete;
+
+private:
+    sigset_t pipe;
+    sigset_t old;
+    bool wasPending = false;
+};
+
+} // namespace
 
 TSSLOpenSSL::~TSSLOpenSSL()
 {
@@ -13,8 +54,10 @@ TSSLOpenSSL::~TSSLOpenSSL()
 void TSSLOpenSSL::Shutdown()
 {
     if (ssl) {
-        if (active)
+        if (active) {
+            TNoSigPipe guard;
             SSL_shutdown(ssl); // one close_notify; the peer's answer is not awaited
+        }
         SSL_free(ssl);
     }
     if (ctx)
@@ -40,6 +83,7 @@ bool TSSLOpenSSL::Connect(int fd, int timeoutMs)
     }
     using TClock = std::chrono::steady_clock;
     const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
+    TNoSigPipe guard;
     while (true) {
         const int r = SSL_connect(ssl);
         if (r > 0) {
@@ -75,6 +119,7 @@ TSSLBase::TIo TSSLOpenSSL::Send(const char *data, qsizetype size)
 {
     if (!active)
         return {};
+    TNoSigPipe guard;
     return Result(SSL_write(ssl, data, int(std::min<qsizetype>(size, INT_MAX))));
 }
 
@@ -82,6 +127,7 @@ TSSLBase::TIo TSSLOpenSSL::Recv(char *data, qsizetype size)
 {
     if (!active)
         return {};
+    TNoSigPipe guard; // a read may answer a renegotiation
     return Result(SSL_read(ssl, data, int(std::min<qsizetype>(size, INT_MAX))));
 }
 

@@ -420,6 +420,29 @@ TEST(SmtpStartTls, RefusedOrImpossibleTlsIsAnAuthenticationError)
     EXPECT_EQ(server.Received()[1], (TLines{Ehlo(), "STARTTLS"}));
 }
 
+TEST(SmtpStartTls, APeerGoneAfterTheHandshakeFailsTheMailNotTheProgram)
+{
+    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:220 go ahead\r\n", "TLS", "R",
+                             "S:250 fake\r\n"},
+                            {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:550 no\r\n", "W"}});
+    TMailSettings s = Settings(server.Port());
+    s.SSL = true;
+    TMailObjects objects;
+    EXPECT_EQ(Deliver(objects, s), "Mail from address(es) error");
+    // Writing into the dead secured connection must not raise SIGPIPE.
+    bool sent = true;
+    for (int i = 0; i < 5 && sent; ++i) {
+        sent = objects.SMTP.Sock().SendString("NOOP\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_FALSE(sent);
+    // The next session closes the old one (its close_notify meets a closed socket) and goes on.
+    s.SSL = false;
+    EXPECT_EQ(Deliver(objects, s), "Mail from address(es) error");
+    objects.SMTP.Sock().CloseSocket();
+    server.Received();
+}
+
 // ReadReply over a socket pair. With packets every send is exactly one read of the client (up to
 // its read size); a stream carries lines longer than one read.
 struct TReplyPipe
