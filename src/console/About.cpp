@@ -115,7 +115,7 @@ void TFormAbout::showEvent(QShowEvent *Event)
     SetTexts();
     if (QWidget *owner = parentWidget()) {
         const QRect frame = owner->window()->frameGeometry();
-        move(frame.center() - rect().center());
+        move(frame.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     }
     QDialog::showEvent(Event);
 }

@@ -1,0 +1,106 @@
+// The help menu's three windows: the user guide, the about box and the log file opener.
+#include "console/About.h"
+#include "console/Help.h"
+#include "dialogs/DialogTestUtil.h"
+#include "platform/Version.h"
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+
+namespace {
+
+class HelpMenu : public ::testing::Test
+{
+protected:
+    TSandbox sandbox;
+    QList<QUrl> opened;
+
+    void SetUp() override
+    {
+        OpenUrlHook = [this](const QUrl &Url) { opened << Url; };
+    }
+    void TearDown() override { OpenUrlHook = nullptr; }
+};
+
+TEST_F(HelpMenu, GuideIsLoadedAndCoversTheLinuxProgram)
+{
+    TFormHelp help;
+    const QString text = help.reAbout->toPlainText();
+    EXPECT_EQ(help.windowTitle(), QStringLiteral("Kullanım Kılavuzu"));
+    for (const char *topic : {"Kurulum", "Ayarlar", "Sistem ekleme ve değiştirme", "Liste ve sütunları", "Elle denetleme",
+                              "e-posta ile gönderilmesi", "Sıralama", "Programın kapatılması", "Bilgi dosyası",
+                              "Uyumluluk", "Sabit adresler", "Güvenlik", "Standart dışı portlar", "Port yönlendirme",
+                              "UTF-8", "libZyrPlus.so"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
+    EXPECT_TRUE(help.reAbout->isReadOnly());
+    EXPECT_EQ(help.reAbout->palette().color(QPalette::Text), QColor(22, 84, 114));
+}
+
+TEST_F(HelpMenu, GuideStaysOpenBesideTheMainWindowAndClosesWithEscOrTamam)
+{
+    QMainWindow main;
+    main.show();
+    TFormHelp help(&main);
+    help.ShowHelp();
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_FALSE(help.isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr); // the main window stays usable
+    help.ShowHelp(); // already open: brought to the front, still one window
+    EXPECT_TRUE(help.isVisible());
+
+    KeyClick(help.reAbout, Qt::Key_Escape);
+    EXPECT_FALSE(help.isVisible());
+    help.ShowHelp();
+    help.btnExit->click();
+    EXPECT_FALSE(help.isVisible());
+}
+
+TEST_F(HelpMenu, AboutShowsTheVersionOfTheCaptionAndOpensItsLinks)
+{
+    QMainWindow main;
+    main.setGeometry(100, 100, 500, 500);
+    main.show();
+    TFormAbout about(&main);
+    QString header;
+    QPoint centre;
+    const int result = WhileModal([&] { return about.ShowAbout(); },
+                                  [&] {
+                                      header = about.lblHeader->text();
+                                      centre = about.frameGeometry().center();
+                                      MouseClick(about.lblWeb, about.lblWeb->rect().center());
+                                      MouseClick(about.lblMail, about.lblMail->rect().center());
+                                      KeyClick(about.btnExit, Qt::Key_Escape);
+                                  });
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(header, QStringLiteral("ZYR DENETLEYİCİ   ") + GetVersionString());
+    EXPECT_TRUE(GetCaption().endsWith(QLatin1Char(' ') + GetVersionString()));
+    EXPECT_FALSE(GetVersionString().isEmpty());
+    EXPECT_LE((centre - main.frameGeometry().center()).manhattanLength(), 3);
+    EXPECT_EQ(about.lblCompany->text(), QStringLiteral("Dorvanek"));
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0].scheme(), QStringLiteral("http"));
+    EXPECT_EQ(opened[0].host(), about.lblWeb->text());
+    EXPECT_EQ(opened[1], QUrl(QStringLiteral("mailto:") + about.lblMail->text()));
+    EXPECT_TRUE(opened[0].host().endsWith(QStringLiteral(".example.com")));
+
+    const int byButton = WhileModal([&] { return about.ShowAbout(); }, [&] { about.btnExit->click(); });
+    EXPECT_EQ(byButton, QDialog::Accepted);
+}
+
+TEST_F(HelpMenu, LogFileOpensTheLogOfTheCurrentDirectory)
+{
+    Log(QStringLiteral("Denetleme başladı. IP: 10.0.0.1"));
+    OpenLogFile();
+    ASSERT_EQ(opened.size(), 1);
+    ASSERT_TRUE(opened[0].isLocalFile());
+    EXPECT_EQ(QFileInfo(opened[0].toLocalFile()).canonicalFilePath(),
+              QFileInfo(sandbox.Path(QStringLiteral("ZYRdenetleyici.log"))).canonicalFilePath());
+    // What was written so far is in the file the viewer opens.
+    QFile file(opened[0].toLocalFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("Denetleme başladı. IP: 10.0.0.1")));
+}
+
+} // namespace
