@@ -87,6 +87,9 @@ protected:
 
 TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
 {
+#ifndef ZYR_WITH_OPENSSL
+    GTEST_SKIP() << "the server insists on STARTTLS";
+#endif
     const QString mechanism = QString::fromUtf8(GetParam());
     TAiosmtpd server(mechanism);
     ASSERT_GT(server.port, 0) << server.Problem().toStdString();
@@ -149,6 +152,9 @@ INSTANTIATE_TEST_SUITE_P(Mechanisms, AiosmtpdRoundTrip, ::testing::Values("PLAIN
 
 TEST(Aiosmtpd, TestMailGoesToTheFirstTickedAddress)
 {
+#ifndef ZYR_WITH_OPENSSL
+    GTEST_SKIP() << "the server insists on STARTTLS";
+#endif
     TAiosmtpd server(u"LOGIN,PLAIN,CRAM-MD5"_s);
     ASSERT_GT(server.port, 0) << server.Problem().toStdString();
     QTemporaryDir dir;

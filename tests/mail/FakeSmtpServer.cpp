@@ -1,16 +1,21 @@
 #include "FakeSmtpServer.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#ifdef ZYR_WITH_OPENSSL
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#else
+struct SSL; // never made without a TLS library
+#endif
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
+#ifdef ZYR_WITH_OPENSSL
 // A throw-away self-signed certificate for the server side of STARTTLS.
 SSL_CTX *ServerContext()
 {
@@ -34,6 +39,7 @@ SSL_CTX *ServerContext()
     }();
     return ctx;
 }
+#endif
 
 struct TConn
 {
@@ -44,8 +50,10 @@ struct TConn
 
     bool Write(const std::string &s)
     {
+#ifdef ZYR_WITH_OPENSSL
         if (ssl)
             return SSL_write(ssl, s.data(), int(s.size())) > 0;
+#endif
         return ::send(fd, s.data(), s.size(), MSG_NOSIGNAL) == ssize_t(s.size());
     }
     // One line without CR LF; false when the client closed or 10 s passed.
@@ -60,13 +68,21 @@ struct TConn
             }
             if (closed)
                 return false;
+            char chunk[4096];
+            int n;
+#ifdef ZYR_WITH_OPENSSL
             if (!ssl || SSL_pending(ssl) == 0) {
                 pollfd p{fd, POLLIN, 0};
                 if (::poll(&p, 1, 10000) <= 0)
                     return false;
             }
-            char chunk[4096];
-            const int n = ssl ? SSL_read(ssl, chunk, sizeof chunk) : int(::recv(fd, chunk, sizeof chunk, 0));
+            n = ssl ? SSL_read(ssl, chunk, sizeof chunk) : int(::recv(fd, chunk, sizeof chunk, 0));
+#else
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0)
+                return false;
+            n = int(::recv(fd, chunk, sizeof chunk, 0));
+#endif
             if (n <= 0) {
                 closed = true;
                 continue;
@@ -153,20 +169,27 @@ void TFakeSmtpServer::Serve(int fd, const std::vector<std::string> &script, std:
                 lines.push_back(line);
             }
         } else if (step == "TLS") {
+#ifdef ZYR_WITH_OPENSSL
             c.ssl = SSL_new(ServerContext());
             SSL_set_fd(c.ssl, fd);
             if (SSL_accept(c.ssl) <= 0) {
                 fail("handshake failed");
                 break;
             }
+#else
+            fail("built without a TLS library");
+            break;
+#endif
         } else if (step.rfind("P:", 0) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.substr(2))));
         }
     }
+#ifdef ZYR_WITH_OPENSSL
     if (c.ssl) {
         SSL_shutdown(c.ssl);
         SSL_free(c.ssl);
     }
+#endif
 }
 
 std::vector<std::vector<std::string>> TFakeSmtpServer::Received()
