@@ -69,6 +69,9 @@ TSMTPSend::TSMTPSend()
 
 bool TSMTPSend::Send(const QString &line)
 {
+    // An address from the settings file could smuggle in a command of its own.
+    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n')))
+        return false;
     sock.SendTimeoutMs = Timeout;
     return sock.SendString(line.toUtf8() + "\r\n");
 }

@@ -354,6 +354,21 @@ TEST(SmtpSession, EmptyRecipientTakesTheFirstDefaultAddressAndIsLogged)
     EXPECT_EQ(log.count(QStringLiteral("E-posta içeriği: \r\nsys, 1.2.3.4, Çalışıyor\r\n")), 1);
 }
 
+TEST(SmtpSession, LineBreaksInAnAddressNeverReachTheServer)
+{
+    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250 fake\r\n", "W"}, {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "W"}});
+    TMailSettings s = Settings(server.Port());
+    s.From = QStringLiteral("zyr@example.com>\r\nRCPT TO:<victim@example.com");
+    TMailObjects objects;
+    EXPECT_EQ(Deliver(objects, s), "Mail from address(es) error");
+    s = Settings(server.Port());
+    EXPECT_EQ(Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("a@example.com>\nDATA")), "Mail to address error:a@example.com>\nDATA");
+    objects.SMTP.Sock().CloseSocket();
+    const auto received = server.Received();
+    EXPECT_EQ(received[0], TLines{Ehlo()});
+    EXPECT_EQ(received[1], (TLines{Ehlo(), "MAIL FROM:<zyr@example.com>"}));
+}
+
 TEST(SmtpSession, DisplayNameSenderIsRefusedInMailFrom)
 {
     TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:553 bad address\r\n", "W"}});
