@@ -1,6 +1,7 @@
 #include "console/Application.h"
 #include "console/MessageBoxes.h"
 #include "platform/Errors.h"
+#include "platform/FileLimit.h"
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
@@ -18,7 +19,11 @@ void OnSignal(int sig)
 }
 } // namespace
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    // Every check of a cycle holds a socket at the same time.
+    RaiseOpenFileLimit();
+}
 
 bool TApplication::notify(QObject *receiver, QEvent *event)
 {

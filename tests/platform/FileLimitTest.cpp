@@ -1,0 +1,76 @@
+#include "platform/FileLimit.h"
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Restores the descriptor limit the test found.
+struct TLimitGuard
+{
+    rlimit saved {};
+    TLimitGuard() { getrlimit(RLIMIT_NOFILE, &saved); }
+    ~TLimitGuard() { setrlimit(RLIMIT_NOFILE, &saved); }
+};
+
+} // namespace
+
+TEST(FileLimit, SoftLimitRisesToTheHardLimit)
+{
+    TLimitGuard guard;
+    rlimit low = guard.saved;
+    if (low.rlim_max < 64)
+        GTEST_SKIP() << "hard limit too low to lower the soft one";
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    EXPECT_TRUE(RaiseOpenFileLimit());
+    rlimit now {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
+    EXPECT_EQ(now.rlim_cur, guard.saved.rlim_max);
+    EXPECT_TRUE(RaiseOpenFileLimit()); // already there
+}
+
+TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
+{
+    TLimitGuard guard;
+    // A listener that would accept, so only the missing descriptor can make the connect fail.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const uint16_t port = ntohs(address.sin_port);
+
+    {
+        TTcpSocket reachable;
+        ASSERT_TRUE(reachable.Connect("127.0.0.1", port, 2000));
+    }
+
+    // Use up every descriptor below a lowered limit.
+    rlimit low = guard.saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.push_back(fd);
+
+    TTcpSocket starved;
+    EXPECT_FALSE(starved.Connect("127.0.0.1", port, 2000));
+    EXPECT_FALSE(starved.ErrorText().isEmpty());
+
+    for (int fd : filler)
+        close(fd);
+    close(listener);
+}
