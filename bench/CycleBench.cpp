@@ -221,7 +221,7 @@ double SlowestSingleMs(const std::vector<TSystem> &systems, const TOptions &o, Q
 
 struct TCycleFigures
 {
-    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, PeakRssMb = 0;
+    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, PeakRssMb = 0;
     int Lost = 0, Doubled = 0, Unfinished = 0, Stray = 0;
     std::map<int, int> States;
 };
@@ -234,6 +234,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     counter.Stray = 0;
     ResetPeakRss();
     const int64_t cpu0 = CpuNs();
+    const int64_t main0 = ThreadCpuNs();
     stall.Begin();
     const int64_t t0 = NowNs();
     form.KontrolEt->trigger();
@@ -241,6 +242,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     f.StallMs = stall.EndMs();
     f.WallMs = (t1 - t0) / 1e6;
     f.CpuUsPerCheck = (CpuNs() - cpu0) / 1e3 / std::max(n, 1);
+    f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / 1e3 / std::max(n, 1);
     f.PeakRssMb = StatusField("VmHWM") / 1024.0;
     for (int i = 0; i < n; ++i) {
         const int hits = counter.Hits[size_t(i)];
@@ -282,19 +284,20 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     TResultCounter counter;
     form.installEventFilter(&counter);
     TStallMeter stall;
-    std::vector<double> wall, stalls, cpu, rss;
+    std::vector<double> wall, stalls, cpu, mainCpu, rss;
     int faults = 0;
     for (int c = 0; c < o.Cycles; ++c) {
         const TCycleFigures f = RunCycle(form, counter, stall);
-        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f peak_rss_mb %.1f states %s"
+        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f peak_rss_mb %.1f states %s"
                " lost %d doubled %d unfinished %d\n",
-               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.PeakRssMb,
+               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck, f.PeakRssMb,
                qPrintable(StatesText(f.States)), f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
         wall.push_back(f.WallMs);
         stalls.push_back(f.StallMs);
         cpu.push_back(f.CpuUsPerCheck);
+        mainCpu.push_back(f.MainCpuUsPerCheck);
         rss.push_back(f.PeakRssMb);
     }
     form.removeEventFilter(&counter);
@@ -302,6 +305,7 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     Figure("cycle_ratio", Median(wall) / single);
     Figure("stall_ms", Median(stalls), "ms");
     Figure("cpu_us_per_check", Median(cpu), "us");
+    Figure("main_thread_cpu_us_per_check", Median(mainCpu), "us");
     Figure("peak_rss_mb", *std::max_element(rss.begin(), rss.end()), "MB");
     printf("result_faults %d\n", faults);
     return faults == 0 ? 0 : 3;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <ctime>
 #include <sys/resource.h>
 
 namespace bench {
@@ -54,6 +55,13 @@ int64_t CpuNs()
     getrusage(RUSAGE_SELF, &usage);
     auto ns = [](const timeval &t) { return int64_t(t.tv_sec) * 1000000000 + int64_t(t.tv_usec) * 1000; };
     return ns(usage.ru_utime) + ns(usage.ru_stime);
+}
+
+int64_t ThreadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 double Median(std::vector<double> values)

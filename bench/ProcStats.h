@@ -20,6 +20,8 @@ bool ResetPeakRss();
 int OpenDescriptors();
 // User plus system CPU time of the whole process, in nanoseconds.
 int64_t CpuNs();
+// CPU time of the calling thread alone, in nanoseconds.
+int64_t ThreadCpuNs();
 
 // The median of a copy of the values; 0 for none.
 double Median(std::vector<double> values);
