@@ -7,6 +7,8 @@
 #include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
 #include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -157,7 +159,8 @@ TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
     lblAlarm->setPalette(alarmPal);
     lblTime = new QLabel(PnlBottom);
     lblTime->setObjectName(QStringLiteral("lblTime"));
-    lblTime->setFixedWidth(110);
+    // 110 pixels hold the time in the original's small font; ours may need more, never less.
+    lblTime->setMinimumWidth(110);
     auto *bottom = new QHBoxLayout(PnlBottom);
     bottom->setContentsMargins(4, 0, 4, 0);
     bottom->addWidget(lblAlarm, 1);
@@ -240,7 +243,20 @@ void TFormDetails::FillPlusReport(const QString &ReportText)
 int TFormDetails::ShowReport(const QString &ReportText)
 {
     FillReport(ReportText);
+    FitWindow();
     return exec();
+}
+
+void TFormDetails::FitWindow()
+{
+    // Wide channel boxes widen the window, as far as the screen allows, rather than squeeze the texts.
+    const int frame = width() - TLAlarm->viewport()->width();
+    const int wanted = kDescWidth + kStateWidth + channelsWidth + frame;
+    int limit = wanted;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        limit = screen->availableGeometry().width();
+    if (wanted > width())
+        resize(std::min(wanted, std::max(limit, width())), height());
 }
 
 int TFormDetails::ShowPlusReport(const QString &ReportText)

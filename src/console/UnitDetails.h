@@ -52,6 +52,7 @@ private:
     void FillPlusReport(const QString &ReportText);
     void AddRow(const QString &Desc, const QString &State, const QString &Channels);
     void FitColumns();
+    void FitWindow();
 
     int channelsWidth = 150;
 };

@@ -253,7 +253,7 @@ void TFormSettings::BuildMailPage(QWidget *Page)
     grid->setColumnStretch(1, 1);
 
     auto *test = new QHBoxLayout;
-    test->addWidget(btnTest, 0, Qt::AlignTop);
+    test->addWidget(btnTest, 0, Qt::AlignLeft | Qt::AlignTop);
     test->addWidget(lblStatus, 1);
 
     auto *layout = new QVBoxLayout(Page);

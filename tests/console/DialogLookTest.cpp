@@ -1,0 +1,142 @@
+// The colours of the dialogs as drawn, on the demo fleet's alarm systems. With ZYR_SCREENSHOT_DIR set, the
+// drawn windows are also written there as PNG files (scripts/screenshots-dialogs).
+#include "SimConfig.h"
+#include "console/About.h"
+#include "console/CheckListBox.h"
+#include "console/Help.h"
+#include "console/UnitDetails.h"
+#include "console/UnitNewRecord.h"
+#include "console/UnitSettings.h"
+#include "dialogs/DialogTestUtil.h"
+#include "platform/Charset.h"
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+namespace {
+
+QImage Take(QWidget &Window, const char *Name)
+{
+    const QImage image = Window.grab().toImage();
+    const QByteArray dir = qgetenv("ZYR_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        image.save(QString::fromUtf8(dir) + QLatin1Char('/') + QLatin1String(Name) + QStringLiteral(".png"));
+    return image;
+}
+
+QColor At(const QImage &Image, QPoint Point)
+{
+    return Image.pixelColor(QPoint(int(Point.x() * Image.devicePixelRatio()), int(Point.y() * Image.devicePixelRatio())));
+}
+
+QString DemoReport(const char *Name)
+{
+    for (const TSimSystem &system : DemoFleet("127.0.0.", 10))
+        if (system.Name == Name)
+            return DecodeExternalText(QByteArray::fromStdString(BuildReport(system)));
+    ADD_FAILURE() << "no demo system " << Name;
+    return QString();
+}
+
+class DialogLook : public ::testing::Test
+{
+protected:
+    TSandbox sandbox;
+};
+
+TEST_F(DialogLook, RecordEditor)
+{
+    TFormNewRecord editor;
+    TCheckList addresses;
+    for (const char *a : {"merkez@example.com", "nobetci@example.com", "teknik.servis.ekibi@example.com"})
+        addresses.Add(QLatin1String(a));
+    editor.SetMode(false);
+    editor.SetAddresses(addresses);
+    editor.Emails.SetChecked(1, true);
+    editor.edtName->setText(QStringLiteral("Kanal alarmı"));
+    editor.edtIP->setText(QStringLiteral("192.0.2.10:17220"));
+    editor.show();
+    const QImage image = Take(editor, "record-editor");
+    editor.hide();
+    EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252));
+    QLabel *label = editor.findChildren<QLabel *>().value(0);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(At(image, label->geometry().topLeft() + QPoint(1, 1)), QColor(237, 244, 252));
+    const QRect field = editor.edtName->geometry();
+    EXPECT_EQ(At(image, field.topLeft() + QPoint(field.width() / 2, 0)), QColor(153, 180, 209)); // its border
+    EXPECT_TRUE(editor.btnAdd->font().bold() || editor.btnAdd->fontInfo().bold());
+}
+
+TEST_F(DialogLook, DetailsOfTheAlarmSystems)
+{
+    struct TCase
+    {
+        const char *System, *File;
+        bool Plus;
+    } cases[] = {{"kanal-alarmi", "details", false}, {"plus-kanal-alarmi", "details-plus", true}};
+    for (const TCase &c : cases) {
+        TFormDetails details;
+        details.lblAlarm->setText(QStringLiteral("Alarm tespit edildi"));
+        details.lblTime->setText(QStringLiteral("08.06.2012   17:46:00"));
+        const QString report = DemoReport(c.System);
+        QImage image;
+        WhileModal([&] { return c.Plus ? details.ShowPlusReport(report) : details.ShowReport(report); },
+                   [&] {
+                       image = Take(details, c.File);
+                       details.reject();
+                   });
+        ASSERT_FALSE(image.isNull());
+        const QRect header = details.TLAlarm->header()->geometry().translated(details.TLAlarm->geometry().topLeft());
+        EXPECT_EQ(At(image, header.bottomLeft() + QPoint(header.width() / 2, -3)), QColor(224, 227, 245)) << c.System;
+        EXPECT_EQ(At(image, details.PnlBottom->geometry().topLeft() + QPoint(details.PnlBottom->width() / 2, 2)),
+                  QColor(224, 227, 245));
+    }
+}
+
+TEST_F(DialogLook, SettingsPages)
+{
+    TFormSettings settings(nullptr, sandbox.Path(QString()));
+    settings.Settings.clbEmails.Add(QStringLiteral("merkez@example.com"));
+    settings.Settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
+    settings.Settings.clbEmails.SetChecked(0, true);
+    settings.cbPerCtrl->setChecked(true);
+    settings.edtPeriod->setValue(15);
+    settings.edtHost->setText(QStringLiteral("smtp.example.com"));
+    settings.edtFrom->setText(QStringLiteral("denetleyici@example.com"));
+    settings.show();
+    const char *files[] = {"settings-general", "settings-mail", "settings-addresses"};
+    for (int page = 0; page < 3; ++page) {
+        settings.dxPageControl1->setCurrentIndex(page);
+        const QImage image = Take(settings, files[page]);
+        EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
+    }
+    settings.hide();
+}
+
+TEST_F(DialogLook, HelpAndAbout)
+{
+    TFormHelp help;
+    help.show();
+    const QImage guide = Take(help, "help");
+    help.hide();
+    EXPECT_EQ(At(guide, help.reAbout->geometry().topLeft() + QPoint(3, 3)), help.palette().color(QPalette::ToolTipBase));
+
+    TFormAbout about;
+    QImage image;
+    WhileModal([&] { return about.ShowAbout(); },
+               [&] {
+                   image = Take(about, "about");
+                   about.reject();
+               });
+    EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252));
+    EXPECT_EQ(about.lblHeader->palette().color(QPalette::WindowText), QColor(22, 84, 114));
+    EXPECT_TRUE(about.lblWeb->font().underline());
+}
+
+} // namespace
