@@ -20,7 +20,8 @@ std::unique_ptr<TSSLBase> CreateDefaultSSL()
 #endif
 }
 
-TTCPBlockSocket::TTCPBlockSocket(std::unique_ptr<TSSLBase> layer) : ssl(std::move(layer))
+TTCPBlockSocket::TTCPBlockSocket(std::unique_ptr<TSSLBase> layer)
+    : ssl(std::move(layer))
 {
     if (!ssl)
         ssl = std::make_unique<TSSLNone>();
@@ -212,7 +213,8 @@ QByteArray TTCPBlockSocket::RecvString(int timeoutMs, TClock::time_point deadlin
         if (!ssl->Active() || !ssl->Pending()) {
             long long wait = timeoutMs;
             if (deadline != TClock::time_point::max()) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
+                const auto left
+                    = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
                 wait = std::min<long long>(wait, left.count());
             }
             if (wait <= 0 && timeoutMs > 0) {

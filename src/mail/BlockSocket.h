@@ -1,14 +1,21 @@
 #pragma once
-#include <QByteArray>
-#include <QString>
 #include <chrono>
 #include <memory>
+#include <QByteArray>
+#include <QString>
 
 // The TLS layer of a connection: OpenSSL when the program is built with it, otherwise the null layer.
 class TSSLBase
 {
 public:
-    enum class TState { Done, WantRead, WantWrite, Closed, Failed };
+    enum class TState
+    {
+        Done,
+        WantRead,
+        WantWrite,
+        Closed,
+        Failed
+    };
     struct TIo
     {
         qsizetype Bytes = 0;
@@ -29,7 +36,7 @@ class TSSLNone : public TSSLBase
 {
 public:
     bool Connect(int, int) override { return false; }
-    void Shutdown() override {}
+    void Shutdown() override { }
     bool Active() const override { return false; }
     TIo Send(const char *, qsizetype) override { return {}; }
     TIo Recv(char *, qsizetype) override { return {}; }

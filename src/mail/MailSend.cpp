@@ -10,7 +10,7 @@ TMailObjects &MailObjects()
 }
 
 void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
-              const QStringList &Body, const QStringList &Summary, const QString &Recipient)
+    const QStringList &Body, const QStringList &Summary, const QString &Recipient)
 {
     TSMTPSend &smtp = Objects.SMTP;
     TMimeMess &mime = Objects.Mime;
@@ -63,7 +63,6 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
     smtp.CloseSession();
 }
 
-
 TMailSettings MailSettingsOf(const TLiveSettings &Settings)
 {
     TMailSettings m;
@@ -81,7 +80,7 @@ TMailSettings MailSettingsOf(const TLiveSettings &Settings)
 void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient)
 {
     SendMail(Objects, MailSettingsOf(Settings), Settings.MailSubject, Settings.MailBody, Settings.MailSummary,
-             Recipient);
+        Recipient);
 }
 
 void SendMail(TLiveSettings &Settings, const QString &Recipient)

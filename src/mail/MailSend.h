@@ -32,7 +32,7 @@ TMailObjects &MailObjects();
 // Delivers one mail; raises EZyrError with the failure's text. An empty recipient means the first
 // address of To.
 void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
-              const QStringList &Body, const QStringList &Summary, const QString &Recipient);
+    const QStringList &Body, const QStringList &Summary, const QString &Recipient);
 // The same with the live settings and their working fields MailSubject, MailBody and MailSummary.
 void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient);
 void SendMail(TLiveSettings &Settings, const QString &Recipient);

@@ -1,32 +1,50 @@
 #include "mail/MimeChar.h"
-#include <QList>
 #include <bit>
 #include <cerrno>
 #include <iconv.h>
+#include <QList>
 
 namespace {
 
 const char *IconvName(TMimeChar charset)
 {
     switch (charset) {
-    case TMimeChar::ISO_8859_1: return "ISO-8859-1";
-    case TMimeChar::ISO_8859_2: return "ISO-8859-2";
-    case TMimeChar::ISO_8859_3: return "ISO-8859-3";
-    case TMimeChar::ISO_8859_4: return "ISO-8859-4";
-    case TMimeChar::ISO_8859_5: return "ISO-8859-5";
-    case TMimeChar::ISO_8859_6: return "ISO-8859-6";
-    case TMimeChar::ISO_8859_7: return "ISO-8859-7";
-    case TMimeChar::ISO_8859_8: return "ISO-8859-8";
-    case TMimeChar::ISO_8859_9: return "ISO-8859-9";
-    case TMimeChar::ISO_8859_10: return "ISO-8859-10";
-    case TMimeChar::KOI8_R: return "KOI8-R";
-    case TMimeChar::KOI8_U: return "KOI8-U";
-    case TMimeChar::ISO_2022_JP: return "ISO-2022-JP";
-    case TMimeChar::GB2312: return "GB2312";
-    case TMimeChar::EUC_TW: return "EUC-TW";
-    case TMimeChar::EUC_KR: return "EUC-KR";
-    case TMimeChar::UTF_8: return "UTF-8";
-    case TMimeChar::CP1254: return "CP1254";
+    case TMimeChar::ISO_8859_1:
+        return "ISO-8859-1";
+    case TMimeChar::ISO_8859_2:
+        return "ISO-8859-2";
+    case TMimeChar::ISO_8859_3:
+        return "ISO-8859-3";
+    case TMimeChar::ISO_8859_4:
+        return "ISO-8859-4";
+    case TMimeChar::ISO_8859_5:
+        return "ISO-8859-5";
+    case TMimeChar::ISO_8859_6:
+        return "ISO-8859-6";
+    case TMimeChar::ISO_8859_7:
+        return "ISO-8859-7";
+    case TMimeChar::ISO_8859_8:
+        return "ISO-8859-8";
+    case TMimeChar::ISO_8859_9:
+        return "ISO-8859-9";
+    case TMimeChar::ISO_8859_10:
+        return "ISO-8859-10";
+    case TMimeChar::KOI8_R:
+        return "KOI8-R";
+    case TMimeChar::KOI8_U:
+        return "KOI8-U";
+    case TMimeChar::ISO_2022_JP:
+        return "ISO-2022-JP";
+    case TMimeChar::GB2312:
+        return "GB2312";
+    case TMimeChar::EUC_TW:
+        return "EUC-TW";
+    case TMimeChar::EUC_KR:
+        return "EUC-KR";
+    case TMimeChar::UTF_8:
+        return "UTF-8";
+    case TMimeChar::CP1254:
+        return "CP1254";
     }
     return "UTF-8";
 }
@@ -34,7 +52,10 @@ const char *IconvName(TMimeChar charset)
 class TIconv
 {
 public:
-    TIconv(const char *to, const char *from) : cd(iconv_open(to, from)) {}
+    TIconv(const char *to, const char *from)
+        : cd(iconv_open(to, from))
+    {
+    }
     ~TIconv()
     {
         if (Ok())
@@ -57,7 +78,8 @@ public:
         while (true) {
             char *dst = buffer;
             size_t dstLeft = sizeof buffer;
-            const size_t r = srcLeft ? iconv(cd, &src, &srcLeft, &dst, &dstLeft) : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+            const size_t r = srcLeft ? iconv(cd, &src, &srcLeft, &dst, &dstLeft)
+                                     : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
             const int err = errno;
             out.append(buffer, dst - buffer);
             if (r != size_t(-1)) {
@@ -113,10 +135,22 @@ QString MimeCharName(TMimeChar charset)
 const std::vector<TMimeChar> &HeaderCharsets()
 {
     static const std::vector<TMimeChar> list = {
-        TMimeChar::ISO_8859_1, TMimeChar::ISO_8859_2, TMimeChar::ISO_8859_3, TMimeChar::ISO_8859_4,
-        TMimeChar::ISO_8859_5, TMimeChar::ISO_8859_6, TMimeChar::ISO_8859_7, TMimeChar::ISO_8859_8,
-        TMimeChar::ISO_8859_9, TMimeChar::ISO_8859_10, TMimeChar::KOI8_R, TMimeChar::KOI8_U,
-        TMimeChar::ISO_2022_JP, TMimeChar::GB2312, TMimeChar::EUC_TW, TMimeChar::EUC_KR,
+        TMimeChar::ISO_8859_1,
+        TMimeChar::ISO_8859_2,
+        TMimeChar::ISO_8859_3,
+        TMimeChar::ISO_8859_4,
+        TMimeChar::ISO_8859_5,
+        TMimeChar::ISO_8859_6,
+        TMimeChar::ISO_8859_7,
+        TMimeChar::ISO_8859_8,
+        TMimeChar::ISO_8859_9,
+        TMimeChar::ISO_8859_10,
+        TMimeChar::KOI8_R,
+        TMimeChar::KOI8_U,
+        TMimeChar::ISO_2022_JP,
+        TMimeChar::GB2312,
+        TMimeChar::EUC_TW,
+        TMimeChar::EUC_KR,
     };
     return list;
 }

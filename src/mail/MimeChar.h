@@ -4,7 +4,8 @@
 #include <vector>
 
 // Character sets of the mail texts.
-enum class TMimeChar {
+enum class TMimeChar
+{
     ISO_8859_1,
     ISO_8859_2,
     ISO_8859_3,
@@ -34,7 +35,11 @@ const std::vector<TMimeChar> &HeaderCharsets();
 // Program text is Unicode; this is the set its single-byte form would have on the Turkish systems.
 inline constexpr TMimeChar kSystemCharset = TMimeChar::CP1254;
 
-enum class TConvertMode { Substitute, Drop };
+enum class TConvertMode
+{
+    Substitute,
+    Drop
+};
 
 // Through glibc iconv. Substitute writes "_" for a character the target lacks; Drop leaves it out.
 // Undecodable input bytes are always dropped.

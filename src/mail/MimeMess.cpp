@@ -1,7 +1,7 @@
 #include "mail/MimeMess.h"
+#include <cstdlib>
 #include <QDate>
 #include <QTime>
-#include <cstdlib>
 
 namespace {
 
@@ -17,8 +17,21 @@ void AppendEscape(QString &out, unsigned char b)
 bool IsHeaderSpecial(char32_t c)
 {
     switch (c) {
-    case '(': case ')': case ',': case '/': case ':': case ';': case '<': case '=': case '>':
-    case '?': case '@': case '[': case '\\': case ']': case '"':
+    case '(':
+    case ')':
+    case ',':
+    case '/':
+    case ':':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '?':
+    case '@':
+    case '[':
+    case '\\':
+    case ']':
+    case '"':
         return true;
     default:
         return false;
@@ -315,7 +328,7 @@ void TMimePart::EncodeBodyHeaders()
 {
     Headers.clear();
     Headers.append(QStringLiteral("Content-type: ") + Primary + QLatin1Char('/') + Secondary
-                   + QStringLiteral("; charset=") + MimeCharName(CharsetCode));
+        + QStringLiteral("; charset=") + MimeCharName(CharsetCode));
     if (EncodingCode == TMimeEncoding::ME_QUOTED_PRINTABLE)
         Headers.append(QStringLiteral("Content-Transfer-Encoding: Quoted-printable"));
     if (!Disposition.isEmpty())
@@ -351,8 +364,8 @@ void TMimeMess::SetHtmlBody(const QStringList &body)
 void TMimeMess::ComposeMessage()
 {
     QStringList all = Header.WriteHeaders();
-    static const char *const order[]
-        = {"CONTENT-TYPE", "CONTENT-DESCRIPTION", "CONTENT-DISPOSITION", "CONTENT-ID", "CONTENT-TRANSFER-ENCODING"};
+    static const char *const order[] = {"CONTENT-TYPE", "CONTENT-DESCRIPTION", "CONTENT-DISPOSITION",
+        "CONTENT-ID", "CONTENT-TRANSFER-ENCODING"};
     for (const char *name : order) {
         for (const QString &h : MessagePart.Headers) {
             if (h.startsWith(QLatin1String(name), Qt::CaseInsensitive)) {

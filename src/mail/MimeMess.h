@@ -4,7 +4,15 @@
 #include <QString>
 #include <QStringList>
 
-enum class TMimeEncoding { ME_7BIT, ME_8BIT, ME_QUOTED_PRINTABLE, ME_BASE64, ME_UU, ME_XX };
+enum class TMimeEncoding
+{
+    ME_7BIT,
+    ME_8BIT,
+    ME_QUOTED_PRINTABLE,
+    ME_BASE64,
+    ME_UU,
+    ME_XX
+};
 
 // Header fields of a notification mail. Texts are Unicode; CharsetCode is the set they are declared in.
 class TMessHeader

@@ -14,7 +14,7 @@ QByteArray MailBase64Encode(const QByteArray &data)
 #ifdef ZYR_WITH_OPENSSL
     QByteArray out(4 * ((data.size() + 2) / 3) + 1, '\0');
     const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()));
+        reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()));
     out.resize(n);
     return out;
 #else
@@ -30,7 +30,7 @@ QByteArray MailBase64Decode(const QByteArray &text)
         return QByteArray::fromBase64(in); // lenient with a server's odd padding
     QByteArray out(3 * (in.size() / 4) + 1, '\0');
     const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(in.constData()), int(in.size()));
+        reinterpret_cast<const unsigned char *>(in.constData()), int(in.size()));
     if (n < 0)
         return QByteArray::fromBase64(in);
     int padding = 0; // EVP_DecodeBlock counts the padding as zero bytes
@@ -50,8 +50,9 @@ QByteArray HmacMd5(const QByteArray &key, const QByteArray &message)
 #ifdef ZYR_WITH_OPENSSL
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    HMAC(EVP_md5(), key.constData(), int(key.size()), reinterpret_cast<const unsigned char *>(message.constData()),
-         size_t(message.size()), digest, &length);
+    HMAC(EVP_md5(), key.constData(), int(key.size()),
+        reinterpret_cast<const unsigned char *>(message.constData()), size_t(message.size()), digest,
+        &length);
     return QByteArray(reinterpret_cast<const char *>(digest), int(length));
 #else
     return QMessageAuthenticationCode::hash(message, key, QCryptographicHash::Md5);
@@ -92,8 +93,8 @@ int TSMTPSend::ReadReply()
     FullResult.clear();
     ResultString.clear();
     ResultCode = 0;
-    const auto deadline = TTCPBlockSocket::TClock::now()
-        + std::chrono::milliseconds(qint64(Timeout) * kReplyTimeoutFactor);
+    const auto deadline
+        = TTCPBlockSocket::TClock::now() + std::chrono::milliseconds(qint64(Timeout) * kReplyTimeoutFactor);
     bool failed = false;
     while (true) {
         const QByteArray raw = sock.RecvString(Timeout, deadline);
@@ -213,7 +214,8 @@ bool TSMTPSend::AuthCramMD5()
 
 bool TSMTPSend::AuthPlain()
 {
-    const QByteArray token = QByteArray(1, '\0') + UserName.toUtf8() + QByteArray(1, '\0') + Password.toUtf8();
+    const QByteArray token
+        = QByteArray(1, '\0') + UserName.toUtf8() + QByteArray(1, '\0') + Password.toUtf8();
     return Command(QStringLiteral("AUTH PLAIN ") + QString::fromLatin1(MailBase64Encode(token))) == 235;
 }
 

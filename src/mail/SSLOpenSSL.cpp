@@ -108,10 +108,15 @@ TSSLBase::TIo TSSLOpenSSL::Result(int r)
     if (r > 0)
         return {r, TState::Done};
     switch (SSL_get_error(ssl, r)) {
-    case SSL_ERROR_WANT_READ: return {0, TState::WantRead};
-    case SSL_ERROR_WANT_WRITE: return {0, TState::WantWrite};
-    case SSL_ERROR_ZERO_RETURN: return {0, TState::Closed};
-    default: ERR_clear_error(); return {0, TState::Failed};
+    case SSL_ERROR_WANT_READ:
+        return {0, TState::WantRead};
+    case SSL_ERROR_WANT_WRITE:
+        return {0, TState::WantWrite};
+    case SSL_ERROR_ZERO_RETURN:
+        return {0, TState::Closed};
+    default:
+        ERR_clear_error();
+        return {0, TState::Failed};
     }
 }
 

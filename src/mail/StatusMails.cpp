@@ -5,7 +5,8 @@
 #include <utility>
 #include <vector>
 
-QString RecipientRecords(const TLiveSettings &Settings, const TSystemList &List, const QString &Address, bool Ticked)
+QString RecipientRecords(
+    const TLiveSettings &Settings, const TSystemList &List, const QString &Address, bool Ticked)
 {
     QStringList taken;
     const bool alarmsOnly = Settings.MailAfterCtrl() == 1;

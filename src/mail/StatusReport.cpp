@@ -8,9 +8,9 @@
 #include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
 #include "store/Settings.h"
+#include <cstdlib>
 #include <QDateTime>
 #include <QLocale>
-#include <cstdlib>
 
 std::function<void(bool Busy)> OnMailBusy;
 
@@ -70,12 +70,13 @@ QChar SeparatorOf(const QString &format, QChar fallback)
 
 QString StateColour(int State)
 {
-    static const char *const colours[] = {"#EFEFEF", "#FF0000", "#00FF00", "#00FF00", "#FF0000", "#FF0000", "#FF0000"};
+    static const char *const colours[]
+        = {"#EFEFEF", "#FF0000", "#00FF00", "#00FF00", "#FF0000", "#FF0000", "#FF0000"};
     return QString::fromLatin1(colours[State >= 0 && State <= 6 ? State : 0]);
 }
 
 void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
-                       const QString &Records, TMailObjects &Objects)
+    const QString &Records, TMailObjects &Objects)
 {
     if (Settings.To().isEmpty() && Recipient.isEmpty())
         return;
@@ -99,7 +100,8 @@ void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const Q
             if (state == csDevicesMissing || state == csDevicesExcess) {
                 try {
                     const int expected = ExpectedDeviceCount(List, position);
-                    const int reported = plus ? TGetPlusDetails(details).DeviceCount() : TGetDetails(details).DeviceCount;
+                    const int reported
+                        = plus ? TGetPlusDetails(details).DeviceCount() : TGetDetails(details).DeviceCount;
                     stateText = Format("%d %s", std::abs(expected - reported), stateText);
                 } catch (const std::exception &error) {
                     LogError(10003, QString::fromUtf8(error.what()));
@@ -108,9 +110,9 @@ void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const Q
 
             const QString name = record.Cell(TSystemRecord::Name);
             const QString ip = record.Cell(TSystemRecord::IP);
-            Settings.MailBody.append(
-                Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: %s\">%s&nbsp;&nbsp;</td><td>%s</td></tr>",
-                       name, ip, StateColour(state), stateText, record.Cell(TSystemRecord::ColDateTime)));
+            Settings.MailBody.append(Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: "
+                                            "%s\">%s&nbsp;&nbsp;</td><td>%s</td></tr>",
+                name, ip, StateColour(state), stateText, record.Cell(TSystemRecord::ColDateTime)));
             Settings.MailSummary.append(name + QStringLiteral(", ") + ip + QStringLiteral(", ") + stateText);
 
             if (state >= csWorkingReport && state <= csAlarm && !details.trimmed().isEmpty()) {
@@ -141,8 +143,8 @@ bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objec
         const QChar time = SeparatorOf(locale.timeFormat(QLocale::LongFormat), QLatin1Char(':'));
         const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
         Settings.MailSubject = caption + QStringLiteral(" test e-postası");
-        Settings.MailBody = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern) + QStringLiteral(" : ")
-                                        + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
+        Settings.MailBody = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern)
+            + QStringLiteral(" : ") + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
         SendMail(Settings, Objects, QString());
         Log(QStringLiteral("E-posta gönderildi"));
         return true;

@@ -1,7 +1,7 @@
 #pragma once
 #include "mail/MailSend.h"
-#include <QString>
 #include <functional>
+#include <QString>
 
 class TLiveSettings;
 class TSystemList;
@@ -14,7 +14,7 @@ extern std::function<void(bool Busy)> OnMailBusy;
 // Composes the HTML status report of the records at the given positions (decimal numbers joined by
 // ","), sends it to the recipient and logs the outcome. Nothing leaves the call.
 void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
-                       const QString &Records, TMailObjects &Objects = MailObjects());
+    const QString &Records, TMailObjects &Objects = MailObjects());
 
 // Sends the test mail to the first ticked address. False with the delivery's message on failure.
 bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objects = MailObjects());

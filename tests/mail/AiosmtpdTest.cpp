@@ -1,10 +1,11 @@
 // Round trips through a real SMTP server (aiosmtpd under Debian's own Python) with STARTTLS and
 // each authentication mechanism; Python's email package decodes what arrived.
-#include "MailTestSupport.h"
-#include "QtPrint.h"
 #include "mail/StatusMails.h"
 #include "mail/StatusReport.h"
+#include "MailTestSupport.h"
 #include "platform/Version.h"
+#include "QtPrint.h"
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -12,7 +13,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
-#include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 
@@ -27,8 +27,9 @@ public:
     explicit TAiosmtpd(const QString &mechanisms)
     {
         process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(u"/usr/bin/python3"_s, {QString::fromUtf8(ZYR_SMTP_SERVER_SCRIPT), u"--outdir"_s, dir.path(), u"--user"_s,
-                                             kUser, u"--password"_s, kPassword, u"--mechs"_s, mechanisms});
+        process.start(u"/usr/bin/python3"_s,
+            {QString::fromUtf8(ZYR_SMTP_SERVER_SCRIPT), u"--outdir"_s, dir.path(), u"--user"_s, kUser,
+                u"--password"_s, kPassword, u"--mechs"_s, mechanisms});
         if (!process.waitForStarted(10000))
             return;
         while (!process.canReadLine() && process.state() == QProcess::Running)
@@ -99,11 +100,14 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
     settings.edtUsername = kUser;
     settings.edtPassword = u"  "_s + kPassword + u" "_s;
     settings.cbAfterCtrl = 0;
-    const QString report = QString(QChar(5)) + u"1"_s + QChar(4) + u"2.9.4"_s + QChar(4) + u"35.2 GB"_s + QChar(4) + u"1"_s
-        + QChar(4) + u"120.0 GB"_s + QChar(4) + u"0"_s + QChar(6) + QChar(4) + QChar(5) + QChar(5) + u"SN-Ç1"_s + QChar(4)
-        + u"0"_s + QChar(4) + u"2"_s + QChar(4) + u"0,1"_s + QChar(6) + QChar(6);
+    const QString report = QString(QChar(5)) + u"1"_s + QChar(4) + u"2.9.4"_s + QChar(4) + u"35.2 GB"_s
+        + QChar(4) + u"1"_s + QChar(4) + u"120.0 GB"_s + QChar(4) + u"0"_s + QChar(6) + QChar(4) + QChar(5)
+        + QChar(5) + u"SN-Ç1"_s + QChar(4) + u"0"_s + QChar(4) + u"2"_s + QChar(4) + u"0,1"_s + QChar(6)
+        + QChar(6);
     AddRow(list, {"1", "Şube İzmir — çağrı", "10.0.0.1", "", "1", csAlarm, report, false});
-    AddRow(list, {"1", "Güney Ağı", "10.0.0.2:17001", "b@example.com,ops@example.com", "0", csWorking, QString(), false});
+    AddRow(list,
+        {"1", "Güney Ağı", "10.0.0.2:17001", "b@example.com,ops@example.com", "0", csWorking, QString(),
+            false});
     AddRow(list, {"0", "Kapalı", "10.0.0.3", "z@example.com", "0", csNotWorking, QString(), false});
 
     TMailObjects objects;
@@ -145,10 +149,10 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
     EXPECT_EQ(log.Lines().count(u"E-posta gönderildi"_s), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Mechanisms, AiosmtpdRoundTrip, ::testing::Values("PLAIN", "LOGIN", "CRAM-MD5"),
-                         [](const auto &info) {
-                             return std::string(info.param) == "CRAM-MD5" ? std::string("CRAM_MD5") : std::string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Mechanisms, AiosmtpdRoundTrip, ::testing::Values("PLAIN", "LOGIN", "CRAM-MD5"), [](const auto &info) {
+        return std::string(info.param) == "CRAM-MD5" ? std::string("CRAM_MD5") : std::string(info.param);
+    });
 
 TEST(Aiosmtpd, TestMailGoesToTheFirstTickedAddress)
 {

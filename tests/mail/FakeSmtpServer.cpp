@@ -28,7 +28,8 @@ SSL_CTX *ServerContext()
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
         X509_set_pubkey(cert, key);
         X509_NAME *name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localhost"), -1, -1, 0);
+        X509_NAME_add_entry_by_txt(
+            name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("localhost"), -1, -1, 0);
         X509_set_issuer_name(cert, name);
         X509_sign(cert, key, EVP_sha256());
         SSL_CTX_use_certificate(c, cert);
@@ -94,7 +95,8 @@ struct TConn
 
 } // namespace
 
-TFakeSmtpServer::TFakeSmtpServer(std::vector<std::vector<std::string>> s) : scripts(std::move(s))
+TFakeSmtpServer::TFakeSmtpServer(std::vector<std::vector<std::string>> s)
+    : scripts(std::move(s))
 {
     listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};

@@ -2,12 +2,12 @@
 #include "console/records/SystemList.h"
 #include "store/Logger.h"
 #include "store/Settings.h"
-#include <QFile>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <memory>
 #include <netinet/in.h>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,7 +29,9 @@ inline int ClosedPort()
 class TTestLog
 {
 public:
-    TTestLog() : file(dir.filePath(QStringLiteral("ZYRdenetleyici.log"))), logger(std::make_unique<TLogger>(file))
+    TTestLog()
+        : file(dir.filePath(QStringLiteral("ZYRdenetleyici.log")))
+        , logger(std::make_unique<TLogger>(file))
     {
         Logger = logger.get();
     }
@@ -71,8 +73,9 @@ inline void AddRow(TSystemList &list, const TRow &row)
 {
     TSystemRecord r;
     r.Cells = {QString::fromUtf8(row.select), QString::fromUtf8(row.name), QString::fromUtf8(row.ip),
-               QString::fromUtf8(row.email), QString::fromUtf8(row.deviceCnt), QString::number(row.state),
-               row.details, QStringLiteral("10.12.2026 05:30:00"), row.plus ? QStringLiteral("-1") : QStringLiteral("0")};
+        QString::fromUtf8(row.email), QString::fromUtf8(row.deviceCnt), QString::number(row.state),
+        row.details, QStringLiteral("10.12.2026 05:30:00"),
+        row.plus ? QStringLiteral("-1") : QStringLiteral("0")};
     list.Add(r);
 }
 

@@ -1,12 +1,15 @@
-#include "QtPrint.h"
 #include "mail/MimeMess.h"
+#include "QtPrint.h"
+#include <gtest/gtest.h>
 #include <QLocale>
 #include <QTimeZone>
-#include <gtest/gtest.h>
 
 namespace {
 
-QString S(const char *utf8) { return QString::fromUtf8(utf8); }
+QString S(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 struct THeaderCase
 {
@@ -42,7 +45,8 @@ TEST(MimeHeader, LongTextIsCutIntoWordsAfterTheSpaceThatPassesThirtyTwo)
     QString rebuilt;
     for (qsizetype i = 0; i < words.size(); ++i) {
         const QString &w = words[i];
-        ASSERT_TRUE(w.startsWith(QStringLiteral("=?ISO-8859-3?Q?")) && w.endsWith(QStringLiteral("?="))) << w.toStdString();
+        ASSERT_TRUE(w.startsWith(QStringLiteral("=?ISO-8859-3?Q?")) && w.endsWith(QStringLiteral("?=")))
+            << w.toStdString();
         const QString chunk = w.mid(15, w.size() - 17);
         if (i + 1 < words.size()) {
             // closed right after the space that made it longer than 32 characters
@@ -70,7 +74,8 @@ TEST(MimeHeader, ChooseHeaderCharsetTriesTheCandidatesInOrder)
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(ChooseHeaderCharset(S(text), TMimeChar::ISO_8859_9), expected) << text;
 
-    // No candidate holds Thai: the longest round trip wins, the earlier one on a tie; all empty gives ISO-8859-1.
+    // No candidate holds Thai: the longest round trip wins, the earlier one on a tie; all empty gives
+    // ISO-8859-1.
     EXPECT_EQ(ChooseHeaderCharset(S("şşก"), TMimeChar::ISO_8859_9), TMimeChar::ISO_8859_2);
     EXPECT_EQ(ChooseHeaderCharset(S("ก"), TMimeChar::ISO_8859_9), TMimeChar::ISO_8859_1);
 }
@@ -80,7 +85,8 @@ TEST(MimeHeader, OnlyTheFirst1024CharactersChooseAndTheRestIsSubstituted)
     const QString text = QString(1024, QLatin1Char('a')) + S("ı");
     EXPECT_EQ(ChooseHeaderCharset(text, TMimeChar::ISO_8859_9), TMimeChar::ISO_8859_1);
     const QString encoded = EncodeHeaderText(text, TMimeChar::ISO_8859_9);
-    EXPECT_EQ(encoded, QStringLiteral("=?ISO-8859-1?Q?") + QString(1024, QLatin1Char('a')) + QStringLiteral("=5F?="));
+    EXPECT_EQ(encoded,
+        QStringLiteral("=?ISO-8859-1?Q?") + QString(1024, QLatin1Char('a')) + QStringLiteral("=5F?="));
 }
 
 TEST(MimeHeader, AddressForms)
@@ -104,18 +110,20 @@ TEST(MimeBody, QuotedPrintableSplitsAt78NeverInsideAnEscape)
     EXPECT_EQ(SplitQpLine(a77), QStringList{a77});
     EXPECT_EQ(SplitQpLine(a78), QStringList{a78}); // nothing remains, so no soft break
     EXPECT_EQ(SplitQpLine(QString(100, QLatin1Char('a'))),
-              (QStringList{QString(78, QLatin1Char('a')) + QLatin1Char('='), QString(22, QLatin1Char('a'))}));
+        (QStringList{QString(78, QLatin1Char('a')) + QLatin1Char('='), QString(22, QLatin1Char('a'))}));
     EXPECT_EQ(SplitQpLine(QString()), QStringList{QString()});
 
     // An escape at 77..79 goes whole to the next line.
     const QString escaped = QpEncode(QByteArray(76, 'b') + "=" + QByteArray(10, 'c'));
     EXPECT_EQ(SplitQpLine(escaped),
-              (QStringList{QString(76, QLatin1Char('b')) + QLatin1Char('='), QStringLiteral("=3D") + QString(10, QLatin1Char('c'))}));
+        (QStringList{QString(76, QLatin1Char('b')) + QLatin1Char('='),
+            QStringLiteral("=3D") + QString(10, QLatin1Char('c'))}));
 
     // The last space starts the next piece.
     const QString words = QString(60, QLatin1Char('x')) + QStringLiteral(" ") + QString(30, QLatin1Char('y'));
-    EXPECT_EQ(SplitQpLine(words), (QStringList{QString(60, QLatin1Char('x')) + QLatin1Char('='),
-                                               QStringLiteral(" ") + QString(30, QLatin1Char('y'))}));
+    EXPECT_EQ(SplitQpLine(words),
+        (QStringList{QString(60, QLatin1Char('x')) + QLatin1Char('='),
+            QStringLiteral(" ") + QString(30, QLatin1Char('y'))}));
 
     for (int len = 70; len < 400; len += 7) {
         QByteArray raw;
@@ -148,16 +156,20 @@ TEST(MimeBody, EscapesOnlyEqualsControlsAndHighBytes)
 TEST(MimeHeader, FoldingPrefersSemicolonThenCommaThenSpace)
 {
     const QString semi = QStringLiteral("Content-type: text/html; charset=") + QString(70, QLatin1Char('x'));
-    EXPECT_EQ(FoldHeaderLine(semi), (QStringList{QStringLiteral("Content-type: text/html;"),
-                                                 QStringLiteral(" charset=") + QString(70, QLatin1Char('x'))}));
+    EXPECT_EQ(FoldHeaderLine(semi),
+        (QStringList{QStringLiteral("Content-type: text/html;"),
+            QStringLiteral(" charset=") + QString(70, QLatin1Char('x'))}));
     const QString comma = QStringLiteral("To: ") + QString(40, QLatin1Char('a')) + QStringLiteral("@x.com, ")
         + QString(40, QLatin1Char('b')) + QStringLiteral("@x.com");
-    EXPECT_EQ(FoldHeaderLine(comma).first(), QStringLiteral("To: ") + QString(40, QLatin1Char('a')) + QStringLiteral("@x.com,"));
+    EXPECT_EQ(FoldHeaderLine(comma).first(),
+        QStringLiteral("To: ") + QString(40, QLatin1Char('a')) + QStringLiteral("@x.com,"));
     const QString unbreakable = QStringLiteral("X: ") + QString(100, QLatin1Char('q'));
-    EXPECT_EQ(FoldHeaderLine(unbreakable), (QStringList{QStringLiteral("X:"), QStringLiteral(" ") + QString(100, QLatin1Char('q'))}));
+    EXPECT_EQ(FoldHeaderLine(unbreakable),
+        (QStringList{QStringLiteral("X:"), QStringLiteral(" ") + QString(100, QLatin1Char('q'))}));
     const QString noSpace = QString(100, QLatin1Char('q'));
     EXPECT_EQ(FoldHeaderLine(noSpace), QStringList{noSpace});
-    const QString words = QStringLiteral("Subject: ") + QStringList(20, QStringLiteral("word")).join(QLatin1Char(' '));
+    const QString words
+        = QStringLiteral("Subject: ") + QStringList(20, QStringLiteral("word")).join(QLatin1Char(' '));
     const QStringList folded = FoldHeaderLine(words);
     ASSERT_EQ(folded.size(), 2);
     EXPECT_LE(folded[0].size(), 77);
@@ -170,7 +182,8 @@ TEST(MimeDate, EnglishNamesAndTheOffsetOfTheMomentWhateverTheLocale)
     QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
     const QDateTime when(QDate(2026, 12, 8), QTime(14, 5, 9));
     EXPECT_EQ(MailDate(when), QStringLiteral("Tue, 8 Dec 2026 14:05:09 ") + TimeZoneText());
-    EXPECT_EQ(MailDate(QDateTime(QDate(2027, 1, 31), QTime(0, 0, 0))).left(26), QStringLiteral("Sun, 31 Jan 2027 00:00:00 "));
+    EXPECT_EQ(MailDate(QDateTime(QDate(2027, 1, 31), QTime(0, 0, 0))).left(26),
+        QStringLiteral("Sun, 31 Jan 2027 00:00:00 "));
     QLocale::setDefault(QLocale::c());
 
     EXPECT_EQ(TimeZoneText(3 * 3600), QStringLiteral("+0300"));
@@ -223,7 +236,8 @@ TEST(MimeMessage, ReuseSharesOnlyTheHeaderValues)
     Compose(mess, {S("ilk gövde çok uzun")});
     mess.Header.Subject.clear();
     const QStringList second = Compose(mess, {QStringLiteral("second")});
-    EXPECT_FALSE(second.join(QLatin1Char('\n')).contains(QStringLiteral("Subject:"))); // empty subject: no line
+    EXPECT_FALSE(
+        second.join(QLatin1Char('\n')).contains(QStringLiteral("Subject:"))); // empty subject: no line
     EXPECT_EQ(second.mid(second.indexOf(QString()) + 1), QStringList{QStringLiteral("=EF=BB=BFsecond")});
     EXPECT_EQ(second.count(QStringLiteral("Content-type: text/html; charset=UTF-8")), 1);
 }
@@ -234,8 +248,10 @@ TEST(MimeMessage, DisplayNameSenderAndLineBreaksOfTheBody)
     mess.Header.From = S("Nöbetçi <nobet@example.com>");
     mess.SetHtmlBody({QStringLiteral("a\rb\nc")});
     mess.ComposeMessage();
-    EXPECT_EQ(mess.Lines.first(), QStringLiteral("From: \"=?ISO-8859-1?Q?N=F6bet=E7i?=\" <nobet@example.com>"));
-    EXPECT_EQ(mess.MessagePart.PartBody, (QStringList{QStringLiteral("=EF=BB=BFa"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(
+        mess.Lines.first(), QStringLiteral("From: \"=?ISO-8859-1?Q?N=F6bet=E7i?=\" <nobet@example.com>"));
+    EXPECT_EQ(mess.MessagePart.PartBody,
+        (QStringList{QStringLiteral("=EF=BB=BFa"), QStringLiteral("b"), QStringLiteral("c")}));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
+#include <ostream>
 #include <QString>
 #include <QStringList>
-#include <ostream>
 
 // Readable failure messages for Qt texts.
 inline void PrintTo(const QString &s, std::ostream *os)

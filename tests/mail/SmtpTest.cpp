@@ -1,14 +1,14 @@
 #include "FakeSmtpServer.h"
-#include "QtPrint.h"
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
+#include "QtPrint.h"
 #include "store/Logger.h"
-#include <QFile>
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <QFile>
+#include <QTemporaryDir>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,8 +45,9 @@ TMailSettings Settings(int port)
 }
 
 // Sends one mail; the error text, empty on success.
-std::string Deliver(TMailObjects &objects, const TMailSettings &settings, const QStringList &body = {QStringLiteral("<p>ok</p>")},
-                    const QString &recipient = QString(), const QString &subject = QStringLiteral("Durum"))
+std::string Deliver(TMailObjects &objects, const TMailSettings &settings,
+    const QStringList &body = {QStringLiteral("<p>ok</p>")}, const QString &recipient = QString(),
+    const QString &subject = QStringLiteral("Durum"))
 {
     try {
         SendMail(objects, settings, subject, body, {QStringLiteral("sys, 1.2.3.4, Çalışıyor")}, recipient);
@@ -60,7 +61,7 @@ std::string Deliver(TMailObjects &objects, const TMailSettings &settings, const 
 TScript Delivery()
 {
     return {"R", "S:250 sender ok\r\n", "R", "S:250 recipient ok\r\n", "R", "S:354 go ahead\r\n", "D",
-            "S:250 queued\r\n", "R", "S:221 bye\r\n"};
+        "S:250 queued\r\n", "R", "S:221 bye\r\n"};
 }
 
 TScript Session(TScript head)
@@ -113,7 +114,8 @@ TEST(SmtpSession, EhloRefusedFallsBackToHeloWithoutAuthOrSize)
     s.Password = QString::fromStdString(kPass);
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, s), "");
-    const TLines expected = {Ehlo(), "HELO " + Ehlo().substr(5), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"};
+    const TLines expected = {Ehlo(), "HELO " + Ehlo().substr(5), "MAIL FROM:<zyr@example.com>",
+        "RCPT TO:<ops@example.com>", "DATA", "QUIT"};
     EXPECT_EQ(Commands(server.Received()[0]), expected);
     EXPECT_FALSE(objects.SMTP.ESMTP);
     EXPECT_EQ(server.Errors(), "");
@@ -130,15 +132,18 @@ struct TAuthCase
 
 TEST(SmtpSession, AuthenticationMechanismsInOrderOfPreference)
 {
-    const std::string plain = "AUTH PLAIN " + B64(std::string(1, '\0') + kUser + std::string(1, '\0') + kPass);
+    const std::string plain
+        = "AUTH PLAIN " + B64(std::string(1, '\0') + kUser + std::string(1, '\0') + kPass);
     const TAuthCase cases[] = {
         {"PLAIN fails, LOGIN follows", "250-fake\r\n250-AUTH LOGIN PLAIN\r\n250 SIZE 1000000\r\n",
-         {"R", "S:535 no\r\n", "R", "S:334 VXNlcm5hbWU6\r\n", "R", "S:334 UGFzc3dvcmQ6\r\n", "R", "S:235 ok\r\n"},
-         {plain, "AUTH LOGIN", B64(kUser), B64(kPass)}, true},
+            {"R", "S:535 no\r\n", "R", "S:334 VXNlcm5hbWU6\r\n", "R", "S:334 UGFzc3dvcmQ6\r\n", "R",
+                "S:235 ok\r\n"},
+            {plain, "AUTH LOGIN", B64(kUser), B64(kPass)}, true},
         {"old form AUTH=LOGIN", "250-fake\r\n250 AUTH=LOGIN\r\n",
-         {"R", "S:334 VXNlcm5hbWU6\r\n", "R", "S:334 UGFzc3dvcmQ6\r\n", "R", "S:235 ok\r\n"},
-         {"AUTH LOGIN", B64(kUser), B64(kPass)}, false},
-        {"PLAIN accepted", "250-fake\r\n250-SIZE\r\n250 auth plain login\r\n", {"R", "S:235 ok\r\n"}, {plain}, true},
+            {"R", "S:334 VXNlcm5hbWU6\r\n", "R", "S:334 UGFzc3dvcmQ6\r\n", "R", "S:235 ok\r\n"},
+            {"AUTH LOGIN", B64(kUser), B64(kPass)}, false},
+        {"PLAIN accepted", "250-fake\r\n250-SIZE\r\n250 auth plain login\r\n", {"R", "S:235 ok\r\n"}, {plain},
+            true},
     };
     for (const TAuthCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,7 +162,8 @@ TEST(SmtpSession, AuthenticationMechanismsInOrderOfPreference)
         qint64 size = 0;
         for (const QString &l : objects.Mime.Lines)
             size += l.toUtf8().size() + 2;
-        expected.push_back("MAIL FROM:<zyr@example.com>" + (c.withSize ? " SIZE=" + std::to_string(size) : std::string()));
+        expected.push_back(
+            "MAIL FROM:<zyr@example.com>" + (c.withSize ? " SIZE=" + std::to_string(size) : std::string()));
         expected.insert(expected.end(), {"RCPT TO:<ops@example.com>", "DATA", "QUIT"});
         EXPECT_EQ(Commands(received), expected);
         EXPECT_EQ(server.Errors(), "");
@@ -168,8 +174,8 @@ TEST(SmtpSession, CramMd5AnswersTheChallengeWithTheKeyedDigest)
 {
     // The worked example of the CRAM-MD5 definition.
     const std::string challenge = "<1896.697170952@postoffice.reston.mci.net>";
-    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250-fake\r\n250 AUTH PLAIN CRAM-MD5 LOGIN\r\n", "R",
-                                     "S:334 " + B64(challenge) + "\r\n", "R", "S:235 ok\r\n"})});
+    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250-fake\r\n250 AUTH PLAIN CRAM-MD5 LOGIN\r\n",
+        "R", "S:334 " + B64(challenge) + "\r\n", "R", "S:235 ok\r\n"})});
     TMailSettings s = Settings(server.Port());
     s.Username = QStringLiteral("tim");
     s.Password = QStringLiteral("  tanstaaftanstaaf ");
@@ -187,7 +193,8 @@ TEST(SmtpSession, NoCredentialsNoAuth)
     TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250-fake\r\n250 AUTH PLAIN LOGIN\r\n"})});
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, Settings(server.Port())), "");
-    const TLines expected = {Ehlo(), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"};
+    const TLines expected
+        = {Ehlo(), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"};
     EXPECT_EQ(Commands(server.Received()[0]), expected);
 }
 
@@ -200,13 +207,18 @@ TEST(SmtpSession, RefusalsRaiseTheirTextsAndSendNoQuit)
         std::string error;
     };
     const TCase cases[] = {
-        {"wrong password, then 530", {"R", "S:535 bad\r\n", "R", "S:530 auth required\r\n", "W"}, "Mail from address(es) error"},
+        {"wrong password, then 530", {"R", "S:535 bad\r\n", "R", "S:530 auth required\r\n", "W"},
+            "Mail from address(es) error"},
         {"recipient refused", {"R", "S:535 bad\r\n", "R", "S:250 ok\r\n", "R", "S:550 unknown user\r\n", "W"},
-         "Mail to address error:second@example.com"},
-        {"DATA refused", {"R", "S:235 ok\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R", "S:554-no\r\n554 really not\r\n", "W"},
-         "554-no\r\n554 really not\r\n"},
-        {"message refused", {"R", "S:235 ok\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R", "S:354 go\r\n", "D", "S:552 too big\r\n", "W"},
-         "552 too big\r\n"},
+            "Mail to address error:second@example.com"},
+        {"DATA refused",
+            {"R", "S:235 ok\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
+                "S:554-no\r\n554 really not\r\n", "W"},
+            "554-no\r\n554 really not\r\n"},
+        {"message refused",
+            {"R", "S:235 ok\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R", "S:354 go\r\n", "D",
+                "S:552 too big\r\n", "W"},
+            "552 too big\r\n"},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,7 +230,8 @@ TEST(SmtpSession, RefusalsRaiseTheirTextsAndSendNoQuit)
         s.Password = QStringLiteral("wrong");
         {
             TMailObjects objects;
-            EXPECT_EQ(Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("second@example.com")), c.error);
+            EXPECT_EQ(
+                Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("second@example.com")), c.error);
         } // closes the connection, so the server stops listening
         const TLines commands = Commands(server.Received()[0]);
         EXPECT_EQ(std::count(commands.begin(), commands.end(), "QUIT"), 0);
@@ -257,7 +270,8 @@ TEST(SmtpSession, ConnectionFailuresAreAuthenticationErrors)
     EXPECT_LT(waited, std::chrono::milliseconds(1100));
 
     // Greeting not 220, and both EHLO and HELO refused.
-    TFakeSmtpServer busy({{"S:554 busy\r\n", "W"}, {"S:220 ok\r\n", "R", "S:500 no\r\n", "R", "S:501 no\r\n", "W"}});
+    TFakeSmtpServer busy(
+        {{"S:554 busy\r\n", "W"}, {"S:220 ok\r\n", "R", "S:500 no\r\n", "R", "S:501 no\r\n", "W"}});
     EXPECT_EQ(Deliver(objects, Settings(busy.Port())), "Authentication error");
     EXPECT_EQ(Deliver(objects, Settings(busy.Port())), "Authentication error");
     objects.SMTP.Sock().CloseSocket();
@@ -295,7 +309,9 @@ TEST(SmtpSession, BodyLinesStartingWithADotAreStuffed)
 {
     TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
     TMailObjects objects;
-    EXPECT_EQ(Deliver(objects, Settings(server.Port()), {QStringLiteral("first"), QStringLiteral(".hidden"), QStringLiteral("..two")}), "");
+    EXPECT_EQ(Deliver(objects, Settings(server.Port()),
+                  {QStringLiteral("first"), QStringLiteral(".hidden"), QStringLiteral("..two")}),
+        "");
     const TLines message = Message(server.Received()[0]);
     ASSERT_GE(message.size(), 3u);
     EXPECT_EQ(TLines(message.end() - 3, message.end()), (TLines{"=EF=BB=BFfirst", "..hidden", "...two"}));
@@ -305,7 +321,9 @@ TEST(SmtpSession, LargeMessageArrivesWhole)
 {
     QStringList body;
     for (int i = 0; i < 400; ++i)
-        body.append(QStringLiteral("<tr><td>satır %1</td><td>%2</td></tr>").arg(i).arg(QString(i % 120, QLatin1Char('x'))));
+        body.append(QStringLiteral("<tr><td>satır %1</td><td>%2</td></tr>")
+                        .arg(i)
+                        .arg(QString(i % 120, QLatin1Char('x'))));
     TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, Settings(server.Port()), body), "");
@@ -317,7 +335,8 @@ TEST(SmtpSession, LargeMessageArrivesWhole)
 
 TEST(SmtpSession, TwoMailsInARowNameOnlyTheirOwnRecipient)
 {
-    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"}), Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
+    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"}),
+        Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
     TMailObjects objects;
     TMailSettings s = Settings(server.Port());
     EXPECT_EQ(Deliver(objects, s, {QStringLiteral("one")}, QStringLiteral("a@example.com")), "");
@@ -338,10 +357,15 @@ TEST(SmtpSession, EmptyRecipientTakesTheFirstDefaultAddressAndIsLogged)
     const QString logFile = dir.filePath(QStringLiteral("mail.log"));
     TLogger logger(logFile);
     Logger = &logger;
-    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"}), Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
+    TFakeSmtpServer server({Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"}),
+        Session({"S:220 fake\r\n", "R", "S:250 fake\r\n"})});
     TMailObjects objects;
-    EXPECT_EQ(Deliver(objects, Settings(server.Port()), {QStringLiteral("x")}, QString(), QStringLiteral("ZYRdenetleyici 2.1 sonuçları")), "");
-    EXPECT_EQ(Deliver(objects, Settings(server.Port()), {QStringLiteral("x")}, QString(), QStringLiteral("ZYRdenetleyici 2.1 test e-postası")), "");
+    EXPECT_EQ(Deliver(objects, Settings(server.Port()), {QStringLiteral("x")}, QString(),
+                  QStringLiteral("ZYRdenetleyici 2.1 sonuçları")),
+        "");
+    EXPECT_EQ(Deliver(objects, Settings(server.Port()), {QStringLiteral("x")}, QString(),
+                  QStringLiteral("ZYRdenetleyici 2.1 test e-postası")),
+        "");
     Logger = nullptr;
     const auto received = server.Received();
     EXPECT_EQ(Commands(received[0])[2], "RCPT TO:<ops@example.com>");
@@ -356,13 +380,15 @@ TEST(SmtpSession, EmptyRecipientTakesTheFirstDefaultAddressAndIsLogged)
 
 TEST(SmtpSession, LineBreaksInAnAddressNeverReachTheServer)
 {
-    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250 fake\r\n", "W"}, {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "W"}});
+    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250 fake\r\n", "W"},
+        {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "W"}});
     TMailSettings s = Settings(server.Port());
     s.From = QStringLiteral("zyr@example.com>\r\nRCPT TO:<victim@example.com");
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, s), "Mail from address(es) error");
     s = Settings(server.Port());
-    EXPECT_EQ(Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("a@example.com>\nDATA")), "Mail to address error:a@example.com>\nDATA");
+    EXPECT_EQ(Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("a@example.com>\nDATA")),
+        "Mail to address error:a@example.com>\nDATA");
     objects.SMTP.Sock().CloseSocket();
     const auto received = server.Received();
     EXPECT_EQ(received[0], TLines{Ehlo()});
@@ -387,8 +413,9 @@ namespace {
 
 TScript TlsHead(const std::string &afterStartTls)
 {
-    return {"S:220 fake\r\n", "R", "S:250-fake\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n", "R", "S:220 go ahead\r\n" + afterStartTls,
-            "TLS", "R", "S:250-secure\r\n250-SIZE 5000000\r\n250 AUTH PLAIN\r\n", "R", "S:235 ok\r\n"};
+    return {"S:220 fake\r\n", "R", "S:250-fake\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n", "R",
+        "S:220 go ahead\r\n" + afterStartTls, "TLS", "R",
+        "S:250-secure\r\n250-SIZE 5000000\r\n250 AUTH PLAIN\r\n", "R", "S:235 ok\r\n"};
 }
 
 TEST(SmtpStartTls, SecuresTheSessionAndReadsTheNewCapabilities)
@@ -440,8 +467,8 @@ TEST(SmtpStartTls, OnlyWhenAskedAndOffered)
 
     SKIP_WITHOUT_TLS();
     // SSL switched off between two sends: the second session stays plain.
-    TFakeSmtpServer twice({Session(TlsHead("")),
-                           Session({"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n"})});
+    TFakeSmtpServer twice(
+        {Session(TlsHead("")), Session({"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n"})});
     s = Settings(twice.Port());
     s.SSL = true;
     s.Username = QString::fromStdString(kUser);
@@ -453,13 +480,15 @@ TEST(SmtpStartTls, OnlyWhenAskedAndOffered)
     EXPECT_EQ(Deliver(objects, s), "");
     const auto received = twice.Received();
     EXPECT_EQ(Commands(received[0])[1], "STARTTLS");
-    EXPECT_EQ(Commands(received[1]), (TLines{Ehlo(), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"}));
+    EXPECT_EQ(Commands(received[1]),
+        (TLines{Ehlo(), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"}));
 }
 
 TEST(SmtpStartTls, RefusedOrImpossibleTlsIsAnAuthenticationError)
 {
-    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:454 not now\r\n", "W"},
-                            {"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:220 go ahead\r\n", "W"}});
+    TFakeSmtpServer server(
+        {{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:454 not now\r\n", "W"},
+            {"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:220 go ahead\r\n", "W"}});
     TMailSettings s = Settings(server.Port());
     s.SSL = true;
     TMailObjects objects;
@@ -474,9 +503,9 @@ TEST(SmtpStartTls, RefusedOrImpossibleTlsIsAnAuthenticationError)
 TEST(SmtpStartTls, APeerGoneAfterTheHandshakeFailsTheMailNotTheProgram)
 {
     SKIP_WITHOUT_TLS();
-    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:220 go ahead\r\n", "TLS", "R",
-                             "S:250 fake\r\n"},
-                            {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:550 no\r\n", "W"}});
+    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R",
+                                "S:220 go ahead\r\n", "TLS", "R", "S:250 fake\r\n"},
+        {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:550 no\r\n", "W"}});
     TMailSettings s = Settings(server.Port());
     s.SSL = true;
     TMailObjects objects;
@@ -511,7 +540,10 @@ struct TReplyPipe
         peer = fds[1];
     }
     ~TReplyPipe() { ::close(peer); }
-    void Send(const std::string &packet) { ASSERT_EQ(::send(peer, packet.data(), packet.size(), 0), ssize_t(packet.size())); }
+    void Send(const std::string &packet)
+    {
+        ASSERT_EQ(::send(peer, packet.data(), packet.size(), 0), ssize_t(packet.size()));
+    }
 };
 
 TEST(SmtpReply, LineEndsOfEveryKindEvenSplitAcrossReads)
@@ -520,7 +552,8 @@ TEST(SmtpReply, LineEndsOfEveryKindEvenSplitAcrossReads)
     for (const char *packet : {"250-a\r", "\n250-b\n", "\r250-c\r", "250-d\n\r250 e", "\r\n"})
         pipe.Send(packet);
     EXPECT_EQ(pipe.smtp.ReadReply(), 250);
-    EXPECT_EQ(pipe.smtp.FullResult, (QStringList{u"250-a"_s, u"250-b"_s, u"250-c"_s, u"250-d"_s, u"250 e"_s}));
+    EXPECT_EQ(
+        pipe.smtp.FullResult, (QStringList{u"250-a"_s, u"250-b"_s, u"250-c"_s, u"250-d"_s, u"250 e"_s}));
     EXPECT_EQ(pipe.smtp.ResultString, QStringLiteral("250 e"));
 
     pipe.Send("220 next\r\nleft over\r\n");
@@ -532,8 +565,14 @@ TEST(SmtpReply, LineEndsOfEveryKindEvenSplitAcrossReads)
 TEST(SmtpReply, CodesFromTheFirstLine)
 {
     const std::pair<const char *, int> cases[] = {
-        {"354 go\r\n", 354}, {"25\r\n", 0}, {"2x0 odd\r\n", 0}, {"-50 neg\r\n", 0}, {"250\r\n", 250}, {"\r\n", 0},
-        {"599-a\r\n250 b\r\n", 599}, {"250 a-b\r\n", 250},
+        {"354 go\r\n", 354},
+        {"25\r\n", 0},
+        {"2x0 odd\r\n", 0},
+        {"-50 neg\r\n", 0},
+        {"250\r\n", 250},
+        {"\r\n", 0},
+        {"599-a\r\n250 b\r\n", 599},
+        {"250 a-b\r\n", 250},
     };
     for (const auto &[text, code] : cases) {
         TReplyPipe pipe(1000);

@@ -1,14 +1,14 @@
-#include "FakeSmtpServer.h"
-#include "MailTestSupport.h"
-#include "QtPrint.h"
-#include "mail/StatusMails.h"
 #include "mail/StatusReport.h"
+#include "FakeSmtpServer.h"
+#include "mail/StatusMails.h"
+#include "MailTestSupport.h"
 #include "platform/Errors.h"
 #include "platform/Version.h"
+#include "QtPrint.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -35,7 +35,8 @@ QString PlusReport(int devices)
 {
     QString list;
     for (int i = 0; i < devices; ++i)
-        list += (i ? u","_s : QString()) + u"{\"Serial\": \"P%1\", \"ChannelCount\": 0, \"Channels\": []}"_s.arg(i);
+        list += (i ? u","_s : QString())
+            + u"{\"Serial\": \"P%1\", \"ChannelCount\": 0, \"Channels\": []}"_s.arg(i);
     return u"{\"ServerName\": \"Merkez\", \"ServerIp\": \"10.0.0.7\", \"Devices\": ["_s + list + u"]}"_s;
 }
 
@@ -45,9 +46,11 @@ QString Row(const QString &name, const QString &ip, const char *colour, const QS
         .arg(name, ip, QString::fromLatin1(colour), state);
 }
 
-const QString kTableStart = u"<table border=\"1\" cellspacing=\"0\" cellpadding=\"0\" style=\"background-color: #EFEFEF\">"_s;
-const QString kHeader = u"<tr><th width=\"150\" align=\"left\">İsim</th><th width=\"150\" align=\"left\">IP Adresi</th>"
-                        "<th align=\"left\">Durum</th><th width=\"150\" align=\"left\">Denetleme Zamanı</th></tr>"_s;
+const QString kTableStart
+    = u"<table border=\"1\" cellspacing=\"0\" cellpadding=\"0\" style=\"background-color: #EFEFEF\">"_s;
+const QString kHeader
+    = u"<tr><th width=\"150\" align=\"left\">İsim</th><th width=\"150\" align=\"left\">IP Adresi</th>"
+      "<th align=\"left\">Durum</th><th width=\"150\" align=\"left\">Denetleme Zamanı</th></tr>"_s;
 
 class StatusReport : public ::testing::Test
 {
@@ -67,11 +70,13 @@ TEST_F(StatusReport, TwoSystemsTheSecondInAlarmWithItsReport)
 
     EXPECT_EQ(settings.MailSubject, u"ZYRdenetleyici "_s + GetVersionString() + u" sonuçları"_s);
     const TGetDetails report(kAlarmReport);
-    const QStringList expected = {kTableStart, kHeader, Row(u"Santral"_s, u"10.0.0.1"_s, "#00FF00", u"Çalışıyor"_s),
-                                  Row(u"Kayıt <b>2</b>"_s, u"10.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s),
-                                  report.MailHtml(), u"</table>"_s};
+    const QStringList expected
+        = {kTableStart, kHeader, Row(u"Santral"_s, u"10.0.0.1"_s, "#00FF00", u"Çalışıyor"_s),
+            Row(u"Kayıt <b>2</b>"_s, u"10.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s),
+            report.MailHtml(), u"</table>"_s};
     EXPECT_EQ(settings.MailBody, expected);
-    QStringList summary = {u"Santral, 10.0.0.1, Çalışıyor"_s, u"Kayıt <b>2</b>, 10.0.0.2:17001, Alarm tespit edildi"_s};
+    QStringList summary
+        = {u"Santral, 10.0.0.1, Çalışıyor"_s, u"Kayıt <b>2</b>, 10.0.0.2:17001, Alarm tespit edildi"_s};
     report.TextLines(summary);
     EXPECT_EQ(settings.MailSummary, summary);
     EXPECT_EQ(log.Lines().last(), u"E-posta gönderiminde hata: Authentication error"_s);
@@ -119,9 +124,10 @@ TEST_F(StatusReport, DeviceDifferenceFromTheReportOfEitherKind)
     // The extended system adds no summary lines of its own.
     EXPECT_TRUE(settings.MailSummary.contains(u"B, b, 2 Aygıt fazla tespit edildi"_s));
     EXPECT_EQ(settings.MailSummary.indexOf(u"C, c, Aygıt eksik tespit edildi"_s),
-              settings.MailSummary.indexOf(u"B, b, 2 Aygıt fazla tespit edildi"_s) + 1);
+        settings.MailSummary.indexOf(u"B, b, 2 Aygıt fazla tespit edildi"_s) + 1);
     const QStringList lines = log.Lines();
-    EXPECT_TRUE(lines.contains(u"Bir hata oluştu. Hata kodu: 10003. 'on iki' is not a valid integer value"_s));
+    EXPECT_TRUE(
+        lines.contains(u"Bir hata oluştu. Hata kodu: 10003. 'on iki' is not a valid integer value"_s));
     EXPECT_EQ(lines.last(), u"E-posta gönderiminde hata: Authentication error"_s);
 }
 
@@ -150,10 +156,11 @@ TEST_F(StatusReport, NothingToSendOrABadPosition)
 
 TEST_F(StatusReport, DeliveredMailAndTheTestMail)
 {
-    TFakeSmtpServer server({{"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
-                             "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"},
-                            {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
-                             "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"}});
+    TFakeSmtpServer server(
+        {{"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
+             "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"},
+            {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
+                "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"}});
     AimSettings(settings, server.Port(), {u"b@example.com"_s, u"+c@example.com"_s, u"+a@example.com"_s});
     AddRow(list, {"1", "A", "a", "", "0", csWorking, QString(), false});
     TMailObjects objects;
@@ -165,8 +172,9 @@ TEST_F(StatusReport, DeliveredMailAndTheTestMail)
     EXPECT_EQ(settings.MailSummary, QStringList{u"kept"_s});
     EXPECT_EQ(settings.MailSubject, GetCaption() + u" test e-postası"_s);
     ASSERT_EQ(settings.MailBody.size(), 1);
-    const QRegularExpression body(u"^\\d\\d\\D\\d\\d\\D\\d{4}  \\d\\d\\D\\d\\d\\D\\d\\d : "_s + QRegularExpression::escape(GetCaption())
-                                  + u" tarafından gönderilmiş bir test e-postasıdır\\.\\.\\.$"_s);
+    const QRegularExpression body(u"^\\d\\d\\D\\d\\d\\D\\d{4}  \\d\\d\\D\\d\\d\\D\\d\\d : "_s
+        + QRegularExpression::escape(GetCaption())
+        + u" tarafından gönderilmiş bir test e-postasıdır\\.\\.\\.$"_s);
     EXPECT_TRUE(body.match(settings.MailBody[0]).hasMatch()) << settings.MailBody[0].toStdString();
 
     const auto received = server.Received();
@@ -208,13 +216,20 @@ TEST_F(StatusDispatch, RecipientRecordsMatchWholeAddresses)
         const char *records;
     };
     const TCase cases[] = {
-        {0, "b@x.com", true, "0,2,4"}, {0, "b@x.com", false, "2,4"}, {0, "ab@x.com", false, "1"},
-        {0, "x.com", false, ""},       {0, "d@x.com", true, "0"},    {0, "d@x.com", false, ""},
-        {1, "b@x.com", true, "0,2,4"}, {1, "ab@x.com", true, "0"},  {2, "c@x.com", false, "2"},
+        {0, "b@x.com", true, "0,2,4"},
+        {0, "b@x.com", false, "2,4"},
+        {0, "ab@x.com", false, "1"},
+        {0, "x.com", false, ""},
+        {0, "d@x.com", true, "0"},
+        {0, "d@x.com", false, ""},
+        {1, "b@x.com", true, "0,2,4"},
+        {1, "ab@x.com", true, "0"},
+        {2, "c@x.com", false, "2"},
     };
     for (const TCase &c : cases) {
         settings.cbAfterCtrl = c.rule;
-        EXPECT_EQ(RecipientRecords(settings, list, QString::fromUtf8(c.address), c.ticked), QString::fromUtf8(c.records))
+        EXPECT_EQ(RecipientRecords(settings, list, QString::fromUtf8(c.address), c.ticked),
+            QString::fromUtf8(c.records))
             << c.rule << " " << c.address << " " << c.ticked;
     }
 }
@@ -232,8 +247,8 @@ TEST_F(StatusDispatch, ASelectOrStateThatIsNoNumberEndsTheDispatch)
 
 TEST_F(StatusDispatch, OneMailPerConcernedAddressWithOnlyItsRecords)
 {
-    const std::vector<std::string> session = {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R", "S:250 ok\r\n", "R",
-                       "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"};
+    const std::vector<std::string> session = {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n",
+        "R", "S:250 ok\r\n", "R", "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"};
     TFakeSmtpServer server({session, session});
     // z@x.com is concerned by nothing; b@x.com is ticked, so it also hears about NoAddress.
     settings.cbAfterCtrl = 1; // alarms only: Working (ab@x.com) drops out
