@@ -46,6 +46,12 @@ private:
 
 } // namespace
 
+TSSLOpenSSL::TSSLOpenSSL()
+{
+    // The library's own clean-up at exit must come after a long-lived connection has closed.
+    OPENSSL_init_ssl(0, nullptr);
+}
+
 TSSLOpenSSL::~TSSLOpenSSL()
 {
     Shutdown();

@@ -9,6 +9,7 @@ typedef struct ssl_ctx_st SSL_CTX;
 class TSSLOpenSSL : public TSSLBase
 {
 public:
+    TSSLOpenSSL();
     ~TSSLOpenSSL() override;
     bool Connect(int fd, int timeoutMs) override;
     void Shutdown() override;
