@@ -1,6 +1,7 @@
 #include "console/About.h"
 #include "console/Help.h"
 #include "console/KeyPreview.h"
+#include "console/Main.h"
 #include "platform/Version.h"
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -113,7 +114,7 @@ int TFormAbout::ShowAbout()
 void TFormAbout::showEvent(QShowEvent *Event)
 {
     SetTexts();
-    if (QWidget *owner = parentWidget()) {
+    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm)) {
         const QRect frame = owner->window()->frameGeometry();
         move(frame.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     }

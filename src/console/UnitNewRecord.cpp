@@ -3,6 +3,7 @@
 #include "console/DigitsOnly.h"
 #include "console/Icons.h"
 #include "console/KeyPreview.h"
+#include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "store/AppUtils.h"
 #include <QCheckBox>
@@ -166,7 +167,7 @@ void TFormNewRecord::Confirm()
 
 void TFormNewRecord::showEvent(QShowEvent *Event)
 {
-    if (QWidget *owner = parentWidget())
+    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm))
         move(owner->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(Event);
     edtName->setFocus();

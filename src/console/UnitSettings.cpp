@@ -2,6 +2,7 @@
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/KeyPreview.h"
+#include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
 #include "console/records/SystemList.h"
@@ -370,7 +371,7 @@ int TFormSettings::Execute()
 
 void TFormSettings::showEvent(QShowEvent *Event)
 {
-    if (QWidget *owner = parentWidget())
+    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm))
         move(owner->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(Event);
 }
