@@ -191,6 +191,23 @@ void TSystemList::SetCellFlag(int Position, int Column, bool Value)
 
 static bool TextToNumber(const QString &Text, double &Value)
 {
+    // Plain digits, the usual content of a number cell, read alike in every locale; asking the system
+    // locale for them made a cycle over thousands of rows slow.
+    if (!Text.isEmpty() && Text.size() <= 9) {
+        qint64 digits = 0;
+        bool plain = true;
+        for (QChar c : Text) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                plain = false;
+                break;
+            }
+            digits = digits * 10 + (c.unicode() - '0');
+        }
+        if (plain) {
+            Value = double(digits);
+            return true;
+        }
+    }
     const QString t = Text.trimmed();
     if (t.isEmpty())
         return false;

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringEncoder>
 #include <QtEndian>
+#include <algorithm>
 
 namespace {
 
@@ -106,6 +108,11 @@ void AppendInt32(QByteArray &out, qint32 v)
     out.append(b, 4);
 }
 
+void WriteInt32At(QByteArray &out, qsizetype at, qint32 v)
+{
+    qToLittleEndian<qint32>(v, out.data() + at);
+}
+
 void WriteAtomically(const QString &FileName, const QByteArray &Bytes)
 {
     QSaveFile file(FileName);
@@ -128,6 +135,7 @@ void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes)
         for (qint32 n = 0; n < count; ++n) {
             const TBlockHeader b = ReadBlockHeader(in);
             TSystemRecord r;
+            r.Cells.reserve(qBound(0, b.CellCount, int(TSystemRecord::ColumnCount)));
             r.ImageIndex = b.ImageIndex;
             r.SelectedIndex = b.SelectedIndex;
             r.StateIndex = b.StateIndex;
@@ -167,21 +175,38 @@ QByteArray SystemListBytes(const TSystemList &List, bool ResetStates)
     QByteArray out;
     AppendInt32(out, -1);
     AppendInt32(out, List.Count());
+    const QString zero = QStringLiteral("0");
+    const QString none;
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
     for (int i = 0; i < List.Count(); ++i) {
-        TSystemRecord r = List.Record(i);
-        if (ResetStates)
-            r.SetCell(TSystemRecord::State, QStringLiteral("0"));
+        const TSystemRecord &r = List.Record(i);
+        // Resetting the state writes that cell also into a short row, extended with empty cells.
+        const qsizetype cells = ResetStates ? qMax(r.Cells.size(), qsizetype(TSystemRecord::State + 1)) : r.Cells.size();
         AppendInt32(out, kHeaderSize);
         AppendInt32(out, r.ImageIndex);
         AppendInt32(out, r.SelectedIndex);
         AppendInt32(out, r.StateIndex);
         AppendInt32(out, r.NodeData);
         AppendInt32(out, 0);
-        AppendInt32(out, qint32(r.Cells.size()));
-        for (const QString &cell : r.Cells) {
-            const QByteArray bytes = cell.toUtf8();
-            AppendInt32(out, qint32(bytes.size()));
-            out.append(bytes);
+        AppendInt32(out, qint32(cells));
+        for (qsizetype c = 0; c < cells; ++c) {
+            const QString &cell = ResetStates && c == TSystemRecord::State ? zero
+                : c < r.Cells.size()                                     ? r.Cells.at(c)
+                                                                         : none;
+            const qsizetype at = out.size();
+            // A lone surrogate is written as toUtf8 writes it, as it always was.
+            if (std::any_of(cell.cbegin(), cell.cend(), [](QChar ch) { return ch.isSurrogate(); })) {
+                const QByteArray bytes = cell.toUtf8();
+                AppendInt32(out, qint32(bytes.size()));
+                out.append(bytes);
+                continue;
+            }
+            // Encoded straight into the output: a buffer per cell cost more than the rest of the save.
+            out.resize(at + 4 + utf8.requiredSpace(cell.size()));
+            char *end = utf8.appendToBuffer(out.data() + at + 4, cell);
+            const qint32 length = qint32(end - (out.data() + at + 4));
+            out.resize(at + 4 + length);
+            WriteInt32At(out, at, length);
         }
     }
     return out;
