@@ -15,7 +15,12 @@ QIcon ImageList1(int index)
                                         "log.png"};
     if (index < 0 || index >= int(std::size(names)) || !names[index])
         return {};
-    return QIcon(IconPath(names[index]));
+    // A new QIcon decodes its file again; the list asks for the tick boxes on every row it paints.
+    // Never destroyed: pixmaps may not outlive the application object.
+    static QIcon *const loaded = new QIcon[std::size(names)];
+    if (loaded[index].isNull())
+        loaded[index] = QIcon(IconPath(names[index]));
+    return loaded[index];
 }
 
 QPixmap StateImage(int code)

@@ -83,11 +83,12 @@ TBlockHeader ReadBlockHeader(TReader &in)
     return b;
 }
 
-QByteArray ReadCell(TReader &in, bool longLengths)
+// The cell's bytes inside the file's bytes, decoded from there without a copy of their own.
+QByteArrayView ReadCell(TReader &in, bool longLengths)
 {
     const qint64 length = longLengths ? qint64(in.Int32()) : qint64(in.Byte());
     const char *p = in.Take(length);
-    return QByteArray(p, length);
+    return QByteArrayView(p, length);
 }
 
 // Child blocks are consumed without recursion, so deep nesting in a hostile file cannot exhaust the stack.
@@ -141,10 +142,10 @@ void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes)
             r.StateIndex = b.StateIndex;
             r.NodeData = b.NodeData;
             for (qint32 i = 0; i < b.CellCount; ++i) {
-                const QByteArray cell = ReadCell(in, longLengths);
+                const QByteArrayView cell = ReadCell(in, longLengths);
                 // Cells beyond the nine columns are read past; nothing shows or uses them.
                 if (i < TSystemRecord::ColumnCount)
-                    r.Cells.append(DecodeExternalText(cell));
+                    r.Cells.append(DecodeExternalText(cell.data(), cell.size()));
             }
             SkipChildren(in, longLengths, qMax(b.ChildCount, 0));
             records.push_back(std::move(r));
