@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -365,6 +366,7 @@ int RunSoak(TMainForm &form, const TOptions &o)
     double worstStall = 0;
     std::vector<double> walls;
     std::vector<QString> modes;
+    QHash<QString, QString> modeOf;
     while (NowNs() < end) {
         if (cycle % o.Restart == 0) {
             const QString config = dir.filePath(QStringLiteral("fleet.conf"));
@@ -378,14 +380,19 @@ int RunSoak(TMainForm &form, const TOptions &o)
                 return 1;
             }
             FillList(form, fleet.Systems);
+            // Rows move when a cycle ends (the list re-sorts): behaviours are found by address.
+            modeOf.clear();
+            for (const TSystem &s : fleet.Systems)
+                modeOf.insert(s.Target, (s.Plus ? QStringLiteral("plus-") : QString()) + s.Mode);
         }
         ++cycle;
         const TCycleFigures f = RunCycle(form, counter, stall);
         // Every system's outcome must follow from its behaviour.
         int mismatched = 0;
+        std::map<QString, int> wrongByMode;
         for (int i = 0; i < form.List.Count(); ++i) {
             const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
-            const QString &mode = modes[size_t(i)];
+            const QString mode = modeOf.value(form.List.Cell(i, TSystemRecord::IP));
             const bool ok = mode == QLatin1String("refuse") ? state == csNotWorking
                 : (mode == QLatin1String("silent") || mode == QLatin1String("close") || mode == QLatin1String("badsig")
                    || mode == QLatin1String("badcode"))
@@ -393,7 +400,11 @@ int RunSoak(TMainForm &form, const TOptions &o)
                 : mode == QLatin1String("ok") ? state >= csWorkingReport && state <= csAlarm
                                                 : state >= csNotWorking && state <= csAlarm;
             mismatched += !ok;
+            if (!ok)
+                ++wrongByMode[mode + QStringLiteral("->") + QString::number(state)];
         }
+        for (const auto &[what, count] : wrongByMode)
+            printf("soak cycle %d unexpected %s x%d\n", cycle, qPrintable(what), count);
         wrong += mismatched;
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
         walls.push_back(f.WallMs);
@@ -407,7 +418,8 @@ int RunSoak(TMainForm &form, const TOptions &o)
         maxThreads = std::max(maxThreads, lastThreads);
         maxFds = std::max(maxFds, lastFds);
         maxRss = std::max(maxRss, lastRss);
-        if (NowNs() < warmEnd && cycle > 2) {
+        // After the first fleet restart: the process helpers of the simulator's restart are in the base.
+        if (cycle > o.Restart + 1 && (NowNs() < warmEnd || cycle <= 3 * o.Restart)) {
             baseThreads = std::max(baseThreads, lastThreads);
             baseFds = std::max(baseFds, lastFds);
             baseRss = std::max(baseRss, lastRss);

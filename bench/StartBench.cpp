@@ -59,6 +59,7 @@ public:
         form->ServiceList->viewport()->repaint();
         printf("sort_ms %.3f\n", (NowNs() - t) / 1e6);
         t = NowNs();
+        printf("close_ns %lld\n", (long long)t);
         const int64_t cpu = ThreadCpuNs();
         form->k1Click(); // the tray menu's "Çıkış": no question, the list is saved as the window closes
         printf("save_ms %.3f\n", (NowNs() - t) / 1e6);
@@ -103,7 +104,7 @@ void WriteList(const QString &file, int count)
 
 struct TRun
 {
-    double StartMs = -1, SaveMs = -1, SaveCpuMs = -1, SortMs = -1, ExitMs = -1;
+    double StartMs = -1, SaveMs = -1, SaveCpuMs = -1, SortMs = -1, ExitMs = -1, ShutdownMs = -1;
 };
 
 TRun RunChild(const char *self, const QString &folder)
@@ -137,11 +138,14 @@ TRun RunChild(const char *self, const QString &folder)
     close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    run.ExitMs = (NowNs() - t0) / 1e6;
-    long long shown = 0;
+    const int64_t gone = NowNs();
+    run.ExitMs = (gone - t0) / 1e6;
+    long long shown = 0, closing = 0;
     for (const char *p = text.c_str(); *p;) {
         if (sscanf(p, "shown_ns %lld", &shown) == 1)
             run.StartMs = (shown - t0) / 1e6;
+        if (sscanf(p, "close_ns %lld", &closing) == 1)
+            run.ShutdownMs = (gone - closing) / 1e6;
         sscanf(p, "sort_ms %lf", &run.SortMs);
         sscanf(p, "save_ms %lf", &run.SaveMs);
         sscanf(p, "save_cpu_ms %lf", &run.SaveCpuMs);
@@ -198,7 +202,7 @@ int main(int argc, char **argv)
         WriteList(folder.filePath(QStringLiteral("ZYRdenetleyici.dat")), count);
         const qint64 bytes = QFileInfo(folder.filePath(QStringLiteral("ZYRdenetleyici.dat"))).size();
         RunChild(self, folder.path()); // warm-up: libraries and the list file in the page cache
-        std::vector<double> start, save, saveCpu, sort, exit;
+        std::vector<double> start, save, saveCpu, sort, exit, shutdown;
         for (int r = 0; r < runs; ++r) {
             const TRun run = RunChild(self, folder.path());
             if (run.StartMs < 0 || run.SaveMs < 0) {
@@ -210,20 +214,26 @@ int main(int argc, char **argv)
             saveCpu.push_back(run.SaveCpuMs);
             sort.push_back(run.SortMs);
             exit.push_back(run.ExitMs);
+            shutdown.push_back(run.ShutdownMs);
         }
-        TRun m {Median(start), Median(save), Median(saveCpu), Median(sort), Median(exit)};
+        TRun m {Median(start), Median(save), Median(saveCpu), Median(sort), Median(exit), Median(shutdown)};
         medians[count] = m;
-        printf("records %d file_bytes %lld start_ms %.1f save_ms %.1f save_cpu_ms %.1f sort_ms %.1f exit_ms %.1f\n",
-               count, (long long)bytes, m.StartMs, m.SaveMs, m.SaveCpuMs, m.SortMs, m.ExitMs);
+        printf("records %d file_bytes %lld start_ms %.1f save_ms %.1f save_cpu_ms %.1f shutdown_ms %.1f sort_ms %.1f"
+               " exit_ms %.1f\n",
+               count, (long long)bytes, m.StartMs, m.SaveMs, m.SaveCpuMs, m.ShutdownMs, m.SortMs, m.ExitMs);
         fflush(stdout);
     }
     const TRun empty = medians.count(0) ? medians[0] : TRun {};
+    printf("start_ms_0 %.3f\nsave_ms_0 %.3f\nshutdown_ms_0 %.3f\n", empty.StartMs, empty.SaveMs, empty.ShutdownMs);
     for (const auto &[count, m] : medians) {
         if (count == 0 || empty.StartMs <= 0)
             continue;
         printf("start_ratio_%d %.3f\n", count, m.StartMs / empty.StartMs);
         printf("save_ratio_%d %.3f\n", count, m.SaveMs / std::max(empty.SaveMs, 0.001));
         printf("save_cpu_ratio_%d %.3f\n", count, m.SaveCpuMs / std::max(empty.SaveCpuMs, 0.001));
+        printf("shutdown_ratio_%d %.3f\n", count, m.ShutdownMs / std::max(empty.ShutdownMs, 0.001));
+        printf("start_ms_%d %.3f\nsave_ms_%d %.3f\nshutdown_ms_%d %.3f\n", count, m.StartMs, count, m.SaveMs, count,
+               m.ShutdownMs);
         printf("sort_ms_%d %.3f\n", count, m.SortMs);
     }
     printf("start_failures %d\n", failures);
