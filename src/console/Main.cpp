@@ -4,6 +4,7 @@
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
 #include "console/records/SystemListFile.h"
+#include "mail/StatusMails.h"
 #include "platform/Errors.h"
 #include "platform/Version.h"
 #include "probe/CheckThread.h"
@@ -27,6 +28,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <optional>
 
 TMainForm *MainForm = nullptr;
 
@@ -119,6 +121,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), gate(std::make_shar
         alarmSound->play();
     };
     PlayBeep = [] { QApplication::beep(); };
+    SendStatusMailsHook = [this] { SendStatusMails(Settings(), List); };
 
     CreateTray();
     ExitRequested = false;
@@ -293,15 +296,20 @@ void TMainForm::CheckCycle(TCheckOrigin Origin)
         // them) between slices of the start, so it never freezes for the whole of it.
         QElapsedTimer slice;
         slice.start();
+        // The view hears of the started rows once per slice, not once per row.
+        std::optional<TListUpdate> batch(std::in_place, List);
         for (int i = 0; i < List.Count(); ++i) {
             if (List.CellAsNumber(i, TSystemRecord::Select) != 1)
                 continue;
             StartCheck(i);
             if (slice.elapsed() >= StartSliceMs) {
+                batch.reset();
                 QCoreApplication::processEvents();
+                batch.emplace(List);
                 slice.restart();
             }
         }
+        batch.reset();
         WaitForResults();
         if (Outstanding == 0) { // otherwise the program is quitting and the wait was cut short
             int alarms = 0;
