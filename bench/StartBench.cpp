@@ -39,6 +39,7 @@ bool childMode = false;
 class TShownWatcher : public QObject
 {
 public:
+    using QObject::QObject;
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (!done && event->type() == QEvent::Paint && watched->isWidgetType()
@@ -73,7 +74,7 @@ public:
 void InstallWatcher()
 {
     if (childMode)
-        qApp->installEventFilter(new TShownWatcher);
+        qApp->installEventFilter(new TShownWatcher(qApp));
 }
 
 void WriteList(const QString &file, int count)
