@@ -23,6 +23,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <random>
@@ -106,6 +107,25 @@ public:
             process.kill();
             process.waitForFinished(5000);
         }
+    }
+
+    // User plus system CPU time of the simulator process so far, in nanoseconds; -1 when unknown.
+    int64_t CpuNs() const
+    {
+        FILE *f = fopen(QStringLiteral("/proc/%1/stat").arg(process.processId()).toLocal8Bit().constData(), "r");
+        if (!f)
+            return -1;
+        char text[1024] = {};
+        const size_t n = fread(text, 1, sizeof text - 1, f);
+        fclose(f);
+        const char *p = strrchr(text, ')'); // the name may hold blanks
+        if (!n || !p)
+            return -1;
+        unsigned long long utime = 0, stime = 0;
+        // Fields after the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
+        if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
+            return -1;
+        return int64_t(utime + stime) * (1000000000 / sysconf(_SC_CLK_TCK));
     }
 
     std::vector<TSystem> Systems;
@@ -222,12 +242,12 @@ double SlowestSingleMs(const std::vector<TSystem> &systems, const TOptions &o, Q
 
 struct TCycleFigures
 {
-    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, PeakRssMb = 0;
+    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, SimCpuUsPerCheck = 0, PeakRssMb = 0;
     int Lost = 0, Doubled = 0, Unfinished = 0, Stray = 0;
     std::map<int, int> States;
 };
 
-TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall)
+TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
 {
     TCycleFigures f;
     const int n = form.List.Count();
@@ -236,6 +256,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     ResetPeakRss();
     const int64_t cpu0 = CpuNs();
     const int64_t main0 = ThreadCpuNs();
+    const int64_t sim0 = fleet.CpuNs();
     stall.Begin();
     const int64_t t0 = NowNs();
     form.KontrolEt->trigger();
@@ -244,6 +265,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     f.WallMs = (t1 - t0) / 1e6;
     f.CpuUsPerCheck = (CpuNs() - cpu0) / 1e3 / std::max(n, 1);
     f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / 1e3 / std::max(n, 1);
+    f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / 1e3 / std::max(n, 1);
     f.PeakRssMb = StatusField("VmHWM") / 1024.0;
     for (int i = 0; i < n; ++i) {
         const int hits = counter.Hits[size_t(i)];
@@ -285,13 +307,13 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     TResultCounter counter;
     form.installEventFilter(&counter);
     TStallMeter stall;
-    std::vector<double> wall, stalls, cpu, mainCpu, rss;
+    std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss;
     int faults = 0;
     for (int c = 0; c < o.Cycles; ++c) {
-        const TCycleFigures f = RunCycle(form, counter, stall);
-        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f peak_rss_mb %.1f states %s"
+        const TCycleFigures f = RunCycle(form, counter, stall, fleet);
+        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f states %s"
                " lost %d doubled %d unfinished %d\n",
-               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck, f.PeakRssMb,
+               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck, f.SimCpuUsPerCheck, f.PeakRssMb,
                qPrintable(StatesText(f.States)), f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
@@ -299,6 +321,7 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
         stalls.push_back(f.StallMs);
         cpu.push_back(f.CpuUsPerCheck);
         mainCpu.push_back(f.MainCpuUsPerCheck);
+        simCpu.push_back(f.SimCpuUsPerCheck);
         rss.push_back(f.PeakRssMb);
     }
     form.removeEventFilter(&counter);
@@ -307,6 +330,7 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     Figure("stall_ms", Median(stalls), "ms");
     Figure("cpu_us_per_check", Median(cpu), "us");
     Figure("main_thread_cpu_us_per_check", Median(mainCpu), "us");
+    Figure("simulator_cpu_us_per_check", Median(simCpu), "us");
     Figure("peak_rss_mb", *std::max_element(rss.begin(), rss.end()), "MB");
     printf("result_faults %d\n", faults);
     return faults == 0 ? 0 : 3;
@@ -386,7 +410,7 @@ int RunSoak(TMainForm &form, const TOptions &o)
                 modeOf.insert(s.Target, (s.Plus ? QStringLiteral("plus-") : QString()) + s.Mode);
         }
         ++cycle;
-        const TCycleFigures f = RunCycle(form, counter, stall);
+        const TCycleFigures f = RunCycle(form, counter, stall, fleet);
         // Every system's outcome must follow from its behaviour.
         int mismatched = 0;
         std::map<QString, int> wrongByMode;
