@@ -28,33 +28,28 @@ int HexValue(QChar c)
 
 // Splits s[b, e) at top-level occurrences of sep: not inside a string, a comment, braces or brackets.
 // Each item is trimmed of blanks and comments at both ends. One pass, no recursion.
-QList<TSpan> Split(const QString &s, qsizetype b, qsizetype e, QChar sep)
+QList<TSpan> Split(const QString &text, qsizetype b, qsizetype e, QChar sep)
 {
+    const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t separator = sep.unicode();
     QList<TSpan> spans;
     qsizetype first = -1, last = -1;
     int depth = 0;
     bool inString = false;
-    auto mark = [&](qsizetype i) {
-        if (first < 0)
-            first = i;
-        last = i;
-    };
     auto close = [&] {
         spans.append(first < 0 ? TSpan{0, 0} : TSpan{first, last + 1});
         first = last = -1;
     };
     qsizetype i = b;
     while (i < e) {
-        const QChar c = s[i];
+        const char16_t c = s[i];
         if (inString) {
-            mark(i);
+            last = i;
             if (c == u'\\' && i + 1 < e) {
-                mark(i + 1);
-                i += 2;
-                continue;
-            }
-            if (c == u'"')
+                last = ++i;
+            } else if (c == u'"') {
                 inString = false;
+            }
             ++i;
             continue;
         }
@@ -64,20 +59,24 @@ QList<TSpan> Split(const QString &s, qsizetype b, qsizetype e, QChar sep)
             continue;
         }
         if (c == u'/' && i + 1 < e && s[i + 1] == u'*') {
-            const qsizetype stop = s.indexOf(u"*/"_qs, i + 2);
-            i = (stop < 0 || stop + 2 > e) ? e : stop + 2;
+            i += 2;
+            while (i < e && !(s[i] == u'*' && i + 1 < e && s[i + 1] == u'/'))
+                ++i;
+            i = i < e ? i + 2 : e;
             continue;
         }
-        if (IsBlank(c)) {
+        if (c <= 32) {
             ++i;
             continue;
         }
-        if (depth == 0 && c == sep) {
+        if (depth == 0 && c == separator) {
             close();
             ++i;
             continue;
         }
-        mark(i);
+        if (first < 0)
+            first = i;
+        last = i;
         if (c == u'"')
             inString = true;
         else if (c == u'{' || c == u'[')
@@ -500,8 +499,7 @@ IJsonArray TJsonObject::MemberArray(const QString &Name)
 
 QString TJsonObject::ToText()
 {
-    if (!parsed)
-        return u"{"_qs + source.mid(begin, end - begin) + u"}"_qs;
+    Materialize(); // so that an error inside surfaces here, as at any other use
     QString out = u"{"_qs;
     for (qsizetype i = 0; i < members.size(); ++i) {
         if (i > 0)
@@ -550,8 +548,7 @@ IJsonValue TJsonArray::Item(int Index)
 
 QString TJsonArray::ToText()
 {
-    if (!parsed)
-        return u"["_qs + source.mid(begin, end - begin) + u"]"_qs;
+    Materialize();
     QString out = u"["_qs;
     for (qsizetype i = 0; i < items.size(); ++i) {
         if (i > 0)

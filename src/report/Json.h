@@ -67,7 +67,7 @@ struct TJsonPair
 };
 
 // Deeper containers than this raise EJsonException when used, so no use of a document can exhaust
-// the stack (rendering and releasing walk the used containers recursively).
+// the stack (rendering and releasing walk containers recursively).
 inline constexpr int kJsonMaxDepth = 512;
 
 class TJsonObject
