@@ -14,7 +14,10 @@ int HexDigit(QChar c)
     return -1;
 }
 
-bool IsDecimal(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
+bool IsDecimal(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
 
 } // namespace
 
@@ -78,7 +81,9 @@ int32_t ReadIntegerDef(const QString &Text, int32_t Default)
 }
 
 TItemParser::TItemParser(const QString &Text, QChar Separator)
-    : text(Text), length(Text.size()), separator(Separator)
+    : text(Text)
+    , length(Text.size())
+    , separator(Separator)
 {
 }
 

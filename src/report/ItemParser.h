@@ -1,6 +1,6 @@
 #pragma once
-#include <QString>
 #include <cstdint>
+#include <QString>
 
 // The integer-reading rule every number read from text follows (report fields, port texts, settings):
 //   optional leading blanks (the space character only), then either

@@ -1,7 +1,7 @@
 #include "report/Json.h"
 #include "platform/Format.h"
-#include <QLocale>
 #include <cmath>
+#include <QLocale>
 
 namespace {
 
@@ -11,8 +11,14 @@ struct TSpan
     bool Empty() const { return b >= e; }
 };
 
-bool IsBlank(QChar c) { return c.unicode() <= 32; }
-bool IsDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
+bool IsBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
+bool IsDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
 
 int HexValue(QChar c)
 {
@@ -124,11 +130,21 @@ QString Unescape(const QString &s, qsizetype b, qsizetype e)
         }
         const QChar n = s[++i];
         switch (n.unicode()) {
-        case u'b': out += QChar(8); break;
-        case u'f': out += QChar(12); break;
-        case u'n': out += QChar(10); break;
-        case u'r': out += QChar(13); break;
-        case u't': out += QChar(9); break;
+        case u'b':
+            out += QChar(8);
+            break;
+        case u'f':
+            out += QChar(12);
+            break;
+        case u'n':
+            out += QChar(10);
+            break;
+        case u'r':
+            out += QChar(13);
+            break;
+        case u't':
+            out += QChar(9);
+            break;
         case u'u': {
             char16_t unit = 0;
             readHex(i + 1, true, unit);
@@ -150,7 +166,9 @@ QString Unescape(const QString &s, qsizetype b, qsizetype e)
             }
             break;
         }
-        default: out += n; break;
+        default:
+            out += n;
+            break;
         }
     }
     return out;
@@ -233,13 +251,27 @@ QString Quote(const QString &text)
     QString out = u"\""_qs;
     for (QChar c : text) {
         switch (c.unicode()) {
-        case u'"': out += u"\\\""_qs; break;
-        case u'\\': out += u"\\\\"_qs; break;
-        case 8: out += u"\\b"_qs; break;
-        case 12: out += u"\\f"_qs; break;
-        case 10: out += u"\\n"_qs; break;
-        case 13: out += u"\\r"_qs; break;
-        case 9: out += u"\\t"_qs; break;
+        case u'"':
+            out += u"\\\""_qs;
+            break;
+        case u'\\':
+            out += u"\\\\"_qs;
+            break;
+        case 8:
+            out += u"\\b"_qs;
+            break;
+        case 12:
+            out += u"\\f"_qs;
+            break;
+        case 10:
+            out += u"\\n"_qs;
+            break;
+        case 13:
+            out += u"\\r"_qs;
+            break;
+        case 9:
+            out += u"\\t"_qs;
+            break;
         default:
             if (c.unicode() < 32)
                 out += u"\\u"_qs + QString::number(c.unicode(), 16).rightJustified(4, u'0');
@@ -316,26 +348,34 @@ IJsonValue TJsonValue::Classify(const QString &Source, qsizetype Begin, qsizetyp
 
 QString TJsonValue::KindName(TJsonValueType Kind)
 {
-    static const char16_t *const names[] = {u"jvNull", u"jvString", u"jvInteger", u"jvFloat", u"jvBoolean",
-        u"jvObject", u"jvArray"};
+    static const char16_t *const names[]
+        = {u"jvNull", u"jvString", u"jvInteger", u"jvFloat", u"jvBoolean", u"jvObject", u"jvArray"};
     return QString::fromUtf16(names[Kind]);
 }
 
 void TJsonValue::TypeError(TJsonValueType Requested) const
 {
-    throw EJsonException(kValuePrefix + Format("value type error: %s to %s", KindName(kind), KindName(Requested)));
+    throw EJsonException(
+        kValuePrefix + Format("value type error: %s to %s", KindName(kind), KindName(Requested)));
 }
 
 QString TJsonValue::ToText() const
 {
     switch (kind) {
-    case jvNull: return QString();
-    case jvString: return text;
-    case jvInteger: return QString::number(integer);
-    case jvFloat: return QString::number(number, 'g', QLocale::FloatingPointShortest);
-    case jvBoolean: return boolean ? u"true"_qs : u"false"_qs;
-    case jvObject: return object->ToText();
-    case jvArray: return array->ToText();
+    case jvNull:
+        return QString();
+    case jvString:
+        return text;
+    case jvInteger:
+        return QString::number(integer);
+    case jvFloat:
+        return QString::number(number, 'g', QLocale::FloatingPointShortest);
+    case jvBoolean:
+        return boolean ? u"true"_qs : u"false"_qs;
+    case jvObject:
+        return object->ToText();
+    case jvArray:
+        return array->ToText();
     }
     return QString();
 }
@@ -343,27 +383,38 @@ QString TJsonValue::ToText() const
 int64_t TJsonValue::ToInteger() const
 {
     switch (kind) {
-    case jvNull: return 0;
-    case jvString: return JsonTextToInteger(text);
-    case jvInteger: return integer;
+    case jvNull:
+        return 0;
+    case jvString:
+        return JsonTextToInteger(text);
+    case jvInteger:
+        return integer;
     case jvFloat:
         if (number >= -9223372036854775808.0 && number < 9223372036854775808.0)
             return int64_t(number);
         throw EConvertError(Format("'%s' is not a valid number", ToText()));
-    case jvBoolean: return boolean ? 1 : 0;
-    default: TypeError(jvInteger);
+    case jvBoolean:
+        return boolean ? 1 : 0;
+    default:
+        TypeError(jvInteger);
     }
 }
 
 bool TJsonValue::ToBoolean() const
 {
     switch (kind) {
-    case jvNull: return false;
-    case jvString: return text.compare(u"true", Qt::CaseInsensitive) == 0;
-    case jvInteger: return integer != 0;
-    case jvFloat: return number != 0;
-    case jvBoolean: return boolean;
-    default: return true;
+    case jvNull:
+        return false;
+    case jvString:
+        return text.compare(u"true", Qt::CaseInsensitive) == 0;
+    case jvInteger:
+        return integer != 0;
+    case jvFloat:
+        return number != 0;
+    case jvBoolean:
+        return boolean;
+    default:
+        return true;
     }
 }
 
@@ -394,20 +445,27 @@ namespace {
 QString JsonOf(const IJsonValue &v)
 {
     switch (v->Kind()) {
-    case jvNull: return u"null"_qs;
-    case jvString: return Quote(v->ToText());
+    case jvNull:
+        return u"null"_qs;
+    case jvString:
+        return Quote(v->ToText());
     case jvFloat: {
         const QString t = v->ToText();
         return t.contains(u"inf") || t.contains(u"nan") ? u"null"_qs : t;
     }
-    default: return v->ToText();
+    default:
+        return v->ToText();
     }
 }
 
 } // namespace
 
 TJsonObject::TJsonObject(const QString &Source, qsizetype Begin, qsizetype End, int Depth)
-    : source(Source), begin(Begin), end(End), depth(Depth), parsed(false)
+    : source(Source)
+    , begin(Begin)
+    , end(End)
+    , depth(Depth)
+    , parsed(false)
 {
 }
 
@@ -510,7 +568,11 @@ QString TJsonObject::ToText()
 }
 
 TJsonArray::TJsonArray(const QString &Source, qsizetype Begin, qsizetype End, int Depth)
-    : source(Source), begin(Begin), end(End), depth(Depth), parsed(false)
+    : source(Source)
+    , begin(Begin)
+    , end(End)
+    , depth(Depth)
+    , parsed(false)
 {
 }
 

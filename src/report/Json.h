@@ -3,11 +3,11 @@
 // unquoted member names are accepted, and a text that is no value reads as null. Nested objects and
 // arrays are parsed when first used, so an error inside them surfaces at that use.
 #include "platform/Errors.h"
+#include <cstdint>
+#include <memory>
 #include <QHash>
 #include <QList>
 #include <QString>
-#include <cstdint>
-#include <memory>
 
 class EJsonException : public EZyrError
 {
@@ -22,7 +22,16 @@ public:
     using EZyrError::EZyrError;
 };
 
-enum TJsonValueType { jvNull, jvString, jvInteger, jvFloat, jvBoolean, jvObject, jvArray };
+enum TJsonValueType
+{
+    jvNull,
+    jvString,
+    jvInteger,
+    jvFloat,
+    jvBoolean,
+    jvObject,
+    jvArray
+};
 
 class TJsonValue;
 class TJsonObject;
@@ -36,7 +45,8 @@ class TJsonValue
 public:
     TJsonValue() = default;
     static IJsonValue Make(const QString &Text); // a text already classified as a JSON string's content
-    // Classifies Text[Begin, End), already stripped of blanks and comments. Depth counts enclosing containers.
+    // Classifies Text[Begin, End), already stripped of blanks and comments. Depth counts enclosing
+    // containers.
     static IJsonValue Classify(const QString &Source, qsizetype Begin, qsizetype End, int Depth);
 
     TJsonValueType Kind() const { return kind; }

@@ -1,7 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <QList>
 #include <QString>
-#include <cstdint>
 
 struct TPlusChannel
 {

@@ -11,7 +11,10 @@ constexpr int kChannelStatesErrorCode = 10005;
 
 } // namespace
 
-EListError::EListError(int Index) : EZyrError(Format("List index out of bounds (%d)", Index)) {}
+EListError::EListError(int Index)
+    : EZyrError(Format("List index out of bounds (%d)", Index))
+{
+}
 
 QString GreenBox(const QString &Text)
 {
@@ -89,10 +92,17 @@ QString TGetDetails::ChannelStatesHtml(int Index) const
     for (int number = 1; states.HasMore(); ++number) {
         const QString text = QString::number(number);
         switch (states.NextInt(0)) {
-        case 0: html += GreenBox(text); break;
-        case 1: html += RedBox(text); break;
-        case 2: html += text + u"&nbsp;"_qs; break;
-        default: break;
+        case 0:
+            html += GreenBox(text);
+            break;
+        case 1:
+            html += RedBox(text);
+            break;
+        case 2:
+            html += text + u"&nbsp;"_qs;
+            break;
+        default:
+            break;
         }
     }
     return html;
@@ -145,6 +155,7 @@ void TGetDetails::TextLines(QStringList &Lines) const
     Lines << Format("Kalan Yedekleme Disk Alanı %s   %d", FreeBackupDisk, BackupDiskAlarm);
     for (int i = 0; i < DeviceCount; ++i) {
         const TDevice device = GetDevice(i);
-        Lines << Format("Aygıt SeriNo/Kapasite %s / %d   %s", device.SerialNo, device.Capacity, ChannelStates(i));
+        Lines << Format(
+            "Aygıt SeriNo/Kapasite %s / %d   %s", device.SerialNo, device.Capacity, ChannelStates(i));
     }
 }

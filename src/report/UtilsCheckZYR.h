@@ -1,9 +1,9 @@
 #pragma once
 #include "platform/Errors.h"
+#include <cstdint>
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <cstdint>
 
 // Raised for an index outside a list; the message is "List index out of bounds (<index>)".
 class EListError : public EZyrError

@@ -1,6 +1,6 @@
 #include "report/ItemParser.h"
-#include <QStringList>
 #include <gtest/gtest.h>
+#include <QStringList>
 
 namespace {
 

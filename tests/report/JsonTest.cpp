@@ -1,12 +1,11 @@
 #include "report/Json.h"
-#include <QLocale>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
+#include <QLocale>
 
 namespace {
 
-template<typename F>
-QString ErrorOf(F f)
+template <typename F> QString ErrorOf(F f)
 {
     try {
         f();
@@ -28,7 +27,8 @@ protected:
 
 TEST(Json, TextsThatGiveAnEmptyObject)
 {
-    for (const QString &text : {u""_qs, u"  \t\r\n "_qs, u"abc"_qs, u"5"_qs, u" null "_qs, u"{}"_qs, u"{ /* c */ }"_qs}) {
+    for (const QString &text :
+        {u""_qs, u"  \t\r\n "_qs, u"abc"_qs, u"5"_qs, u" null "_qs, u"{}"_qs, u"{ /* c */ }"_qs}) {
         const IJsonObject o = ParseObject(text);
         EXPECT_EQ(o->Count(), 0) << text.toStdString();
         EXPECT_EQ(o->MemberText(u"a"_qs), QString());
@@ -71,22 +71,26 @@ TEST_F(TurkishLocale, MemberConversions)
     } ints[] = {{u"s12", 12}, {u"sFrac", -2}, {u"t", 1}, {u"f", 0}, {u"fl", 2}, {u"neg", -2}, {u"exp", 1500},
         {u"hex", 31}, {u"big", INT64_MAX}, {u"n", 0}, {u"one", 1}, {u"missing", 0}, {u"a_", 0}, {u"dup", 2}};
     for (const auto &c : ints)
-        EXPECT_EQ(o->MemberInteger(QString::fromUtf16(c.name)), c.value) << QString::fromUtf16(c.name).toStdString();
+        EXPECT_EQ(o->MemberInteger(QString::fromUtf16(c.name)), c.value)
+            << QString::fromUtf16(c.name).toStdString();
 
     for (const char16_t *name : {u"s12x", u"huge", u"over"})
         EXPECT_THROW(o->MemberInteger(QString::fromUtf16(name)), EConvertError)
             << QString::fromUtf16(name).toStdString();
-    EXPECT_EQ(ErrorOf([&] { o->MemberInteger(u"o"_qs); }), u"<TJsonValue>value type error: jvObject to jvInteger"_qs);
-    EXPECT_EQ(ErrorOf([&] { o->MemberInteger(u"a"_qs); }), u"<TJsonValue>value type error: jvArray to jvInteger"_qs);
+    EXPECT_EQ(ErrorOf([&] { o->MemberInteger(u"o"_qs); }),
+        u"<TJsonValue>value type error: jvObject to jvInteger"_qs);
+    EXPECT_EQ(ErrorOf([&] { o->MemberInteger(u"a"_qs); }),
+        u"<TJsonValue>value type error: jvArray to jvInteger"_qs);
 
     struct BoolCase
     {
         const char16_t *name;
         bool value;
-    } bools[] = {{u"TRUE", true}, {u"yes", false}, {u"one", true}, {u"zero", false}, {u"fz", false}, {u"fl", true},
-        {u"n", false}, {u"o", true}, {u"a", true}, {u"t", true}, {u"missing", false}};
+    } bools[] = {{u"TRUE", true}, {u"yes", false}, {u"one", true}, {u"zero", false}, {u"fz", false},
+        {u"fl", true}, {u"n", false}, {u"o", true}, {u"a", true}, {u"t", true}, {u"missing", false}};
     for (const auto &c : bools)
-        EXPECT_EQ(o->MemberBoolean(QString::fromUtf16(c.name)), c.value) << QString::fromUtf16(c.name).toStdString();
+        EXPECT_EQ(o->MemberBoolean(QString::fromUtf16(c.name)), c.value)
+            << QString::fromUtf16(c.name).toStdString();
 
     struct TextCase
     {
@@ -107,7 +111,8 @@ TEST(Json, MemberNamesAreCaseSensitive)
 TEST(Json, MemberArray)
 {
     const IJsonObject o = ParseObject(u"{\"five\": 5, \"n\": null, \"a\": [{\"x\": 1}, null, 3]}"_qs);
-    EXPECT_EQ(ErrorOf([&] { o->MemberArray(u"five"_qs); }), u"<TJsonValue>value type error: jvInteger to jvArray"_qs);
+    EXPECT_EQ(ErrorOf([&] { o->MemberArray(u"five"_qs); }),
+        u"<TJsonValue>value type error: jvInteger to jvArray"_qs);
     EXPECT_TRUE(o->MemberArray(u"n"_qs)->IsEmpty());
 
     const IJsonArray a = o->MemberArray(u"a"_qs);
@@ -141,7 +146,8 @@ TEST(Json, LenientSyntax)
     ASSERT_EQ(c->Count(), 3);
     EXPECT_EQ(c->Item(1)->Kind(), jvNull);
     EXPECT_EQ(c->Item(2)->ToText(), u"two"_qs);
-    EXPECT_EQ(o->Find(u"d"_qs)->ToObject()->MemberArray(u"e"_qs)->ItemObject(0)->MemberText(u"f"_qs), u"}"_qs);
+    EXPECT_EQ(
+        o->Find(u"d"_qs)->ToObject()->MemberArray(u"e"_qs)->ItemObject(0)->MemberText(u"f"_qs), u"}"_qs);
     EXPECT_EQ(ParseObject(u"{\"a\": []}"_qs)->MemberArray(u"a"_qs)->Count(), 0);
     EXPECT_EQ(ParseObject(u"{\"a\": [ /* none */ ]}"_qs)->MemberArray(u"a"_qs)->Count(), 0);
     // A bare word reads as null, not as an error.

@@ -1,10 +1,10 @@
+#include "report/PlusDetails.h"
 #include "platform/Charset.h"
 #include "report/Json.h"
-#include "report/PlusDetails.h"
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -16,7 +16,10 @@ QString R(int n)
 {
     return QString::fromUtf8("<font style=\"background-color: #FF0000\">%1</font>&nbsp;").arg(n);
 }
-QString Plain(int n) { return QString::number(n) + u"&nbsp;"_qs; }
+QString Plain(int n)
+{
+    return QString::number(n) + u"&nbsp;"_qs;
+}
 
 const QString kOpening = u"<tr><td colspan=\"4\" style=\"border-bottom: none;\"></td></tr>"_qs;
 const QString kMiddleRow = QString::fromUtf8(
@@ -35,12 +38,12 @@ QString Channel(bool line, int method)
 }
 
 const QString kWorkedExample = u"{\"ServerName\": \"Merkez\", \"ServerIp\": \"10.0.0.7\", \"Devices\": ["_qs
-                               + u"{\"Serial\": \"A1001\", \"Frekans\": 8000, \"Bit\": 16, \"Bloke\": true, "_qs
-                               + u"\"ChannelCount\": 4, \"Firmware\": \"3.1\", \"DeviceType\": 7, \"AudioCodec\": 2, "_qs
-                               + u"\"Channels\": ["_qs + Channel(true, 1) + u","_qs + Channel(false, 1) + u","_qs
-                               + Channel(false, 0) + u","_qs + Channel(true, 2) + u"]}, "_qs
-                               + u"{\"Serial\": \"A1002\", \"ChannelCount\": 2, \"Channels\": ["_qs
-                               + Channel(true, 1) + u","_qs + Channel(true, 1) + u"]}]}"_qs;
+    + u"{\"Serial\": \"A1001\", \"Frekans\": 8000, \"Bit\": 16, \"Bloke\": true, "_qs
+    + u"\"ChannelCount\": 4, \"Firmware\": \"3.1\", \"DeviceType\": 7, \"AudioCodec\": 2, "_qs
+    + u"\"Channels\": ["_qs + Channel(true, 1) + u","_qs + Channel(false, 1) + u","_qs + Channel(false, 0)
+    + u","_qs + Channel(true, 2) + u"]}, "_qs
+    + u"{\"Serial\": \"A1002\", \"ChannelCount\": 2, \"Channels\": ["_qs + Channel(true, 1) + u","_qs
+    + Channel(true, 1) + u"]}]}"_qs;
 
 } // namespace
 
@@ -69,8 +72,9 @@ TEST(GetPlusDetails, WorkedExample)
     EXPECT_TRUE(d.HasAlarm);
     EXPECT_EQ(d.ChannelStates(0), u"0,1,2,0"_qs);
     EXPECT_EQ(d.ChannelStates(1), u"0,0"_qs);
-    EXPECT_EQ(d.MailHtml(), kOpening + kMiddleRow.arg(u"A1001 / 4"_qs, G(1) + R(2) + Plain(3) + G(4))
-                                + kLastRow.arg(u"A1002 / 2"_qs, G(1) + G(2)));
+    EXPECT_EQ(d.MailHtml(),
+        kOpening + kMiddleRow.arg(u"A1001 / 4"_qs, G(1) + R(2) + Plain(3) + G(4))
+            + kLastRow.arg(u"A1002 / 2"_qs, G(1) + G(2)));
 }
 
 TEST(GetPlusDetails, UnusableTextsGiveAnEmptyReport)
@@ -105,12 +109,13 @@ TEST(GetPlusDetails, DevicesAndChannelsEdgeCases)
     EXPECT_EQ(noDevices.ServerIp, u"1.2.3.4"_qs);
     EXPECT_EQ(noDevices.DeviceCount(), 0);
 
-    const TGetPlusDetails d(u"{\"Devices\": [{\"Serial\": \"E\", \"ChannelCount\": 8, \"Channels\": []},"
-                            " {\"Serial\": \"M\"},"
-                            " {\"Serial\": \"C\", \"ChannelCount\": \"3\", \"DeviceType\": 300, \"Frekans\": 4294967297,"
-                            "  \"Channels\": [{\"LineStatus\": false, \"RecordMethod\": 0},"
-                            "   {\"RecordMethod\": 1}, {\"LineStatus\": false, \"RecordMethod\": 256},"
-                            "   {\"LineStatus\": \"TRUE\", \"RecordMethod\": 3.7}]}]}"_qs);
+    const TGetPlusDetails d(
+        u"{\"Devices\": [{\"Serial\": \"E\", \"ChannelCount\": 8, \"Channels\": []},"
+        " {\"Serial\": \"M\"},"
+        " {\"Serial\": \"C\", \"ChannelCount\": \"3\", \"DeviceType\": 300, \"Frekans\": 4294967297,"
+        "  \"Channels\": [{\"LineStatus\": false, \"RecordMethod\": 0},"
+        "   {\"RecordMethod\": 1}, {\"LineStatus\": false, \"RecordMethod\": 256},"
+        "   {\"LineStatus\": \"TRUE\", \"RecordMethod\": 3.7}]}]}"_qs);
     ASSERT_EQ(d.DeviceCount(), 3);
     for (int i : {0, 1}) {
         EXPECT_TRUE(d.GetDevice(i).Channels.isEmpty());
@@ -129,8 +134,9 @@ TEST(GetPlusDetails, DevicesAndChannelsEdgeCases)
     EXPECT_EQ(d.ChannelStates(3), QString());
     EXPECT_EQ(d.ChannelStates(-1), QString());
     EXPECT_EQ(d.GetDevice(3).Serial, QString());
-    EXPECT_EQ(d.MailHtml(), kOpening + kMiddleRow.arg(u"E / 8"_qs, QString()) + kMiddleRow.arg(u"M / 0"_qs, QString())
-                                + kLastRow.arg(u"C / 3"_qs, Plain(1) + R(2) + Plain(3) + G(4)));
+    EXPECT_EQ(d.MailHtml(),
+        kOpening + kMiddleRow.arg(u"E / 8"_qs, QString()) + kMiddleRow.arg(u"M / 0"_qs, QString())
+            + kLastRow.arg(u"C / 3"_qs, Plain(1) + R(2) + Plain(3) + G(4)));
 
     const TGetPlusDetails single(u"{\"Devices\": [{\"Serial\": \"<Tek>\", \"ChannelCount\": 1}]}"_qs);
     EXPECT_EQ(single.MailHtml(), kOpening + kLastRow.arg(u"&lt;Tek&gt; / 1"_qs, QString()));

@@ -1,9 +1,9 @@
 #include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -15,7 +15,8 @@ QString Report(const char *readable)
     return s;
 }
 
-const char *kWorkedExample = "<2|2.9.4|35.2 GB|0|120.0 GB|0>|<<A1B2C3|0|8|0,0,1,2,0,0,0,0>|<D4E5F6|2|30|4,3>>";
+const char *kWorkedExample
+    = "<2|2.9.4|35.2 GB|0|120.0 GB|0>|<<A1B2C3|0|8|0,0,1,2,0,0,0,0>|<D4E5F6|2|30|4,3>>";
 
 QString G(int n)
 {
@@ -25,10 +26,14 @@ QString R(const QString &s)
 {
     return QString::fromUtf8("<font style=\"background-color: #FF0000\">%1</font>&nbsp;").arg(s);
 }
-QString R(int n) { return R(QString::number(n)); }
+QString R(int n)
+{
+    return R(QString::number(n));
+}
 
-const QString kDiskRow = QString::fromUtf8("<tr><td style=\"border-bottom: none;\" colspan=\"4\">"
-                                           "&nbsp;&nbsp;&nbsp;&nbsp;Kalan Disk Alanı %1&nbsp;&nbsp;</td></tr>");
+const QString kDiskRow
+    = QString::fromUtf8("<tr><td style=\"border-bottom: none;\" colspan=\"4\">"
+                        "&nbsp;&nbsp;&nbsp;&nbsp;Kalan Disk Alanı %1&nbsp;&nbsp;</td></tr>");
 const QString kBackupRow = QString::fromUtf8(
     "<tr><td style=\"border-bottom: none; border-top: none;\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;"
     "Kalan Yedekleme Disk Alanı %1&nbsp;&nbsp;</td></tr>");
@@ -43,7 +48,11 @@ const QString kLastDeviceRow = QString::fromUtf8("<tr><td style=\"border-top: no
 class LogCapture
 {
 public:
-    LogCapture() : logger(dir.filePath(u"test.log"_qs)) { Logger = &logger; }
+    LogCapture()
+        : logger(dir.filePath(u"test.log"_qs))
+    {
+        Logger = &logger;
+    }
     ~LogCapture() { Logger = nullptr; }
     QString Text() const
     {
@@ -88,14 +97,15 @@ TEST(GetDetails, WorkedExample)
 
     QStringList lines{u"önceki"_qs};
     d.TextLines(lines);
-    EXPECT_EQ(lines, (QStringList{u"önceki"_qs, u"Sunucu versiyon 2.9.4"_qs, u"Kalan Disk Alanı 35.2 GB   0"_qs,
-                         u"Kalan Yedekleme Disk Alanı 120.0 GB   0"_qs,
-                         u"Aygıt SeriNo/Kapasite A1B2C3 / 8   0,0,1,2,0,0,0,0"_qs,
-                         u"Aygıt SeriNo/Kapasite D4E5F6 / 30   0,1"_qs}));
+    EXPECT_EQ(lines,
+        (QStringList{u"önceki"_qs, u"Sunucu versiyon 2.9.4"_qs, u"Kalan Disk Alanı 35.2 GB   0"_qs,
+            u"Kalan Yedekleme Disk Alanı 120.0 GB   0"_qs,
+            u"Aygıt SeriNo/Kapasite A1B2C3 / 8   0,0,1,2,0,0,0,0"_qs,
+            u"Aygıt SeriNo/Kapasite D4E5F6 / 30   0,1"_qs}));
 
-    EXPECT_EQ(d.MailHtml(), kDiskRow.arg(u"35.2 GB"_qs) + kBackupRow.arg(u"120.0 GB"_qs)
-                                + kDeviceRow.arg(u"A1B2C3 / 8"_qs, boxes0)
-                                + kLastDeviceRow.arg(u"D4E5F6 / 30"_qs, G(1) + R(2)));
+    EXPECT_EQ(d.MailHtml(),
+        kDiskRow.arg(u"35.2 GB"_qs) + kBackupRow.arg(u"120.0 GB"_qs)
+            + kDeviceRow.arg(u"A1B2C3 / 8"_qs, boxes0) + kLastDeviceRow.arg(u"D4E5F6 / 30"_qs, G(1) + R(2)));
 }
 
 TEST(GetDetails, MissingPartsKeepDefaults)
@@ -161,9 +171,9 @@ TEST(GetDetails, DiskAlarmsAndRedHeadings)
 {
     const TGetDetails d(Report("<2|v|1 GB|1|2 GB|2>|<<S1|1|4|>|<S2|2|0|>>"));
     EXPECT_TRUE(d.HasAlarm());
-    EXPECT_EQ(d.MailHtml(), kDiskRow.arg(R(u"1 GB"_qs)) + kBackupRow.arg(u"2 GB"_qs)
-                                + kDeviceRow.arg(R(u"S1 / 4"_qs), QString())
-                                + kLastDeviceRow.arg(R(u"S2 / 0"_qs), QString()));
+    EXPECT_EQ(d.MailHtml(),
+        kDiskRow.arg(R(u"1 GB"_qs)) + kBackupRow.arg(u"2 GB"_qs) + kDeviceRow.arg(R(u"S1 / 4"_qs), QString())
+            + kLastDeviceRow.arg(R(u"S2 / 0"_qs), QString()));
 
     const TGetDetails two(Report("<0|v|1 GB|2|2 GB|1>"));
     EXPECT_TRUE(two.HasAlarm());
@@ -203,7 +213,8 @@ TEST(GetDetails, MissingDevicesRaiseTheListError)
     EXPECT_THROW(d.TextLines(lines), EListError);
 
     EXPECT_EQ(d.ChannelStates(2), QString());
-    EXPECT_TRUE(log.Text().contains(u"Bir hata oluştu. Hata kodu: 10005. List index out of bounds (2)\r\n"_qs))
+    EXPECT_TRUE(
+        log.Text().contains(u"Bir hata oluştu. Hata kodu: 10005. List index out of bounds (2)\r\n"_qs))
         << log.Text().toStdString();
 
     // An alarm before the missing index is found without raising.
@@ -213,13 +224,14 @@ TEST(GetDetails, MissingDevicesRaiseTheListError)
 
 TEST(GetDetails, ReportTextsCannotInjectMarkupIntoTheMail)
 {
-    const TGetDetails plain(QChar(5) + u"1"_qs + QChar(4) + u"v"_qs + QChar(4) + u"<b>5 & 6"_qs + QChar(4) + u"1"_qs
-                            + QChar(4) + u"\"x\""_qs + QChar(4) + u"0"_qs + QChar(6) + QChar(4) + QChar(5) + QChar(5)
-                            + u"<i>S</i>"_qs + QChar(4) + u"0"_qs + QChar(4) + u"1"_qs + QChar(4) + u"0"_qs + QChar(6)
-                            + QChar(6));
+    const TGetDetails plain(QChar(5) + u"1"_qs + QChar(4) + u"v"_qs + QChar(4) + u"<b>5 & 6"_qs + QChar(4)
+        + u"1"_qs + QChar(4) + u"\"x\""_qs + QChar(4) + u"0"_qs + QChar(6) + QChar(4) + QChar(5) + QChar(5)
+        + u"<i>S</i>"_qs + QChar(4) + u"0"_qs + QChar(4) + u"1"_qs + QChar(4) + u"0"_qs + QChar(6)
+        + QChar(6));
     EXPECT_EQ(plain.FreeDisk, u"<b>5 & 6"_qs);
-    EXPECT_EQ(plain.MailHtml(), kDiskRow.arg(R(u"&lt;b&gt;5 &amp; 6"_qs)) + kBackupRow.arg(u"&quot;x&quot;"_qs)
-                                    + kLastDeviceRow.arg(u"&lt;i&gt;S&lt;/i&gt; / 1"_qs, G(1)));
+    EXPECT_EQ(plain.MailHtml(),
+        kDiskRow.arg(R(u"&lt;b&gt;5 &amp; 6"_qs)) + kBackupRow.arg(u"&quot;x&quot;"_qs)
+            + kLastDeviceRow.arg(u"&lt;i&gt;S&lt;/i&gt; / 1"_qs, G(1)));
     QStringList lines;
     plain.TextLines(lines);
     EXPECT_EQ(lines[1], u"Kalan Disk Alanı <b>5 & 6   1"_qs); // plain text stays as it came

@@ -12,9 +12,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int round = 0;
         while (p.HasMore()) {
             switch (round++ % 3) {
-            case 0: consumed += p.NextItem().size() + 1; break;
-            case 1: consumed += p.NextGroup().size() + 1; break;
-            default: p.NextInt(0); break;
+            case 0:
+                consumed += p.NextItem().size() + 1;
+                break;
+            case 1:
+                consumed += p.NextGroup().size() + 1;
+                break;
+            default:
+                p.NextInt(0);
+                break;
             }
             if (consumed > text.size() + 1)
                 __builtin_trap();
