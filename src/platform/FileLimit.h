@@ -4,3 +4,9 @@
 // 1,024, and a cycle over thousands of systems needs a socket per check. False when the limit could not
 // be read or changed; the program then runs with what it has.
 bool RaiseOpenFileLimit();
+
+// The last descriptors below the limit stay for the window: a new thread of the toolkit needs one, and
+// failing to get it ends the program. A socket given one of these is closed again, and its connect fails
+// as on a system with no descriptor left.
+constexpr int DescriptorReserve = 64;
+bool InDescriptorReserve(int fd);

@@ -1,4 +1,5 @@
 #include "platform/Socket.h"
+#include "platform/FileLimit.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -94,6 +95,10 @@ bool TTcpSocket::Connect(const in_addr &address, uint16_t port, int limitMs)
     fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return FailErrno("socket", errno);
+    if (InDescriptorReserve(fd)) {
+        Close();
+        return FailErrno("socket", EMFILE);
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);

@@ -74,3 +74,40 @@ TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
         close(fd);
     close(listener);
 }
+
+TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
+{
+    TLimitGuard guard;
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const uint16_t port = ntohs(address.sin_port);
+
+    // The lowest free descriptor is one less than the reserve below the limit: one socket fits, the next
+    // would take a reserved one.
+    const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    close(probe);
+    rlimit low = guard.saved;
+    low.rlim_cur = rlim_t(probe) + DescriptorReserve + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    TTcpSocket first;
+    EXPECT_TRUE(first.Connect("127.0.0.1", port, 2000));
+    TTcpSocket second;
+    EXPECT_FALSE(second.Connect("127.0.0.1", port, 2000));
+    EXPECT_FALSE(second.ErrorText().isEmpty());
+    // What the sockets left is there for the rest of the program.
+    const int spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(spare, 0);
+    if (spare >= 0)
+        close(spare);
+    first.Close();
+    close(listener);
+}
