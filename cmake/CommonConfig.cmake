@@ -22,6 +22,12 @@ target_compile_definitions(zyr_common INTERFACE
     ZYR_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} ZYR_VERSION_MINOR=${PROJECT_VERSION_MINOR}
     ZYR_VERSION_PATCH=${PROJECT_VERSION_PATCH} ZYR_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
 
+# In fuzz builds every library is instrumented for coverage, so the fuzzer is guided by the code under test.
+if(ZYR_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(ZYR_SANITIZE)
     add_compile_options(-fsanitize=${ZYR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=${ZYR_SANITIZE})
@@ -34,8 +40,8 @@ function(zyr_add_fuzzer name)
     cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
     if(ZYR_FUZZ)
         add_executable(${name} ${F_SOURCES})
-        target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
-        target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
         target_link_libraries(${name} PRIVATE zyr_common ${F_LIBS})
         # scripts/fuzz runs build/fuzz/<name>
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

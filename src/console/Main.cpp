@@ -6,6 +6,7 @@
 #include "console/records/SystemListFile.h"
 #include "mail/StatusMails.h"
 #include "platform/Errors.h"
+#include "platform/UserLocale.h"
 #include "platform/Version.h"
 #include "probe/CheckThread.h"
 #include "report/PlusDetails.h"
@@ -48,21 +49,12 @@ QString ErrorText(const std::exception &e)
     return QString::fromUtf8(e.what());
 }
 
-// The first character of a format that is no letter, digit or blank: the separator it uses.
-QChar Separator(const QString &format, QChar fallback)
-{
-    for (QChar c : format)
-        if (!c.isLetterOrNumber() && !c.isSpace() && c != QLatin1Char('\''))
-            return c;
-    return fallback;
-}
 } // namespace
 
 QString FormatCheckTime(const QDateTime &When)
 {
-    // Asking the system locale costs more than the whole rest of a result; ask once.
-    static const QChar date = Separator(QLocale::system().dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
-    static const QChar time = Separator(QLocale::system().timeFormat(QLocale::LongFormat), QLatin1Char(':'));
+    const QChar date = UserDateSeparator();
+    const QChar time = UserTimeSeparator();
     const QDate d = When.date();
     const QTime t = When.time();
     auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };

@@ -2,6 +2,7 @@
 #include "console/records/SystemList.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
+#include "platform/UserLocale.h"
 #include "platform/Version.h"
 #include "report/ItemParser.h"
 #include "report/PlusDetails.h"
@@ -56,14 +57,6 @@ int ExpectedDeviceCount(const TSystemList &List, int Position)
     if (!ReadInteger(text, value))
         throw EZyrError(Format("'%s' is not a valid integer value", text));
     return value;
-}
-
-QChar SeparatorOf(const QString &format, QChar fallback)
-{
-    for (const QChar c : format)
-        if (!c.isLetter() && c != QLatin1Char('\'') && !c.isSpace())
-            return c;
-    return fallback;
 }
 
 } // namespace
@@ -138,9 +131,8 @@ bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objec
     TBusy busy;
     try {
         const QString caption = GetCaption();
-        const QLocale locale = QLocale::system();
-        const QChar date = SeparatorOf(locale.dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
-        const QChar time = SeparatorOf(locale.timeFormat(QLocale::LongFormat), QLatin1Char(':'));
+        const QChar date = UserDateSeparator();
+        const QChar time = UserTimeSeparator();
         const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
         Settings.MailSubject = caption + QStringLiteral(" test e-postası");
         Settings.MailBody = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern)

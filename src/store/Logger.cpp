@@ -1,4 +1,5 @@
 #include "Logger.h"
+#include "platform/UserLocale.h"
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
@@ -25,7 +26,7 @@ QString TLogger::TimeStamp(const QDateTime &when)
 {
     // The user's formats, asked of the system once: asking cost more than writing the line, and a cycle
     // over thousands of systems logs two lines per check on the window's thread.
-    static const QLocale locale = QLocale::system();
+    static const QLocale locale = UserLocale();
     static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
     // Qt's long time format names the time zone; the log wants the clock time alone.
     static const QString timeFormat = [] {
