@@ -43,8 +43,6 @@ function(zyr_add_fuzzer name)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
         target_link_libraries(${name} PRIVATE zyr_common ${F_LIBS})
-        # scripts/fuzz runs build/fuzz/<name>
-        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
         file(APPEND ${CMAKE_BINARY_DIR}/fuzzers.txt "${name} ${F_CORPUS}\n")
     elseif(ZYR_BUILD_TESTS)
         add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz_replay_main.cpp)

@@ -147,12 +147,12 @@ TEST_F(DetailsWindow, MissingDeviceIsLoggedAndTheRowsBeforeItStay)
 TEST_F(DetailsWindow, ExtendedReportRowsAndNoLogForBadText)
 {
     const QString json = QStringLiteral(
-        R"({"ServerName":"Merkez","ServerIp":"10.0.0.7","Devices":[)"
+        R"({"ServerName":"Merkez","ServerIp":"127.0.0.7","Devices":[)"
         R"({"Serial":"A1001","ChannelCount":4,"Channels":[{"LineStatus":true,"RecordMethod":1},)"
         R"({"LineStatus":false,"RecordMethod":1},{"LineStatus":false,"RecordMethod":0},{"LineStatus":true,"RecordMethod":2}]},)"
         R"({"Serial":"A1002","ChannelCount":2,"Channels":[{"LineStatus":true,"RecordMethod":1},{"LineStatus":true,"RecordMethod":1}]}]})");
     const QList<TRow> expected{
-        {QStringLiteral("Merkez(10.0.0.7)"), QStringLiteral("2"), QString()},
+        {QStringLiteral("Merkez(127.0.0.7)"), QStringLiteral("2"), QString()},
         {QStringLiteral("Aygıt SeriNo/Kapasite A1001 / 4"), QStringLiteral("1"), QStringLiteral("0,1,2,0")},
         {QStringLiteral("Aygıt SeriNo/Kapasite A1002 / 2"), QStringLiteral("0"), QStringLiteral("0,0")},
     };

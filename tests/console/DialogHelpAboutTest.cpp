@@ -91,7 +91,7 @@ TEST_F(HelpMenu, AboutShowsTheVersionOfTheCaptionAndOpensItsLinks)
 
 TEST_F(HelpMenu, LogFileOpensTheLogOfTheCurrentDirectory)
 {
-    Log(QStringLiteral("Denetleme başladı. IP: 10.0.0.1"));
+    Log(QStringLiteral("Denetleme başladı. IP: 127.0.0.1"));
     OpenLogFile();
     ASSERT_EQ(opened.size(), 1);
     ASSERT_TRUE(opened[0].isLocalFile());
@@ -100,7 +100,7 @@ TEST_F(HelpMenu, LogFileOpensTheLogOfTheCurrentDirectory)
     // What was written so far is in the file the viewer opens.
     QFile file(opened[0].toLocalFile());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("Denetleme başladı. IP: 10.0.0.1")));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("Denetleme başladı. IP: 127.0.0.1")));
 }
 
 } // namespace

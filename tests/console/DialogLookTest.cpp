@@ -60,7 +60,7 @@ TEST_F(DialogLook, RecordEditor)
     editor.SetAddresses(addresses);
     editor.Emails.SetChecked(1, true);
     editor.edtName->setText(QStringLiteral("Kanal alarmı"));
-    editor.edtIP->setText(QStringLiteral("192.0.2.10:17220"));
+    editor.edtIP->setText(QStringLiteral("127.0.0.10:17220"));
     editor.show();
     const QImage image = Take(editor, "record-editor");
     editor.hide();

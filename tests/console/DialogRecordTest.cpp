@@ -35,7 +35,7 @@ TSystemRecord Record(const QString &Name, const QString &State = QStringLiteral(
                      const QString &Plus = QStringLiteral("0"), const QString &Details = QString())
 {
     TSystemRecord record;
-    record.Cells = {QStringLiteral("1"), Name, QStringLiteral("10.0.0.1"), Email, QStringLiteral("2"), State, Details,
+    record.Cells = {QStringLiteral("1"), Name, QStringLiteral("127.0.0.1"), Email, QStringLiteral("2"), State, Details,
                     QStringLiteral("08.06.2012   17:46:00"), Plus};
     return record;
 }
@@ -133,7 +133,7 @@ TEST_F(RecordEditor, EnterInTheAddressListConfirmsAndAnEmptyCountBecomesZero)
         },
         [&] {
             nameHadFocus = editor.focusWidget() == editor.edtName;
-            editor.edtIP->setText(QStringLiteral(" 10.0.0.5:17220 "));
+            editor.edtIP->setText(QStringLiteral(" 127.0.0.5:17220 "));
             editor.edtDeviceCnt->clear();
             editor.edtEmails->item(1)->setCheckState(Qt::Checked);
             editor.edtEmails->setFocus();
@@ -141,7 +141,7 @@ TEST_F(RecordEditor, EnterInTheAddressListConfirmsAndAnEmptyCountBecomesZero)
         });
     EXPECT_TRUE(nameHadFocus);
     EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_EQ(editor.edtIP->text(), QStringLiteral("10.0.0.5:17220"));
+    EXPECT_EQ(editor.edtIP->text(), QStringLiteral("127.0.0.5:17220"));
     EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("0"));
     EXPECT_EQ(editor.edtEmails->item(0)->text(), QStringLiteral("a@x.com")); // sorted
     EXPECT_EQ(GetCheckedList(editor.Emails), QStringLiteral("b@x.com"));
@@ -198,7 +198,7 @@ TEST_F(ListCommands, AddAppendsAMarkedRecordLogsItAndSavesAtOnce)
     const int result = WhileModal([&] { form.Ekle->trigger(); return editor.result(); },
                                   [&] {
                                       editor.edtName->setText(QStringLiteral("Şube Ğ"));
-                                      editor.edtIP->setText(QStringLiteral("10.0.0.5"));
+                                      editor.edtIP->setText(QStringLiteral("127.0.0.5"));
                                       editor.edtEmails->item(0)->setCheckState(Qt::Checked);
                                       editor.cbZYRplus->setChecked(true);
                                       editor.btnAdd->click();
@@ -206,7 +206,7 @@ TEST_F(ListCommands, AddAppendsAMarkedRecordLogsItAndSavesAtOnce)
     EXPECT_EQ(result, QDialog::Accepted);
     ASSERT_EQ(form.List.Count(), 2);
     const int added = form.List.Cell(0, TSystemRecord::Name) == QStringLiteral("Şube Ğ") ? 0 : 1;
-    const QStringList expected{QStringLiteral("1"), QStringLiteral("Şube Ğ"), QStringLiteral("10.0.0.5"),
+    const QStringList expected{QStringLiteral("1"), QStringLiteral("Şube Ğ"), QStringLiteral("127.0.0.5"),
                                QStringLiteral("a@x.com"), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
                                QStringLiteral("-1")};
     EXPECT_EQ(form.List.Record(added).Cells, expected);
@@ -374,7 +374,7 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
     form.List.Add(Record(QStringLiteral("B"), QStringLiteral("2"), {}, QStringLiteral("0"), EmptyReport()));
     form.List.Add(Record(QStringLiteral("C"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
     form.List.Add(Record(QStringLiteral("D"), QStringLiteral("5"), {}, QStringLiteral("-1"),
-                         QStringLiteral(R"({"ServerName":"Artı","ServerIp":"10.0.0.9"})")));
+                         QStringLiteral(R"({"ServerName":"Artı","ServerIp":"127.0.0.9"})")));
     QApplication::processEvents();
     for (int row = 0; row < 2; ++row) {
         bool opened = false;
@@ -404,7 +404,7 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
     EXPECT_EQ(ordinary.Rows, 3); // a report without devices still opens
     const TSeen extended = open(3);
     EXPECT_EQ(extended.Alarm, QStringLiteral("Aygıt fazla tespit edildi"));
-    EXPECT_EQ(extended.FirstRow, QStringLiteral("Artı(10.0.0.9)"));
+    EXPECT_EQ(extended.FirstRow, QStringLiteral("Artı(127.0.0.9)"));
 }
 
 TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)

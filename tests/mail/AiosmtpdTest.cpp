@@ -104,11 +104,11 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
         + QChar(4) + u"1"_s + QChar(4) + u"120.0 GB"_s + QChar(4) + u"0"_s + QChar(6) + QChar(4) + QChar(5)
         + QChar(5) + u"SN-Ç1"_s + QChar(4) + u"0"_s + QChar(4) + u"2"_s + QChar(4) + u"0,1"_s + QChar(6)
         + QChar(6);
-    AddRow(list, {"1", "Şube İzmir — çağrı", "10.0.0.1", "", "1", csAlarm, report, false});
+    AddRow(list, {"1", "Şube İzmir — çağrı", "127.0.0.1", "", "1", csAlarm, report, false});
     AddRow(list,
-        {"1", "Güney Ağı", "10.0.0.2:17001", "b@example.com,ops@example.com", "0", csWorking, QString(),
+        {"1", "Güney Ağı", "127.0.0.2:17001", "b@example.com,ops@example.com", "0", csWorking, QString(),
             false});
-    AddRow(list, {"0", "Kapalı", "10.0.0.3", "z@example.com", "0", csNotWorking, QString(), false});
+    AddRow(list, {"0", "Kapalı", "127.0.0.3", "z@example.com", "0", csNotWorking, QString(), false});
 
     TMailObjects objects;
     SendStatusMails(settings, list, objects);

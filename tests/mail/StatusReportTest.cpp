@@ -37,7 +37,7 @@ QString PlusReport(int devices)
     for (int i = 0; i < devices; ++i)
         list += (i ? u","_s : QString())
             + u"{\"Serial\": \"P%1\", \"ChannelCount\": 0, \"Channels\": []}"_s.arg(i);
-    return u"{\"ServerName\": \"Merkez\", \"ServerIp\": \"10.0.0.7\", \"Devices\": ["_s + list + u"]}"_s;
+    return u"{\"ServerName\": \"Merkez\", \"ServerIp\": \"127.0.0.7\", \"Devices\": ["_s + list + u"]}"_s;
 }
 
 QString Row(const QString &name, const QString &ip, const char *colour, const QString &state)
@@ -64,19 +64,19 @@ protected:
 
 TEST_F(StatusReport, TwoSystemsTheSecondInAlarmWithItsReport)
 {
-    AddRow(list, {"1", "Santral", "10.0.0.1", "", "0", csWorking, QString(), false});
-    AddRow(list, {"1", "Kayıt <b>2</b>", "10.0.0.2:17001", "", "0", csAlarm, kAlarmReport, false});
+    AddRow(list, {"1", "Santral", "127.0.0.1", "", "0", csWorking, QString(), false});
+    AddRow(list, {"1", "Kayıt <b>2</b>", "127.0.0.2:17001", "", "0", csAlarm, kAlarmReport, false});
     BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s);
 
     EXPECT_EQ(settings.MailSubject, u"ZYRdenetleyici "_s + GetVersionString() + u" sonuçları"_s);
     const TGetDetails report(kAlarmReport);
     const QStringList expected
-        = {kTableStart, kHeader, Row(u"Santral"_s, u"10.0.0.1"_s, "#00FF00", u"Çalışıyor"_s),
-            Row(u"Kayıt <b>2</b>"_s, u"10.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s),
+        = {kTableStart, kHeader, Row(u"Santral"_s, u"127.0.0.1"_s, "#00FF00", u"Çalışıyor"_s),
+            Row(u"Kayıt <b>2</b>"_s, u"127.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s),
             report.MailHtml(), u"</table>"_s};
     EXPECT_EQ(settings.MailBody, expected);
     QStringList summary
-        = {u"Santral, 10.0.0.1, Çalışıyor"_s, u"Kayıt <b>2</b>, 10.0.0.2:17001, Alarm tespit edildi"_s};
+        = {u"Santral, 127.0.0.1, Çalışıyor"_s, u"Kayıt <b>2</b>, 127.0.0.2:17001, Alarm tespit edildi"_s};
     report.TextLines(summary);
     EXPECT_EQ(settings.MailSummary, summary);
     EXPECT_EQ(log.Lines().last(), u"E-posta gönderiminde hata: Authentication error"_s);

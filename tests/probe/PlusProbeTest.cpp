@@ -132,10 +132,10 @@ TEST(PlusProbe, LibraryResultsAndFailures)
     };
     for (const Case &c : cases) {
         QByteArray report("left over");
-        EXPECT_EQ(FetchDeviceList({c.library}, "10.0.0.7", 5000, report), c.state) << c.library;
+        EXPECT_EQ(FetchDeviceList({c.library}, "127.0.0.7", 5000, report), c.state) << c.library;
         EXPECT_EQ(report.size(), c.size) << c.library;
         if (c.size > 0) {
-            EXPECT_TRUE(report.startsWith("10.0.0.7|27101|2500|")) << report.left(40).constData();
+            EXPECT_TRUE(report.startsWith("127.0.0.7|27101|2500|")) << report.left(40).constData();
         }
     }
     // The first library that loads is used: a missing one in front is passed over.
