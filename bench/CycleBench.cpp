@@ -464,7 +464,7 @@ int RunSoak(TMainForm &form, const TOptions &o)
             baseFds = std::max(baseFds, lastFds);
             baseRss = std::max(baseRss, lastRss);
         }
-        if (cycle % 10 == 0 || f.Lost + f.Doubled + f.Unfinished + f.Stray + mismatched) {
+        if (cycle % 10 == 0 || f.Lost + f.Doubled + f.Unfinished + f.Stray + mismatched || f.StallMs > 100) {
             printf("soak cycle %d wall_ms %.1f stall_ms %.1f threads %lld fds %lld rss_mb %.1f lost %d doubled %d "
                    "unfinished %d stray %d mismatched %d\n",
                    cycle, f.WallMs, f.StallMs, (long long)lastThreads, (long long)lastFds, lastRss / 1024.0, f.Lost,
