@@ -14,6 +14,8 @@
 #include "store/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
+#include <algorithm>
+#include <climits>
 #include <QCloseEvent>
 #include <QDir>
 #include <QElapsedTimer>
@@ -487,7 +489,8 @@ void TMainForm::ApplySettings(bool AtStart)
             Timer1Timer(TCheckOrigin::MainForm);
     }
     if (settings.Period() >= 1) {
-        Timer1->setInterval(settings.Period() * 60000);
+        // A hand-edited Period beyond the timer's range (about 24 days) waits as long as the timer can.
+        Timer1->setInterval(int(std::min<qint64>(qint64(settings.Period()) * 60000, INT_MAX)));
         Timer1->start();
     }
 }

@@ -293,42 +293,6 @@ TEST_F(SettingsDialog, AFailedWriteReachesTheGeneralErrorDisplayAndKeepsTheDialo
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Unable to write to ") + IniPath() + QLatin1Char('.'));
 }
 
-// aiosmtpd on a loopback port chosen by the kernel.
-class TSmtpSink
-{
-public:
-    explicit TSmtpSink(const QString &Folder) : folder(Folder)
-    {
-        QDir().mkpath(folder);
-        process.start(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral(ZYR_TEST_DATA "/dialogs/smtp_sink.py"), folder});
-        if (process.waitForReadyRead(15000))
-            port = process.readLine().trimmed().toInt();
-    }
-    ~TSmtpSink() { Stop(); }
-    void Stop()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    int Port() const { return port; }
-    QStringList Recipients() const
-    {
-        QStringList found;
-        for (QDirIterator it(folder, {QStringLiteral("*.rcpt")}); it.hasNext();) {
-            QFile file(it.next());
-            if (file.open(QIODevice::ReadOnly))
-                found << QString::fromUtf8(file.readAll());
-        }
-        return found;
-    }
-
-private:
-    QString folder;
-    QProcess process;
-    int port = 0;
-};
-
 TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
 {
     TFormSettings &d = Open();

@@ -6,6 +6,7 @@
 #include "store/Logger.h"
 #include "store/Settings.h"
 #include "Simulator.h"
+#include "dialogs/DialogTestUtil.h"
 #include <QAction>
 #include <QCoreApplication>
 #include <QMenu>
@@ -291,6 +292,36 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             EXPECT_EQ(mails, c.Mails) << "rule " << c.Rule;
         }
     }
+}
+
+// The whole road of a periodic check with a real SMTP server: the cycle ends in one status mail per
+// ticked address under rule 0, and the menu's "Denetle" sends none.
+TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
+{
+    QTemporaryDir mails;
+    TSmtpSink sink(mails.filePath(QStringLiteral("in")));
+    ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
+    auto form = MakeForm();
+    StartFleet(*form, {Healthy("saglam")});
+    TLiveSettings &settings = form->Settings();
+    settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
+    settings.clbEmails.SetChecked(0, true);
+    settings.edtHost = QStringLiteral("127.0.0.1");
+    settings.edtPort = QString::number(sink.Port());
+    settings.edtFrom = QStringLiteral("denetleyici@example.com");
+    settings.cbSSL = false;
+    settings.cbAfterCtrl = 0;
+
+    form->Timer1Timer(TCheckOrigin::Menu);
+    EXPECT_TRUE(sink.Recipients().isEmpty());
+
+    form->Timer1Timer(TCheckOrigin::Timer);
+    EXPECT_EQ(sink.Recipients(), QStringList{QStringLiteral("nobetci@example.com")});
+    QFile mail(mails.filePath(QStringLiteral("in/1.eml")));
+    ASSERT_TRUE(mail.open(QIODevice::ReadOnly));
+    const QByteArray message = mail.readAll();
+    EXPECT_TRUE(message.contains("saglam")) << message.left(400).constData();
+    EXPECT_EQ(LogCount(QStringLiteral("E-posta gönderildi")), 1) << LogLines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
