@@ -1,7 +1,5 @@
 #include "report/ItemParser.h"
 
-namespace {
-
 int HexDigit(QChar c)
 {
     const char16_t u = c.unicode();
@@ -13,6 +11,8 @@ int HexDigit(QChar c)
         return u - u'A' + 10;
     return -1;
 }
+
+namespace {
 
 bool IsDecimal(QChar c)
 {

@@ -38,3 +38,6 @@ private:
     QChar closers[MaxDepth];
     int depth = 0;
 };
+
+// The value of a hexadecimal digit, or -1 for any other character.
+int HexDigit(QChar c);

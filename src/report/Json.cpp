@@ -1,4 +1,5 @@
 #include "report/Json.h"
+#include "report/ItemParser.h"
 #include "platform/Format.h"
 #include <cmath>
 #include <QLocale>
@@ -18,18 +19,6 @@ bool IsBlank(QChar c)
 bool IsDigit(QChar c)
 {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
-
-int HexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
 }
 
 // Splits s[b, e) at top-level occurrences of sep: not inside a string, a comment, braces or brackets.
@@ -112,7 +101,7 @@ QString Unescape(const QString &s, qsizetype b, qsizetype e)
         }
         unit = 0;
         for (qsizetype k = at; k < at + 4; ++k) {
-            const int d = HexValue(s[k]);
+            const int d = HexDigit(s[k]);
             if (d < 0) {
                 if (raise)
                     throw EJsonException(u"Illegal four-hex-digits \""_qs + s.mid(at, 4) + u"\""_qs);
@@ -204,7 +193,7 @@ bool ReadHex64(QStringView t, int64_t &value)
         return false;
     uint64_t v = 0;
     for (qsizetype i = 2; i < t.size(); ++i) {
-        const int d = HexValue(t[i]);
+        const int d = HexDigit(t[i]);
         if (d < 0)
             return false;
         v = (v << 4) | uint64_t(d);
