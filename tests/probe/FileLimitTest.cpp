@@ -1,7 +1,11 @@
 // A check that finds no free descriptor for its socket reports "not working", like any failed connect.
 #include "ProbeTestSupport.h"
 
+#include <chrono>
 #include <fcntl.h>
+#include <filesystem>
+#include <iterator>
+#include <thread>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,6 +25,18 @@ TEST(CheckThread, NoFreeDescriptorReportsNotWorking)
     auto reachable = CheckOnce(target, 4000, false);
     ASSERT_TRUE(reachable);
     ASSERT_EQ(reachable->ProbeState, psReport);
+    // The simulator closes its side of that connection on its own thread; a descriptor it frees after the
+    // filling below would be a free one, and a check could rightly connect with it.
+    auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    for (auto last = openDescriptors(), i = decltype(last)(0); i < 60; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto now = openDescriptors();
+        if (now == last && i >= 4)
+            break;
+        last = now;
+    }
 
     rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
