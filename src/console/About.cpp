@@ -87,13 +87,7 @@ TFormAbout::TFormAbout(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindo
     layout->addWidget(panel);
     setFixedSize(329, 252);
 
-    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
-        if (key->key() != Qt::Key_Escape)
-            return false;
-        if (key->type() == QEvent::KeyRelease)
-            reject();
-        return true;
-    });
+    CloseOnEscape(this, [this] { reject(); });
     SetTexts();
 }
 

@@ -53,13 +53,7 @@ TFormHelp::TFormHelp(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindows
     layout->addWidget(panel);
     setFixedSize(491, 409);
 
-    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
-        if (key->key() != Qt::Key_Escape)
-            return false;
-        if (key->type() == QEvent::KeyRelease)
-            hide();
-        return true;
-    });
+    CloseOnEscape(this, [this] { hide(); });
 }
 
 void TFormHelp::ShowHelp()

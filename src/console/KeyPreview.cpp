@@ -35,3 +35,14 @@ bool TKeyPreview::eventFilter(QObject *Watched, QEvent *Event)
         return false;
     return handler(target, key);
 }
+
+void CloseOnEscape(QWidget *Window, std::function<void()> Close)
+{
+    new TKeyPreview(Window, [Close = std::move(Close)](QWidget *, QKeyEvent *key) {
+        if (key->key() != Qt::Key_Escape)
+            return false;
+        if (key->type() == QEvent::KeyRelease)
+            Close();
+        return true;
+    });
+}

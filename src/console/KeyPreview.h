@@ -27,3 +27,6 @@ private:
     THandler handler;
     std::set<int> pressed;
 };
+
+// Esc anywhere in the window runs Close (on the key's release, so the key never reaches another window).
+void CloseOnEscape(QWidget *Window, std::function<void()> Close);

@@ -176,13 +176,7 @@ TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
     setMinimumSize(400, 168);
     FitColumns();
 
-    new TKeyPreview(this, [this](QWidget *, QKeyEvent *key) {
-        if (key->key() != Qt::Key_Escape)
-            return false;
-        if (key->type() == QEvent::KeyRelease)
-            reject();
-        return true;
-    });
+    CloseOnEscape(this, [this] { reject(); });
 }
 
 void TFormDetails::AddRow(const QString &Desc, const QString &State, const QString &Channels)

@@ -1,4 +1,5 @@
 #include "FakeSmtpServer.h"
+#include "MailTestSupport.h"
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
 #include "QtPrint.h"
@@ -240,18 +241,7 @@ TEST(SmtpSession, RefusalsRaiseTheirTextsAndSendNoQuit)
 
 TEST(SmtpSession, ConnectionFailuresAreAuthenticationErrors)
 {
-    // A port nobody listens on.
-    const int closedPort = [] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-        ::close(fd);
-        return int(ntohs(a.sin_port));
-    }();
+    const int closedPort = ClosedPort();
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, Settings(closedPort)), "Authentication error");
 
