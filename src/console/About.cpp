@@ -63,18 +63,8 @@ TFormAbout::TFormAbout(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindo
     lblWeb->installEventFilter(this);
     lblMail->installEventFilter(this);
 
-    btnExit = new QPushButton(QStringLiteral("Tamam"), this);
-    btnExit->setObjectName(QStringLiteral("btnExit"));
-    btnExit->setAutoDefault(false);
+    QWidget *panel = MakeTamamPanel(this, btnExit);
     connect(btnExit, &QPushButton::clicked, this, &QDialog::accept);
-
-    auto *panel = new QWidget(this);
-    panel->setFixedHeight(41);
-    auto *panelLayout = new QHBoxLayout(panel);
-    panelLayout->setContentsMargins(8, 8, 8, 8);
-    panelLayout->addStretch();
-    panelLayout->addWidget(btnExit);
-    panelLayout->addStretch();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

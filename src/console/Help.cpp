@@ -33,18 +33,8 @@ TFormHelp::TFormHelp(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindows
     if (guide.open(QIODevice::ReadOnly))
         reAbout->setHtml(QString::fromUtf8(guide.readAll()));
 
-    btnExit = new QPushButton(QStringLiteral("Tamam"), this);
-    btnExit->setObjectName(QStringLiteral("btnExit"));
-    btnExit->setAutoDefault(false);
+    QWidget *panel = MakeTamamPanel(this, btnExit);
     connect(btnExit, &QPushButton::clicked, this, &QDialog::hide);
-
-    auto *panel = new QWidget(this);
-    panel->setFixedHeight(41);
-    auto *panelLayout = new QHBoxLayout(panel);
-    panelLayout->setContentsMargins(8, 8, 8, 8);
-    panelLayout->addStretch();
-    panelLayout->addWidget(btnExit);
-    panelLayout->addStretch();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -78,4 +68,19 @@ void OpenLogFile()
 {
     const QString name = QLatin1String(kApplicationTitle) + QStringLiteral(".log");
     OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(name)));
+}
+
+QWidget *MakeTamamPanel(QWidget *Window, QPushButton *&Button)
+{
+    Button = new QPushButton(QStringLiteral("Tamam"), Window);
+    Button->setObjectName(QStringLiteral("btnExit"));
+    Button->setAutoDefault(false);
+    auto *panel = new QWidget(Window);
+    panel->setFixedHeight(41);
+    auto *panelLayout = new QHBoxLayout(panel);
+    panelLayout->setContentsMargins(8, 8, 8, 8);
+    panelLayout->addStretch();
+    panelLayout->addWidget(Button);
+    panelLayout->addStretch();
+    return panel;
 }

@@ -30,3 +30,7 @@ extern std::function<void(const QUrl &)> OpenUrlHook;
 // Opens the event log file of the current directory with the desktop's viewer for it. The outcome is not
 // checked: a missing file or viewer shows whatever the desktop shows.
 void OpenLogFile();
+
+class QPushButton;
+// The bottom panel of the help and about windows: one centred "Tamam" button (object name btnExit).
+QWidget *MakeTamamPanel(QWidget *Window, QPushButton *&Button);
