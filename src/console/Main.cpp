@@ -4,13 +4,12 @@
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
 #include "console/records/SystemListFile.h"
+#include "engine/Verdict.h"
 #include "mail/StatusMails.h"
 #include "platform/Errors.h"
 #include "platform/UserLocale.h"
 #include "platform/Version.h"
 #include "probe/CheckThread.h"
-#include "report/PlusDetails.h"
-#include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
@@ -416,26 +415,12 @@ void TMainForm::OnCheckResult(TCheckResultEvent *Event)
             List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
             if (result->ProbeState == psReport) {
                 List.SetCell(i, TSystemRecord::Details, result->ReportText);
-                bool alarm = false;
-                int count = 0;
-                if (!List.CellAsFlag(i, TSystemRecord::ColZYRplus)) {
-                    const TGetDetails details(List.Cell(i, TSystemRecord::Details));
-                    alarm = details.HasAlarm();
-                    count = details.DeviceCount;
-                } else {
-                    const TGetPlusDetails details(List.Cell(i, TSystemRecord::Details));
-                    alarm = details.HasAlarm;
-                    count = details.DeviceCount();
-                }
-                if (alarm)
+                const TReportVerdict report = ReadReportVerdict(List.Cell(i, TSystemRecord::Details),
+                                                                List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+                if (report.HasAlarm)
                     List.SetCellNumber(i, TSystemRecord::State, csAlarm);
-                const double expected = List.CellAsNumber(i, TSystemRecord::DeviceCnt);
-                if (expected > 0) {
-                    if (count < expected)
-                        List.SetCellNumber(i, TSystemRecord::State, csDevicesMissing);
-                    else if (count > expected)
-                        List.SetCellNumber(i, TSystemRecord::State, csDevicesExcess);
-                }
+                List.SetCellNumber(i, TSystemRecord::State,
+                                   VerdictState(psReport, report, List.CellAsNumber(i, TSystemRecord::DeviceCnt)));
             }
             LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
                    StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));

@@ -97,37 +97,21 @@ void *TCheckThread::ThreadMain(void *self)
     return nullptr;
 }
 
-void TCheckThread::SetTarget()
-{
-    Address = SplitTarget(Target, IsPlus);
-}
-
 void TCheckThread::Execute()
 {
-    try {
-        Result->ProbeState = psNoAnswer;
-        Result->ReportText.clear();
-        SetTarget();
-        if (IsPlus) {
-            QByteArray report;
-            const int32_t state = RunPlusProbe(Address, TimeOut, DeviceListLibraryCandidates(), report);
-            Result->ProbeState = state;
-            if (state == psReport)
-                Result->ReportText = DecodeExternalText(report);
-        } else {
-            ProbeOrdinary();
-        }
-    } catch (...) {
-        // the state reached stands
-    }
+    const int32_t index = Result->RecordIndex;
+    *Result = RunCheck(Target, TimeOut, IsPlus);
+    Result->RecordIndex = index;
 }
 
-void TCheckThread::ProbeOrdinary()
+namespace {
+
+void ProbeOrdinary(const TProbeTarget &Address, int32_t TimeOut, TThResponse &Result)
 {
     TTcpSocket client;
     if (!client.Connect(Address.Host, Address.Port, TimeOut / 2))
         return;
-    Result->ProbeState = psConnected;
+    Result.ProbeState = psConnected;
     try {
         if (!client.SendAll(StatusRequest.data(), StatusRequest.size(), ReplyWaitMs))
             return;
@@ -138,14 +122,39 @@ void TCheckThread::ProbeOrdinary()
         // Judged on this one receive; what it did not fill reads as zero.
         if (received <= 0 || reply[0] != 0xDE || reply[1] != 0xDE || reply[4] != ReplyCode)
             return;
-        Result->ProbeState = psReport;
+        Result.ProbeState = psReport;
         const int32_t announced = int32_t(uint32_t(reply[5]) | uint32_t(reply[6]) << 8
             | uint32_t(reply[7]) << 16 | uint32_t(reply[8]) << 24);
         const int32_t room = ReplyBufferSize - ReplyHeaderSize;
         const int32_t size = announced <= 0 ? 0 : (announced > room ? room : announced);
-        Result->ReportText
+        Result.ReportText
             = DecodeExternalText(reinterpret_cast<const char *>(reply.data()) + ReplyHeaderSize, size);
     } catch (...) {
     }
     client.Close();
+}
+
+} // namespace
+
+TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus)
+{
+    TThResponse result;
+    if (TimeOut < 0)
+        TimeOut = 5000;
+    try {
+        result.ProbeState = psNoAnswer;
+        const TProbeTarget address = SplitTarget(Target, IsPlus);
+        if (IsPlus) {
+            QByteArray report;
+            const int32_t state = RunPlusProbe(address, TimeOut, DeviceListLibraryCandidates(), report);
+            result.ProbeState = state;
+            if (state == psReport)
+                result.ReportText = DecodeExternalText(report);
+        } else {
+            ProbeOrdinary(address, TimeOut, result);
+        }
+    } catch (...) {
+        // the state reached stands
+    }
+    return result;
 }

@@ -39,6 +39,11 @@ struct TProbeTarget
 };
 TProbeTarget SplitTarget(const QString &Target, bool IsPlus);
 
+// One whole check on the calling thread, exactly as a worker runs it: the address split, the probe of an
+// ordinary or extended system, every wait bounded by TimeOut (negative: 5000) and the fixed reply wait.
+// Never raises; RecordIndex of the result is 0.
+TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus);
+
 // One check of one recording system on a thread of its own with a small fixed stack. The object
 // frees itself after delivering its result; the caller keeps nothing and never waits for it.
 class TCheckThread
@@ -57,14 +62,11 @@ private:
     ~TCheckThread();
 
     static void *ThreadMain(void *self);
-    void SetTarget();
     void Execute();
-    void ProbeOrdinary();
 
     QString Target;
     int32_t TimeOut;
     bool IsPlus;
-    TProbeTarget Address;
     TCheckResultSink Sink;
     std::unique_ptr<TThResponse> Result;
 };

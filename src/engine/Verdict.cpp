@@ -1,0 +1,29 @@
+#include "engine/Verdict.h"
+#include "console/records/SystemList.h"
+#include "probe/CheckThread.h"
+#include "report/PlusDetails.h"
+#include "report/UtilsCheckZYR.h"
+
+TReportVerdict ReadReportVerdict(const QString &Report, bool IsPlus)
+{
+    if (IsPlus) {
+        const TGetPlusDetails details(Report);
+        return {details.HasAlarm, details.DeviceCount()};
+    }
+    const TGetDetails details(Report);
+    return {details.HasAlarm(), details.DeviceCount};
+}
+
+int VerdictState(int ProbeState, const TReportVerdict &Report, double Expected)
+{
+    if (ProbeState != psReport)
+        return ProbeState;
+    int state = Report.HasAlarm ? csAlarm : csWorkingReport;
+    if (Expected > 0) {
+        if (Report.DeviceCount < Expected)
+            state = csDevicesMissing;
+        else if (Report.DeviceCount > Expected)
+            state = csDevicesExcess;
+    }
+    return state;
+}
