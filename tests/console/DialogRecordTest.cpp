@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QWindow>
+#include <atomic>
 
 // Qt's own entry for key events as the platform delivers them (shortcuts included), as its test library uses.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow *w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
@@ -444,32 +445,37 @@ TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
 
 TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
 {
-    int sent = 0;
-    bool busyWhileSending = false;
-    commands->SendStatusMails = [&] {
+    std::atomic<int> sent{0};
+    form.Engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        QThread::msleep(100);
         ++sent;
-        busyWhileSending = form.Busy && !form.Ekle->isEnabled();
     };
     TMessageBoxHook::SetNextAnswer(IDCANCEL);
     form.Gonder->trigger();
-    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(form.Busy());
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
 
     TMessageBoxHook::SetNextAnswer(IDOK);
     form.Gonder->trigger();
-    EXPECT_EQ(sent, 1);
-    EXPECT_TRUE(busyWhileSending);
-    EXPECT_FALSE(form.Busy);
+    // The mails go out on the engine's thread; the commands stay locked meanwhile.
+    EXPECT_TRUE(form.Busy());
+    EXPECT_FALSE(form.Ekle->isEnabled());
+    EXPECT_FALSE(form.ServiceList->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    EXPECT_EQ(sent.load(), 1);
+    EXPECT_TRUE(form.Ekle->isEnabled());
 
     // A selection error reaches the general error display and the commands come back.
-    commands->SendStatusMails = [] { throw EZyrError(QStringLiteral("'x' is not a valid floating point value")); };
+    form.Engine->SendStatusMailsJob = [](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        throw EZyrError(QStringLiteral("'x' is not a valid floating point value"));
+    };
     TMessageBoxHook::Clear();
     TMessageBoxHook::SetNextAnswer(IDOK);
     form.Gonder->trigger();
-    EXPECT_FALSE(form.Busy);
+    ASSERT_TRUE(WaitUntil([&] { return TMessageBoxHook::Shown.size() == 2; }));
+    EXPECT_FALSE(form.Busy());
     EXPECT_TRUE(form.Ekle->isEnabled());
-    ASSERT_EQ(TMessageBoxHook::Shown.size(), 2);
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[1].Text, QStringLiteral("'x' is not a valid floating point value."));
 }

@@ -7,7 +7,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -66,6 +68,20 @@ inline int WhileModal(const std::function<int()> &Exec, const std::function<void
     });
     guard->start(10000);
     return Exec();
+}
+
+// Lets the application run its events until Done holds; false when it does not within Ms.
+inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
 }
 
 // A current directory and desktop folders of the test's own, and an event log in it.
