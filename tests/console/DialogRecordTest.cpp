@@ -14,6 +14,7 @@
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
 #include "store/AppUtils.h"
+#include "Simulator.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -273,6 +274,51 @@ TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTic
                    editor.reject();
                });
     EXPECT_TRUE(plusOnAdd);
+}
+
+// The operator opens "Değiştir" on a list sorted by "Durum"; the periodic cycle runs and ends while the
+// dialog is open and re-sorts the rows; the confirmed edit still lands on the system that was opened.
+TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSystem)
+{
+    TSimSystem up;
+    up.Port = 0;
+    up.DelayMs = 200;
+    up.Devices = {{"A1B2C3", 0, 4, "0,0,0,0"}};
+    TSimSystem down = up;
+    down.Mode = "refuse";
+    TSimulator sim({down, up});
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    TSystemRecord a = Record(QStringLiteral("Ankara"), QStringLiteral("3"));
+    a.Cells[TSystemRecord::IP] = QString::fromStdString(sim.Target(0));
+    a.Cells[TSystemRecord::DeviceCnt] = QStringLiteral("1");
+    TSystemRecord b = Record(QStringLiteral("Bursa"), QStringLiteral("1"));
+    b.Cells[TSystemRecord::IP] = QString::fromStdString(sim.Target(1));
+    b.Cells[TSystemRecord::DeviceCnt] = QStringLiteral("1");
+    form.List.Add(a);
+    form.List.Add(b);
+    form.List.SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
+    settings.Settings.cbAfterCtrl = 2;
+    Focus(0);
+    bool cycleEnded = false;
+    WhileModal([&] { commands->ChangeRecord(); return 0; },
+               [&] {
+                   form.Engine->Timer1Timer(TCheckOrigin::Timer);
+                   cycleEnded = WaitUntil([&] { return !form.Busy(); });
+                   editor.edtName->setText(QStringLiteral("Bursa Merkez"));
+                   editor.btnAdd->click();
+               });
+    ASSERT_TRUE(cycleEnded);
+    // Ankara stopped answering and Bursa came back: the rows swapped places under the dialog.
+    const auto saved = Saved();
+    ASSERT_EQ(saved->Count(), 2);
+    QStringList names;
+    for (int i = 0; i < saved->Count(); ++i)
+        names << saved->Cell(i, TSystemRecord::Name) + QLatin1Char(' ') + saved->Cell(i, TSystemRecord::IP);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Ankara ") + a.Cells[TSystemRecord::IP],
+                                  QStringLiteral("Bursa Merkez ") + b.Cells[TSystemRecord::IP]}));
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::State), QStringLiteral("1"));
+    EXPECT_EQ(form.List.Cell(1, TSystemRecord::State), QStringLiteral("3"));
 }
 
 TEST_F(ListCommands, CancelledChangeLeavesRecordAndLogAlone)
