@@ -296,14 +296,16 @@ void TMainForm::closeEvent(QCloseEvent *event)
         return;
     }
     ExitRequested = false;
-    {
-        TListUpdate update(List);
-        for (int i = 0; i < List.Count(); ++i)
-            List.SetCellNumber(i, TSystemRecord::State, csNotChecked);
-    }
+    // Written with every State as 0. The rows themselves need the reset only when the window stays
+    // open after a failed save; otherwise resetting ten thousand rows would cost more than the write.
     try {
-        SaveSystemList(List, DataFileName);
+        SaveListAsOnClose();
     } catch (const std::exception &e) {
+        {
+            TListUpdate update(List);
+            for (int i = 0; i < List.Count(); ++i)
+                List.SetCellNumber(i, TSystemRecord::State, csNotChecked);
+        }
         ShowGeneralError(ErrorText(e));
         event->ignore();
         return;

@@ -395,6 +395,7 @@ TEST_F(MainFormTest, CloseAsksSavesWithStatesResetAndKeepsTheWindowOnAFailedSave
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_TRUE(TMessageBoxHook::Shown[1].Text.startsWith(QStringLiteral("Cannot create file")));
     EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("0")); // reset before the save failed
 
     form->DataFileName = QStringLiteral("ZYRdenetleyici.dat");
     form->k1Click(); // the tray's exit asks nothing
