@@ -227,11 +227,6 @@ bool TMainForm::Busy() const
     return Engine->Busy();
 }
 
-void TMainForm::SetBusy(bool Flag)
-{
-    Engine->SetBusy(Flag);
-}
-
 void TMainForm::ShowBusy(bool Flag)
 {
     for (QAction *action : {KontrolEt, Ekle, Ayarlar, Gonder})

@@ -48,7 +48,6 @@ public:
     bool ExitRequested = false;
 
     bool Busy() const;
-    void SetBusy(bool Flag);
     void KontrolEtClick() { Engine->CheckCycle(TCheckOrigin::Menu); }
     // Checks the focused record alone; raises EZyrError when its ColZYRplus is no flag.
     void CheckFocused();
