@@ -201,8 +201,10 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     const quint64 cycle = run->Id;
     std::shared_ptr<TResultGate> to = gate;
     run->Waiting.insert(Record);
+    // A text of the worker's own: the list's cell may be replaced while the check runs.
+    const QString target(Target.constData(), Target.size());
     TCheckThread::Start(
-        Target, 0, Settings().TimeOut(), IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+        target, 0, Settings().TimeOut(), IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
                 QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));
@@ -447,9 +449,15 @@ void TCheckEngine::StartStatusMails(const TDueMails &Due)
     std::vector<TSystemRecord> rows;
     rows.reserve(size_t(List.Count()));
     const std::unordered_set<TRecordId> members(Due.Members.begin(), Due.Members.end());
-    for (int i = 0; i < List.Count(); ++i)
-        if (!Due.FromCycle || members.count(List.IdAt(i)))
-            rows.push_back(List.Record(i));
+    for (int i = 0; i < List.Count(); ++i) {
+        if (Due.FromCycle && !members.count(List.IdAt(i)))
+            continue;
+        // Cells of the mail thread's own, shared with no cell that the window may replace meanwhile.
+        TSystemRecord row = List.Record(i);
+        for (QString &cell : row.Cells)
+            cell = QString(cell.constData(), cell.size());
+        rows.push_back(std::move(row));
+    }
     auto records = std::make_shared<TSystemList>();
     records->ReplaceAll(std::move(rows));
 
