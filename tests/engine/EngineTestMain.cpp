@@ -1,0 +1,10 @@
+// Test entry of the engine: an event loop without windows, as the engine needs no more.
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
