@@ -323,6 +323,11 @@ void TCheckEngine::FinishCycle()
             }
             const int rule = Settings().MailAfterCtrl();
             if (rule == 0 || (rule == 1 && alarms >= 1)) {
+                // The alarm is about the checks just ended; it does not wait for a slow mail server.
+                if (alarmAtEnd) {
+                    alarmAtEnd = false;
+                    PlayAlarm();
+                }
                 // The console stays busy until the mails are out.
                 QueueStatusMails({true, done.Members});
                 return;

@@ -4,7 +4,9 @@
 #include "platform/Errors.h"
 #include "SmtpSink.h"
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <thread>
 #include <QTimer>
 
 namespace {
@@ -249,7 +251,7 @@ TEST_F(EngineTest, LateResultReachesItsRecordAfterAReSortAndNeverEndsALaterCycle
 }
 
 // The periodic tick: while busy it starts nothing and sounds at once on the states as they are;
-// otherwise it starts a cycle and sounds when that cycle, its mails included, has ended.
+// otherwise it starts a cycle and sounds when its checks have ended, while its mails are still out.
 TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
 {
     StartFleet({Refusing(), Healthy(400)});
@@ -259,7 +261,12 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     s.cbBeep = true;
     s.cbAfterCtrl = 0;
     std::atomic<int> mails{0};
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+    std::atomic<bool> release{false};
+    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        ++mails;
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
     QStringList heard;
     QList<bool> busyWhenHeard;
     QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(), [&](const QString &wav) {
@@ -284,10 +291,13 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     engine->Timer1Timer(TCheckOrigin::Timer);
     EXPECT_TRUE(engine->Busy());
     EXPECT_EQ(heard.size(), 1);
-    WaitIdle();
-    ASSERT_EQ(heard.size(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
     EXPECT_EQ(heard[1], QDir::current().absoluteFilePath(QStringLiteral("Alarm.wav")));
-    EXPECT_FALSE(busyWhenHeard[1]);
+    EXPECT_TRUE(busyWhenHeard[1]); // the mail round is still out
+    EXPECT_TRUE(engine->MailBusy());
+    release = true;
+    WaitIdle();
+    EXPECT_EQ(heard.size(), 2);
     EXPECT_EQ(mails.load(), 1);
 }
 
