@@ -1,4 +1,5 @@
 #include "console/records/SystemListFile.h"
+#include "../support/PrivateMount.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"
 #include <csignal>
@@ -399,6 +400,33 @@ TEST(SystemListFile, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not report the failed write";
     EXPECT_EQ(ReadAll(path), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), Texts({"ZYRdenetleyici.dat"}));
+}
+
+// A real full file system: the close's save of a small list and of a large one both fail with the
+// error and leave the old file as it was.
+TEST(SystemListFile, FullDiskKeepsTheOldFile)
+{
+    for (const int records : {1, 2000}) {
+        SCOPED_TRACE(records);
+        TPrivateTmpfs fs("size=512k,mode=0755");
+        SKIP_WITHOUT_PRIVATE_TMPFS(fs);
+        const QString path = fs.FilePath("ZYRdenetleyici.dat");
+        TSystemList old;
+        old.Add(MakeRecord(kMerkez));
+        SaveSystemList(old, path);
+        const QByteArray before = ReadAll(path);
+        TSystemList list;
+        QStringList cells = kMerkez;
+        cells[R::Details] = QString(300, QLatin1Char('d'));
+        for (int i = 0; i < records; ++i)
+            list.Add(MakeRecord(cells));
+        fs.FillLeaving(records == 1 ? 0 : 64 * 1024);
+        EXPECT_EQ(ErrorOf([&] { SaveSystemListOnClose(list, path); }),
+            QStringLiteral("Cannot create file ") + path);
+        EXPECT_EQ(ReadAll(path), before);
+        EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            Texts({"ZYRdenetleyici.dat", "fill"}));
+    }
 }
 
 // A folder that takes no new file but a list file that is writable: written in place.

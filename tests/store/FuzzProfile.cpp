@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     QByteArray joined;
-    for (const TProfile::TLine &line : TProfile::Parse(bytes))
+    for (const TIniLine &line : ParseIniLines(bytes))
         joined += line.Raw + line.End;
     if (joined != bytes)
         abort();
