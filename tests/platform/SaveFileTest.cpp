@@ -1,6 +1,7 @@
 // Every save replaces the file whole or leaves it byte-identical: on a real full (tmpfs) file system, a
 // read-only one, a file a mount sits on, and with the sync and close steps failing.
 #include "platform/SaveFile.h"
+#include "../support/FileBytes.h"
 #include "../support/PrivateMount.h"
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -46,19 +47,6 @@ extern "C" int __wrap_close(int fd)
 }
 
 namespace {
-
-QByteArray ReadBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 QStringList Names(std::initializer_list<const char *> names)
 {

@@ -3,10 +3,10 @@
 #include "console/records/SystemListFile.h"
 #include "platform/Charset.h"
 #include "platform/Errors.h"
-#include <QDir>
-#include <QFile>
 #include <cstdint>
 #include <cstdlib>
+#include <QDir>
+#include <QFile>
 #include <unistd.h>
 
 namespace {
@@ -14,7 +14,8 @@ namespace {
 QString Path()
 {
     static const QString path = [] {
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        const QString base
+            = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
         return base + QStringLiteral("/fuzz_list_layout_%1.ini").arg(getpid());
     }();
     return path;
@@ -101,9 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (after != before && after != before + eol)
         abort();
     // The layout is written whole, with the file's line end.
-    QByteArray expected = "[\\ServiceList]" + eol + "ShowGrid=0" + eol + "ShowPreviewGrid=0" + eol + "BandRowCount=1"
-        + eol + "DefaultRowHeight=20" + eol + "HeaderPanelRowCount=1" + eol + eol + "[\\ServiceList\\Band\\Band0]"
-        + eol + "ID=0" + eol + "Visible=1" + eol + "Index=0" + eol + "Width=333" + eol + eol;
+    QByteArray expected = "[\\ServiceList]" + eol + "ShowGrid=0" + eol + "ShowPreviewGrid=0" + eol
+        + "BandRowCount=1" + eol + "DefaultRowHeight=20" + eol + "HeaderPanelRowCount=1" + eol + eol
+        + "[\\ServiceList\\Band\\Band0]" + eol + "ID=0" + eol + "Visible=1" + eol + "Index=0" + eol
+        + "Width=333" + eol + eol;
     if (!once.contains(expected))
         abort();
 

@@ -53,7 +53,6 @@ QString Trimmed(const QString &text)
 // Whether the file starts with a byte-order mark, then the sections the settings store does not own, each
 // as its bytes, found without the INI layer: a line (up to "\n") whose first character above the blank
 // is "[" starts a section, named up to "]". The lines before the first section count as someone else's.
-// A section's last line end is left out: a line appended after it gives it one.
 QList<QByteArray> ForeignSections(const QByteArray &bytes)
 {
     const bool mark = bytes.startsWith("\xEF\xBB\xBF");
@@ -61,10 +60,6 @@ QList<QByteArray> ForeignSections(const QByteArray &bytes)
     QByteArray current;
     bool foreign = true;
     auto close = [&] {
-        if (current.endsWith('\n'))
-            current.chop(1);
-        if (current.endsWith('\r'))
-            current.chop(1);
         if (foreign)
             sections.append(current);
         current.clear();
@@ -93,6 +88,20 @@ QList<QByteArray> ForeignSections(const QByteArray &bytes)
     }
     close();
     return sections;
+}
+
+// Equal, but for the file's last line, which gains a line end when a line is appended after it.
+bool SameSections(const QList<QByteArray> &before, const QList<QByteArray> &after)
+{
+    if (before.size() != after.size())
+        return false;
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        const bool open = !before[i].isEmpty() && !before[i].endsWith('\n');
+        if (after[i] != before[i]
+            && !(open && (after[i] == before[i] + "\n" || after[i] == before[i] + "\r\n")))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -133,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         settings.SaveSettings();
     } catch (const EZyrError &) {
     }
-    if (ForeignSections(Read(path)) != ForeignSections(bytes))
+    if (!SameSections(ForeignSections(bytes), ForeignSections(Read(path))))
         abort();
     QFile::remove(path);
     return 0;
