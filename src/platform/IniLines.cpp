@@ -66,6 +66,9 @@ QByteArray IniLineEnd(const QList<TIniLine> &Lines)
     for (const TIniLine &line : Lines)
         if (!line.End.isEmpty())
             return line.End;
+    // A one-line file cut after its CR: the end it gets makes a CR LF, and so does every line after it.
+    if (!Lines.isEmpty() && Lines.last().Raw.endsWith('\r'))
+        return QByteArrayLiteral("\r\n");
     return QByteArrayLiteral("\n");
 }
 

@@ -23,7 +23,8 @@ struct TIniLine
 
 QList<TIniLine> ParseIniLines(const QByteArray &Bytes);
 QByteArray JoinIniLines(const QList<TIniLine> &Lines);
-// The line end new lines get: that of the file's first line that has one, else "\n".
+// The line end new lines get: that of the file's first line that has one, else "\n" ("\r\n" after a
+// single line that ends in a CR).
 QByteArray IniLineEnd(const QList<TIniLine> &Lines);
 // Gives a last line without a line end one, before anything is appended after it (a file holding only
 // a byte-order mark needs none).

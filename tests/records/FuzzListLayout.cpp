@@ -97,8 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Outside the layout nothing changes; a last line without an end may gain one when the layout follows it.
     const QByteArray before = WithoutLayout(bytes), after = WithoutLayout(once);
+    // The file's line end: its first; with none, a last CR makes the end it gets a CR LF.
     const qsizetype firstEnd = bytes.indexOf('\n');
-    const QByteArray eol = firstEnd > 0 && bytes[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+    const bool crlf = firstEnd >= 0 ? firstEnd > 0 && bytes[firstEnd - 1] == '\r' : bytes.endsWith('\r');
+    const QByteArray eol = crlf ? "\r\n" : "\n";
     if (after != before && after != before + eol)
         abort();
     // The layout is written whole, with the file's line end.
