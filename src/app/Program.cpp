@@ -8,6 +8,7 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "platform/SingleInstance.h"
+#include "platform/Version.h"
 #include "store/Logger.h"
 #include <csignal>
 #include <memory>
@@ -55,8 +56,9 @@ int RunProgram(int argc, char **argv)
     auto log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
     int result = 0;
     {
-        // A second copy ends here: no window, no tray icon, no log line.
-        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"));
+        // A second copy ends here: no window, no tray icon, no log line. Without a safe per-user folder the
+        // lock goes beside the settings file, never stopping the start.
+        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"), ProgramFolder());
         if (instance.Acquired()) {
             Logger = log.get();
             result = RunWindows(app);

@@ -47,6 +47,9 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
 
     if (!smtp.OpenSession())
         throw EZyrError(QStringLiteral("Authentication error"));
+    // Asked for a secured channel and not offered one: the mail still goes, and the operator can see how.
+    if (Settings.SSL && !smtp.Sock().SSL().Active())
+        LogFmt("Sunucu STARTTLS desteklemiyor, e-posta şifrelenmeden gönderiliyor: %s", Settings.Host);
     qint64 size = 0;
     for (const QString &line : mime.Lines)
         size += line.toUtf8().size() + 2;
@@ -55,6 +58,9 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
     if (!smtp.SendRecipient(to))
         throw EZyrError(QStringLiteral("Mail to address error:") + to);
     if (!smtp.SendContent(mime.Lines)) {
+        // A connection lost under the message leaves no reply to it, only the server's "354" before.
+        if (const QString failure = smtp.SocketErrorText(); !failure.isEmpty())
+            throw EZyrError(failure);
         QString reply;
         for (const QString &line : smtp.FullResult)
             reply += line + QStringLiteral("\r\n");
