@@ -395,6 +395,8 @@ TEST_F(EngineTest, ShutdownEndsAMailRoundAtOnce)
     EXPECT_LT(stop.elapsed(), 2000);
     EXPECT_EQ(LogCount(QStringLiteral("gönderilecek")), 1);
     EXPECT_EQ(LogCount(QStringLiteral("E-posta gönderiminde hata")), 1);
+    // Not a false "Authentication error": the system's text for a cancelled operation.
+    EXPECT_EQ(LogCount(QStringLiteral("E-posta gönderiminde hata: Operation canceled")), 1);
 }
 
 // One mail at a time: status mails that fall due while a test mail is out wait for it, and a test mail
