@@ -1,4 +1,5 @@
 #include "console/Main.h"
+#include "console/AlarmSound.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
@@ -24,7 +25,6 @@
 #include <QLocale>
 #include <QMenu>
 #include <QScreen>
-#include <QSoundEffect>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
@@ -107,13 +107,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), gate(std::make_shar
     TimerDummy->setInterval(500);
     connect(TimerDummy, &QTimer::timeout, this, &TMainForm::TimerDummyTimer);
 
-    PlayAlarmFile = [this](const QString &path) {
-        if (!alarmSound)
-            alarmSound = new QSoundEffect(this);
-        alarmSound->setSource(QUrl::fromLocalFile(path));
-        alarmSound->play();
-    };
-    PlayBeep = [] { QApplication::beep(); };
+    alarmSound = new TAlarmSound(this);
+    PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
+    PlayBeep = [this] { alarmSound->PlayDefault(); };
     SendStatusMailsHook = [this] { SendStatusMails(Settings(), List); };
 
     CreateTray();

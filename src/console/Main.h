@@ -100,7 +100,7 @@ public:
 
     // Sends the status mails at the end of a periodic cycle; replaceable so a test can watch the calls.
     std::function<void()> SendStatusMailsHook;
-    // The alarm players: the "Alarm.wav" path, or the default beep.
+    // The alarm players: the "Alarm.wav" path, or the shipped alarm (the beep without an audio output).
     std::function<void(const QString &)> PlayAlarmFile;
     std::function<void()> PlayBeep;
 
@@ -131,7 +131,7 @@ private:
     class QEventLoop *waitLoop = nullptr;
     std::unique_ptr<TLiveSettings> ownSettings;
     std::shared_ptr<struct TResultGate> gate;
-    class QSoundEffect *alarmSound = nullptr;
+    class TAlarmSound *alarmSound = nullptr;
     QTimer *trayWatch = nullptr;
 };
 
