@@ -320,7 +320,10 @@ void TFormDetails::showEvent(QShowEvent *Event)
         setMinimumSize(std::min(400, room.width()), std::min(168, room.height()));
         if (width() > room.width() || height() > room.height())
             resize(std::min(width(), room.width()), std::min(height(), room.height()));
-        move(PlaceAtPointer(pointer, size().grownBy(margins), available));
+        // Placed by its client area: a window manager may take a frame position for the client's (openbox
+        // does while the window has never been framed), a client position it takes as it is.
+        const QPoint frameAt = PlaceAtPointer(pointer, size().grownBy(margins), available);
+        setGeometry(QRect(frameAt + QPoint(margins.left(), margins.top()), size()));
     }
     QDialog::showEvent(Event);
 }
