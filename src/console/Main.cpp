@@ -1,4 +1,5 @@
 #include "console/Main.h"
+#include "console/AlarmSound.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
@@ -15,7 +16,6 @@
 #include <QLocale>
 #include <QMenu>
 #include <QScreen>
-#include <QSoundEffect>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
@@ -74,13 +74,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
             PlayAlarmFile(wav);
     });
 
-    PlayAlarmFile = [this](const QString &path) {
-        if (!alarmSound)
-            alarmSound = new QSoundEffect(this);
-        alarmSound->setSource(QUrl::fromLocalFile(path));
-        alarmSound->play();
-    };
-    PlayBeep = [] { QApplication::beep(); };
+    alarmSound = new TAlarmSound(this);
+    PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
+    PlayBeep = [this] { alarmSound->PlayDefault(); };
 
     CreateTray();
     ExitRequested = false;

@@ -75,7 +75,7 @@ public:
     void SetSettingsObject(TFormSettings *Object);
     TFormSettings *FormSettings = nullptr;
 
-    // The alarm players: the "Alarm.wav" path, or the default beep.
+    // The alarm players: the "Alarm.wav" path, or the shipped alarm (the beep without an audio output).
     std::function<void(const QString &)> PlayAlarmFile;
     std::function<void()> PlayBeep;
 
@@ -94,7 +94,7 @@ private:
     void SetSelectHeader(bool Ticked);
     void WriteLayout();
 
-    class QSoundEffect *alarmSound = nullptr;
+    class TAlarmSound *alarmSound = nullptr;
     QTimer *trayWatch = nullptr;
 };
 
