@@ -179,7 +179,7 @@ private:
     void HandleMetrics(httplib::Response &Response);
     TClock::time_point Deadline(const httplib::Request &Request) const;
     void Worker();
-    void Enqueue(int Fd);
+    void Enqueue(int Fd, TClock::time_point Since);
     void CloseConnection(int Fd);
 
     const TExporterOptions options;
@@ -191,7 +191,7 @@ private:
 
     std::mutex queueMutex;
     std::condition_variable queueChanged;
-    std::deque<int> ready;
+    std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time of accept
     bool stopping = false;
 };
 
@@ -337,11 +337,11 @@ void TExporter::Routes()
     http.set_payload_max_length(4096);
 }
 
-void TExporter::Enqueue(int Fd)
+void TExporter::Enqueue(int Fd, TClock::time_point Since)
 {
     {
         std::lock_guard lock(queueMutex);
-        ready.push_back(Fd);
+        ready.emplace_back(Fd, Since);
     }
     queueChanged.notify_one();
 }
@@ -362,7 +362,8 @@ void TExporter::Worker()
             queueChanged.wait(lock, [&] { return stopping || !ready.empty(); });
             if (ready.empty())
                 return;
-            fd = ready.front();
+            fd = ready.front().first;
+            ServedSince = ready.front().second;
             ready.pop_front();
         }
         try {
@@ -527,12 +528,18 @@ int TExporter::Run()
                     continue;
                 }
                 if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2)) {
+                    const TClock::time_point since = byFd[fd]->Since;
                     drop(fd);
-                    Enqueue(fd);
+                    Enqueue(fd, since);
                 } else if (size_t(got) > MaxHeadBytes) {
                     drop(fd);
                     ++counters.Oversize;
                     (void)!::send(fd, CannedTooLarge, strlen(CannedTooLarge), MSG_NOSIGNAL | MSG_DONTWAIT);
+                    // What the client sent is read away first: closing over unread bytes would reset the
+                    // connection and could take the answer with it.
+                    ::shutdown(fd, SHUT_WR);
+                    for (int i = 0; i < 16 && ::recv(fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) {
+                    }
                     CloseConnection(fd);
                 }
             }

@@ -92,17 +92,24 @@ TZyrResult JudgeCheck(const TThResponse &Response, bool Plus, int Expected, doub
     result.Plus = Plus;
     result.Expected = Expected > 0 ? Expected : 0;
     result.Seconds = Seconds;
-    TReportVerdict verdict;
-    if (Response.ProbeState == psReport) {
-        verdict = ReadReportVerdict(Response.ReportText, Plus);
+    result.State = Response.ProbeState;
+    if (Response.ProbeState != psReport)
+        return result;
+    if (Plus)
+        ReadPlus(Response.ReportText, result);
+    else
+        ReadOrdinary(Response.ReportText, result);
+    try {
+        const TReportVerdict verdict = ReadReportVerdict(Response.ReportText, Plus);
         result.DeviceCount = verdict.DeviceCount;
         result.HasAlarm = verdict.HasAlarm;
-        if (Plus)
-            ReadPlus(Response.ReportText, result);
-        else
-            ReadOrdinary(Response.ReportText, result);
+        result.State = VerdictState(Response.ProbeState, verdict, result.Expected);
+    } catch (const EZyrError &) {
+        // A header announcing more devices than listed, with no alarm before the missing one: the console
+        // keeps the state it had written, 3, and so do we.
+        const TGetDetails details(Response.ReportText);
+        result.DeviceCount = details.DeviceCount;
     }
-    result.State = VerdictState(Response.ProbeState, verdict, result.Expected);
     return result;
 }
 
@@ -143,8 +150,8 @@ bool IsValidTarget(const QString &Target)
 {
     // Host name labels or a dotted address, then an optional decimal port.
     static const QRegularExpression pattern(
-        QStringLiteral("^(?=[A-Za-z0-9.-]{1,253}(?::|$))[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*(?::([1-9][0-9]{0,4}))?$"));
+        QStringLiteral("^(?=[A-Za-z0-9.-]{1,253}(?::|\\z))[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*(?::([1-9][0-9]{0,4}))?\\z"));
     const QRegularExpressionMatch match = pattern.match(Target);
     if (!match.hasMatch())
         return false;
