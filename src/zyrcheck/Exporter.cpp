@@ -538,8 +538,7 @@ int TExporter::Run()
                     // What the client sent is read away first: closing over unread bytes would reset the
                     // connection and could take the answer with it.
                     ::shutdown(fd, SHUT_WR);
-                    for (int i = 0; i < 16 && ::recv(fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) {
-                    }
+                    for (int i = 0; i < 16 && ::recv(fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) { }
                     CloseConnection(fd);
                 }
             }

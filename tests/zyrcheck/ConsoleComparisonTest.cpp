@@ -8,10 +8,10 @@
 #include "store/Settings.h"
 #include "zyrcheck/ZyrCheck.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <future>
 #include <gtest/gtest.h>
+#include <QDir>
+#include <QTemporaryDir>
 
 TEST(ConsoleComparison, ConsoleCycleAndZyrcheckGiveEverySystemTheSameState)
 {
@@ -28,8 +28,9 @@ TEST(ConsoleComparison, ConsoleCycleAndZyrcheckGiveEverySystemTheSameState)
     form.Settings().cbBeep = false;
     for (size_t i = 0; i < fleet.Size(); ++i) {
         TSystemRecord r;
-        r.Cells = {u"1"_qs, QString::fromStdString(fleet.Name(i)), QString::fromStdString(fleet.Target(i)), QString(),
-            QString::number(fleet.Devices(i)), u"0"_qs, QString(), QString(), fleet.Plus(i) ? u"-1"_qs : u"0"_qs};
+        r.Cells = {u"1"_qs, QString::fromStdString(fleet.Name(i)), QString::fromStdString(fleet.Target(i)),
+            QString(), QString::number(fleet.Devices(i)), u"0"_qs, QString(), QString(),
+            fleet.Plus(i) ? u"-1"_qs : u"0"_qs};
         form.List.Add(r);
     }
     form.KontrolEtClick(); // returns when the cycle has ended
@@ -42,16 +43,17 @@ TEST(ConsoleComparison, ConsoleCycleAndZyrcheckGiveEverySystemTheSameState)
     std::vector<std::future<TZyrResult>> checks;
     for (size_t i = 0; i < fleet.Size(); ++i)
         checks.push_back(std::async(std::launch::async, [&, i] {
-            return ZyrCheck(QString::fromStdString(fleet.Target(i)), fleet.Plus(i), fleet.Devices(i),
-                FleetProbeTimeOut);
+            return ZyrCheck(
+                QString::fromStdString(fleet.Target(i)), fleet.Plus(i), fleet.Devices(i), FleetProbeTimeOut);
         }));
     TExporterProcess exporter;
     ASSERT_TRUE(exporter.Start({"--allow-any-target", "--probe-timeout", std::to_string(FleetProbeTimeOut)}));
     for (size_t i = 0; i < fleet.Size(); ++i) {
         SCOPED_TRACE(fleet.Name(i));
         const int headless = checks[i].get().State;
-        const THttpAnswer a = HttpGet(exporter.Port, "/probe?target=" + fleet.Target(i) + "&plus="
-                + (fleet.Plus(i) ? "1" : "0") + "&devices=" + std::to_string(fleet.Devices(i)));
+        const THttpAnswer a = HttpGet(exporter.Port,
+            "/probe?target=" + fleet.Target(i) + "&plus=" + (fleet.Plus(i) ? "1" : "0")
+                + "&devices=" + std::to_string(fleet.Devices(i)));
         EXPECT_EQ(console[fleet.Name(i)], headless);
         EXPECT_EQ(SampleOf(a.Body, "zyr_state"), headless);
         EXPECT_EQ(headless, fleet.Cases[i].State);

@@ -4,7 +4,6 @@
 
 #include "platform/FileLimit.h"
 
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <cmath>
 #include <csignal>
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <QTemporaryDir>
 #include <random>
 #include <sys/socket.h>
 #include <thread>
@@ -50,8 +50,8 @@ std::string ReadAll(int Fd, std::chrono::milliseconds Limit, bool &Closed)
     Closed = false;
     const auto deadline = std::chrono::steady_clock::now() + Limit;
     for (;;) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd p{Fd, POLLIN, 0};
         if (left.count() <= 0 || poll(&p, 1, int(left.count())) <= 0)
             return got;
@@ -247,7 +247,8 @@ TEST_F(ExporterTest, MalformedOverlongAndSlowRequests)
 
     // A head beyond 8 KiB is refused at once; garbage is answered 400 by the parser; both are closed.
     const std::vector<std::pair<std::string, std::string>> raw = {
-        {"GET /probe?target=" + listed + " HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n", "HTTP/1.1 431 "},
+        {"GET /probe?target=" + listed + " HTTP/1.1\r\nX: " + std::string(9000, 'x') + "\r\n\r\n",
+            "HTTP/1.1 431 "},
         {"\x01\x02\x03 garbage\r\n\r\n", "HTTP/1.1 400 "},
     };
     for (const auto &[request, answer] : raw) {
@@ -267,7 +268,8 @@ TEST_F(ExporterTest, MalformedOverlongAndSlowRequests)
     const int silent = Connect(exporter.Port), trickle = Connect(exporter.Port);
     ASSERT_GE(silent, 0);
     ASSERT_GE(trickle, 0);
-    auto served = std::async(std::launch::async, [&] { return HttpGet(exporter.Port, "/probe?target=" + listed); });
+    auto served
+        = std::async(std::launch::async, [&] { return HttpGet(exporter.Port, "/probe?target=" + listed); });
     const std::string head = "GET /probe?target=" + listed + " HTTP/1.1\r\nHost: x\r\n";
     bool trickleClosed = false;
     for (size_t i = 0; !trickleClosed; ++i) {
@@ -280,7 +282,8 @@ TEST_F(ExporterTest, MalformedOverlongAndSlowRequests)
         }
         ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
     }
-    const double trickleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double trickleSeconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(trickleSeconds, 1.9);
     EXPECT_LT(trickleSeconds, 3.5);
     bool silentClosed = false;
@@ -339,16 +342,17 @@ TEST_F(ExporterTest, TheScrapeTimeoutIsADeadlineNeverTheProbesTimeOut)
     ASSERT_TRUE(slow.Start(error)) << error;
     ASSERT_TRUE(WriteFile(targets, ReadFile(targets) + slow.Target(0) + "\n"));
     StartExporter({"--max-probes", "1"});
-    const std::vector<std::pair<std::string, std::string>> shortScrape = {{"X-Prometheus-Scrape-Timeout-Seconds", "0.1"}};
-    THttpAnswer a = HttpGet(exporter.Port, "/probe?target=" + slow.Target(0), std::chrono::seconds(5), shortScrape);
+    const std::vector<std::pair<std::string, std::string>> shortScrape
+        = {{"X-Prometheus-Scrape-Timeout-Seconds", "0.1"}};
+    THttpAnswer a
+        = HttpGet(exporter.Port, "/probe?target=" + slow.Target(0), std::chrono::seconds(5), shortScrape);
     EXPECT_EQ(a.Status, 200);
     EXPECT_EQ(SampleOf(a.Body, "zyr_state"), 3);
     EXPECT_GE(SampleOf(a.Body, "zyr_probe_duration_seconds"), 0.39);
 
     // With the only slot taken, a probe that cannot start before its deadline is refused, not queued on.
-    auto busy = std::async(std::launch::async, [&] {
-        return HttpGet(exporter.Port, "/probe?target=" + fleet.Target(Find("mod-silent")));
-    });
+    auto busy = std::async(std::launch::async,
+        [&] { return HttpGet(exporter.Port, "/probe?target=" + fleet.Target(Find("mod-silent"))); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const auto start = std::chrono::steady_clock::now();
     a = HttpGet(exporter.Port, "/probe?target=" + slow.Target(0), std::chrono::seconds(5),
@@ -396,6 +400,7 @@ TEST(ExporterProgram, ArgumentsAndStart)
     TExporterProcess exporter;
     ASSERT_TRUE(exporter.Start({"--allow-any-target"}));
     TChild plain;
-    ASSERT_TRUE(plain.Start({ZYRCHECK_PROGRAM, "--listen", std::to_string(FreePort()), "--allow-any-target"}));
+    ASSERT_TRUE(
+        plain.Start({ZYRCHECK_PROGRAM, "--listen", std::to_string(FreePort()), "--allow-any-target"}));
     EXPECT_NE(plain.WaitForLine("listening on 127.0.0.1:", std::chrono::seconds(10)), "");
 }

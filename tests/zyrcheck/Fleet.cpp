@@ -99,7 +99,8 @@ std::vector<TFleetCase> EveryBehaviour()
     s = Ordinary("uzun-uzunluk", 2);
     s.Length = 100000;
     add(s, 6);
-    s = Ordinary("uzun-uzunluk-olagan-aygit", 2); // an ordinary last device reads its channels up to its capacity
+    s = Ordinary(
+        "uzun-uzunluk-olagan-aygit", 2); // an ordinary last device reads its channels up to its capacity
     s.Length = 100000;
     std::swap(s.Devices[0], s.Devices[1]);
     add(s, 3);

@@ -4,11 +4,11 @@
 
 #include "platform/FileLimit.h"
 
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <map>
 #include <pwd.h>
+#include <QTemporaryDir>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -64,11 +64,13 @@ std::string Objects(const TRunningFleet &Fleet)
            " -H $ARG1$ --probe-timeout "
         + std::to_string(FleetProbeTimeOut)
         + " $ARG2$\n}\n"
-          "define contact {\n  contact_name nobody\n  host_notifications_enabled 0\n  service_notifications_enabled 0\n"
+          "define contact {\n  contact_name nobody\n  host_notifications_enabled 0\n  "
+          "service_notifications_enabled 0\n"
           "  host_notification_period always\n  service_notification_period always\n"
           "  host_notification_options n\n  service_notification_options n\n"
           "  host_notification_commands noop\n  service_notification_commands noop\n}\n"
-          "define host {\n  host_name fleet\n  address 127.0.0.1\n  check_command noop\n  max_check_attempts 1\n"
+          "define host {\n  host_name fleet\n  address 127.0.0.1\n  check_command noop\n  max_check_attempts "
+          "1\n"
           "  check_period always\n  notification_period always\n  contacts nobody\n}\n";
     for (size_t i = 0; i < Fleet.Size(); ++i) {
         std::string args = Fleet.Plus(i) ? "--plus" : "";
@@ -140,7 +142,8 @@ TEST(Nagios, RunsThePluginForEverySystemAndRecordsItsState)
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(folder + "/verify.out");
 
     TChild nagios;
-    ASSERT_TRUE(nagios.Start({NAGIOS_PROGRAM, folder + "/nagios.cfg"}, folder + "/nagios.out", folder + "/nagios.err"));
+    ASSERT_TRUE(nagios.Start(
+        {NAGIOS_PROGRAM, folder + "/nagios.cfg"}, folder + "/nagios.out", folder + "/nagios.err"));
     std::map<std::string, std::map<std::string, std::string>> services;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     size_t checked = 0;
@@ -162,9 +165,9 @@ TEST(Nagios, RunsThePluginForEverySystemAndRecordsItsState)
         const int want = fleet.Cases[i].State;
         std::map<std::string, std::string> &s = services[fleet.Name(i)];
         EXPECT_EQ(s["current_state"], want == 2 || want == 3 ? "0" : "2") << s["plugin_output"];
-        EXPECT_EQ(s["plugin_output"].rfind(std::string(want == 2 || want == 3 ? "ZYR OK - " : "ZYR CRITICAL - ")
-                          + texts[want] + ":",
-                      0),
+        EXPECT_EQ(
+            s["plugin_output"].rfind(
+                std::string(want == 2 || want == 3 ? "ZYR OK - " : "ZYR CRITICAL - ") + texts[want] + ":", 0),
             0u)
             << s["plugin_output"];
         EXPECT_NE(s["performance_data"].find("'time'="), std::string::npos) << s["performance_data"];

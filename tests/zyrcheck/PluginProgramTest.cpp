@@ -1,12 +1,13 @@
-// The zyrcheck program as a monitoring engine runs it: arguments, exit codes, output and what it leaves behind.
+// The zyrcheck program as a monitoring engine runs it: arguments, exit codes, output and what it leaves
+// behind.
 #include "Fleet.h"
 #include "Processes.h"
 
+#include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -40,7 +41,8 @@ TRun RunPlugin(const std::vector<std::string> &Args, const std::string &Folder =
     return run;
 }
 
-const std::regex StatusLine(R"(^ZYR (OK|CRITICAL) - [^|\n]+ \| 'time'=[0-9]+\.[0-9]{6}s;;;0( '[a-z_]+'=[0-9]+B?;;[0-9:]*;0)*\n)");
+const std::regex StatusLine(
+    R"(^ZYR (OK|CRITICAL) - [^|\n]+ \| 'time'=[0-9]+\.[0-9]{6}s;;;0( '[a-z_]+'=[0-9]+B?;;[0-9:]*;0)*\n)");
 
 } // namespace
 
@@ -53,8 +55,8 @@ TEST(PluginProgram, ExitCodeAndStatusLineForEveryBehaviour)
     std::vector<std::unique_ptr<TChild>> children;
     QTemporaryDir dir;
     for (size_t i = 0; i < fleet.Size(); ++i) {
-        std::vector<std::string> argv = {ZYRCHECK_PROGRAM, "-H", fleet.Target(i), "--probe-timeout",
-            std::to_string(FleetProbeTimeOut)};
+        std::vector<std::string> argv
+            = {ZYRCHECK_PROGRAM, "-H", fleet.Target(i), "--probe-timeout", std::to_string(FleetProbeTimeOut)};
         if (fleet.Plus(i))
             argv.push_back("--plus");
         if (fleet.Devices(i) > 0)
@@ -155,13 +157,15 @@ TEST(PluginProgram, VerboseRowsAndNoFileWritten)
     QTemporaryDir work, home, trace;
     const std::string traceFile = trace.path().toStdString() + "/trace";
     TChild child;
-    const std::vector<std::string> argv = {STRACE_PROGRAM, "-f", "-qq", "-e", "trace=open,openat,openat2,creat,mkdir,mkdirat,rename,renameat,renameat2,unlink,unlinkat,truncate", "-o", traceFile,
-        ZYRCHECK_PROGRAM, "-H", fleet.Target(alarm), "--devices", "2", "-v"};
+    const std::vector<std::string> argv = {STRACE_PROGRAM, "-f", "-qq", "-e",
+        "trace=open,openat,openat2,creat,mkdir,mkdirat,rename,renameat,renameat2,unlink,unlinkat,truncate",
+        "-o", traceFile, ZYRCHECK_PROGRAM, "-H", fleet.Target(alarm), "--devices", "2", "-v"};
     ASSERT_TRUE(QDir::setCurrent(work.path()));
     const std::string out = trace.path().toStdString() + "/out";
     ASSERT_TRUE(child.Start(argv, out, {},
         {{"HOME", home.path().toStdString()}, {"XDG_CONFIG_HOME", home.path().toStdString() + "/c"},
-            {"XDG_DATA_HOME", home.path().toStdString() + "/d"}, {"XDG_CACHE_HOME", home.path().toStdString() + "/k"}}));
+            {"XDG_DATA_HOME", home.path().toStdString() + "/d"},
+            {"XDG_CACHE_HOME", home.path().toStdString() + "/k"}}));
     int status = -1;
     waitpid(child.Pid(), &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
@@ -178,10 +182,11 @@ TEST(PluginProgram, VerboseRowsAndNoFileWritten)
     ASSERT_NE(calls.find("openat("), std::string::npos) << "strace saw nothing";
     std::istringstream lines(calls);
     for (std::string line; std::getline(lines, line);) {
-        const bool writes = line.find("O_WRONLY") != std::string::npos || line.find("O_RDWR") != std::string::npos
-            || line.find("O_CREAT") != std::string::npos || line.find("creat(") != std::string::npos
-            || line.find("mkdir") != std::string::npos || line.find("rename") != std::string::npos
-            || line.find("unlink") != std::string::npos || line.find("truncate(") != std::string::npos;
+        const bool writes = line.find("O_WRONLY") != std::string::npos
+            || line.find("O_RDWR") != std::string::npos || line.find("O_CREAT") != std::string::npos
+            || line.find("creat(") != std::string::npos || line.find("mkdir") != std::string::npos
+            || line.find("rename") != std::string::npos || line.find("unlink") != std::string::npos
+            || line.find("truncate(") != std::string::npos;
         // /dev/null and the like are no files of the program's.
         if (writes && line.find("\"/dev/") == std::string::npos)
             ADD_FAILURE() << line;

@@ -18,8 +18,8 @@
 
 extern char **environ;
 
-bool TChild::Start(const std::vector<std::string> &Argv, const std::string &OutFile, const std::string &ErrFile,
-    const std::map<std::string, std::string> &Env)
+bool TChild::Start(const std::vector<std::string> &Argv, const std::string &OutFile,
+    const std::string &ErrFile, const std::map<std::string, std::string> &Env)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -82,8 +82,8 @@ std::string TChild::WaitForLine(const std::string &Text, std::chrono::millisecon
             if (line.find(Text) != std::string::npos)
                 return line;
         }
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (out < 0 || left.count() <= 0)
             return {};
         pollfd p{out, POLLIN, 0};

@@ -44,7 +44,8 @@ struct THttpAnswer
     int Status = 0; // 0: no answer
     std::string Body;
 };
-THttpAnswer HttpGet(int Port, const std::string &Path, std::chrono::milliseconds Limit = std::chrono::seconds(10),
+THttpAnswer HttpGet(int Port, const std::string &Path,
+    std::chrono::milliseconds Limit = std::chrono::seconds(10),
     const std::vector<std::pair<std::string, std::string>> &Headers = {});
 
 // The exporter, started with Args after "--listen 127.0.0.1:0"; Port is where it listens.

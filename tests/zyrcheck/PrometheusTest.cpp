@@ -4,12 +4,12 @@
 
 #include "platform/FileLimit.h"
 
+#include <gtest/gtest.h>
+#include <map>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <map>
 #include <thread>
 
 namespace {
@@ -25,8 +25,8 @@ std::string ScrapeConfig(const TRunningFleet &Fleet, int ExporterPort)
                        "    metrics_path: /probe\n"
                        "    static_configs:\n";
     for (size_t i = 0; i < Fleet.Size(); ++i)
-        yaml += "      - targets: ['" + Fleet.Target(i) + "']\n        labels: {plus: '" + (Fleet.Plus(i) ? "1" : "0")
-            + "', devices: '" + std::to_string(Fleet.Devices(i)) + "'}\n";
+        yaml += "      - targets: ['" + Fleet.Target(i) + "']\n        labels: {plus: '"
+            + (Fleet.Plus(i) ? "1" : "0") + "', devices: '" + std::to_string(Fleet.Devices(i)) + "'}\n";
     yaml += "    relabel_configs:\n"
             "      - source_labels: [__address__]\n"
             "        target_label: __param_target\n"
@@ -57,7 +57,8 @@ std::map<std::string, double> Query(int Port, const std::string &Expression)
     const QJsonObject top = QJsonDocument::fromJson(QByteArray::fromStdString(a.Body)).object();
     for (const QJsonValue &item : top.value(u"data"_qs).toObject().value(u"result"_qs).toArray()) {
         const QJsonObject series = item.toObject();
-        const std::string instance = series.value(u"metric"_qs).toObject().value(u"instance"_qs).toString().toStdString();
+        const std::string instance
+            = series.value(u"metric"_qs).toObject().value(u"instance"_qs).toString().toStdString();
         values[instance] = series.value(u"value"_qs).toArray().at(1).toString().toDouble();
     }
     return values;
@@ -85,10 +86,11 @@ TEST(Prometheus, ScrapesEverySystemWithTheConsolesState)
     ASSERT_TRUE(WriteFile(folder + "/prometheus.yml", ScrapeConfig(fleet, exporter.Port)));
     const int port = FreePort();
     TChild prometheus;
-    ASSERT_TRUE(prometheus.Start({PROMETHEUS_PROGRAM, "--config.file=" + folder + "/prometheus.yml",
-                                     "--storage.tsdb.path=" + folder + "/data",
-                                     "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},
-        folder + "/prometheus.out", folder + "/prometheus.err"));
+    ASSERT_TRUE(
+        prometheus.Start({PROMETHEUS_PROGRAM, "--config.file=" + folder + "/prometheus.yml",
+                             "--storage.tsdb.path=" + folder + "/data",
+                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},
+            folder + "/prometheus.out", folder + "/prometheus.err"));
 
     std::map<std::string, double> states;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);

@@ -1,15 +1,15 @@
 // The check, its plugin output and its exposition, in this process.
+#include "zyrcheck/ZyrCheck.h"
 #include "Fleet.h"
 #include "Processes.h"
 #include "store/Logger.h"
 #include "zyrcheck/Exposition.h"
 #include "zyrcheck/Plugin.h"
 #include "zyrcheck/Targets.h"
-#include "zyrcheck/ZyrCheck.h"
 
-#include <QRegularExpression>
 #include <future>
 #include <gtest/gtest.h>
+#include <QRegularExpression>
 #include <regex>
 
 namespace {
@@ -37,8 +37,9 @@ TThResponse Report(const QString &Text)
 }
 
 // The worked example of an ordinary status report: two devices, a channel in alarm.
-const QString Example = QStringLiteral("\0052\0042.9.4\00435.2 GB\0040\004120.0 GB\0040\006\004\005\005A1B2C3\0040\0048"
-                                       "\0040,0,1,2,0,0,0,0\006\004\005D4E5F6\0042\00430\0044,3\006\006");
+const QString Example
+    = QStringLiteral("\0052\0042.9.4\00435.2 GB\0040\004120.0 GB\0040\006\004\005\005A1B2C3\0040\0048"
+                     "\0040,0,1,2,0,0,0,0\006\004\005D4E5F6\0042\00430\0044,3\006\006");
 
 } // namespace
 
@@ -51,8 +52,8 @@ TEST(ZyrCheck, EveryBehaviourGetsTheConsolesStateInPluginAndExposition)
     std::vector<std::future<TZyrResult>> checks;
     for (size_t i = 0; i < fleet.Size(); ++i)
         checks.push_back(std::async(std::launch::async, [&, i] {
-            return ZyrCheck(QString::fromStdString(fleet.Target(i)), fleet.Plus(i), fleet.Devices(i),
-                FleetProbeTimeOut);
+            return ZyrCheck(
+                QString::fromStdString(fleet.Target(i)), fleet.Plus(i), fleet.Devices(i), FleetProbeTimeOut);
         }));
     for (size_t i = 0; i < fleet.Size(); ++i) {
         SCOPED_TRACE(fleet.Name(i));
@@ -98,7 +99,8 @@ TEST(ZyrCheck, RowsAreTheDetailsWindowsRowsAndMetricsFollowThem)
 
     const TPluginOutput out = FormatPluginResult(r, 1);
     EXPECT_EQ(out.Text,
-        "ZYR CRITICAL - Aygıt eksik tespit edildi: 2 of 3 devices, 2 channels in alarm | 'time'=0.250000s;;;0 "
+        "ZYR CRITICAL - Aygıt eksik tespit edildi: 2 of 3 devices, 2 channels in alarm | "
+        "'time'=0.250000s;;;0 "
         "'devices'=2;;3:3;0 'devices_expected'=3;;;0 'channels_alarm'=2;;0;0 'disk_free'=37795712205B;;;0 "
         "'backup_disk_free'=128849018880B;;;0\n"
         "Sunucu versiyon 2.9.4\n"
@@ -134,7 +136,8 @@ TEST(ZyrCheck, RowsAreTheDetailsWindowsRowsAndMetricsFollowThem)
     EXPECT_EQ(r.Rows[1].Channels, u"0,1,2,0"_qs);
     EXPECT_EQ(r.Rows[2].Channels, u"0"_qs);
     EXPECT_EQ(FirstLine(FormatPluginResult(r, 0).Text),
-        "ZYR CRITICAL - Alarm tespit edildi: 2 devices, 1 device in alarm, 1 channel in alarm | 'time'=0.100000s;;;0 "
+        "ZYR CRITICAL - Alarm tespit edildi: 2 devices, 1 device in alarm, 1 channel in alarm | "
+        "'time'=0.100000s;;;0 "
         "'devices'=2;;;0 'devices_expected'=0;;;0 'channels_alarm'=1;;0;0");
     EXPECT_NE(ProbeMetrics(r).find("zyr_report_info{server_name=\"Merkez\",server_ip=\"10.0.0.7\"} 1\n"),
         std::string::npos);
@@ -146,7 +149,8 @@ TEST(ZyrCheck, StatesWithoutAReportAndTheCountBeyondTheList)
     none.ProbeState = psNoAnswer;
     TZyrResult r = JudgeCheck(none, false, 2, 0.5);
     EXPECT_EQ(r.State, 1);
-    EXPECT_EQ(FormatPluginResult(r, 1).Text, "ZYR CRITICAL - Çalışmıyor: no connection | 'time'=0.500000s;;;0\n");
+    EXPECT_EQ(
+        FormatPluginResult(r, 1).Text, "ZYR CRITICAL - Çalışmıyor: no connection | 'time'=0.500000s;;;0\n");
     EXPECT_EQ(ProbeMetrics(r).find("zyr_devices"), std::string::npos);
 
     TThResponse connected;
@@ -172,16 +176,22 @@ TEST(ZyrCheck, TextsFromTheSystemCannotBreakTheOutput)
 {
     // A version and a serial with a '|', a line feed and a backslash: no second line, no early performance
     // data, no broken label.
-    const QString text = QStringLiteral("\0051\0042.9|4\00410 GB\0040\0041 GB\0040\006\004\005\005A|B\nC\\D\0040\0042"
-                                        "\0040,0\006\006");
+    const QString text
+        = QStringLiteral("\0051\0042.9|4\00410 GB\0040\0041 GB\0040\006\004\005\005A|B\nC\\D\0040\0042"
+                         "\0040,0\006\006");
     const TZyrResult r = JudgeCheck(Report(text), false, 0, 0.1);
     const std::string out = FormatPluginResult(r, 1).Text;
     EXPECT_EQ(std::count(out.begin(), out.end(), '|'), 1) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
     EXPECT_NE(out.find("Sunucu versiyon 2.9¦4\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Aygıt SeriNo/Kapasite A¦B\xEF\xBF\xBD" "C\\D / 2   0   0,0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Aygıt SeriNo/Kapasite A¦B\xEF\xBF\xBD"
+                       "C\\D / 2   0   0,0\n"),
+        std::string::npos)
+        << out;
     EXPECT_NE(ProbeMetrics(r).find("{device=\"1\",serial=\"A|B\\nC\\\\D\"} 0\n"), std::string::npos);
-    EXPECT_EQ(LabelValue(u"a\"b\\c\nd\u0001e"_qs), "a\\\"b\\\\c\\nd\xEF\xBF\xBD" "e");
+    EXPECT_EQ(LabelValue(u"a\"b\\c\nd\u0001e"_qs),
+        "a\\\"b\\\\c\\nd\xEF\xBF\xBD"
+        "e");
     EXPECT_EQ(LabelValue(QString(300, u'x')).size(), 256u);
 }
 
@@ -257,9 +267,10 @@ TEST(Targets, AddressesQueriesAndTheTargetsFile)
 
     TTargetList list;
     std::string error;
-    ASSERT_TRUE(list.Parse("# systems\n127.0.0.5 devices=2\n\n  127.0.0.6:8080 plus # extended\nKayit.Example:17001\n"
-                           "127.0.0.7 plus devices=4\n",
-        error))
+    ASSERT_TRUE(
+        list.Parse("# systems\n127.0.0.5 devices=2\n\n  127.0.0.6:8080 plus # extended\nKayit.Example:17001\n"
+                   "127.0.0.7 plus devices=4\n",
+            error))
         << error;
     ASSERT_EQ(list.Size(), 4u);
     struct TFindCase
