@@ -16,14 +16,18 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <getopt.h>
 #include <list>
 #include <malloc.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <semaphore>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -41,6 +45,8 @@ constexpr size_t MaxHeadBytes = 8192;
 // Time for reading the rest of a request once its head is in, and for each write of the answer.
 constexpr auto ReadLimit = std::chrono::seconds(5);
 constexpr int WriteLimitMs = 5000;
+// An answered connection waits this long for its next request (a scraper reuses it at its next scrape).
+constexpr auto KeepAlive = std::chrono::seconds(120);
 // Without a scrape time-out from the client, a probe waits at most this long for a free slot.
 constexpr auto DefaultDeadline = std::chrono::seconds(30);
 // Descriptors kept for the probes beyond the connections: a socket and the device-list library's own
@@ -129,20 +135,102 @@ private:
 
     int fd;
     TClock::time_point readDeadline;
-    char buffer[4096];
+    char buffer[1024]; // request heads are a few hundred bytes
     size_t position = 0, filled = 0;
+
+public:
+    // Bytes read beyond the request: a pipelined one, which this connection cannot hand on.
+    bool Leftover() const { return position < filled; }
 };
 
 class THttpFront : public httplib::Server
 {
 public:
-    // One request on a connection whose head has arrived; the connection closes after the answer.
-    void Serve(int Fd)
+    // One request on a connection whose head has arrived. True when the connection may wait for another.
+    bool Serve(int Fd)
     {
         TSocketStream stream(Fd, TClock::now() + ReadLimit);
         bool closed = false;
-        process_request(stream, true, closed, nullptr);
+        const bool answered = process_request(stream, false, closed, nullptr);
+        return answered && !closed && !stream.Leftover();
     }
+};
+
+// Connections waiting, without a thread, for a whole request head: new ones for the idle time, ones that
+// have been answered for the keep-alive time. Each list is in deadline order, its time-out being fixed.
+class TWaitingRoom
+{
+public:
+    TWaitingRoom(std::chrono::seconds Fresh, std::chrono::seconds Kept)
+        : limits{Fresh, Kept}
+    {
+    }
+
+    void Add(int Fd, bool Kept)
+    {
+        std::list<TEntry> &list = lists[Kept ? 1 : 0];
+        list.push_back({Fd, TClock::now() + limits[Kept ? 1 : 0]});
+        where[Fd] = {Kept ? 1 : 0, std::prev(list.end())};
+    }
+    bool Remove(int Fd)
+    {
+        const auto it = where.find(Fd);
+        if (it == where.end())
+            return false;
+        lists[it->second.first].erase(it->second.second);
+        where.erase(it);
+        return true;
+    }
+    // The connection to give way when all are taken: the oldest new one, else the oldest kept one.
+    int Oldest() const
+    {
+        for (const std::list<TEntry> &list : lists)
+            if (!list.empty())
+                return list.front().Fd;
+        return -1;
+    }
+    // Milliseconds until the next deadline, -1 for none.
+    int WaitMs() const
+    {
+        std::optional<TClock::time_point> next;
+        for (const std::list<TEntry> &list : lists)
+            if (!list.empty() && (!next || list.front().Deadline < *next))
+                next = list.front().Deadline;
+        if (!next)
+            return -1;
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(*next - TClock::now()).count();
+        return int(std::max<int64_t>(0, left + 1));
+    }
+    std::vector<int> Expired()
+    {
+        std::vector<int> expired;
+        const TClock::time_point now = TClock::now();
+        for (std::list<TEntry> &list : lists)
+            for (auto it = list.begin(); it != list.end() && it->Deadline <= now; it = list.begin()) {
+                expired.push_back(it->Fd);
+                where.erase(it->Fd);
+                list.pop_front();
+            }
+        return expired;
+    }
+    std::vector<int> All() const
+    {
+        std::vector<int> fds;
+        for (const auto &[fd, place] : where)
+            fds.push_back(fd);
+        return fds;
+    }
+
+private:
+    struct TEntry
+    {
+        int Fd;
+        TClock::time_point Deadline;
+    };
+    std::chrono::seconds limits[2];
+    std::list<TEntry> lists[2];
+    std::unordered_map<int, std::pair<int, std::list<TEntry>::iterator>> where;
 };
 
 struct TCounters
@@ -168,6 +256,7 @@ public:
     explicit TExporter(const TExporterOptions &Options)
         : options(Options)
         , probeSlots(Options.MaxProbes)
+        , waiting(std::chrono::seconds(Options.IdleSeconds), KeepAlive)
     {
     }
     int Run();
@@ -179,8 +268,13 @@ private:
     void HandleMetrics(httplib::Response &Response);
     TClock::time_point Deadline(const httplib::Request &Request) const;
     void Worker();
-    void Enqueue(int Fd, TClock::time_point Since);
     void CloseConnection(int Fd);
+    // On the admission thread.
+    void Wait(int Fd, bool Kept);
+    void Accept();
+    void Readable(int Fd);
+    void Returned();
+    bool Signals();
 
     const TExporterOptions options;
     THttpFront http;
@@ -189,9 +283,15 @@ private:
     std::mutex targetsMutex;
     std::shared_ptr<const TTargetList> targets = std::make_shared<TTargetList>();
 
+    // Admission: the listener, the waiting connections, and the ones workers hand back after an answer.
+    int listener = -1, epollFd = -1, signalFd = -1, returnFd = -1;
+    int64_t maxOpen = 0;
+    TWaitingRoom waiting;
+
     std::mutex queueMutex;
     std::condition_variable queueChanged;
-    std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time of accept
+    std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time it was
+    std::vector<int> handedBack; // answered, to wait for their next request
     bool stopping = false;
 };
 
@@ -335,15 +435,9 @@ void TExporter::Routes()
             "text/html; charset=utf-8");
     });
     http.set_payload_max_length(4096);
-}
-
-void TExporter::Enqueue(int Fd, TClock::time_point Since)
-{
-    {
-        std::lock_guard lock(queueMutex);
-        ready.emplace_back(Fd, Since);
-    }
-    queueChanged.notify_one();
+    // What the Keep-Alive header announces; the waiting room enforces the time, and sets no count.
+    http.set_keep_alive_timeout(KeepAlive.count());
+    http.set_keep_alive_max_count(1000000);
 }
 
 void TExporter::CloseConnection(int Fd)
@@ -366,12 +460,59 @@ void TExporter::Worker()
             ServedSince = ready.front().second;
             ready.pop_front();
         }
+        bool keep = false;
         try {
-            http.Serve(fd);
+            keep = http.Serve(fd);
         } catch (...) {
         }
-        CloseConnection(fd);
+        if (keep) {
+            std::lock_guard lock(queueMutex);
+            keep = !stopping;
+            if (keep)
+                handedBack.push_back(fd);
+        }
+        if (keep) {
+            const uint64_t one = 1;
+            (void)!::write(returnFd, &one, sizeof one);
+        } else {
+            CloseConnection(fd);
+        }
     }
+}
+
+// Debian's HTTP library initialises OpenSSL when it is loaded (error strings, configuration, providers),
+// which leaves megabytes of libcrypto resident that an exporter without TLS never touches again; the
+// toolkit's Unicode and GLib libraries and the OpenMP runtime are loaded with it and stay as unused. Their
+// pages are dropped from this process: only read-only mappings holding no page of our own (no relocated
+// data), so anything that needs them again reads the same bytes back from the file.
+void ReleaseStartupPages()
+{
+    struct TMapping
+    {
+        unsigned long Start = 0, End = 0;
+        bool Candidate = false;
+        long AnonymousKb = -1;
+    };
+    std::vector<TMapping> mappings;
+    std::ifstream smaps("/proc/self/smaps");
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long start = 0, end = 0;
+        char perms[5] = {};
+        if (line.find(':') > line.find(' ')
+            && sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) == 3) {
+            const bool readOnly = strcmp(perms, "r-xp") == 0 || strcmp(perms, "r--p") == 0;
+            bool unused = false;
+            for (const char *name :
+                {"/libcrypto.so", "/libssl.so", "/libicu", "/libglib-2.0.so", "/libgomp.so"})
+                unused = unused || line.find(name) != std::string::npos;
+            mappings.push_back({start, end, readOnly && unused, -1});
+        } else if (line.rfind("Anonymous:", 0) == 0 && !mappings.empty()) {
+            mappings.back().AnonymousKb = std::stol(line.substr(10));
+        }
+    }
+    for (const TMapping &m : mappings)
+        if (m.Candidate && m.AnonymousKb == 0)
+            madvise(reinterpret_cast<void *>(m.Start), m.End - m.Start, MADV_DONTNEED);
 }
 
 int OpenListener(const std::string &Host, int Port, int &BoundPort, std::string &Error)
@@ -398,17 +539,115 @@ int OpenListener(const std::string &Host, int Port, int &BoundPort, std::string 
     return fd;
 }
 
+void TExporter::Wait(int Fd, bool Kept)
+{
+    waiting.Add(Fd, Kept);
+    epoll_event e{};
+    e.events = EPOLLIN | EPOLLRDHUP | EPOLLET; // data already there is reported at once
+    e.data.fd = Fd;
+    epoll_ctl(epollFd, EPOLL_CTL_ADD, Fd, &e);
+}
+
+void TExporter::Accept()
+{
+    for (;;) {
+        const int client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client < 0)
+            return;
+        ++counters.Accepted;
+        if (counters.Open >= maxOpen) {
+            // The longest-waiting connection without a request gives way; with none, the new one does.
+            const int oldest = waiting.Oldest();
+            if (oldest < 0) {
+                ::close(client);
+                continue;
+            }
+            waiting.Remove(oldest);
+            CloseConnection(oldest);
+            ++counters.Evicted;
+        }
+        ++counters.Open;
+        Wait(client, false);
+    }
+}
+
+void TExporter::Readable(int Fd)
+{
+    static char head[MaxHeadBytes + 1];
+    const ssize_t got = ::recv(Fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (got <= 0) {
+        waiting.Remove(Fd);
+        CloseConnection(Fd);
+        return;
+    }
+    if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2)) {
+        waiting.Remove(Fd);
+        epoll_ctl(epollFd, EPOLL_CTL_DEL, Fd, nullptr);
+        {
+            std::lock_guard lock(queueMutex);
+            ready.emplace_back(Fd, TClock::now());
+        }
+        queueChanged.notify_one();
+    } else if (size_t(got) > MaxHeadBytes) {
+        waiting.Remove(Fd);
+        ++counters.Oversize;
+        (void)!::send(Fd, CannedTooLarge, strlen(CannedTooLarge), MSG_NOSIGNAL | MSG_DONTWAIT);
+        // What the client sent is read away first: closing over unread bytes would reset the connection
+        // and could take the answer with it.
+        ::shutdown(Fd, SHUT_WR);
+        for (int i = 0; i < 16 && ::recv(Fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) { }
+        CloseConnection(Fd);
+    }
+}
+
+void TExporter::Returned()
+{
+    uint64_t count = 0;
+    (void)!::read(returnFd, &count, sizeof count);
+    std::vector<int> fds;
+    {
+        std::lock_guard lock(queueMutex);
+        fds.swap(handedBack);
+    }
+    for (const int fd : fds)
+        Wait(fd, true);
+}
+
+// False when the exporter is to stop.
+bool TExporter::Signals()
+{
+    bool running = true;
+    signalfd_siginfo info{};
+    while (::read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
+        if (info.ssi_signo != SIGHUP) {
+            running = false;
+            continue;
+        }
+        ++counters.Reloads;
+        std::string why;
+        if (LoadTargets(why)) {
+            counters.LastReloadOk = 1;
+        } else {
+            ++counters.ReloadFailures;
+            counters.LastReloadOk = 0;
+            fprintf(stderr, "zyrcheck: reload failed, keeping the previous targets: %s\n", why.c_str());
+        }
+    }
+    return running;
+}
+
 int TExporter::Run()
 {
-    // Every thread inherits the blocked blocked; they arrive through the descriptor below.
+    // Every thread inherits the blocked signals; they arrive through the descriptor below.
     sigset_t blocked;
     sigemptyset(&blocked);
-    for (const int s : {SIGHUP, SIGINT, SIGTERM})
+    for (const int s : {SIGHUP, SIGINT, SIGTERM, SIGPIPE})
         sigaddset(&blocked, s);
-    sigaddset(&blocked, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     sigdelset(&blocked, SIGPIPE);
-    const int signalFd = signalfd(-1, &blocked, SFD_NONBLOCK | SFD_CLOEXEC);
+    signalFd = signalfd(-1, &blocked, SFD_NONBLOCK | SFD_CLOEXEC);
 
     // Few arenas: the workers' allocations are small and short-lived, and every arena costs resident memory.
     mallopt(M_ARENA_MAX, 2);
@@ -417,7 +656,7 @@ int TExporter::Run()
     getrlimit(RLIMIT_NOFILE, &limit);
     const int64_t room = int64_t(limit.rlim_cur == RLIM_INFINITY ? 1 << 20 : limit.rlim_cur)
         - DescriptorReserve - ProgramDescriptors - int64_t(options.MaxProbes) * DescriptorsPerProbe;
-    const int64_t maxOpen = std::max<int64_t>(8, std::min<int64_t>(options.MaxConnections, room));
+    maxOpen = std::max<int64_t>(8, std::min<int64_t>(options.MaxConnections, room));
 
     std::string error;
     if (!LoadTargets(error)) {
@@ -425,135 +664,49 @@ int TExporter::Run()
         return 1;
     }
     int port = 0;
-    const int listener = OpenListener(options.ListenHost, options.ListenPort, port, error);
+    listener = OpenListener(options.ListenHost, options.ListenPort, port, error);
     if (listener < 0) {
         fprintf(stderr, "zyrcheck: %s\n", error.c_str());
         return 1;
     }
     Routes();
+    ReleaseStartupPages();
     printf("zyrcheck: listening on %s:%d\n", options.ListenHost.c_str(), port);
     fflush(stdout);
 
+    returnFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epollFd = epoll_create1(EPOLL_CLOEXEC);
+    for (const int fd : {listener, signalFd, returnFd}) {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.fd = fd;
+        epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e);
+    }
     std::vector<std::thread> workers;
     // A worker per probe slot and a few for the answers that need none (refusals, /metrics).
     for (int i = 0; i < options.MaxProbes + 4; ++i)
         workers.emplace_back([this] { Worker(); });
 
-    // Connections wait here, without a thread, until their request head is complete.
-    struct TPending
-    {
-        int Fd;
-        TClock::time_point Since;
-    };
-    std::list<TPending> pending; // oldest first
-    std::unordered_map<int, std::list<TPending>::iterator> byFd;
-    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
-    auto watch = [&](int fd, uint32_t events) {
-        epoll_event e{};
-        e.events = events;
-        e.data.fd = fd;
-        epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e);
-    };
-    watch(listener, EPOLLIN);
-    watch(signalFd, EPOLLIN);
-    auto drop = [&](int fd) {
-        auto it = byFd.find(fd);
-        if (it == byFd.end())
-            return;
-        epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
-        pending.erase(it->second);
-        byFd.erase(it);
-    };
-    const auto idle = std::chrono::seconds(options.IdleSeconds);
-    static char head[MaxHeadBytes + 1];
-    bool running = true;
-    while (running) {
-        int waitMs = -1;
-        if (!pending.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                pending.front().Since + idle - TClock::now());
-            waitMs = int(std::max<int64_t>(0, left.count() + 1));
-        }
+    for (bool running = true; running;) {
         epoll_event events[256];
-        const int n = epoll_wait(epollFd, events, 256, waitMs);
+        const int n = epoll_wait(epollFd, events, 256, waiting.WaitMs());
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
-            if (fd == signalFd) {
-                signalfd_siginfo info{};
-                while (::read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
-                    if (info.ssi_signo == SIGHUP) {
-                        ++counters.Reloads;
-                        std::string why;
-                        if (LoadTargets(why)) {
-                            counters.LastReloadOk = 1;
-                        } else {
-                            ++counters.ReloadFailures;
-                            counters.LastReloadOk = 0;
-                            fprintf(stderr, "zyrcheck: reload failed, keeping the previous targets: %s\n",
-                                why.c_str());
-                        }
-                    } else {
-                        running = false;
-                    }
-                }
-            } else if (fd == listener) {
-                for (;;) {
-                    const int client = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                    if (client < 0)
-                        break;
-                    ++counters.Accepted;
-                    if (counters.Open >= maxOpen) {
-                        if (pending.empty()) {
-                            ::close(client);
-                            continue;
-                        }
-                        // The oldest connection still silent gives way.
-                        const int oldest = pending.front().Fd;
-                        drop(oldest);
-                        CloseConnection(oldest);
-                        ++counters.Evicted;
-                    }
-                    ++counters.Open;
-                    pending.push_back({client, TClock::now()});
-                    byFd[client] = std::prev(pending.end());
-                    watch(client, EPOLLIN | EPOLLRDHUP | EPOLLET);
-                }
-            } else {
-                const ssize_t got = ::recv(fd, head, MaxHeadBytes + 1, MSG_PEEK | MSG_DONTWAIT);
-                if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                    continue;
-                if (got <= 0) {
-                    drop(fd);
-                    CloseConnection(fd);
-                    continue;
-                }
-                if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2)) {
-                    const TClock::time_point since = byFd[fd]->Since;
-                    drop(fd);
-                    Enqueue(fd, since);
-                } else if (size_t(got) > MaxHeadBytes) {
-                    drop(fd);
-                    ++counters.Oversize;
-                    (void)!::send(fd, CannedTooLarge, strlen(CannedTooLarge), MSG_NOSIGNAL | MSG_DONTWAIT);
-                    // What the client sent is read away first: closing over unread bytes would reset the
-                    // connection and could take the answer with it.
-                    ::shutdown(fd, SHUT_WR);
-                    for (int i = 0; i < 16 && ::recv(fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) { }
-                    CloseConnection(fd);
-                }
-            }
+            if (fd == signalFd)
+                running = Signals() && running;
+            else if (fd == listener)
+                Accept();
+            else if (fd == returnFd)
+                Returned();
+            else
+                Readable(fd);
         }
-        const auto now = TClock::now();
-        while (!pending.empty() && pending.front().Since + idle <= now) {
-            const int fd = pending.front().Fd;
-            drop(fd);
+        for (const int fd : waiting.Expired()) {
             CloseConnection(fd);
             ++counters.IdleClosed;
         }
     }
 
-    for (const TPending &p : pending)
-        CloseConnection(p.Fd);
     ::close(listener);
     {
         std::lock_guard lock(queueMutex);
@@ -562,8 +715,12 @@ int TExporter::Run()
     queueChanged.notify_all();
     for (std::thread &t : workers)
         t.join();
-    ::close(epollFd);
-    ::close(signalFd);
+    for (const int fd : waiting.All())
+        CloseConnection(fd);
+    for (const int fd : handedBack)
+        CloseConnection(fd);
+    for (const int fd : {epollFd, signalFd, returnFd})
+        ::close(fd);
     return 0;
 }
 

@@ -6,8 +6,9 @@
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
 
+#include <cctype>
+#include <charconv>
 #include <chrono>
-#include <QRegularExpression>
 
 namespace {
 
@@ -123,39 +124,72 @@ TZyrResult ZyrCheck(const QString &Target, bool Plus, int Expected, int32_t Time
 
 std::optional<double> ParseDiskSpace(const QString &Text)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\s*(\\d{1,15}(?:[.,]\\d{1,9})?)\\s*([KMGTP]?)(i?)B\\s*$"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = pattern.match(Text);
-    if (!match.hasMatch())
+    // digits [(.|,) digits] [blanks] [K|M|G|T|P [i]] B, blanks around
+    const std::string text = Text.trimmed().toStdString();
+    size_t i = 0;
+    auto digits = [&](size_t most) {
+        const size_t from = i;
+        while (i < text.size() && i - from < most && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i - from;
+    };
+    std::string number;
+    if (digits(15) == 0)
         return std::nullopt;
-    QString number = match.captured(1);
-    number.replace(u',', u'.');
-    bool ok = false;
-    double value = number.toDouble(&ok);
-    if (!ok)
-        return std::nullopt;
-    const QString prefix = match.captured(2).toUpper();
-    for (const QChar unit : u"KMGTP"_qs) {
-        if (prefix.isEmpty())
-            break;
-        value *= 1024.0;
-        if (unit == prefix.front())
-            break;
+    number = text.substr(0, i);
+    if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+        const size_t point = i++;
+        if (digits(9) == 0)
+            return std::nullopt;
+        number += '.';
+        number.append(text, point + 1, i - point - 1);
     }
-    return value;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    double scale = 1;
+    static const std::string prefixes = "KMGTP";
+    if (i < text.size()) {
+        const size_t prefix = prefixes.find(char(toupper(static_cast<unsigned char>(text[i]))));
+        if (prefix != std::string::npos) {
+            for (size_t p = 0; p <= prefix; ++p)
+                scale *= 1024;
+            ++i;
+            if (i < text.size() && (text[i] == 'i' || text[i] == 'I'))
+                ++i;
+        }
+    }
+    if (i + 1 != text.size() || (text[i] != 'B' && text[i] != 'b'))
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error != std::errc() || end != number.data() + number.size())
+        return std::nullopt;
+    return value * scale;
 }
 
 bool IsValidTarget(const QString &Target)
 {
-    // Host name labels or a dotted address, then an optional decimal port.
-    static const QRegularExpression pattern(
-        QStringLiteral("^(?=[A-Za-z0-9.-]{1,253}(?::|\\z))[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*(?::([1-9][0-9]{0,4}))?\\z"));
-    const QRegularExpressionMatch match = pattern.match(Target);
-    if (!match.hasMatch())
+    const qsizetype colon = Target.indexOf(u':');
+    const QString host = colon < 0 ? Target : Target.left(colon);
+    if (host.isEmpty() || host.size() > 253)
         return false;
-    return !match.hasCaptured(1) || match.captured(1).toInt() <= 65535;
+    // Labels of letters, digits and inner hyphens, 1 to 63 long, joined by dots.
+    for (const QString &label : host.split(u'.')) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
+            return false;
+        for (const QChar c : label)
+            if (!(c.unicode() < 128 && (isalnum(c.unicode()) || c == u'-')))
+                return false;
+    }
+    if (colon < 0)
+        return true;
+    const QString port = Target.mid(colon + 1);
+    if (port.isEmpty() || port.size() > 5 || port.front() == u'0')
+        return false;
+    for (const QChar c : port)
+        if (c < u'0' || c > u'9')
+            return false;
+    return port.toInt() <= 65535;
 }
 
 bool ReadWholeNumber(const std::string &Text, long Min, long Max, long &Value)

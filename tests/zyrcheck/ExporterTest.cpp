@@ -297,6 +297,63 @@ TEST_F(ExporterTest, MalformedOverlongAndSlowRequests)
     EXPECT_TRUE(exporter.Child.Running());
 }
 
+TEST_F(ExporterTest, AnsweredConnectionsWaitForTheirNextRequestWithoutAThread)
+{
+    StartExporter({"--max-probes", "1"}); // 5 workers
+    const std::string listed = fleet.Target(Find("saglam"));
+    const std::string request = "GET /probe?target=" + listed + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    // Sends the request and reads one answer, which ends with the last metric of a probe.
+    auto ask = [&](int fd, bool &closed) {
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        std::string got;
+        closed = false;
+        for (int wait = 0; wait < 50 && got.find("zyr_report_received") == std::string::npos && !closed;
+             ++wait)
+            got += ReadAll(fd, std::chrono::milliseconds(100), closed);
+        return got;
+    };
+    // More answered connections than workers, each then asking again: none of them holds a worker.
+    std::vector<int> kept;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = Connect(exporter.Port);
+        ASSERT_GE(fd, 0);
+        bool closed = false;
+        const std::string got = ask(fd, closed);
+        EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << got.substr(0, 40);
+        EXPECT_NE(got.find("Keep-Alive: timeout=120"), std::string::npos);
+        EXPECT_FALSE(closed);
+        kept.push_back(fd);
+    }
+    for (const int fd : kept) {
+        bool closed = false;
+        const std::string got = ask(fd, closed);
+        EXPECT_NE(got.find("\nzyr_state 3\n"), std::string::npos) << got.substr(0, 60);
+        EXPECT_FALSE(closed);
+    }
+    // "Connection: close" is honoured.
+    const std::string last = "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    send(kept.back(), last.data(), last.size(), MSG_NOSIGNAL);
+    bool closed = false;
+    std::string got = ReadAll(kept.back(), std::chrono::seconds(5), closed);
+    EXPECT_NE(got.find("zyr_exporter_build_info"), std::string::npos);
+    EXPECT_TRUE(closed);
+    // Requests sent back to back (pipelined): the connection cannot be handed on with bytes read ahead, so
+    // it is answered at least once and then closed, never left hanging.
+    const int fd = kept.front();
+    const std::string twice = request + request;
+    send(fd, twice.data(), twice.size(), MSG_NOSIGNAL);
+    got = ReadAll(fd, std::chrono::seconds(5), closed);
+    EXPECT_TRUE(closed);
+    size_t answers = 0;
+    for (size_t at = 0; (at = got.find("HTTP/1.1 200 OK", at)) != std::string::npos; ++at)
+        ++answers;
+    EXPECT_GE(answers, 1u);
+    EXPECT_LE(answers, 2u);
+    for (const int k : kept)
+        close(k);
+    EXPECT_EQ(SampleOf(HttpGet(exporter.Port, "/metrics").Body, "zyr_exporter_connections_total"), 9);
+}
+
 TEST_F(ExporterTest, ThousandIdleConnectionsLeaveMemoryAndScrapesAlone)
 {
     StartExporter();
