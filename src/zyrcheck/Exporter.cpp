@@ -26,7 +26,6 @@
 #include <poll.h>
 #include <semaphore>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -158,6 +157,7 @@ public:
 
 // Connections waiting, without a thread, for a whole request head: new ones for the idle time, ones that
 // have been answered for the keep-alive time. Each list is in deadline order, its time-out being fixed.
+// A connection not in the room is being served; whoever removes it from the room owns it.
 class TWaitingRoom
 {
 public:
@@ -172,6 +172,7 @@ public:
         list.push_back({Fd, TClock::now() + limits[Kept ? 1 : 0]});
         where[Fd] = {Kept ? 1 : 0, std::prev(list.end())};
     }
+    bool Contains(int Fd) const { return where.count(Fd) != 0; }
     bool Remove(int Fd)
     {
         const auto it = where.find(Fd);
@@ -269,11 +270,19 @@ private:
     TClock::time_point Deadline(const httplib::Request &Request) const;
     void Worker();
     void CloseConnection(int Fd);
+    // Complete: a whole request head waits on the connection; Closed: the peer has gone.
+    enum class THead
+    {
+        Partial,
+        Complete,
+        Closed,
+        Oversize
+    };
+    THead LookAtHead(int Fd);
+    bool Claim(int Fd);
     // On the admission thread.
-    void Wait(int Fd, bool Kept);
     void Accept();
     void Readable(int Fd);
-    void Returned();
     bool Signals();
 
     const TExporterOptions options;
@@ -284,14 +293,14 @@ private:
     std::shared_ptr<const TTargetList> targets = std::make_shared<TTargetList>();
 
     // Admission: the listener, the waiting connections, and the ones workers hand back after an answer.
-    int listener = -1, epollFd = -1, signalFd = -1, returnFd = -1;
+    int listener = -1, epollFd = -1, signalFd = -1;
     int64_t maxOpen = 0;
-    TWaitingRoom waiting;
+    std::mutex roomMutex;
+    TWaitingRoom waiting; // under roomMutex
 
     std::mutex queueMutex;
     std::condition_variable queueChanged;
     std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time it was
-    std::vector<int> handedBack; // answered, to wait for their next request
     bool stopping = false;
 };
 
@@ -460,22 +469,33 @@ void TExporter::Worker()
             ServedSince = ready.front().second;
             ready.pop_front();
         }
-        bool keep = false;
-        try {
-            keep = http.Serve(fd);
-        } catch (...) {
-        }
-        if (keep) {
-            std::lock_guard lock(queueMutex);
-            keep = !stopping;
-            if (keep)
-                handedBack.push_back(fd);
-        }
-        if (keep) {
-            const uint64_t one = 1;
-            (void)!::write(returnFd, &one, sizeof one);
-        } else {
-            CloseConnection(fd);
+        for (;;) {
+            bool keep = false;
+            try {
+                keep = http.Serve(fd);
+            } catch (...) {
+            }
+            {
+                std::lock_guard lock(queueMutex);
+                keep = keep && !stopping;
+            }
+            if (!keep) {
+                CloseConnection(fd);
+                break;
+            }
+            {
+                std::lock_guard lock(roomMutex);
+                waiting.Add(fd, true);
+            }
+            // A request that came while this one was answered raised no new event: look once here.
+            const THead head = LookAtHead(fd);
+            if (head == THead::Partial || !Claim(fd))
+                break; // the admission loop watches it from now on
+            if (head != THead::Complete) {
+                CloseConnection(fd);
+                break;
+            }
+            ServedSince = TClock::now();
         }
     }
 }
@@ -539,13 +559,36 @@ int OpenListener(const std::string &Host, int Port, int &BoundPort, std::string 
     return fd;
 }
 
-void TExporter::Wait(int Fd, bool Kept)
+TExporter::THead TExporter::LookAtHead(int Fd)
 {
-    waiting.Add(Fd, Kept);
-    epoll_event e{};
-    e.events = EPOLLIN | EPOLLRDHUP | EPOLLET; // data already there is reported at once
-    e.data.fd = Fd;
-    epoll_ctl(epollFd, EPOLL_CTL_ADD, Fd, &e);
+    // Heads are a few hundred bytes: a small look first, the whole allowance only when that is full.
+    char small[1024];
+    std::unique_ptr<char[]> large;
+    char *head = small;
+    size_t room = sizeof small;
+    for (;;) {
+        const ssize_t got = ::recv(Fd, head, room, MSG_PEEK | MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return THead::Partial;
+        if (got <= 0)
+            return THead::Closed;
+        if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2))
+            return THead::Complete;
+        if (size_t(got) > MaxHeadBytes)
+            return THead::Oversize;
+        if (size_t(got) < room || large)
+            return THead::Partial;
+        large = std::make_unique<char[]>(MaxHeadBytes + 1);
+        head = large.get();
+        room = MaxHeadBytes + 1;
+    }
+}
+
+// Takes a connection out of the waiting room; false when another thread took it first.
+bool TExporter::Claim(int Fd)
+{
+    std::lock_guard lock(roomMutex);
+    return waiting.Remove(Fd);
 }
 
 void TExporter::Accept()
@@ -557,62 +600,61 @@ void TExporter::Accept()
         ++counters.Accepted;
         if (counters.Open >= maxOpen) {
             // The longest-waiting connection without a request gives way; with none, the new one does.
-            const int oldest = waiting.Oldest();
+            int oldest = -1;
+            {
+                std::lock_guard lock(roomMutex);
+                oldest = waiting.Oldest();
+                waiting.Remove(oldest);
+            }
             if (oldest < 0) {
                 ::close(client);
                 continue;
             }
-            waiting.Remove(oldest);
             CloseConnection(oldest);
             ++counters.Evicted;
         }
         ++counters.Open;
-        Wait(client, false);
+        {
+            std::lock_guard lock(roomMutex);
+            waiting.Add(client, false);
+        }
+        // Watched for its whole life: an edge for every arrival of data; data already there is reported at
+        // once.
+        epoll_event e{};
+        e.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+        e.data.fd = client;
+        epoll_ctl(epollFd, EPOLL_CTL_ADD, client, &e);
     }
 }
 
 void TExporter::Readable(int Fd)
 {
-    static char head[MaxHeadBytes + 1];
-    const ssize_t got = ::recv(Fd, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return;
-    if (got <= 0) {
-        waiting.Remove(Fd);
-        CloseConnection(Fd);
-        return;
+    {
+        std::lock_guard lock(roomMutex);
+        if (!waiting.Contains(Fd))
+            return; // being served; its worker looks at the connection itself when it is done
     }
-    if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2)) {
-        waiting.Remove(Fd);
-        epoll_ctl(epollFd, EPOLL_CTL_DEL, Fd, nullptr);
+    const THead head = LookAtHead(Fd);
+    if (head == THead::Partial || !Claim(Fd))
+        return;
+    if (head == THead::Complete) {
         {
             std::lock_guard lock(queueMutex);
             ready.emplace_back(Fd, TClock::now());
         }
         queueChanged.notify_one();
-    } else if (size_t(got) > MaxHeadBytes) {
-        waiting.Remove(Fd);
+        return;
+    }
+    if (head == THead::Oversize) {
         ++counters.Oversize;
         (void)!::send(Fd, CannedTooLarge, strlen(CannedTooLarge), MSG_NOSIGNAL | MSG_DONTWAIT);
         // What the client sent is read away first: closing over unread bytes would reset the connection
         // and could take the answer with it.
         ::shutdown(Fd, SHUT_WR);
-        for (int i = 0; i < 16 && ::recv(Fd, head, sizeof head, MSG_DONTWAIT) > 0; ++i) { }
-        CloseConnection(Fd);
+        char discard[4096];
+        for (int i = 0; i < 16 && ::recv(Fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) { }
     }
-}
-
-void TExporter::Returned()
-{
-    uint64_t count = 0;
-    (void)!::read(returnFd, &count, sizeof count);
-    std::vector<int> fds;
-    {
-        std::lock_guard lock(queueMutex);
-        fds.swap(handedBack);
-    }
-    for (const int fd : fds)
-        Wait(fd, true);
+    CloseConnection(Fd);
 }
 
 // False when the exporter is to stop.
@@ -674,9 +716,8 @@ int TExporter::Run()
     printf("zyrcheck: listening on %s:%d\n", options.ListenHost.c_str(), port);
     fflush(stdout);
 
-    returnFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     epollFd = epoll_create1(EPOLL_CLOEXEC);
-    for (const int fd : {listener, signalFd, returnFd}) {
+    for (const int fd : {listener, signalFd}) {
         epoll_event e{};
         e.events = EPOLLIN;
         e.data.fd = fd;
@@ -689,19 +730,29 @@ int TExporter::Run()
 
     for (bool running = true; running;) {
         epoll_event events[256];
-        const int n = epoll_wait(epollFd, events, 256, waiting.WaitMs());
+        int waitMs = -1;
+        {
+            std::lock_guard lock(roomMutex);
+            waitMs = waiting.WaitMs();
+        }
+        // Workers put answered connections back with later deadlines; look at the room at least each second.
+        waitMs = waitMs < 0 ? 1000 : std::min(waitMs, 1000);
+        const int n = epoll_wait(epollFd, events, 256, waitMs);
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
             if (fd == signalFd)
                 running = Signals() && running;
             else if (fd == listener)
                 Accept();
-            else if (fd == returnFd)
-                Returned();
             else
                 Readable(fd);
         }
-        for (const int fd : waiting.Expired()) {
+        std::vector<int> expired;
+        {
+            std::lock_guard lock(roomMutex);
+            expired = waiting.Expired();
+        }
+        for (const int fd : expired) {
             CloseConnection(fd);
             ++counters.IdleClosed;
         }
@@ -717,9 +768,7 @@ int TExporter::Run()
         t.join();
     for (const int fd : waiting.All())
         CloseConnection(fd);
-    for (const int fd : handedBack)
-        CloseConnection(fd);
-    for (const int fd : {epollFd, signalFd, returnFd})
+    for (const int fd : {epollFd, signalFd})
         ::close(fd);
     return 0;
 }

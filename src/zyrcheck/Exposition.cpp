@@ -49,21 +49,20 @@ std::string SampleValue(double Value)
 
 std::string LabelValue(const QString &Text)
 {
+    const QByteArray utf8 = Text.left(256).toUtf8(); // valid UTF-8 whatever the text holds
     std::string out;
-    int length = 0;
-    for (const QChar c : Text) {
-        if (++length > 256)
-            break;
-        if (c == u'\\')
+    out.reserve(size_t(utf8.size()) + 8);
+    for (const char c : utf8) {
+        if (c == '\\')
             out += "\\\\";
-        else if (c == u'"')
+        else if (c == '"')
             out += "\\\"";
-        else if (c == u'\n')
+        else if (c == '\n')
             out += "\\n";
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.isSurrogate())
+        else if ((unsigned char)c < 0x20 || c == 0x7F)
             out += "\xEF\xBF\xBD";
         else
-            out += QString(c).toStdString();
+            out += c;
     }
     return out;
 }
@@ -71,6 +70,7 @@ std::string LabelValue(const QString &Text)
 std::string ProbeMetrics(const TZyrResult &Result)
 {
     std::string out;
+    out.reserve(2048 + size_t(Result.Devices.size()) * 1024);
     Family(out, "zyr_up", "gauge", "1 when the system accepted the connection (states 2 to 6), 0 when not.");
     Sample(out, "zyr_up", "", Result.State == 1 ? 0 : 1);
     Family(out, "zyr_state", "gauge",
