@@ -84,13 +84,29 @@ TEST(Prometheus, ScrapesEverySystemWithTheConsolesState)
         {"--targets", folder + "/targets", "--probe-timeout", std::to_string(FleetProbeTimeOut)}));
 
     ASSERT_TRUE(WriteFile(folder + "/prometheus.yml", ScrapeConfig(fleet, exporter.Port)));
-    const int port = FreePort();
+    // A free port may be taken by someone else before Prometheus binds it: then it ends, and it is tried
+    // anew.
+    int port = 0;
     TChild prometheus;
-    ASSERT_TRUE(
-        prometheus.Start({PROMETHEUS_PROGRAM, "--config.file=" + folder + "/prometheus.yml",
-                             "--storage.tsdb.path=" + folder + "/data",
-                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},
+    for (int attempt = 0; attempt < 3 && port == 0; ++attempt) {
+        port = FreePort();
+        ASSERT_TRUE(prometheus.Start(
+            {PROMETHEUS_PROGRAM, "--config.file=" + folder + "/prometheus.yml",
+                "--storage.tsdb.path=" + folder + "/data",
+                "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"},
             folder + "/prometheus.out", folder + "/prometheus.err"));
+        bool ready = false;
+        for (int i = 0; i < 300 && !ready && prometheus.Running(); ++i) {
+            ready = HttpGet(port, "/-/ready", std::chrono::seconds(1)).Status == 200;
+            if (!ready)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!ready) {
+            prometheus.Stop();
+            port = 0;
+        }
+    }
+    ASSERT_NE(port, 0) << ReadFile(folder + "/prometheus.err");
 
     std::map<std::string, double> states;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
