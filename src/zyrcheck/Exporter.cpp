@@ -72,12 +72,16 @@ public:
 
     bool is_readable() const override { return position < filled || Wait(POLLIN, ReadRemainingMs()); }
     bool is_writable() const override { return Wait(POLLOUT, WriteLimitMs); }
+    // The socket does not block: a call is tried first and waited for only when it would block.
     ssize_t read(char *ptr, size_t size) override
     {
         if (position == filled) {
-            if (!Wait(POLLIN, ReadRemainingMs()))
-                return -1;
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!Wait(POLLIN, ReadRemainingMs()))
+                    return -1;
+                n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            }
             if (n <= 0)
                 return n;
             position = 0;
@@ -92,11 +96,12 @@ public:
     {
         size_t sent = 0;
         while (sent < size) {
-            if (!Wait(POLLOUT, WriteLimitMs))
-                return -1;
-            const ssize_t n = ::send(fd, ptr + sent, size - sent, MSG_NOSIGNAL);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            const ssize_t n = ::send(fd, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!Wait(POLLOUT, WriteLimitMs))
+                    return -1;
                 continue;
+            }
             if (n <= 0)
                 return -1;
             sent += size_t(n);
@@ -301,7 +306,7 @@ private:
     std::mutex queueMutex;
     std::condition_variable queueChanged;
     std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time it was
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
 };
 
 bool TExporter::LoadTargets(std::string &Error)
@@ -475,10 +480,7 @@ void TExporter::Worker()
                 keep = http.Serve(fd);
             } catch (...) {
             }
-            {
-                std::lock_guard lock(queueMutex);
-                keep = keep && !stopping;
-            }
+            keep = keep && !stopping;
             if (!keep) {
                 CloseConnection(fd);
                 break;
