@@ -1,5 +1,6 @@
 #include "console/Main.h"
 #include "console/AlarmSound.h"
+#include "console/DesktopNotification.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/records/SystemListFile.h"
@@ -83,10 +84,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     alarmSound = new TAlarmSound(this);
     PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
     PlayBeep = [this] { alarmSound->PlayDefault(); };
-    // Through the tray the desktop's notification service hears of it (a D-Bus tray); a tray of the
-    // older kind shows it as a balloon.
+    // The desktop's notification service when the session has one; else the tray's own balloon.
     ShowNotification = [this](const QString &title, const QString &text) {
-        if (TrayUsable())
+        if (!SendDesktopNotification(title, text) && TrayUsable())
             TrayIcon->showMessage(title, text, QSystemTrayIcon::Warning);
     };
 
