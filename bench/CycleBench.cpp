@@ -1,5 +1,5 @@
 // Check cycles over a simulated fleet, driven through the main window's own scheduling: the menu's
-// "Denetle" (no mail), one worker per record, results through the window's event queue.
+// "Denetle" (no mail), the checks run by the check runner, results through the window's event queue.
 //
 //   zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base 127.1.0.1]
 //   zyr_bench_cycle --zyrsim PATH --fleet N --soak MINUTES [--seed S]
@@ -10,6 +10,7 @@
 
 #include "console/Application.h"
 #include "console/Main.h"
+#include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
 #include "store/Logger.h"
 
@@ -24,6 +25,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <map>
 #include <mutex>
 #include <random>
@@ -113,7 +115,8 @@ public:
     // User plus system CPU time of the simulator process so far, in nanoseconds; -1 when unknown.
     int64_t CpuNs() const
     {
-        FILE *f = fopen(QStringLiteral("/proc/%1/stat").arg(process.processId()).toLocal8Bit().constData(), "r");
+        FILE *f
+            = fopen(QStringLiteral("/proc/%1/stat").arg(process.processId()).toLocal8Bit().constData(), "r");
         if (!f)
             return -1;
         char text[1024] = {};
@@ -123,7 +126,8 @@ public:
         if (!n || !p)
             return -1;
         unsigned long long utime = 0, stime = 0;
-        // Fields after the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
+        // Fields after the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime
+        // stime
         if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
             return -1;
         return int64_t(utime + stime) * (1000000000 / sysconf(_SC_CLK_TCK));
@@ -201,9 +205,9 @@ void FillList(TMainForm &form, const std::vector<TSystem> &systems)
     int n = 0;
     for (const TSystem &s : systems) {
         TSystemRecord r;
-        r.Cells = {QStringLiteral("1"),    QStringLiteral("sim%1").arg(++n), s.Target, QString(),
-                   QStringLiteral("1"),    QStringLiteral("0"),              QString(), QString(),
-                   s.Plus ? QStringLiteral("-1") : QStringLiteral("0")};
+        r.Cells = {QStringLiteral("1"), QStringLiteral("sim%1").arg(++n), s.Target, QString(),
+            QStringLiteral("1"), QStringLiteral("0"), QString(), QString(),
+            s.Plus ? QStringLiteral("-1") : QStringLiteral("0")};
         rows.push_back(std::move(r));
     }
     form.List.ReplaceAll(std::move(rows));
@@ -241,11 +245,97 @@ double SlowestSingleMs(const std::vector<TSystem> &systems, const TOptions &o, Q
     return slowest;
 }
 
+// Time on a CPU of each of the process's threads now, by tid, with the thread's name ("window" for the main
+// thread); from schedstat, in nanoseconds.
+std::map<int, std::pair<std::string, int64_t>> ThreadTimes()
+{
+    std::map<int, std::pair<std::string, int64_t>> times;
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return times;
+    while (const dirent *e = readdir(tasks)) {
+        const int tid = atoi(e->d_name);
+        if (tid <= 0)
+            continue;
+        char path[64], name[32] = {};
+        snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
+        if (FILE *f = fopen(path, "r")) {
+            if (fgets(name, sizeof name, f))
+                name[strcspn(name, "\n")] = 0;
+            fclose(f);
+        }
+        snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+        long long ns = 0;
+        if (FILE *f = fopen(path, "r")) {
+            if (fscanf(f, "%lld", &ns) != 1)
+                ns = 0;
+            fclose(f);
+        }
+        times[tid] = {tid == getpid() ? std::string("window") : std::string(name), ns};
+    }
+    closedir(tasks);
+    return times;
+}
+
+// CPU time spent between two readings, by thread name; threads that ended meanwhile are not in it.
+std::map<std::string, int64_t> ThreadCpuSpent(const std::map<int, std::pair<std::string, int64_t>> &before,
+    const std::map<int, std::pair<std::string, int64_t>> &after)
+{
+    std::map<std::string, int64_t> spent;
+    for (const auto &[tid, now] : after) {
+        const auto was = before.find(tid);
+        spent[now.first]
+            += now.second - (was != before.end() && was->second.first == now.first ? was->second.second : 0);
+    }
+    return spent;
+}
+
+// The checks of the whole fleet started at once straight into the check runner, without the window: what
+// the runner itself costs and how soon the last result is in.
+void RunnerAlone(const std::vector<TSystem> &systems, const TOptions &o, double single)
+{
+    std::vector<double> wall, cpu, ratio;
+    for (int run = 0; run < 3; ++run) {
+        std::mutex m;
+        std::condition_variable cv;
+        size_t done = 0;
+        const int64_t cpu0 = CpuNs();
+        const int64_t t0 = NowNs();
+        for (size_t i = 0; i < systems.size(); ++i)
+            TCheckThread::Start(
+                systems[i].Target, int32_t(i), o.TimeOut, systems[i].Plus, [&](std::unique_ptr<TThResponse>) {
+                    std::lock_guard lock(m);
+                    if (++done == systems.size())
+                        cv.notify_one();
+                });
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return done == systems.size(); });
+        }
+        const int64_t t1 = NowNs();
+        wall.push_back((t1 - t0) / 1e6);
+        ratio.push_back(wall.back() / single);
+        cpu.push_back((CpuNs() - cpu0) / 1e3 / double(systems.size()));
+        printf("runner alone %d wall_ms %.1f ratio %.3f cpu_us_per_check %.1f\n", run + 1, wall.back(),
+            ratio.back(), cpu.back());
+        fflush(stdout);
+    }
+    Figure("runner_alone_cycle_ms", Median(wall), "ms");
+    Figure("runner_alone_ratio", Median(ratio));
+    Figure("runner_alone_cpu_us_per_check", Median(cpu), "us");
+}
+
 struct TCycleFigures
 {
-    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, SimCpuUsPerCheck = 0, PeakRssMb = 0;
+    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, SimCpuUsPerCheck = 0,
+           PeakRssMb = 0;
+    // The check runner's threads (event-driven poller, extended-check pool, name lookups) and the rest
+    // (toolkit threads, threads that ended during the cycle).
+    double PollerCpuUsPerCheck = 0, PlusCpuUsPerCheck = 0, ResolverCpuUsPerCheck = 0, OtherCpuUsPerCheck = 0;
     int Lost = 0, Doubled = 0, Unfinished = 0, Stray = 0;
     std::map<int, int> States;
+    int AnsweringNotWorking = 0; // systems that answer (not refusing) shown as "Çalışmıyor"
+    int PeakInFlight = 0, Capacity = 0;
 };
 
 TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
@@ -255,6 +345,8 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     counter.Hits.assign(size_t(n), 0);
     counter.Stray = 0;
     ResetPeakRss();
+    ResetCheckRunnerPeak();
+    const auto threads0 = ThreadTimes();
     const int64_t cpu0 = CpuNs();
     const int64_t main0 = ThreadCpuNs();
     const int64_t sim0 = fleet.CpuNs();
@@ -264,10 +356,25 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     const int64_t t1 = NowNs();
     f.StallMs = stall.EndMs();
     f.WallMs = (t1 - t0) / 1e6;
-    f.CpuUsPerCheck = (CpuNs() - cpu0) / 1e3 / std::max(n, 1);
-    f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / 1e3 / std::max(n, 1);
-    f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / 1e3 / std::max(n, 1);
+    const int64_t cpu = CpuNs() - cpu0;
+    const double perCheck = 1e3 * std::max(n, 1);
+    f.CpuUsPerCheck = cpu / perCheck;
+    f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / perCheck;
+    f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / perCheck;
+    auto spent = ThreadCpuSpent(threads0, ThreadTimes());
+    f.PollerCpuUsPerCheck = spent["zyr-poller"] / perCheck;
+    f.PlusCpuUsPerCheck = spent["zyr-plus"] / perCheck;
+    f.ResolverCpuUsPerCheck = spent["zyr-resolve"] / perCheck;
+    f.OtherCpuUsPerCheck = std::max(0.0,
+        f.CpuUsPerCheck - f.MainCpuUsPerCheck - f.PollerCpuUsPerCheck - f.PlusCpuUsPerCheck
+            - f.ResolverCpuUsPerCheck);
+    const TCheckRunnerFigures runner = CheckRunnerFigures();
+    f.PeakInFlight = runner.PeakInFlight;
+    f.Capacity = runner.Capacity;
     f.PeakRssMb = StatusField("VmHWM") / 1024.0;
+    QHash<QString, QString> modeOf;
+    for (const TSystem &s : fleet.Systems)
+        modeOf.insert(s.Target, s.Mode);
     for (int i = 0; i < n; ++i) {
         const int hits = counter.Hits[size_t(i)];
         f.Lost += hits == 0;
@@ -275,6 +382,10 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
         f.Unfinished += state == csChecking;
         ++f.States[state];
+        // Rows re-sort at the end of a cycle: the system is found by its address.
+        if (state == csNotWorking
+            && modeOf.value(form.List.Cell(i, TSystemRecord::IP)) != QLatin1String("refuse"))
+            ++f.AnsweringNotWorking;
     }
     f.Stray = counter.Stray;
     if (form.Busy || form.Outstanding != 0)
@@ -293,8 +404,9 @@ QString StatesText(const std::map<int, int> &states)
 int RunBenchmark(TMainForm &form, const TOptions &o)
 {
     TFleet fleet;
-    if (!fleet.Start(o.Zyrsim, {QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
-                                QStringLiteral("--delay"), QString::number(o.Delay)})) {
+    if (!fleet.Start(o.Zyrsim,
+            {QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
+                QStringLiteral("--delay"), QString::number(o.Delay)})) {
         fprintf(stderr, "zyrsim did not come up\n");
         return 1;
     }
@@ -304,10 +416,14 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     printf("slowest_single_kind %s\n", qPrintable(which));
     Figure("slowest_single_ms", single, "ms");
 
+    if (o.FdLimit <= 0)
+        RunnerAlone(fleet.Systems, o, single);
+
     FillList(form, fleet.Systems);
     if (o.FdLimit > 0) {
-        // Fewer descriptors than checks: those that get no socket must report "not working", nothing more.
-        const rlimit limit {rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
+        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own
+        // state.
+        const rlimit limit{rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
             return 1;
         printf("fd_limit %d\n", o.FdLimit);
@@ -315,23 +431,34 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     TResultCounter counter;
     form.installEventFilter(&counter);
     TStallMeter stall;
-    std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss;
-    int faults = 0, notWorking = 0;
+    std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss, pollerCpu, plusCpu, resolverCpu, otherCpu;
+    int faults = 0, notWorking = 0, answeringNotWorking = 0, peakInFlight = 0, capacity = 0;
     for (int c = 0; c < o.Cycles; ++c) {
         const TCycleFigures f = RunCycle(form, counter, stall, fleet);
-        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f states %s"
-               " lost %d doubled %d unfinished %d\n",
-               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck, f.SimCpuUsPerCheck, f.PeakRssMb,
-               qPrintable(StatesText(f.States)), f.Lost, f.Doubled, f.Unfinished);
+        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f "
+               "poller_cpu_us %.1f"
+               " plus_cpu_us %.1f resolver_cpu_us %.1f other_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f"
+               " in_flight %d/%d states %s lost %d doubled %d unfinished %d\n",
+            c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck,
+            f.PollerCpuUsPerCheck, f.PlusCpuUsPerCheck, f.ResolverCpuUsPerCheck, f.OtherCpuUsPerCheck,
+            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, qPrintable(StatesText(f.States)),
+            f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
         notWorking = std::max(notWorking, f.States.count(csNotWorking) ? f.States.at(csNotWorking) : 0);
+        answeringNotWorking = std::max(answeringNotWorking, f.AnsweringNotWorking);
+        peakInFlight = std::max(peakInFlight, f.PeakInFlight);
+        capacity = f.Capacity;
         wall.push_back(f.WallMs);
         stalls.push_back(f.StallMs);
         cpu.push_back(f.CpuUsPerCheck);
         mainCpu.push_back(f.MainCpuUsPerCheck);
         simCpu.push_back(f.SimCpuUsPerCheck);
         rss.push_back(f.PeakRssMb);
+        pollerCpu.push_back(f.PollerCpuUsPerCheck);
+        plusCpu.push_back(f.PlusCpuUsPerCheck);
+        resolverCpu.push_back(f.ResolverCpuUsPerCheck);
+        otherCpu.push_back(f.OtherCpuUsPerCheck);
     }
     form.removeEventFilter(&counter);
     Figure("cycle_ms", Median(wall), "ms");
@@ -339,9 +466,16 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     Figure("stall_ms", Median(stalls), "ms");
     Figure("cpu_us_per_check", Median(cpu), "us");
     Figure("main_thread_cpu_us_per_check", Median(mainCpu), "us");
+    Figure("poller_cpu_us_per_check", Median(pollerCpu), "us");
+    Figure("plus_pool_cpu_us_per_check", Median(plusCpu), "us");
+    Figure("resolver_cpu_us_per_check", Median(resolverCpu), "us");
+    Figure("other_threads_cpu_us_per_check", Median(otherCpu), "us");
     Figure("simulator_cpu_us_per_check", Median(simCpu), "us");
     Figure("peak_rss_mb", *std::max_element(rss.begin(), rss.end()), "MB");
+    printf("checks_in_flight_peak %d\n", peakInFlight);
+    printf("checks_in_flight_capacity %d\n", capacity);
     printf("not_working %d\n", notWorking);
+    printf("answering_not_working %d\n", answeringNotWorking);
     printf("result_faults %d\n", faults);
     return faults == 0 ? 0 : 3;
 }
@@ -349,9 +483,10 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
 // A fleet whose systems misbehave in every way the simulator knows, drawn afresh from the seed.
 QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, std::vector<QString> &modes)
 {
-    static const char *const ordinary[] = {"ok",    "ok",     "ok",      "refuse", "silent", "close",
-                                           "badsig", "badcode", "neglen", "short",  "split"};
-    static const char *const lists[] = {"ok", "ok", "broken", "unavailable", "truncated", "oversize", "close"};
+    static const char *const ordinary[]
+        = {"ok", "ok", "ok", "refuse", "silent", "close", "badsig", "badcode", "neglen", "short", "split"};
+    static const char *const lists[]
+        = {"ok", "ok", "broken", "unavailable", "truncated", "oversize", "close"};
     const QStringList octets = base.split(QLatin1Char('.'));
     const uint32_t first = (octets.value(0).toUInt() << 24) | (octets.value(1).toUInt() << 16)
         | (octets.value(2).toUInt() << 8) | octets.value(3).toUInt();
@@ -359,7 +494,11 @@ QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, 
     modes.clear();
     for (int i = 0; i < count; ++i) {
         const uint32_t a = first + uint32_t(i);
-        const QString host = QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255);
+        const QString host = QStringLiteral("%1.%2.%3.%4")
+                                 .arg(a >> 24)
+                                 .arg((a >> 16) & 255)
+                                 .arg((a >> 8) & 255)
+                                 .arg(a & 255);
         const bool plus = random() % 10 == 0;
         text += QStringLiteral("[soak%1]\n").arg(i + 1);
         text += QStringLiteral("address = %1:%2\n").arg(host).arg(plus ? 8080 : 17000);
@@ -367,7 +506,10 @@ QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, 
         if (plus) {
             const QString mode = QString::fromLatin1(lists[random() % std::size(lists)]);
             text += QStringLiteral("type = plus\nlist = %1\nlistdelay = %2\n").arg(mode).arg(random() % 400);
-            text += QStringLiteral("device = P%1 4 0%2%3\n").arg(i).arg(random() % 3).arg(QStringLiteral("00"));
+            text += QStringLiteral("device = P%1 4 0%2%3\n")
+                        .arg(i)
+                        .arg(random() % 3)
+                        .arg(QStringLiteral("00"));
             if (random() % 8 == 0)
                 text += QStringLiteral("closed = 27105\n");
             modes.push_back(QStringLiteral("plus-") + mode);
@@ -428,16 +570,16 @@ int RunSoak(TMainForm &form, const TOptions &o)
             const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
             const QString mode = modeOf.value(form.List.Cell(i, TSystemRecord::IP));
             const bool ok = mode == QLatin1String("refuse") ? state == csNotWorking
-                : (mode == QLatin1String("silent") || mode == QLatin1String("close") || mode == QLatin1String("badsig")
-                   || mode == QLatin1String("badcode"))
+                : (mode == QLatin1String("silent") || mode == QLatin1String("close")
+                      || mode == QLatin1String("badsig") || mode == QLatin1String("badcode"))
                 ? state == csWorking
                 : mode == QLatin1String("ok") ? state >= csWorkingReport && state <= csAlarm
-                                                : state >= csNotWorking && state <= csAlarm;
+                                              : state >= csNotWorking && state <= csAlarm;
             // A reply the system sends late (its delay plus the machine's load beyond the 512 ms wait) is
             // rightly "working, no report"; counted apart, not as a fault.
             const bool late = !ok && state == csWorking
-                && (mode == QLatin1String("ok") || mode == QLatin1String("split") || mode == QLatin1String("short")
-                    || mode == QLatin1String("neglen"));
+                && (mode == QLatin1String("ok") || mode == QLatin1String("split")
+                    || mode == QLatin1String("short") || mode == QLatin1String("neglen"));
             lateReplies += late;
             mismatched += !ok && !late;
             if (!ok)
@@ -465,22 +607,26 @@ int RunSoak(TMainForm &form, const TOptions &o)
             baseRss = std::max(baseRss, lastRss);
         }
         if (cycle % 10 == 0 || f.Lost + f.Doubled + f.Unfinished + f.Stray + mismatched || f.StallMs > 100) {
-            printf("soak cycle %d wall_ms %.1f stall_ms %.1f threads %lld fds %lld rss_mb %.1f lost %d doubled %d "
+            printf("soak cycle %d wall_ms %.1f stall_ms %.1f threads %lld fds %lld rss_mb %.1f lost %d "
+                   "doubled %d "
                    "unfinished %d stray %d mismatched %d\n",
-                   cycle, f.WallMs, f.StallMs, (long long)lastThreads, (long long)lastFds, lastRss / 1024.0, f.Lost,
-                   f.Doubled, f.Unfinished, f.Stray, mismatched);
+                cycle, f.WallMs, f.StallMs, (long long)lastThreads, (long long)lastFds, lastRss / 1024.0,
+                f.Lost, f.Doubled, f.Unfinished, f.Stray, mismatched);
             fflush(stdout);
         }
     }
     form.removeEventFilter(&counter);
-    auto growth = [](int64_t base, int64_t last) { return base > 0 ? 100.0 * double(last - base) / double(base) : 0; };
+    auto growth = [](int64_t base, int64_t last) {
+        return base > 0 ? 100.0 * double(last - base) / double(base) : 0;
+    };
     printf("soak_cycles %d\n", cycle);
     printf("soak_results %lld\n", (long long)cycle * o.Fleet);
     Figure("soak_cycle_ms_median", Median(walls), "ms");
     Figure("soak_stall_ms_max", worstStall, "ms");
     printf("soak_threads base %lld end %lld max %lld\n", (long long)baseThreads, (long long)lastThreads,
-           (long long)maxThreads);
-    printf("soak_fds base %lld end %lld max %lld\n", (long long)baseFds, (long long)lastFds, (long long)maxFds);
+        (long long)maxThreads);
+    printf(
+        "soak_fds base %lld end %lld max %lld\n", (long long)baseFds, (long long)lastFds, (long long)maxFds);
     printf("soak_rss_mb base %.1f end %.1f max %.1f\n", baseRss / 1024.0, lastRss / 1024.0, maxRss / 1024.0);
     Figure("soak_threads_growth_pct", growth(baseThreads, lastThreads), "%");
     Figure("soak_fds_growth_pct", growth(baseFds, lastFds), "%");
@@ -532,8 +678,9 @@ int main(int argc, char **argv)
 {
     TOptions o;
     if (!ParseOptions(argc, argv, o)) {
-        fprintf(stderr, "usage: zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base A]"
-                        " [--timeout MS] [--singles S] [--fd-limit N] [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
+        fprintf(stderr,
+            "usage: zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base A]"
+            " [--timeout MS] [--singles S] [--fd-limit N] [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -550,7 +697,7 @@ int main(int argc, char **argv)
         form.show();
         QCoreApplication::processEvents();
         printf("open_file_limit %llu\n", [] {
-            rlimit l {};
+            rlimit l{};
             getrlimit(RLIMIT_NOFILE, &l);
             return (unsigned long long)l.rlim_cur;
         }());

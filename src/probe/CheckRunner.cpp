@@ -39,7 +39,7 @@ constexpr size_t WorkerStackSize = 256 * 1024;
 constexpr int MaxPlusThreads = 512;
 constexpr int MaxResolverThreads = 8;
 constexpr auto IdleThreadLife = std::chrono::seconds(2);
-constexpr int StartSlice = 64; // checks started between two looks at the sockets
+constexpr int StartSlice = 512; // checks started between two looks at the sockets
 constexpr int EventBatch = 256;
 constexpr int64_t RetryNs = 20'000'000; // a new look for a descriptor or thread when nothing frees one
 
@@ -242,7 +242,8 @@ public:
         {
             std::lock_guard lock(inboxMutex);
             inbox.push_back({kind, job});
-            if (!wakeSent) {
+            // A busy poller looks at the inbox before it next waits; only a waiting one needs waking.
+            if (pollerWaiting && !wakeSent) {
                 wakeSent = true;
                 wake = true;
             }
@@ -370,7 +371,11 @@ private:
             TakeInbox();
             StartWaiting();
             GrowPools();
-            const int n = epoll_wait(epollFd, events.data(), EventBatch, TimeoutMs());
+            const int n = epoll_wait(epollFd, events.data(), EventBatch, WaitBegins(TimeoutMs()));
+            {
+                std::lock_guard lock(inboxMutex);
+                pollerWaiting = false;
+            }
             for (int i = 0; i < n; ++i) {
                 if (events[size_t(i)].data.u64 == WakeTag) {
                     uint64_t count;
@@ -386,6 +391,16 @@ private:
             if (n < EventBatch)
                 ExpireTimers(NowNs());
         }
+    }
+
+    // The wait's time-out, 0 when notes came in meanwhile; from here on a note wakes the poller.
+    int WaitBegins(int timeoutMs)
+    {
+        std::lock_guard lock(inboxMutex);
+        if (!inbox.empty())
+            return 0;
+        pollerWaiting = true;
+        return timeoutMs;
     }
 
     void TakeInbox()
@@ -566,14 +581,30 @@ private:
             return true;
         }
         Attach(job);
+        // On loopback the handshake is mostly done by now, and the request goes out at once. On a connection
+        // still being set up the send fails with EAGAIN and nothing reaches the wire; the request then waits
+        // for the connect as before.
+        bool connected = rc == 0;
+        if (!connected) {
+            const ssize_t n = send(fd, StatusRequest.data(), StatusRequest.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                connected = true;
+                job->Sent = uint8_t(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                Finish(job); // the connect failed (refused, unreachable)
+                return true;
+            }
+        }
         epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+        ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+        if (job->Sent < StatusRequest.size())
+            ev.events |= EPOLLOUT;
         ev.data.u64 = job->Slot;
         if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
             Finish(job);
             return true;
         }
-        if (rc == 0) {
+        if (connected) {
             Connected(job);
             return true;
         }
@@ -765,6 +796,7 @@ private:
 
     std::mutex inboxMutex;
     std::vector<TNoteItem> inbox;
+    bool pollerWaiting = true; // also before the poller's first wait: its descriptors take the first note
     bool wakeSent = false;
 
     std::mutex figuresMutex;
