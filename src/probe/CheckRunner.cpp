@@ -38,7 +38,8 @@ constexpr size_t WorkerStackSize = 256 * 1024;
 
 constexpr int MaxPlusThreads = 512;
 constexpr int MaxResolverThreads = 8;
-constexpr auto IdleThreadLife = std::chrono::seconds(2);
+// Short, so that a pool shrinks back soon after a cycle; within a cycle its jobs come all at once.
+constexpr auto IdleThreadLife = std::chrono::milliseconds(200);
 constexpr int StartSlice = 512; // checks started between two looks at the sockets
 constexpr int EventBatch = 256;
 constexpr int64_t RetryNs = 20'000'000; // a new look for a descriptor or thread when nothing frees one
