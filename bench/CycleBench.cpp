@@ -336,6 +336,32 @@ struct TCycleFigures
     int PeakInFlight = 0, Capacity = 0;
 };
 
+// The check runner's share of a cycle just ended: each of its threads' CPU time, how many checks it held
+// at once, and the answering systems it let show as not working.
+void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::string, int64_t>> &threads0,
+    TMainForm &form, const TFleet &fleet)
+{
+    const double perCheck = 1e3 * std::max(n, 1);
+    auto spent = ThreadCpuSpent(threads0, ThreadTimes());
+    f.PollerCpuUsPerCheck = spent["zyr-poller"] / perCheck;
+    f.PlusCpuUsPerCheck = spent["zyr-plus"] / perCheck;
+    f.ResolverCpuUsPerCheck = spent["zyr-resolve"] / perCheck;
+    f.OtherCpuUsPerCheck = std::max(0.0,
+        f.CpuUsPerCheck - f.MainCpuUsPerCheck - f.PollerCpuUsPerCheck - f.PlusCpuUsPerCheck
+            - f.ResolverCpuUsPerCheck);
+    const TCheckRunnerFigures runner = CheckRunnerFigures();
+    f.PeakInFlight = runner.PeakInFlight;
+    f.Capacity = runner.Capacity;
+    // Rows re-sort at the end of a cycle: a system is found by its address.
+    QHash<QString, QString> modeOf;
+    for (const TSystem &s : fleet.Systems)
+        modeOf.insert(s.Target, s.Mode);
+    for (int i = 0; i < n; ++i)
+        if (form.List.CellAsNumber(i, TSystemRecord::State) == csNotWorking
+            && modeOf.value(form.List.Cell(i, TSystemRecord::IP)) != QLatin1String("refuse"))
+            ++f.AnsweringNotWorking;
+}
+
 TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
 {
     TCycleFigures f;
@@ -354,25 +380,10 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     const int64_t t1 = NowNs();
     f.StallMs = stall.EndMs();
     f.WallMs = (t1 - t0) / 1e6;
-    const int64_t cpu = CpuNs() - cpu0;
-    const double perCheck = 1e3 * std::max(n, 1);
-    f.CpuUsPerCheck = cpu / perCheck;
-    f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / perCheck;
-    f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / perCheck;
-    auto spent = ThreadCpuSpent(threads0, ThreadTimes());
-    f.PollerCpuUsPerCheck = spent["zyr-poller"] / perCheck;
-    f.PlusCpuUsPerCheck = spent["zyr-plus"] / perCheck;
-    f.ResolverCpuUsPerCheck = spent["zyr-resolve"] / perCheck;
-    f.OtherCpuUsPerCheck = std::max(0.0,
-        f.CpuUsPerCheck - f.MainCpuUsPerCheck - f.PollerCpuUsPerCheck - f.PlusCpuUsPerCheck
-            - f.ResolverCpuUsPerCheck);
-    const TCheckRunnerFigures runner = CheckRunnerFigures();
-    f.PeakInFlight = runner.PeakInFlight;
-    f.Capacity = runner.Capacity;
+    f.CpuUsPerCheck = (CpuNs() - cpu0) / 1e3 / std::max(n, 1);
+    f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / 1e3 / std::max(n, 1);
+    f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / 1e3 / std::max(n, 1);
     f.PeakRssMb = StatusField("VmHWM") / 1024.0;
-    QHash<QString, QString> modeOf;
-    for (const TSystem &s : fleet.Systems)
-        modeOf.insert(s.Target, s.Mode);
     for (int i = 0; i < n; ++i) {
         const int hits = counter.Hits[size_t(i)];
         f.Lost += hits == 0;
@@ -380,11 +391,8 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
         f.Unfinished += state == csChecking;
         ++f.States[state];
-        // Rows re-sort at the end of a cycle: the system is found by its address.
-        if (state == csNotWorking
-            && modeOf.value(form.List.Cell(i, TSystemRecord::IP)) != QLatin1String("refuse"))
-            ++f.AnsweringNotWorking;
     }
+    RunnerFigures(f, n, threads0, form, fleet);
     f.Stray = counter.Stray;
     if (form.Busy || form.Outstanding != 0)
         ++f.Unfinished;
