@@ -314,8 +314,8 @@ void RunnerAlone(const std::vector<TSystem> &systems, const TOptions &o, double 
         wall.push_back((t1 - t0) / 1e6);
         ratio.push_back(wall.back() / single);
         cpu.push_back((CpuNs() - cpu0) / 1e3 / double(systems.size()));
-        printf("runner alone %d wall_ms %.1f ratio %.3f cpu_us_per_check %.1f\n", run + 1, wall.back(),
-            ratio.back(), cpu.back());
+        printf("runner alone %d wall_ms %.1f ratio %.3f cpu_us_per_check %.1f last_start_ms %.1f\n", run + 1,
+            wall.back(), ratio.back(), cpu.back(), (CheckRunnerFigures().LastStartNs - t0) / 1e6);
         fflush(stdout);
     }
     Figure("runner_alone_cycle_ms", Median(wall), "ms");
@@ -334,12 +334,13 @@ struct TCycleFigures
     std::map<int, int> States;
     int AnsweringNotWorking = 0; // systems that answer (not refusing) shown as "Çalışmıyor"
     int PeakInFlight = 0, Capacity = 0;
+    double LastStartMs = 0; // the last check's start, from the cycle's
 };
 
 // The check runner's share of a cycle just ended: each of its threads' CPU time, how many checks it held
 // at once, and the answering systems it let show as not working.
 void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::string, int64_t>> &threads0,
-    TMainForm &form, const TFleet &fleet)
+    int64_t t0, TMainForm &form, const TFleet &fleet)
 {
     const double perCheck = 1e3 * std::max(n, 1);
     auto spent = ThreadCpuSpent(threads0, ThreadTimes());
@@ -352,12 +353,13 @@ void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::s
     const TCheckRunnerFigures runner = CheckRunnerFigures();
     f.PeakInFlight = runner.PeakInFlight;
     f.Capacity = runner.Capacity;
+    f.LastStartMs = (runner.LastStartNs - t0) / 1e6;
     // Rows re-sort at the end of a cycle: a system is found by its address.
     QHash<QString, QString> modeOf;
     for (const TSystem &s : fleet.Systems)
         modeOf.insert(s.Target, s.Mode);
     for (int i = 0; i < n; ++i)
-        if (form.List.CellAsNumber(i, TSystemRecord::State) == csNotWorking
+        if (int(form.List.CellAsNumber(i, TSystemRecord::State)) == csNotWorking
             && modeOf.value(form.List.Cell(i, TSystemRecord::IP)) != QLatin1String("refuse"))
             ++f.AnsweringNotWorking;
 }
@@ -392,7 +394,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         f.Unfinished += state == csChecking;
         ++f.States[state];
     }
-    RunnerFigures(f, n, threads0, form, fleet);
+    RunnerFigures(f, n, threads0, t0, form, fleet);
     f.Stray = counter.Stray;
     if (form.Busy || form.Outstanding != 0)
         ++f.Unfinished;
@@ -443,10 +445,10 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
         printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f "
                "poller_cpu_us %.1f"
                " plus_cpu_us %.1f resolver_cpu_us %.1f other_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f"
-               " in_flight %d/%d states %s lost %d doubled %d unfinished %d\n",
+               " in_flight %d/%d last_start_ms %.1f states %s lost %d doubled %d unfinished %d\n",
             c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck,
             f.PollerCpuUsPerCheck, f.PlusCpuUsPerCheck, f.ResolverCpuUsPerCheck, f.OtherCpuUsPerCheck,
-            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, qPrintable(StatesText(f.States)),
+            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, f.LastStartMs, qPrintable(StatesText(f.States)),
             f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;

@@ -460,7 +460,8 @@ private:
             SetFigure(&TCheckRunnerFigures::Capacity, capacity);
         }
         retryAt = 0;
-        for (int started = 0; !waiting.empty(); ++started) {
+        int started = 0;
+        for (; !waiting.empty(); ++started) {
             if (started == StartSlice) {
                 sliceFull = true;
                 break;
@@ -489,7 +490,10 @@ private:
                 break;
             }
         }
-        SetFigure(&TCheckRunnerFigures::Queued, int(waiting.size()));
+        std::lock_guard lock(figuresMutex);
+        figures.Queued = int(waiting.size());
+        if (started > 0)
+            figures.LastStartNs = NowNs();
     }
 
     void GrowPools()

@@ -31,6 +31,7 @@ struct TCheckRunnerFigures
     int ResolverThreads = 0;
     uint64_t Waited = 0; // checks that waited for a descriptor (their socket or lookup found none)
     uint64_t ThreadsRefused = 0; // worker threads the system would not create
+    int64_t LastStartNs = 0; // when a check last started (CLOCK_MONOTONIC)
 };
 TCheckRunnerFigures CheckRunnerFigures();
 // Starts the peak afresh.

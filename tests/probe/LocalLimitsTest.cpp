@@ -130,6 +130,8 @@ TEST_F(LocalLimits, ThousandChecksWhileThreadsAreRefused)
 {
     ASSERT_EQ(fleet->lines.size(), 1000u);
     const TChildRun run = RunChild(fleetFile, {"--no-threads"});
+    if (WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 77)
+        GTEST_SKIP() << "the process limit cannot be lowered here";
     ASSERT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Status;
     ASSERT_TRUE(run.Refused) << "the system still created threads";
     ExpectTrueStates(run, 3); // and three systems by host name
