@@ -340,17 +340,18 @@ struct TCycleFigures
 // The check runner's share of a cycle just ended: each of its threads' CPU time, how many checks it held
 // at once, and the answering systems it let show as not working.
 void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::string, int64_t>> &threads0,
-    int64_t t0, TMainForm &form, const TFleet &fleet)
+    const TCheckRunnerFigures &runner0, int64_t t0, TMainForm &form, const TFleet &fleet)
 {
     const double perCheck = 1e3 * std::max(n, 1);
     auto spent = ThreadCpuSpent(threads0, ThreadTimes());
+    const TCheckRunnerFigures runner = CheckRunnerFigures();
     f.PollerCpuUsPerCheck = spent["zyr-poller"] / perCheck;
-    f.PlusCpuUsPerCheck = spent["zyr-plus"] / perCheck;
-    f.ResolverCpuUsPerCheck = spent["zyr-resolve"] / perCheck;
+    // The pools' threads may have ended before the cycle did: their own count.
+    f.PlusCpuUsPerCheck = (runner.PlusCpuNs - runner0.PlusCpuNs) / perCheck;
+    f.ResolverCpuUsPerCheck = (runner.ResolverCpuNs - runner0.ResolverCpuNs) / perCheck;
     f.OtherCpuUsPerCheck = std::max(0.0,
         f.CpuUsPerCheck - f.MainCpuUsPerCheck - f.PollerCpuUsPerCheck - f.PlusCpuUsPerCheck
             - f.ResolverCpuUsPerCheck);
-    const TCheckRunnerFigures runner = CheckRunnerFigures();
     f.PeakInFlight = runner.PeakInFlight;
     f.Capacity = runner.Capacity;
     f.LastStartMs = (runner.LastStartNs - t0) / 1e6;
@@ -373,6 +374,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     ResetPeakRss();
     ResetCheckRunnerPeak();
     const auto threads0 = ThreadTimes();
+    const TCheckRunnerFigures runner0 = CheckRunnerFigures();
     const int64_t cpu0 = CpuNs();
     const int64_t main0 = ThreadCpuNs();
     const int64_t sim0 = fleet.CpuNs();
@@ -394,7 +396,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         f.Unfinished += state == csChecking;
         ++f.States[state];
     }
-    RunnerFigures(f, n, threads0, t0, form, fleet);
+    RunnerFigures(f, n, threads0, runner0, t0, form, fleet);
     f.Stray = counter.Stray;
     if (form.Busy || form.Outstanding != 0)
         ++f.Unfinished;

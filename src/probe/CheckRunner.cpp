@@ -51,6 +51,13 @@ int64_t NowNs()
     return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
+int64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 enum class TPhase : uint8_t
 {
     Queued,
@@ -206,6 +213,8 @@ public:
         return threads;
     }
 
+    int64_t CpuNs() const { return cpuNs.load(); }
+
 private:
     static void *Main(void *self)
     {
@@ -225,6 +234,7 @@ private:
     int threads = 0;
     int idle = 0;
     int starting = 0; // created, not yet waiting for work
+    std::atomic<int64_t> cpuNs{0};
 };
 
 class TRunner
@@ -265,6 +275,8 @@ public:
         }
         f.PlusThreads = plus.Threads();
         f.ResolverThreads = resolver.Threads();
+        f.PlusCpuNs = plus.CpuNs();
+        f.ResolverCpuNs = resolver.CpuNs();
         return f;
     }
 
@@ -849,7 +861,9 @@ void TPool::Serve()
             job = jobs.front();
             jobs.pop_front();
         }
+        const int64_t before = ThreadCpuNs();
         (runner.*work)(job);
+        cpuNs.fetch_add(ThreadCpuNs() - before);
         if (ending.load())
             Park();
     }

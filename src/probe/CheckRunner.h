@@ -32,6 +32,9 @@ struct TCheckRunnerFigures
     uint64_t Waited = 0; // checks that waited for a descriptor (their socket or lookup found none)
     uint64_t ThreadsRefused = 0; // worker threads the system would not create
     int64_t LastStartNs = 0; // when a check last started (CLOCK_MONOTONIC)
+    // CPU time the pools' threads spent on their checks so far (their threads come and go).
+    int64_t PlusCpuNs = 0;
+    int64_t ResolverCpuNs = 0;
 };
 TCheckRunnerFigures CheckRunnerFigures();
 // Starts the peak afresh.
