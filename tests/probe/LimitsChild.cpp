@@ -2,6 +2,8 @@
 // each check delivered, for LocalLimitsTest to judge:
 //   probe_limits_child FLEET --descriptors N   soft and hard descriptor limit N
 //   probe_limits_child FLEET --no-threads      the system refuses every new thread once the checks begin
+//   probe_limits_child FLEET --exit-mid N      descriptor limit N; the process ends by exit() while checks
+//                                              are queued and in flight, printing "exiting QUEUED IN_FLIGHT"
 // FLEET: zyrsim's lines (name, target, kind, mode). Prints "refused 0|1" (a test thread could not be
 // created), "result INDEX STATE ON_CALLER DELIVERIES" per check, then "figures CAPACITY PEAK WAITED
 // THREADS_REFUSED". Exit status 77: this machine does not let the process limit be lowered.
@@ -86,7 +88,7 @@ bool ThreadRefused()
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: probe_limits_child FLEET --descriptors N | --no-threads\n");
+        fprintf(stderr, "usage: probe_limits_child FLEET --descriptors N | --no-threads | --exit-mid N\n");
         return 2;
     }
     std::vector<std::pair<std::string, bool>> targets;
@@ -140,6 +142,15 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < targets.size(); ++i)
         TCheckThread::Start(
             QString::fromStdString(targets[i].first), int(i), 4000, targets[i].second, Sink(caller));
+    if (strcmp(argv[2], "--exit-mid") == 0) {
+        // An ordinary end of the process: exit handlers and static destructors run beside the runner's
+        // threads, with results still arriving.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const TCheckRunnerFigures f = CheckRunnerFigures();
+        printf("exiting %d %d\n", f.Queued, f.InFlight);
+        fflush(stdout);
+        exit(0);
+    }
     const bool all = WaitFor(int(targets.size()), std::chrono::seconds(240));
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // a second result would show now
     {

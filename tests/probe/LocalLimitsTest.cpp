@@ -31,12 +31,14 @@ struct TChildRun
     bool Refused = false;
     std::map<int, std::vector<int>> Results; // index: state, on caller, deliveries
     std::vector<long long> Figures; // capacity, peak, waited, threads refused
+    std::vector<long long> Exiting; // checks queued and descriptors in flight when exit() was called
 };
 
 TChildRun RunChild(const std::string &fleetFile, std::vector<std::string> options)
 {
     TChildRun run;
-    std::string command = std::string("'") + LIMITS_CHILD_PROGRAM + "' '" + fleetFile + "'";
+    // A child that hangs (at its end, say) is ended and fails the test.
+    std::string command = std::string("timeout -k 5 180 '") + LIMITS_CHILD_PROGRAM + "' '" + fleetFile + "'";
     for (const std::string &o : options)
         command += " " + o;
     FILE *out = popen(command.c_str(), "r");
@@ -55,6 +57,9 @@ TChildRun RunChild(const std::string &fleetFile, std::vector<std::string> option
             int index, state, onCaller, count;
             in >> index >> state >> onCaller >> count;
             run.Results[index] = {state, onCaller, count};
+        } else if (key == "exiting") {
+            for (long long v; in >> v;)
+                run.Exiting.push_back(v);
         } else if (key == "figures") {
             for (long long v; in >> v;)
                 run.Figures.push_back(v);
@@ -137,6 +142,18 @@ TEST_F(LocalLimits, ThousandChecksWhileThreadsAreRefused)
     ExpectTrueStates(run, 3); // and three systems by host name
     ASSERT_EQ(run.Figures.size(), 4u);
     EXPECT_GT(run.Figures[3], 0); // the runner asked for threads and was refused
+}
+
+// The process ends the ordinary way (exit handlers, static destruction) in the middle of a cycle with
+// checks queued and in flight: no crash, no hang, status 0.
+TEST_F(LocalLimits, ExitWithChecksQueuedAndInFlight)
+{
+    ASSERT_EQ(fleet->lines.size(), 1000u);
+    const TChildRun run = RunChild(fleetFile, {"--exit-mid", "256"});
+    ASSERT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0) << run.Status;
+    ASSERT_EQ(run.Exiting.size(), 2u);
+    EXPECT_GT(run.Exiting[0], 0); // queued
+    EXPECT_GT(run.Exiting[1], 0); // in flight
 }
 
 // In this process: with the table full the checks wait; once descriptors are free they run and report.
