@@ -457,7 +457,7 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
         notWorking = std::max(notWorking, f.States.count(csNotWorking) ? f.States.at(csNotWorking) : 0);
         answeringNotWorking = std::max(answeringNotWorking, f.AnsweringNotWorking);
         peakInFlight = std::max(peakInFlight, f.PeakInFlight);
-        capacity = f.Capacity;
+        capacity = std::max(capacity, f.Capacity);
         wall.push_back(f.WallMs);
         stalls.push_back(f.StallMs);
         cpu.push_back(f.CpuUsPerCheck);
