@@ -40,7 +40,9 @@ constexpr int MaxPlusThreads = 512;
 constexpr int MaxResolverThreads = 8;
 // Short, so that a pool shrinks back soon after a cycle; within a cycle its jobs come all at once.
 constexpr auto IdleThreadLife = std::chrono::milliseconds(200);
-constexpr int StartSlice = 512; // checks started between two looks at the sockets
+// Checks started between two looks at the sockets. Starting comes first: a cycle lasts until the last
+// check's wait ends, and a reply that came in meanwhile still counts when it is read.
+constexpr int StartSlice = 4096;
 constexpr int EventBatch = 256;
 constexpr int64_t RetryNs = 20'000'000; // a new look for a descriptor or thread when nothing frees one
 
