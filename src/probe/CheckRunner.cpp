@@ -179,19 +179,18 @@ public:
     {
     }
 
-    // True when one more thread would help.
-    bool Post(TJob *job)
+    void Post(TJob *job)
     {
         std::lock_guard lock(mutex);
         jobs.push_back(job);
         ready.notify_one();
-        return jobs.size() > size_t(idle + starting) && threads < maxThreads;
     }
 
-    bool NeedsThread()
+    // Jobs wait and no thread is there to take them (the pool's threads add more threads themselves).
+    bool Orphaned()
     {
         std::lock_guard lock(mutex);
-        return jobs.size() > size_t(idle + starting) && threads < maxThreads;
+        return !jobs.empty() && threads == 0;
     }
 
     bool Grow()
@@ -308,6 +307,12 @@ public:
         }
         Deliver(job);
         Note(TNote::PlusDone, nullptr);
+    }
+
+    void CountRefusedThread()
+    {
+        std::lock_guard lock(figuresMutex);
+        ++figures.ThreadsRefused;
     }
 
     void Resolve(TJob *job)
@@ -494,12 +499,10 @@ private:
             Hold(cost);
             if (job->IsPlus) {
                 job->Phase = TPhase::Plus;
-                if (plus.Post(job))
-                    wantPlusThread = true;
+                plus.Post(job);
             } else if (!job->HasIp) {
                 job->Phase = TPhase::Resolving;
-                if (resolver.Post(job))
-                    wantResolverThread = true;
+                resolver.Post(job);
             } else if (!Connect(job)) {
                 break;
             }
@@ -510,31 +513,19 @@ private:
             figures.LastStartNs = NowNs();
     }
 
+    // A pool without a thread (the system refused them) is asked for one again on the retry timer.
     void GrowPools()
     {
         const int64_t now = NowNs();
-        auto grow = [&](TPool &pool, bool &wanted) {
-            if (!wanted)
-                return;
-            // A refused thread is asked for again after a pause; a pool left without threads is asked
-            // for again on the retry timer.
-            if (threadRetryAt != 0 && now < threadRetryAt)
-                return;
-            while (pool.NeedsThread()) {
-                if (!pool.Grow()) {
-                    CountRefusedThread();
-                    threadRetryAt = now + RetryNs;
-                    return;
-                }
+        if (threadRetryAt != 0 && now < threadRetryAt)
+            return;
+        threadRetryAt = 0;
+        for (TPool *pool : {&plus, &resolver}) {
+            if (pool->Orphaned() && !pool->Grow()) {
+                CountRefusedThread();
+                threadRetryAt = now + RetryNs;
             }
-            wanted = false;
-        };
-        if (threadRetryAt != 0 && now >= threadRetryAt)
-            threadRetryAt = 0;
-        wantPlusThread = wantPlusThread || plus.NeedsThread();
-        wantResolverThread = wantResolverThread || resolver.NeedsThread();
-        grow(plus, wantPlusThread);
-        grow(resolver, wantResolverThread);
+        }
     }
 
     int TimeoutMs()
@@ -548,7 +539,7 @@ private:
             due = timers.top().Due;
         if (retryAt != 0)
             due = std::min(due, retryAt);
-        if (threadRetryAt != 0 && (wantPlusThread || wantResolverThread))
+        if (threadRetryAt != 0)
             due = std::min(due, threadRetryAt);
         if (due == INT64_MAX)
             return -1;
@@ -799,12 +790,6 @@ private:
         figures.*field = value;
     }
 
-    void CountRefusedThread()
-    {
-        std::lock_guard lock(figuresMutex);
-        ++figures.ThreadsRefused;
-    }
-
     static constexpr uint64_t WakeTag = ~uint64_t(0);
 
     std::mutex startMutex;
@@ -836,8 +821,6 @@ private:
     int fileLimit = INT32_MAX;
     int64_t retryAt = 0;
     int64_t threadRetryAt = 0;
-    bool wantPlusThread = false;
-    bool wantResolverThread = false;
     bool sliceFull = false; // the last start slice ended with checks that could start
 };
 
@@ -849,6 +832,7 @@ void TPool::Serve()
     }
     for (;;) {
         TJob *job;
+        bool spawn = false;
         {
             std::unique_lock lock(mutex);
             while (jobs.empty()) {
@@ -862,7 +846,12 @@ void TPool::Serve()
             }
             job = jobs.front();
             jobs.pop_front();
+            // More jobs than threads to take them: one more thread, started here rather than on the
+            // poller, which has sockets to see to. Each new thread does the same while jobs remain.
+            spawn = jobs.size() > size_t(idle + starting) && threads < maxThreads;
         }
+        if (spawn && !Grow())
+            runner.CountRefusedThread();
         const int64_t before = ThreadCpuNs();
         (runner.*work)(job);
         cpuNs.fetch_add(ThreadCpuNs() - before);
