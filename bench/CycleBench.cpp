@@ -1,5 +1,5 @@
 // Check cycles over a simulated fleet, driven through the main window's own scheduling: the menu's
-// "Denetle" (no mail), the checks run by the check runner, results through the window's event queue.
+// "Denetle" (no mail), the checks run by the check runner, results through the check engine's event queue.
 //
 //   zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base 127.1.0.1]
 //   zyr_bench_cycle --zyrsim PATH --fleet N --soak MINUTES [--seed S]
@@ -15,6 +15,7 @@
 #include "store/Logger.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
@@ -30,6 +31,7 @@
 #include <mutex>
 #include <random>
 #include <sys/resource.h>
+#include <unordered_map>
 #include <thread>
 #include <unistd.h>
 
@@ -137,7 +139,7 @@ private:
     QProcess process;
 };
 
-// Counts the results that reach the main window, per record position.
+// Counts the results that reach the check engine, per record.
 class TResultCounter : public QObject
 {
 public:
@@ -145,18 +147,12 @@ public:
     {
         if (event->type() == TCheckResultEvent::Kind) {
             auto *e = static_cast<TCheckResultEvent *>(event);
-            if (e->Response) {
-                const int i = e->Response->RecordIndex;
-                if (i >= 0 && i < int(Hits.size()))
-                    ++Hits[size_t(i)];
-                else
-                    ++Stray;
-            }
+            if (e->Response)
+                ++Hits[e->Record];
         }
         return QObject::eventFilter(watched, event);
     }
-    std::vector<int> Hits;
-    int Stray = 0;
+    std::unordered_map<TRecordId, int> Hits;
 };
 
 // The largest gap between ticks of a 10 ms timer: how long the main thread went without its event loop.
@@ -365,12 +361,24 @@ void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::s
             ++f.AnsweringNotWorking;
 }
 
+// The menu's "Denetle", waiting for the console to leave the busy state.
+void RunMenuCycle(TMainForm &form)
+{
+    QEventLoop idle;
+    QObject::connect(form.Engine, &TCheckEngine::BusyChanged, &idle, [&idle](bool busy) {
+        if (!busy)
+            idle.quit();
+    });
+    form.KontrolEt->trigger();
+    if (form.Busy())
+        idle.exec();
+}
+
 TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
 {
     TCycleFigures f;
     const int n = form.List.Count();
-    counter.Hits.assign(size_t(n), 0);
-    counter.Stray = 0;
+    counter.Hits.clear();
     ResetPeakRss();
     ResetCheckRunnerPeak();
     const auto threads0 = ThreadTimes();
@@ -380,7 +388,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     const int64_t sim0 = fleet.CpuNs();
     stall.Begin();
     const int64_t t0 = NowNs();
-    form.KontrolEt->trigger();
+    RunMenuCycle(form);
     const int64_t t1 = NowNs();
     f.StallMs = stall.EndMs();
     f.WallMs = (t1 - t0) / 1e6;
@@ -388,8 +396,11 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     f.MainCpuUsPerCheck = (ThreadCpuNs() - main0) / 1e3 / std::max(n, 1);
     f.SimCpuUsPerCheck = sim0 < 0 ? -1 : (fleet.CpuNs() - sim0) / 1e3 / std::max(n, 1);
     f.PeakRssMb = StatusField("VmHWM") / 1024.0;
+    size_t counted = 0;
     for (int i = 0; i < n; ++i) {
-        const int hits = counter.Hits[size_t(i)];
+        const auto found = counter.Hits.find(form.List.IdAt(i));
+        const int hits = found == counter.Hits.end() ? 0 : found->second;
+        counted += hits > 0;
         f.Lost += hits == 0;
         f.Doubled += hits > 1;
         const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
@@ -397,8 +408,8 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         ++f.States[state];
     }
     RunnerFigures(f, n, threads0, runner0, t0, form, fleet);
-    f.Stray = counter.Stray;
-    if (form.Busy || form.Outstanding != 0)
+    f.Stray = int(counter.Hits.size() - counted);
+    if (form.Busy() || form.Engine->Outstanding() != 0)
         ++f.Unfinished;
     return f;
 }
@@ -430,15 +441,14 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
 
     FillList(form, fleet.Systems);
     if (o.FdLimit > 0) {
-        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own
-        // state.
+        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own state.
         const rlimit limit {rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
             return 1;
         printf("fd_limit %d\n", o.FdLimit);
     }
     TResultCounter counter;
-    form.installEventFilter(&counter);
+    form.Engine->installEventFilter(&counter);
     TStallMeter stall;
     std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss, pollerCpu, plusCpu, resolverCpu, otherCpu;
     int faults = 0, notWorking = 0, answeringNotWorking = 0, peakInFlight = 0, capacity = 0;
@@ -469,7 +479,7 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
         resolverCpu.push_back(f.ResolverCpuUsPerCheck);
         otherCpu.push_back(f.OtherCpuUsPerCheck);
     }
-    form.removeEventFilter(&counter);
+    form.Engine->removeEventFilter(&counter);
     Figure("cycle_ms", Median(wall), "ms");
     Figure("cycle_ratio", Median(wall) / single);
     Figure("stall_ms", Median(stalls), "ms");
@@ -532,7 +542,7 @@ int RunSoak(TMainForm &form, const TOptions &o)
     std::mt19937 random(o.Seed);
     TFleet fleet;
     TResultCounter counter;
-    form.installEventFilter(&counter);
+    form.Engine->installEventFilter(&counter);
     TStallMeter stall;
     const int64_t end = NowNs() + int64_t(o.SoakMinutes * 60e9);
     int cycle = 0, faults = 0, wrong = 0, lateReplies = 0;
@@ -615,7 +625,7 @@ int RunSoak(TMainForm &form, const TOptions &o)
             fflush(stdout);
         }
     }
-    form.removeEventFilter(&counter);
+    form.Engine->removeEventFilter(&counter);
     auto growth = [](int64_t base, int64_t last) { return base > 0 ? 100.0 * double(last - base) / double(base) : 0; };
     printf("soak_cycles %d\n", cycle);
     printf("soak_results %lld\n", (long long)cycle * o.Fleet);

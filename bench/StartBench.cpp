@@ -4,7 +4,9 @@
 //   zyr_bench_start [--records 0,10000,100000] [--runs 5]
 //
 // Each run executes this binary again with --child, which runs the program's own start-up (RunProgram)
-// and watches it from an application event filter.
+// and watches it from an application event filter. Beside each save, a small script writes the bytes
+// the program saved to a new file in the same folder, syncs it and renames it over the old one: the
+// least any safe save of that list costs on this disk.
 #include "ProcStats.h"
 
 #include "app/Program.h"
@@ -103,6 +105,29 @@ void WriteList(const QString &file, int count)
     SaveSystemList(list, file);
 }
 
+// The script's own time for writing, syncing and renaming, in milliseconds; -1 on failure.
+double ScriptSaveMs(const QString &file)
+{
+    static const char *script = "import os, sys, time\n"
+                                "path = sys.argv[1]\n"
+                                "data = open(path, 'rb').read()\n"
+                                "start = time.perf_counter()\n"
+                                "with open(path + '.new', 'wb') as f:\n"
+                                "    f.write(data)\n"
+                                "    f.flush()\n"
+                                "    os.fsync(f.fileno())\n"
+                                "os.rename(path + '.new', path)\n"
+                                "print((time.perf_counter() - start) * 1000)\n";
+    const QByteArray command = "python3 -c \"" + QByteArray(script) + "\" '" + file.toLocal8Bit() + "'";
+    FILE *out = popen(command.constData(), "r");
+    if (!out)
+        return -1;
+    double ms = -1;
+    if (fscanf(out, "%lf", &ms) != 1)
+        ms = -1;
+    return pclose(out) == 0 ? ms : -1;
+}
+
 struct TRun
 {
     double StartMs = -1, SaveMs = -1, SaveCpuMs = -1, SortMs = -1, ExitMs = -1, ShutdownMs = -1;
@@ -196,6 +221,7 @@ int main(int argc, char **argv)
     self[len] = 0;
 
     std::map<int, TRun> medians;
+    std::map<int, double> scriptMedians;
     int failures = 0;
     for (const QString &size : sizes.split(QLatin1Char(','))) {
         const int count = size.toInt();
@@ -203,13 +229,16 @@ int main(int argc, char **argv)
         WriteList(folder.filePath(QStringLiteral("ZYRdenetleyici.dat")), count);
         const qint64 bytes = QFileInfo(folder.filePath(QStringLiteral("ZYRdenetleyici.dat"))).size();
         RunChild(self, folder.path()); // warm-up: libraries and the list file in the page cache
-        std::vector<double> start, save, saveCpu, sort, exit, shutdown;
+        std::vector<double> start, save, saveCpu, sort, exit, shutdown, script;
         for (int r = 0; r < runs; ++r) {
             const TRun run = RunChild(self, folder.path());
             if (run.StartMs < 0 || run.SaveMs < 0) {
                 ++failures;
                 continue;
             }
+            const double reference = ScriptSaveMs(folder.filePath(QStringLiteral("ZYRdenetleyici.dat")));
+            if (reference >= 0)
+                script.push_back(reference);
             start.push_back(run.StartMs);
             save.push_back(run.SaveMs);
             saveCpu.push_back(run.SaveCpuMs);
@@ -219,6 +248,7 @@ int main(int argc, char **argv)
         }
         TRun m {Median(start), Median(save), Median(saveCpu), Median(sort), Median(exit), Median(shutdown)};
         medians[count] = m;
+        scriptMedians[count] = Median(script);
         printf("records %d file_bytes %lld start_ms %.1f save_ms %.1f save_cpu_ms %.1f shutdown_ms %.1f sort_ms %.1f"
                " exit_ms %.1f\n",
                count, (long long)bytes, m.StartMs, m.SaveMs, m.SaveCpuMs, m.ShutdownMs, m.SortMs, m.ExitMs);
@@ -230,12 +260,15 @@ int main(int argc, char **argv)
         if (count == 0 || empty.StartMs <= 0)
             continue;
         printf("start_ratio_%d %.3f\n", count, m.StartMs / empty.StartMs);
-        printf("save_ratio_%d %.3f\n", count, m.SaveMs / std::max(empty.SaveMs, 0.001));
         printf("save_cpu_ratio_%d %.3f\n", count, m.SaveCpuMs / std::max(empty.SaveCpuMs, 0.001));
         printf("shutdown_ratio_%d %.3f\n", count, m.ShutdownMs / std::max(empty.ShutdownMs, 0.001));
         printf("start_ms_%d %.3f\nsave_ms_%d %.3f\nshutdown_ms_%d %.3f\n", count, m.StartMs, count, m.SaveMs, count,
                m.ShutdownMs);
         printf("sort_ms_%d %.3f\n", count, m.SortMs);
+        const double script = scriptMedians[count];
+        printf("save_script_ms_%d %.3f\n", count, script);
+        if (script > 0)
+            printf("save_script_ratio_%d %.3f\n", count, m.SaveMs / script);
     }
     printf("start_failures %d\n", failures);
     return failures == 0 ? 0 : 3;

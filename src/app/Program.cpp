@@ -8,6 +8,7 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "platform/SingleInstance.h"
+#include "platform/Version.h"
 #include "store/Logger.h"
 #include <csignal>
 #include <memory>
@@ -16,15 +17,19 @@ namespace {
 int RunWindows(TApplication &app)
 {
     // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
-    // without waiting for checks or a mail. Installed first: a signal during a start-up check counts too.
+    // without waiting for checks or a mail. Installed first: a signal that comes during the start-up is
+    // handled as soon as the event loop runs.
     bool terminated = false;
     TSignalWatcher watcher({SIGTERM, SIGINT, SIGHUP});
     QObject::connect(&watcher, &TSignalWatcher::Signalled, &app, [&] {
         if (terminated)
             return;
         terminated = true;
-        if (MainForm)
+        if (MainForm) {
+            // A mail under way is not waited for: its network waits end at once.
+            MainForm->Engine->Shutdown();
             MainForm->SaveForSessionEnd();
+        }
         QCoreApplication::exit(0); // no close requests: the window would ask before closing
     });
     // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
@@ -35,13 +40,11 @@ int RunWindows(TApplication &app)
     TFormNewRecord editor;
     TFormSettings settings; // loads the settings file
     form.SetSettingsObject(&settings);
-    form.ApplySettings(true);
+    form.Engine->ApplySettings(true);
     TFormAbout about;
     TFormHelp help;
     TFormDetails details;
     TListCommands commands(form, editor, details, help, about);
-    if (terminated)
-        return 0;
     form.ShowAtStart();
     return app.exec();
 }
@@ -53,8 +56,9 @@ int RunProgram(int argc, char **argv)
     auto log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
     int result = 0;
     {
-        // A second copy ends here: no window, no tray icon, no log line.
-        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"));
+        // A second copy ends here: no window, no tray icon, no log line. Without a safe per-user folder the
+        // lock goes beside the settings file, never stopping the start.
+        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"), ProgramFolder());
         if (instance.Acquired()) {
             Logger = log.get();
             result = RunWindows(app);

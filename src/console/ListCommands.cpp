@@ -9,7 +9,6 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
-#include "mail/StatusMails.h"
 #include "store/AppUtils.h"
 #include "store/Logger.h"
 #include <QAction>
@@ -20,7 +19,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <cmath>
 
 namespace {
 
@@ -50,7 +48,13 @@ TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetai
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         form.ServiceList->addAction(action);
     }
-    connect(Kontrolet2, &QAction::triggered, this, [this] { form.CheckFocused(); });
+    connect(Kontrolet2, &QAction::triggered, this, [this] {
+        try {
+            form.CheckFocused();
+        } catch (const std::exception &error) {
+            ShowGeneralError(ErrorMessage(error));
+        }
+    });
     connect(KaydSil1, &QAction::triggered, this, &TListCommands::DeleteRecord);
     connect(Deitir1, &QAction::triggered, this, &TListCommands::ChangeRecord);
 
@@ -65,12 +69,13 @@ TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetai
     form.ServiceList->viewport()->installEventFilter(this);
     // Runs after the main window's own handler of the header, which flips every Select on the first column.
     connect(form.ServiceList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (Column == TSystemRecord::Select && !form.Busy)
+        if (Column == TSystemRecord::Select && !form.Busy())
             ListChanged();
     });
     if (form.FormSettings)
         form.FormSettings->RecordsChanged = [this] { ListChanged(); };
-    SendStatusMails = [this] { ::SendStatusMails(form.Settings(), form.List); };
+    // The send command's selection error, shown as the general error display shows any other.
+    connect(form.Engine, &TCheckEngine::SendFailed, this, [](const QString &message) { ShowGeneralError(message); });
 }
 
 bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
@@ -98,12 +103,11 @@ bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
 void TListCommands::ListClick(int Position, int Column)
 {
     TSystemList &list = form.List;
-    if (form.Busy || Position < 0 || Position >= list.Count())
+    if (form.Busy() || Position < 0 || Position >= list.Count())
         return;
     try {
         if (Column == TSystemRecord::Select) {
-            const auto value = static_cast<long long>(std::llround(list.CellAsNumber(Position, TSystemRecord::Select)));
-            list.SetCellNumber(Position, TSystemRecord::Select, 1 ^ value);
+            form.Engine->ToggleSelect(list.IdAt(Position));
             ListChanged();
         } else if (Column == TSystemRecord::State) {
             const double state = list.CellAsNumber(Position, TSystemRecord::State);
@@ -124,36 +128,26 @@ void TListCommands::ListClick(int Position, int Column)
 
 void TListCommands::AddRecord()
 {
-    if (form.Busy)
+    if (form.Busy())
         return;
     editor.SetMode(false);
     editor.SetAddresses(form.Settings().clbEmails);
     if (editor.exec() != QDialog::Accepted)
         return;
-    TSystemList &list = form.List;
-    list.BeginUpdate();
-    TSystemRecord record;
-    record.Cells = QStringList(TSystemRecord::ColumnCount, QString());
-    record.Cells[TSystemRecord::Select] = QStringLiteral("1");
-    record.Cells[TSystemRecord::Name] = editor.edtName->text();
-    record.Cells[TSystemRecord::IP] = editor.edtIP->text();
-    record.Cells[TSystemRecord::Email] = GetCheckedList(editor.Emails);
-    record.Cells[TSystemRecord::DeviceCnt] = editor.edtDeviceCnt->text();
-    record.Cells[TSystemRecord::State] = QStringLiteral("0");
-    record.Cells[TSystemRecord::ColZYRplus] = editor.cbZYRplus->isChecked() ? QStringLiteral("-1") : QStringLiteral("0");
-    list.Add(record);
-    LogFmt("\"%s\" isimli kayıt eklendi", editor.edtName->text());
-    list.EndUpdate();
-    list.Sort();
+    // Confirmed during a cycle that started under the dialog: the record joins the list at once, takes
+    // no part in that cycle and moves to its sorted place when the cycle ends.
+    form.Engine->AddRecord({editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
+                            GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()});
     ListChanged();
 }
 
 void TListCommands::ChangeRecord()
 {
-    const int position = form.FocusedIndex();
-    if (form.Busy || position < 0)
+    const TRecordId record = form.FocusedRecord();
+    if (form.Busy() || record == 0)
         return;
     TSystemList &list = form.List;
+    const int position = list.PositionOf(record);
     editor.SetMode(true);
     editor.edtName->setText(list.Cell(position, TSystemRecord::Name));
     editor.edtIP->setText(list.Cell(position, TSystemRecord::IP));
@@ -168,47 +162,30 @@ void TListCommands::ChangeRecord()
     SetCheckedList(editor.Emails, list.Cell(position, TSystemRecord::Email));
     if (editor.exec() != QDialog::Accepted)
         return;
-    list.BeginUpdate();
-    list.SetCell(position, TSystemRecord::Name, editor.edtName->text());
-    list.SetCell(position, TSystemRecord::IP, editor.edtIP->text());
-    list.SetCell(position, TSystemRecord::DeviceCnt, editor.edtDeviceCnt->text());
-    list.SetCell(position, TSystemRecord::Email, GetCheckedList(editor.Emails));
-    list.SetCellFlag(position, TSystemRecord::ColZYRplus, editor.cbZYRplus->isChecked());
-    list.EndUpdate();
-    list.Sort();
-    LogFmt("\"%s\" isimli kayıt güncellendi", editor.edtName->text());
-    ListChanged();
+    if (form.Engine->ChangeRecord(record, {editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
+                                           GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()}))
+        ListChanged();
 }
 
 void TListCommands::DeleteRecord()
 {
-    const int position = form.FocusedIndex();
-    if (form.Busy || position < 0)
+    const TRecordId record = form.FocusedRecord();
+    if (form.Busy() || record == 0)
         return;
-    const QString name = form.List.Cell(position, TSystemRecord::Name);
+    const QString name = form.List.Cell(form.List.PositionOf(record), TSystemRecord::Name);
     if (ConfirmBox(Format("\"%s\" isimli kayıt silinsin mi?", name)) != IDOK)
         return;
-    form.List.Delete(position);
-    LogFmt("\"%s\" isimli kayıt silindi", name);
-    ListChanged();
+    if (form.Engine->DeleteRecord(record))
+        ListChanged();
 }
 
 void TListCommands::GonderClick()
 {
-    if (form.Busy)
+    if (form.Busy())
         return;
     if (ConfirmBox(QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?")) != IDOK)
         return;
-    form.SetBusy(true);
-    try {
-        if (SendStatusMails)
-            SendStatusMails();
-    } catch (const std::exception &error) {
-        form.SetBusy(false);
-        ShowGeneralError(ErrorMessage(error));
-        return;
-    }
-    form.SetBusy(false);
+    form.Engine->SendStatusMails();
 }
 
 void TListCommands::ListChanged()

@@ -1,6 +1,5 @@
 #pragma once
 #include <QObject>
-#include <functional>
 
 class QAction;
 class QMenu;
@@ -13,6 +12,8 @@ class TMainForm;
 // The operator's commands on the list and the help menu: add, change, delete, check one, the clicks on
 // the Select and State cells, the send command, the user guide, the about box and the log file. Every
 // change of the list is saved at once, the way a close saves it, so a crash loses nothing entered.
+// A dialog names its record by identity: a cycle that re-sorts the rows while it is open cannot move its
+// result onto another system.
 class TListCommands : public QObject
 {
 public:
@@ -26,9 +27,6 @@ public:
     void GonderClick();
     // Saves the list now; a failure is logged, and shown once per run.
     void ListChanged();
-
-    // Sends the status mails of the send command; replaceable so tests can watch it.
-    std::function<void()> SendStatusMails;
 
     QMenu *PopupMenu1;
     QAction *Kontrolet2;

@@ -1,46 +1,28 @@
 #include "console/Main.h"
+#include "console/AlarmSound.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
 #include "console/records/SystemListFile.h"
-#include "engine/Verdict.h"
-#include "mail/StatusMails.h"
 #include "platform/Errors.h"
-#include "platform/UserLocale.h"
 #include "platform/Version.h"
-#include "probe/CheckThread.h"
 #include "store/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
-#include <algorithm>
-#include <climits>
 #include <QCloseEvent>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
 #include <QScreen>
-#include <QSoundEffect>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-#include <optional>
 
 TMainForm *MainForm = nullptr;
-
-// Workers may finish after the window is gone (a signal ends the program without waiting for them);
-// they post through this gate, which the window closes when it is destroyed.
-struct TResultGate
-{
-    std::mutex Lock;
-    QObject *Target = nullptr;
-};
 
 namespace {
 QString ErrorText(const std::exception &e)
@@ -52,27 +34,9 @@ QString ErrorText(const std::exception &e)
 
 } // namespace
 
-QString FormatCheckTime(const QDateTime &When)
-{
-    const QChar date = UserDateSeparator();
-    const QChar time = UserTimeSeparator();
-    const QDate d = When.date();
-    const QTime t = When.time();
-    auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    return two(d.day()) + date + two(d.month()) + date + QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0'))
-        + QStringLiteral("   ") + two(t.hour()) + time + two(t.minute()) + time + two(t.second());
-}
-
-TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle)
-    : QEvent(Kind), Response(std::move(Response)), Cycle(Cycle)
-{
-}
-TCheckResultEvent::~TCheckResultEvent() = default;
-
-TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), gate(std::make_shared<TResultGate>())
+TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 {
     MainForm = this;
-    gate->Target = this;
     setObjectName(QStringLiteral("MainForm"));
     Log(QStringLiteral("Program açıldı"));
     setWindowTitle(QStringLiteral("ZYRdenetleyici"));
@@ -99,26 +63,24 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), gate(std::make_shar
                                             List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(TCheckOrigin::Timer); });
-    TimerDummy = new QTimer(this);
-    TimerDummy->setObjectName(QStringLiteral("TimerDummy"));
-    TimerDummy->setInterval(500);
-    connect(TimerDummy, &QTimer::timeout, this, &TMainForm::TimerDummyTimer);
+    Engine = new TCheckEngine(List, this);
+    Engine->setObjectName(QStringLiteral("Engine"));
+    Engine->HiddenStartPossible = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    connect(Engine, &TCheckEngine::BusyChanged, this, &TMainForm::ShowBusy);
+    connect(Engine, &TCheckEngine::AlarmDue, this, [this](const QString &wav) {
+        if (wav.isEmpty())
+            PlayBeep();
+        else
+            PlayAlarmFile(wav);
+    });
 
-    PlayAlarmFile = [this](const QString &path) {
-        if (!alarmSound)
-            alarmSound = new QSoundEffect(this);
-        alarmSound->setSource(QUrl::fromLocalFile(path));
-        alarmSound->play();
-    };
-    PlayBeep = [] { QApplication::beep(); };
-    SendStatusMailsHook = [this] { SendStatusMails(Settings(), List); };
+    alarmSound = new TAlarmSound(this);
+    PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
+    PlayBeep = [this] { alarmSound->PlayDefault(); };
 
     CreateTray();
     ExitRequested = false;
-    SetBusy(false);
+    ShowBusy(false);
 
     // A list that fails to load keeps the rows read so far; the remaining steps still run, so the caption
     // gets its version and the Select header its glyph.
@@ -137,10 +99,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent), gate(std::make_shar
 
 TMainForm::~TMainForm()
 {
-    {
-        std::lock_guard lock(gate->Lock);
-        gate->Target = nullptr;
-    }
+    // A mail under way ends (and logs its end) before the program's last line.
+    Engine->Shutdown();
     Log(QStringLiteral("Program kapandı"));
     delete TrayIcon;
     TrayIcon = nullptr;
@@ -240,269 +200,51 @@ void TMainForm::SetSettingsObject(TFormSettings *Object)
     if (!Object)
         return;
     Object->Records = &List;
-    Object->Applied = [this] { ApplySettings(false); };
+    Object->Applied = [this] { Engine->ApplySettings(false); };
+    Object->SetEngine(Engine);
+    Engine->SetSettings(&Object->Settings);
+    connect(Object, &QObject::destroyed, this, [this] {
+        FormSettings = nullptr;
+        Engine->SetSettings(nullptr);
+    });
     connect(Ayarlar, &QAction::triggered, Object, [this] {
-        if (!Busy && FormSettings)
+        if (!Busy() && FormSettings)
             FormSettings->Execute();
     });
 }
 
 TLiveSettings &TMainForm::Settings()
 {
-    if (FormSettings)
-        return FormSettings->Settings;
-    if (!ownSettings)
-        ownSettings = std::make_unique<TLiveSettings>();
-    return *ownSettings;
+    return Engine->Settings();
 }
 
-void TMainForm::SetBusy(bool Flag)
+bool TMainForm::Busy() const
 {
-    Busy = Flag;
+    return Engine->Busy();
+}
+
+void TMainForm::ShowBusy(bool Flag)
+{
     for (QAction *action : {KontrolEt, Ekle, Ayarlar, Gonder})
         action->setEnabled(!Flag);
     ServiceList->setEnabled(!Flag);
-    if (!Flag)
-        List.Sort();
-}
-
-void TMainForm::CheckCycle(TCheckOrigin Origin)
-{
-    if (Busy)
-        return;
-    {
-        TListUpdate update(List);
-        for (int i = 0; i < List.Count(); ++i) {
-            List.SetCellNumber(i, TSystemRecord::State, csChecking);
-            List.SetCell(i, TSystemRecord::ColDateTime, QString());
-        }
-    }
-    const int n = List.SelectedCount();
-    Outstanding = n;
-    if (n == 0)
-        return;
-    SetBusy(true);
-    ++cycle;
-    try {
-        Outstanding = 0;
-        // Starting thousands of workers takes a while: the window handles its events (results among
-        // them) between slices of the start, so it never freezes for the whole of it.
-        QElapsedTimer slice;
-        slice.start();
-        // The view hears of the started rows once per slice, not once per row.
-        std::optional<TListUpdate> batch(std::in_place, List);
-        for (int i = 0; i < List.Count(); ++i) {
-            if (List.CellAsNumber(i, TSystemRecord::Select) != 1)
-                continue;
-            StartCheck(i);
-            if (slice.elapsed() >= StartSliceMs) {
-                batch.reset();
-                QCoreApplication::processEvents();
-                batch.emplace(List);
-                slice.restart();
-            }
-        }
-        batch.reset();
-        WaitForResults();
-        if (Outstanding == 0) { // otherwise the program is quitting and the wait was cut short
-            int alarms = 0;
-            for (int i = 0; i < List.Count(); ++i)
-                if (List.CellAsNumber(i, TSystemRecord::Select) == 1
-                    && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))))
-                    ++alarms;
-            const int rule = Settings().MailAfterCtrl();
-            if (Origin == TCheckOrigin::Timer && (rule == 0 || (rule == 1 && alarms >= 1)) && SendStatusMailsHook)
-                SendStatusMailsHook();
-        }
-    } catch (const std::exception &e) {
-        LogError(10001, ErrorText(e));
-    }
-    ++cycle; // results still on their way belong to an ended cycle
-    SetBusy(false);
-}
-
-void TMainForm::StartCheck(int Position)
-{
-    List.SetCellNumber(Position, TSystemRecord::State, csChecking);
-    const QString target = List.Cell(Position, TSystemRecord::IP);
-    const bool plus = List.CellAsFlag(Position, TSystemRecord::ColZYRplus);
-    const quint64 id = cycle;
-    std::shared_ptr<TResultGate> to = gate;
-    TCheckThread::Start(target, Position, Settings().TimeOut(), plus, [to, id](std::unique_ptr<TThResponse> r) {
-        std::lock_guard lock(to->Lock);
-        if (to->Target)
-            QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), id));
-    });
-    LogFmt("Denetleme başladı. IP: %s", target);
-    ++Outstanding;
-}
-
-void TMainForm::WaitForResults()
-{
-    if (Outstanding <= 0)
-        return;
-    QEventLoop loop;
-    waitLoop = &loop;
-    // The loop also ends when the application quits (every nested loop is told to exit then).
-    loop.exec();
-    waitLoop = nullptr;
-    EndResultBatch();
-}
-
-void TMainForm::EndResultBatch()
-{
-    if (!resultBatch)
-        return;
-    resultBatch = false;
-    List.EndUpdate();
 }
 
 void TMainForm::CheckFocused()
 {
-    const int position = FocusedIndex();
-    if (position < 0 || Busy)
-        return;
-    SetBusy(true);
-    ++cycle;
-    Outstanding = 1;
-    try {
-        List.SetCellNumber(position, TSystemRecord::State, csChecking);
-        const QString target = List.Cell(position, TSystemRecord::IP);
-        LogFmt("Denetleme başladı. IP: %s", target);
-        const bool plus = List.CellAsFlag(position, TSystemRecord::ColZYRplus);
-        const quint64 id = cycle;
-        std::shared_ptr<TResultGate> to = gate;
-        TCheckThread::Start(target, position, Settings().TimeOut(), plus, [to, id](std::unique_ptr<TThResponse> r) {
-            std::lock_guard lock(to->Lock);
-            if (to->Target)
-                QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), id));
-        });
-        WaitForResults();
-    } catch (...) {
-        ++cycle;
-        SetBusy(false);
-        throw;
-    }
-    ++cycle;
-    SetBusy(false);
-}
-
-void TMainForm::customEvent(QEvent *event)
-{
-    if (event->type() == TCheckResultEvent::Kind)
-        OnCheckResult(static_cast<TCheckResultEvent *>(event));
-    else
-        QMainWindow::customEvent(event);
-}
-
-void TMainForm::OnCheckResult(TCheckResultEvent *Event)
-{
-    std::lock_guard lock(ResultLock);
-    std::unique_ptr<TThResponse> result = std::move(Event->Response);
-    // A result of an ended cycle could land on a row that a re-sort has given to another system.
-    if (!result || Event->Cycle != cycle || !Busy)
-        return;
-    // The results of one event-loop pass reach the view as one change, not one repaint request per cell.
-    if (!resultBatch) {
-        resultBatch = true;
-        List.BeginUpdate();
-        QTimer::singleShot(0, this, &TMainForm::EndResultBatch);
-    }
-    try {
-        const int i = result->RecordIndex;
-        if (i >= 0 && i < List.Count()) {
-            List.SetCellNumber(i, TSystemRecord::State, result->ProbeState);
-            List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
-            if (result->ProbeState == psReport) {
-                List.SetCell(i, TSystemRecord::Details, result->ReportText);
-                const TReportVerdict report = ReadReportVerdict(List.Cell(i, TSystemRecord::Details),
-                                                                List.CellAsFlag(i, TSystemRecord::ColZYRplus));
-                if (report.HasAlarm)
-                    List.SetCellNumber(i, TSystemRecord::State, csAlarm);
-                List.SetCellNumber(i, TSystemRecord::State,
-                                   VerdictState(psReport, report, List.CellAsNumber(i, TSystemRecord::DeviceCnt)));
-            }
-            LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
-                   StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
-        }
-    } catch (const std::exception &e) {
-        LogError(10002, ErrorText(e));
-    }
-    if (Outstanding > 0)
-        --Outstanding;
-    if (Outstanding == 0 && waitLoop)
-        waitLoop->quit();
-}
-
-void TMainForm::Timer1Timer(TCheckOrigin Origin)
-{
-    CheckCycle(Origin);
-    PlayAlarm();
-}
-
-void TMainForm::PlayAlarm()
-{
-    if (!Settings().BeepAlarm())
-        return;
-    bool down = false;
-    for (int i = 0; i < List.Count() && !down; ++i)
-        down = List.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1")
-            && List.Cell(i, TSystemRecord::State).trimmed() == QLatin1String("1");
-    if (!down)
-        return;
-    const QString wav = QDir::current().absoluteFilePath(QStringLiteral("Alarm.wav"));
-    if (QFile::exists(wav))
-        PlayAlarmFile(wav);
-    else
-        PlayBeep();
-}
-
-void TMainForm::ApplySettings(bool AtStart)
-{
-    if (Busy)
-        return;
-    Timer1->stop();
-    PendingStartCheck = false;
-    TLiveSettings &settings = Settings();
-    if (AtStart) {
-        ShowOnStart = settings.ShowMainOnStart();
-        // A hidden start is only hidden when a tray can bring the window back; otherwise it is a shown one.
-        const bool hidden = !settings.ShowMainOnStart() && QSystemTrayIcon::isSystemTrayAvailable();
-        if (!hidden || !settings.CheckOnStart())
-            PendingStartCheck = settings.CheckOnStart();
-        else
-            Timer1Timer(TCheckOrigin::MainForm);
-    }
-    if (settings.Period() >= 1) {
-        // A hand-edited Period beyond the timer's range (about 24 days) waits as long as the timer can.
-        Timer1->setInterval(int(std::min<qint64>(qint64(settings.Period()) * 60000, INT_MAX)));
-        Timer1->start();
-    }
-}
-
-void TMainForm::FormActivate()
-{
-    if (PendingStartCheck)
-        TimerDummy->start();
-    PendingStartCheck = false;
-}
-
-void TMainForm::TimerDummyTimer()
-{
-    TimerDummy->stop();
-    Timer1Timer(TCheckOrigin::MainForm);
+    Engine->CheckFocused(FocusedRecord());
 }
 
 bool TMainForm::event(QEvent *event)
 {
     if (event->type() == QEvent::WindowActivate)
-        FormActivate();
+        Engine->FormActivate();
     return QMainWindow::event(event);
 }
 
 void TMainForm::ShowAtStart()
 {
-    if (ShowOnStart || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (Engine->ShowOnStart || !QSystemTrayIcon::isSystemTrayAvailable()) {
         show();
         activateWindow(); // the start-up check waits for the first activation
     }
@@ -535,7 +277,7 @@ void TMainForm::k1Click()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    if (Busy) {
+    if (Busy()) {
         ExitRequested = false;
         event->ignore();
         return;
@@ -545,14 +287,16 @@ void TMainForm::closeEvent(QCloseEvent *event)
         return;
     }
     ExitRequested = false;
-    {
-        TListUpdate update(List);
-        for (int i = 0; i < List.Count(); ++i)
-            List.SetCellNumber(i, TSystemRecord::State, csNotChecked);
-    }
+    // Written with every State as 0. The rows themselves need the reset only when the window stays
+    // open after a failed save; otherwise resetting ten thousand rows would cost more than the write.
     try {
-        SaveSystemList(List, DataFileName);
+        SaveListAsOnClose();
     } catch (const std::exception &e) {
+        {
+            TListUpdate update(List);
+            for (int i = 0; i < List.Count(); ++i)
+                List.SetCellNumber(i, TSystemRecord::State, csNotChecked);
+        }
         ShowGeneralError(ErrorText(e));
         event->ignore();
         return;
@@ -583,6 +327,12 @@ int TMainForm::FocusedIndex() const
     return current.isValid() && current.row() < List.Count() ? current.row() : -1;
 }
 
+TRecordId TMainForm::FocusedRecord() const
+{
+    const int position = FocusedIndex();
+    return position < 0 ? 0 : List.IdAt(position);
+}
+
 void TMainForm::SetSelectHeader(bool Ticked)
 {
     ListModel->SetSelectHeaderCaption(Ticked ? QStringLiteral("1") : QStringLiteral("0"));
@@ -599,7 +349,7 @@ void TMainForm::ToggleAllSelect()
 
 void TMainForm::ServiceListHeaderClick(int Column)
 {
-    if (Busy)
+    if (Busy())
         return;
     if (Column == TSystemRecord::Select) {
         ToggleAllSelect();

@@ -7,7 +7,7 @@
 #include "report/UtilsCheckZYR.h"
 #include "store/Logger.h"
 #include <QCursor>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -243,14 +243,13 @@ int TFormDetails::ShowReport(const QString &ReportText)
 
 void TFormDetails::FitWindow()
 {
-    // Wide channel boxes widen the window, as far as the screen allows, rather than squeeze the texts.
-    const int frame = width() - TLAlarm->viewport()->width();
+    // Wide channel boxes widen the window rather than squeeze the texts; showing it keeps it on screen.
+    // The list's frame is measured on the list itself: before the first showing its viewport has no
+    // width yet, and the difference to the window's width made the window hundreds of pixels too wide.
+    const int frame = TLAlarm->width() - TLAlarm->maximumViewportSize().width();
     const int wanted = kDescWidth + kStateWidth + channelsWidth + frame;
-    int limit = wanted;
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        limit = screen->availableGeometry().width();
     if (wanted > width())
-        resize(std::min(wanted, std::max(limit, width())), height());
+        resize(wanted, height());
 }
 
 int TFormDetails::ShowPlusReport(const QString &ReportText)
@@ -278,10 +277,53 @@ bool TFormDetails::eventFilter(QObject *Watched, QEvent *Event)
     return QDialog::eventFilter(Watched, Event);
 }
 
+QPoint TFormDetails::PlaceAtPointer(QPoint Pointer, QSize Frame, const QRect &Available)
+{
+    const int x = std::clamp(Pointer.x() - Frame.width(), Available.left(),
+                             std::max(Available.left(), Available.right() + 1 - Frame.width()));
+    const int y = std::clamp(Pointer.y(), Available.top(), std::max(Available.top(), Available.bottom() + 1 - Frame.height()));
+    return QPoint(x, y);
+}
+
+QMargins TFormDetails::FrameMargins() const
+{
+    // The window manager's frame is known only once a window has been shown. The details open from a click
+    // in the main window, so before their first showing its frame is the best guess.
+    QList<const QWidget *> windows{this};
+    for (const QWidget *other : QApplication::topLevelWidgets())
+        if (other != this && other->isVisible())
+            windows << other;
+    for (const QWidget *window : windows) {
+        const QRect frame = window->frameGeometry();
+        const QRect inner = window->geometry();
+        const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                               frame.bottom() - inner.bottom());
+        if (!margins.isNull())
+            return margins;
+    }
+    return QMargins();
+}
+
 void TFormDetails::showEvent(QShowEvent *Event)
 {
-    // The window's top-right corner goes to the mouse pointer, even when that puts it partly off screen.
+    // The window's top-right corner goes to the mouse pointer, moved inside the screen's available area, and
+    // the window is never larger than that area.
     const QPoint pointer = QCursor::pos();
-    move(pointer.x() - frameGeometry().width(), pointer.y());
+    const QScreen *screen = QGuiApplication::screenAt(pointer);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        const QMargins margins = FrameMargins();
+        const QSize room(available.width() - margins.left() - margins.right(),
+                         available.height() - margins.top() - margins.bottom());
+        setMinimumSize(std::min(400, room.width()), std::min(168, room.height()));
+        if (width() > room.width() || height() > room.height())
+            resize(std::min(width(), room.width()), std::min(height(), room.height()));
+        // Placed by its client area: a window manager may take a frame position for the client's (openbox
+        // does while the window has never been framed), a client position it takes as it is.
+        const QPoint frameAt = PlaceAtPointer(pointer, size().grownBy(margins), available);
+        setGeometry(QRect(frameAt + QPoint(margins.left(), margins.top()), size()));
+    }
     QDialog::showEvent(Event);
 }

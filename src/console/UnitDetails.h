@@ -38,6 +38,10 @@ public:
     // The width of Col_Channels: 150 at first, 15 pixels per channel of the largest ordinary device shown.
     int ChannelsWidth() const { return channelsWidth; }
 
+    // Where a window whose frame has the given size goes: its top-right corner at the pointer, then moved
+    // as little as needed to lie inside the available area (the frame is never larger than the area).
+    static QPoint PlaceAtPointer(QPoint Pointer, QSize Frame, const QRect &Available);
+
     QTreeWidget *TLAlarm;
     QWidget *PnlBottom;
     QLabel *lblAlarm;
@@ -53,6 +57,7 @@ private:
     void AddRow(const QString &Desc, const QString &State, const QString &Channels);
     void FitColumns();
     void FitWindow();
+    QMargins FrameMargins() const;
 
     int channelsWidth = 150;
 };

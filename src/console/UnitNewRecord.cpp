@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace {
@@ -31,12 +32,16 @@ QLabel *FieldLabel(const QString &Text, QWidget *Parent)
 
 QString DialogStyleSheet()
 {
+    // Style sheets know no tooltip role, so the fields take the desktop's tooltip colours by value; the
+    // tooltip's text colour comes along, since a dark tooltip under dark text could not be read.
+    const QPalette tip = QToolTip::palette();
     return QStringLiteral("QDialog { background-color: rgb(246, 247, 252); }"
                           "QLabel[field=\"true\"] { background-color: rgb(237, 244, 252); color: rgb(22, 84, 114); "
                           "padding: 0px 4px; }"
-                          "QLineEdit, QListWidget, QSpinBox { background-color: palette(tool-tip-base); "
+                          "QLineEdit, QListWidget, QSpinBox { background-color: %1; color: %2; "
                           "border: 1px solid rgb(153, 180, 209); }"
-                          "QPushButton { font-weight: bold; }");
+                          "QPushButton { font-weight: bold; }")
+        .arg(tip.color(QPalette::ToolTipBase).name(), tip.color(QPalette::ToolTipText).name());
 }
 
 TFormNewRecord::TFormNewRecord(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)

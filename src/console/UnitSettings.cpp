@@ -6,7 +6,7 @@
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
 #include "console/records/SystemList.h"
-#include "mail/StatusReport.h"
+#include "engine/CheckEngine.h"
 #include "store/AppUtils.h"
 #include <QApplication>
 #include <QCheckBox>
@@ -161,15 +161,28 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
     btnAddMail->setEnabled(false);
     Settings.OnLoaded = [this] { ReadFields(); };
     Settings.LoadSettings();
-    // A status mail sent by the main window also keeps Test disabled and shows the hourglass.
-    OnMailBusy = [this](bool Busy) { SetMailBusy(Busy); };
 }
 
 TFormSettings::~TFormSettings()
 {
     Settings.OnLoaded = nullptr;
-    OnMailBusy = nullptr;
     SetMailBusy(false);
+}
+
+void TFormSettings::SetEngine(TCheckEngine *Engine)
+{
+    if (engine)
+        disconnect(engine, nullptr, this, nullptr);
+    engine = Engine;
+    if (!engine)
+        return;
+    // A status mail sent at the end of a cycle or by "Gönder" also keeps Test disabled and shows the
+    // hourglass.
+    connect(engine, &TCheckEngine::MailBusyChanged, this, &TFormSettings::SetMailBusy);
+    connect(engine, &TCheckEngine::TestMailFinished, this, [this](bool Sent, const QString &Failure) {
+        lblStatus->setText(Sent ? QStringLiteral("Başarılı") : QStringLiteral("Başarısız...") + Failure);
+    });
+    SetMailBusy(engine->MailBusy());
 }
 
 void TFormSettings::BuildGeneralPage(QWidget *Page)
@@ -440,11 +453,9 @@ void TFormSettings::TestMail()
     }
     lblStatus->clear();
     lblStatus->show();
-    SetMailBusy(true);
-    QString failure;
-    const bool sent = RunTestMail(failure);
-    lblStatus->setText(sent ? QStringLiteral("Başarılı") : QStringLiteral("Başarısız...") + failure);
-    SetMailBusy(false);
+    // Sent on the engine's mail thread; the outcome comes back through TestMailFinished.
+    if (engine)
+        engine->SendTestMail(Settings);
 }
 
 void TFormSettings::Save()
@@ -467,7 +478,3 @@ void TFormSettings::Save()
     accept();
 }
 
-bool TFormSettings::RunTestMail(QString &Failure)
-{
-    return SendTestMail(Settings, Failure);
-}

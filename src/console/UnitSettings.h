@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class TCheckEngine;
 class TCheckListBox;
 class TSystemList;
 
@@ -48,6 +49,9 @@ public:
     // The settings command: reloads the file, shows the dialog modally, and applies the settings when
     // it was saved. Returns the dialog's result.
     int Execute();
+
+    // The engine that sends the test mail on its mail thread and tells when any mail is out.
+    void SetEngine(TCheckEngine *Engine);
 
     // While a mail is being composed and sent: Test disabled, hourglass cursor; false restores both.
     void SetMailBusy(bool Busy);
@@ -93,8 +97,8 @@ private:
     void Bind();
     void ReadFields();
     void PrepareShow();
-    bool RunTestMail(QString &Failure);
 
     bool reading = false;
     bool mailBusy = false;
+    TCheckEngine *engine = nullptr;
 };

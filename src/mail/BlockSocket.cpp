@@ -1,10 +1,15 @@
 #include "mail/BlockSocket.h"
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
+#include <string>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #ifdef ZYR_WITH_OPENSSL
@@ -19,6 +24,105 @@ std::unique_ptr<TSSLBase> CreateDefaultSSL()
     return std::make_unique<TSSLNone>();
 #endif
 }
+
+TSocketCancel::TSocketCancel()
+    : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+TSocketCancel::~TSocketCancel()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void TSocketCancel::Trigger()
+{
+    const uint64_t one = 1;
+    if (fd >= 0)
+        while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) { }
+}
+
+void TSocketCancel::Reset()
+{
+    uint64_t value = 0;
+    if (fd >= 0)
+        while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) { }
+}
+
+bool TSocketCancel::Triggered() const
+{
+    pollfd p{fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+namespace {
+
+// A name look-up cannot be interrupted. With a cancel to watch it runs on a helper thread that owns all
+// it touches, so the caller can stop waiting for it; the helper ends on its own when the resolver does.
+struct TLookup
+{
+    std::mutex Lock;
+    std::string Host;
+    std::string Port;
+    addrinfo Hints{};
+    addrinfo *Found = nullptr;
+    int Result = EAI_FAIL;
+    bool Done = false;
+    int Ready = -1;
+    ~TLookup()
+    {
+        if (Found)
+            ::freeaddrinfo(Found);
+        if (Ready >= 0)
+            ::close(Ready);
+    }
+};
+
+// getaddrinfo's result; EAI_SYSTEM with errno ECANCELED when cancelled.
+int LookUp(const QString &host, const QString &port, const addrinfo &hints, addrinfo **found,
+    const TSocketCancel *cancel)
+{
+    const QByteArray name = host.toUtf8();
+    const QByteArray service = port.toUtf8();
+    addrinfo numeric = hints;
+    numeric.ai_flags |= AI_NUMERICHOST;
+    if (!cancel || ::getaddrinfo(name.constData(), service.constData(), &numeric, found) == 0)
+        return cancel ? 0 : ::getaddrinfo(name.constData(), service.constData(), &hints, found);
+    auto job = std::make_shared<TLookup>();
+    job->Host = name.toStdString();
+    job->Port = service.toStdString();
+    job->Hints = hints;
+    job->Ready = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (job->Ready < 0)
+        return ::getaddrinfo(name.constData(), service.constData(), &hints, found);
+    try {
+        std::thread([job] {
+            addrinfo *result = nullptr;
+            const int rc = ::getaddrinfo(job->Host.c_str(), job->Port.c_str(), &job->Hints, &result);
+            std::lock_guard lock(job->Lock);
+            job->Found = result;
+            job->Result = rc;
+            job->Done = true;
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(job->Ready, &one, sizeof one);
+        }).detach();
+    } catch (...) {
+        return ::getaddrinfo(name.constData(), service.constData(), &hints, found);
+    }
+    pollfd p[2] = {{job->Ready, POLLIN, 0}, {cancel->Fd(), POLLIN, 0}};
+    while (::poll(p, 2, -1) < 0 && errno == EINTR) { }
+    std::lock_guard lock(job->Lock);
+    if (!job->Done) {
+        errno = ECANCELED;
+        return EAI_SYSTEM;
+    }
+    *found = job->Found;
+    job->Found = nullptr;
+    return job->Result;
+}
+
+} // namespace
 
 TTCPBlockSocket::TTCPBlockSocket(std::unique_ptr<TSSLBase> layer)
     : ssl(std::move(layer))
@@ -57,11 +161,23 @@ void TTCPBlockSocket::CloseSocket()
     skipNext = 0;
 }
 
+bool TTCPBlockSocket::Cancelled()
+{
+    if (!cancel || !cancel->Triggered())
+        return false;
+    LastError = ECANCELED;
+    return true;
+}
+
 bool TTCPBlockSocket::WaitFor(short events, int timeoutMs)
 {
-    pollfd p{fd, events, 0};
+    pollfd p[2] = {{fd, events, 0}, {cancel ? cancel->Fd() : -1, POLLIN, 0}};
     while (true) {
-        const int r = ::poll(&p, 1, std::max(timeoutMs, 0));
+        const int r = ::poll(p, cancel ? 2 : 1, std::max(timeoutMs, 0));
+        if (cancel && p[1].revents) {
+            LastError = ECANCELED;
+            return false;
+        }
         if (r > 0)
             return true;
         if (r == 0) {
@@ -79,12 +195,15 @@ bool TTCPBlockSocket::Connect(const QString &host, const QString &port, int time
 {
     CloseSocket();
     LastError = 0;
+    if (Cancelled())
+        return false;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), port.toUtf8().constData(), &hints, &found) != 0 || !found) {
-        LastError = EHOSTUNREACH;
+    const int looked = LookUp(host, port, hints, &found, cancel);
+    if (looked != 0 || !found) {
+        LastError = looked == EAI_SYSTEM && errno == ECANCELED ? ECANCELED : EHOSTUNREACH;
         return false;
     }
     std::vector<addrinfo *> order;
@@ -255,7 +374,7 @@ bool TTCPBlockSocket::SSLDoConnect(int timeoutMs)
     // Anything the server sent before the handshake could be an injected reply: never read it.
     buffer.clear();
     skipNext = 0;
-    if (fd < 0 || !ssl->Connect(fd, timeoutMs)) {
+    if (fd < 0 || !ssl->Connect(fd, timeoutMs, cancel ? cancel->Fd() : -1)) {
         LastError = ECONNABORTED;
         return false;
     }

@@ -23,8 +23,9 @@ public:
     };
 
     virtual ~TSSLBase() = default;
-    // Client handshake on the connected, non-blocking socket; every wait bounded by timeoutMs.
-    virtual bool Connect(int fd, int timeoutMs) = 0;
+    // Client handshake on the connected, non-blocking socket; every wait bounded by timeoutMs and ended
+    // at once when cancelFd (if not -1) becomes readable.
+    virtual bool Connect(int fd, int timeoutMs, int cancelFd) = 0;
     virtual void Shutdown() = 0;
     virtual bool Active() const = 0;
     virtual TIo Send(const char *data, qsizetype size) = 0;
@@ -35,7 +36,7 @@ public:
 class TSSLNone : public TSSLBase
 {
 public:
-    bool Connect(int, int) override { return false; }
+    bool Connect(int, int, int) override { return false; }
     void Shutdown() override { }
     bool Active() const override { return false; }
     TIo Send(const char *, qsizetype) override { return {}; }
@@ -44,6 +45,26 @@ public:
 };
 
 std::unique_ptr<TSSLBase> CreateDefaultSSL();
+
+// Ends every wait of the connections that watch it, at once and until Reset: a mail under way must not
+// hold the program when it is told to end. Trigger may be called from any thread.
+class TSocketCancel
+{
+public:
+    TSocketCancel();
+    ~TSocketCancel();
+    TSocketCancel(const TSocketCancel &) = delete;
+    TSocketCancel &operator=(const TSocketCancel &) = delete;
+
+    void Trigger();
+    void Reset();
+    bool Triggered() const;
+    // Readable while triggered.
+    int Fd() const { return fd; }
+
+private:
+    int fd = -1;
+};
 
 // A TCP client connection that reads lines, each wait for data bounded by a time-out.
 class TTCPBlockSocket
@@ -61,6 +82,8 @@ public:
 
     void SetSSL(std::unique_ptr<TSSLBase> ssl);
     TSSLBase &SSL() { return *ssl; }
+    // Every wait, the name look-up included, also ends when Cancel is triggered (LastError ECANCELED).
+    void SetCancel(const TSocketCancel *Cancel) { cancel = Cancel; }
 
     bool Connect(const QString &host, const QString &port, int timeoutMs = kConnectTimeoutMs);
     // Takes over a descriptor that is already connected (a socket pair in tests and the fuzzer).
@@ -82,8 +105,10 @@ public:
 private:
     bool WaitFor(short events, int timeoutMs);
     bool TakeLine(QByteArray &line);
+    bool Cancelled();
 
     int fd = -1;
+    const TSocketCancel *cancel = nullptr;
     std::unique_ptr<TSSLBase> ssl;
     QByteArray buffer;
     char skipNext = 0; // the second half of a line-end pair split across reads

@@ -2,6 +2,8 @@
 #include "platform/Errors.h"
 #include "store/Logger.h"
 #include "store/Settings.h"
+#include <cerrno>
+#include <cstring>
 
 TMailObjects &MailObjects()
 {
@@ -45,8 +47,17 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
         LogFmt("E-posta içeriği: \r\n%s", content);
     }
 
-    if (!smtp.OpenSession())
+    if (!smtp.OpenSession()) {
+        // A mail cut short because the program is ending did not fail at authentication.
+        if (Objects.Cancel.Triggered()) {
+            char buffer[256];
+            throw EZyrError(QString::fromLocal8Bit(::strerror_r(ECANCELED, buffer, sizeof buffer)));
+        }
         throw EZyrError(QStringLiteral("Authentication error"));
+    }
+    // Asked for a secured channel and not offered one: the mail still goes, and the operator can see how.
+    if (Settings.SSL && !smtp.Sock().SSL().Active())
+        LogFmt("Sunucu STARTTLS desteklemiyor, e-posta şifrelenmeden gönderiliyor: %s", Settings.Host);
     qint64 size = 0;
     for (const QString &line : mime.Lines)
         size += line.toUtf8().size() + 2;
@@ -55,6 +66,9 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
     if (!smtp.SendRecipient(to))
         throw EZyrError(QStringLiteral("Mail to address error:") + to);
     if (!smtp.SendContent(mime.Lines)) {
+        // A connection lost under the message leaves no reply to it, only the server's "354" before.
+        if (const QString failure = smtp.SocketErrorText(); !failure.isEmpty())
+            throw EZyrError(failure);
         QString reply;
         for (const QString &line : smtp.FullResult)
             reply += line + QStringLiteral("\r\n");

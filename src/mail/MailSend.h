@@ -20,9 +20,15 @@ struct TMailSettings
 };
 TMailSettings MailSettingsOf(const TLiveSettings &Settings);
 
-// The SMTP client and the message, made once and reused for every mail.
+// The SMTP client and the message, made once and reused for every mail. Triggering Cancel ends the
+// session's waits at once (the program is ending); mails are refused until it is reset.
 struct TMailObjects
 {
+    TMailObjects() { SMTP.Sock().SetCancel(&Cancel); }
+    TMailObjects(const TMailObjects &) = delete;
+    TMailObjects &operator=(const TMailObjects &) = delete;
+
+    TSocketCancel Cancel;
     TSMTPSend SMTP;
     TMimeMess Mime;
 };

@@ -1,5 +1,6 @@
 #include "mail/SMTPSend.h"
 #include "platform/Charset.h"
+#include <cstring>
 #include <unistd.h>
 #ifdef ZYR_WITH_OPENSSL
 #include <openssl/evp.h>
@@ -124,6 +125,14 @@ int TSMTPSend::ReadReply()
         ResultCode = code < 0 ? 0 : code;
     }
     return ResultCode;
+}
+
+QString TSMTPSend::SocketErrorText() const
+{
+    if (sock.LastError == 0)
+        return QString();
+    char buffer[256];
+    return QString::fromLocal8Bit(::strerror_r(sock.LastError, buffer, sizeof buffer));
 }
 
 QString TSMTPSend::FindCapability(const QString &name) const

@@ -41,6 +41,8 @@ public:
     bool CloseSession();
     int ReadReply();
     QString FindCapability(const QString &name) const;
+    // The system's text for the connection's last error; empty when the last step met none.
+    QString SocketErrorText() const;
 
 private:
     bool Send(const QString &line);

@@ -74,7 +74,7 @@ void TSSLOpenSSL::Shutdown()
     ERR_clear_error();
 }
 
-bool TSSLOpenSSL::Connect(int fd, int timeoutMs)
+bool TSSLOpenSSL::Connect(int fd, int timeoutMs, int cancelFd)
 {
     Shutdown();
     ctx = SSL_CTX_new(TLS_client_method());
@@ -101,8 +101,8 @@ bool TSSLOpenSSL::Connect(int fd, int timeoutMs)
             break;
         const auto left
             = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-        pollfd p{fd, short(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
+        pollfd p[2] = {{fd, short(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0}, {cancelFd, POLLIN, 0}};
+        if (left <= 0 || ::poll(p, cancelFd >= 0 ? 2 : 1, int(left)) <= 0 || p[1].revents)
             break;
     }
     Shutdown();

@@ -11,7 +11,7 @@ class TSSLOpenSSL : public TSSLBase
 public:
     TSSLOpenSSL();
     ~TSSLOpenSSL() override;
-    bool Connect(int fd, int timeoutMs) override;
+    bool Connect(int fd, int timeoutMs, int cancelFd) override;
     void Shutdown() override;
     bool Active() const override { return active; }
     TIo Send(const char *data, qsizetype size) override;

@@ -32,6 +32,9 @@ void SendStatusMails(TLiveSettings &Settings, const TSystemList &List, TMailObje
         if (!records.isEmpty())
             due.emplace_back(addresses.Text(i), records);
     }
-    for (const auto &[address, records] : due)
+    for (const auto &[address, records] : due) {
+        if (Objects.Cancel.Triggered())
+            break; // the program is ending: the addresses left are not tried
         BuildStatusReport(Settings, List, address, records, Objects);
+    }
 }

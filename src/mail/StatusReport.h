@@ -7,8 +7,8 @@ class TLiveSettings;
 class TSystemList;
 
 // Called with true while a status report or test mail is being composed and sent, and with false
-// afterwards, also after a failure: the settings dialog disables its Test button and shows the
-// hourglass meanwhile.
+// afterwards, also after a failure, on the thread that sends. The console does not use it: its check
+// engine sends mail on a thread of its own and tells the window from there.
 extern std::function<void(bool Busy)> OnMailBusy;
 
 // Composes the HTML status report of the records at the given positions (decimal numbers joined by

@@ -1,6 +1,7 @@
 #include "platform/Autostart.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
+#include "platform/SaveFile.h"
 #include "platform/Version.h"
 #include <QDir>
 #include <QFile>
@@ -38,19 +39,11 @@ QString EntryText(const QString &Name)
     return text;
 }
 
-// O_EXCL: an entry that appears meanwhile is not replaced.
+// Whole or not at all, and an entry that appears meanwhile is not replaced.
 bool WriteNew(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return false;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.close();
-        file.remove();
-        return false;
-    }
-    return true;
+    return SaveFile(path, bytes, {0644, true}) == 0;
 }
 
 } // namespace

@@ -35,8 +35,12 @@ std::vector<std::string> DeviceListLibraryCandidates()
     if (n > 0) {
         std::string path(exe, size_t(n));
         const size_t slash = path.rfind('/');
-        if (slash != std::string::npos)
+        if (slash != std::string::npos) {
             found.push_back(path.substr(0, slash + 1) + "libZyrPlus.so");
+#ifdef ZYR_PRIVATE_LIBDIR // installed: the package's private folder, named relative to the program's
+            found.push_back(path.substr(0, slash + 1) + ZYR_PRIVATE_LIBDIR "/libZyrPlus.so");
+#endif
+        }
     }
     found.emplace_back("libZyrPlus.so");
     return found;

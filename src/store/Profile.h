@@ -1,18 +1,17 @@
 #pragma once
+#include "platform/IniLines.h"
 #include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
 
-// Leading and trailing characters up to the blank (controls included) removed.
-QString TrimBlanks(const QString &Text);
-
 // INI files read and written one key at a time: sections and keys found ignoring letter case, values
 // trimmed and read up to 2047 characters, every write goes to the file at once and keeps all other
 // lines as they were. Values that are not UTF-8 are taken as Windows-1254; what is written is UTF-8.
 // Lines without "=" are no keys; ";" has no special meaning. The first of two equal sections or keys
-// is the one read and written.
+// is the one read and written. A new file is made readable by its owner alone: it holds the mail
+// password.
 class TProfile
 {
 public:
@@ -31,9 +30,9 @@ public:
     QStringList ReadKeys(const QString &Section) const;
     bool SectionExists(const QString &Section) const;
 
-    // Creates file, section and key as needed. Raises EZyrError "Unable to write to %s" when the file
-    // cannot be written, or when a name or value would break the line layout (line breaks, "=" in a
-    // key, "]" in a section name).
+    // Creates file, section and key as needed; the file is replaced whole or not at all. Raises EZyrError
+    // "Unable to write to %s" when the file cannot be read whole or written, or when a name or value
+    // would break the line layout (line breaks, "=" in a key, "]" in a section name).
     void WriteString(const QString &Section, const QString &Key, const QString &Value);
     void WriteInteger(const QString &Section, const QString &Key, int Value);
     // Removes every section of that name with all its lines; a missing section or file is no error.
@@ -42,20 +41,10 @@ public:
     // empty list only erases.
     void ReplaceSection(const QString &Section, const QList<QPair<QString, QString>> &Keys);
 
-    // The parsed form of a file's bytes; public for the fuzz target and tests.
-    struct TLine
-    {
-        QByteArray Raw; // without the line end
-        QByteArray End; // "\n", "\r\n" or empty for a last line without one
-        enum { Other, Header, Key } Kind = Other;
-        QString Name;   // section or key name, trimmed
-        QString Value;  // of a key line, trimmed
-    };
-    static QList<TLine> Parse(const QByteArray &Bytes);
-
 private:
-    QByteArray Load() const;
-    void Store(const QByteArray &Bytes);
+    QList<TIniLine> Lines() const;
+    QList<TIniLine> LinesToChange() const;
+    void Store(const QList<TIniLine> &Lines);
     [[noreturn]] void Refuse() const;
 
     QString fileName;

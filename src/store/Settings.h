@@ -66,7 +66,8 @@ public:
     // Raises OnLoaded afterwards so that a shown dialog can refresh its controls.
     void LoadSettings();
     // Writes the fields to the file (raises EZyrError "Unable to write to %s" when a write is refused,
-    // keys written before stay written), then makes the autostart entry agree with RunAtStartup.
+    // keys written before stay written), then makes the autostart entry agree with RunAtStartup. Each
+    // write replaces the file whole or leaves it as it was; a new file is readable by its owner alone.
     void SaveSettings();
 
     std::function<void()> OnLoaded;

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 #include <QTreeWidget>
 
 namespace {
@@ -213,19 +214,76 @@ TEST_F(DetailsWindow, ChannelBoxesAreDrawnInTheirColours)
     EXPECT_TRUE(hasInk(odd, 2, Qt::white));
 }
 
-TEST_F(DetailsWindow, TopRightCornerGoesToThePointer)
+TEST(DetailsPlacement, TopRightCornerAtThePointerMovedInsideTheAvailableArea)
 {
-    for (const QPoint pointer : {QPoint(900, 300), QPoint(40, 60)}) {
-        QCursor::setPos(pointer);
-        if (QCursor::pos() != pointer)
+    const QRect area(100, 50, 800, 600); // x 100..899, y 50..649
+    struct TCase
+    {
+        QPoint Pointer;
+        QSize Frame;
+        QPoint TopLeft;
+    };
+    const TCase cases[] = {
+        {{600, 200}, {300, 170}, {300, 200}}, // room enough: the top-right corner at the pointer
+        {{250, 200}, {300, 170}, {100, 200}}, // near the left edge
+        {{600, 600}, {300, 170}, {300, 480}}, // near the bottom
+        {{950, 700}, {300, 170}, {600, 480}}, // pointer beyond the area's right and bottom
+        {{40, 10}, {300, 170}, {100, 50}},    // beyond the left and top
+        {{899, 649}, {800, 600}, {100, 50}},  // exactly as large as the area
+    };
+    for (const TCase &c : cases)
+        EXPECT_EQ(TFormDetails::PlaceAtPointer(c.Pointer, c.Frame, area), c.TopLeft) << c.Pointer.x() << ',' << c.Pointer.y();
+}
+
+TEST_F(DetailsWindow, OpensAtThePointerInsideTheScreenAndNeverWiderThanIt)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QString small = Report({QStringLiteral("0"), QStringLiteral("3.0"), QStringLiteral("1 GB"), QStringLiteral("0"),
+                                  QStringLiteral("2 GB"), QStringLiteral("0")},
+                                 {});
+    // A device of 400 channels asks for a channel column far wider than any screen.
+    const QString wide = Report({QStringLiteral("1"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"),
+                                 QStringLiteral("0"), QStringLiteral("120.0 GB"), QStringLiteral("0")},
+                                {{QStringLiteral("A1"), QStringLiteral("0"), QStringLiteral("400"), QStringLiteral("0,1")}});
+    enum TWhere { AtPointer, LeftEdge, Bottom, Inside };
+    struct TCase
+    {
+        QPoint Pointer;
+        bool Wide;
+        TWhere Where;
+    };
+    const TCase cases[] = {
+        {area.topLeft() + QPoint(area.width() * 3 / 4, area.height() / 3), false, AtPointer},
+        {area.topLeft() + QPoint(40, 60), false, LeftEdge},
+        {area.bottomRight() - QPoint(5, 5), false, Bottom},
+        {area.center(), true, Inside},
+    };
+    for (const TCase &c : cases) {
+        QCursor::setPos(c.Pointer);
+        if (QCursor::pos() != c.Pointer)
             GTEST_SKIP() << "the platform does not move the pointer";
-        QPoint topLeft;
-        int width = 0;
-        Show(WorkedExample(), false, [&] {
-            topLeft = details.frameGeometry().topLeft();
-            width = details.frameGeometry().width();
-        });
-        EXPECT_EQ(topLeft, QPoint(pointer.x() - width, pointer.y()));
+        QRect frame;
+        Show(c.Wide ? wide : small, false, [&] { frame = details.frameGeometry(); });
+        const std::string where = std::to_string(c.Pointer.x()) + ',' + std::to_string(c.Pointer.y());
+        EXPECT_TRUE(area.contains(frame)) << where;
+        switch (c.Where) {
+        case AtPointer:
+            EXPECT_EQ(QPoint(frame.right() + 1, frame.top()), c.Pointer) << where;
+            break;
+        case LeftEdge:
+            EXPECT_EQ(frame.topLeft(), QPoint(area.left(), c.Pointer.y())) << where;
+            break;
+        case Bottom:
+            // raised from the bottom edge, its right edge still at the pointer
+            EXPECT_EQ(QPoint(frame.right() + 1, frame.bottom()), QPoint(c.Pointer.x(), area.bottom())) << where;
+            break;
+        case Inside:
+            EXPECT_EQ(frame.width(), area.width()) << where; // widened for its channels, as far as the screen goes
+            break;
+        }
+        if (!c.Wide) {
+            EXPECT_LT(frame.width(), 500) << where; // 475 at first
+        }
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QToolTip>
 #include <QTreeWidget>
 
 namespace {
@@ -42,6 +43,14 @@ QString DemoReport(const char *Name)
             return DecodeExternalText(QByteArray::fromStdString(BuildReport(system)));
     ADD_FAILURE() << "no demo system " << Name;
     return QString();
+}
+
+// The desktop's tooltip background; the fields show it only if it differs from an ordinary field's.
+QColor TooltipColour()
+{
+    const QColor tip = QToolTip::palette().color(QPalette::ToolTipBase);
+    EXPECT_NE(tip, QApplication::palette().color(QPalette::Base));
+    return tip;
 }
 
 class DialogLook : public ::testing::Test
@@ -70,6 +79,10 @@ TEST_F(DialogLook, RecordEditor)
     EXPECT_EQ(At(image, label->geometry().topLeft() + QPoint(1, 1)), QColor(237, 244, 252));
     const QRect field = editor.edtName->geometry();
     EXPECT_EQ(At(image, field.topLeft() + QPoint(field.width() / 2, 0)), QColor(153, 180, 209)); // its border
+    // The fields and the address list show the tooltip colour, not the white of an ordinary field.
+    for (QWidget *input : std::initializer_list<QWidget *>{editor.edtName, editor.edtIP, editor.edtEmails})
+        EXPECT_EQ(At(image, input->mapTo(&editor, QPoint(input->width() - 4, input->height() - 4))), TooltipColour())
+            << input->objectName().toStdString();
     EXPECT_TRUE(editor.btnAdd->font().bold() || editor.btnAdd->fontInfo().bold());
 }
 
@@ -115,6 +128,10 @@ TEST_F(DialogLook, SettingsPages)
         settings.dxPageControl1->setCurrentIndex(page);
         const QImage image = Take(settings, files[page]);
         EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
+        if (page == 2) {
+            const QWidget *list = settings.clbEmails;
+            EXPECT_EQ(At(image, list->mapTo(&settings, QPoint(list->width() - 4, list->height() - 4))), TooltipColour());
+        }
     }
     settings.hide();
 }

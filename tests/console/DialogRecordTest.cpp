@@ -14,6 +14,7 @@
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
 #include "store/AppUtils.h"
+#include "Simulator.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QWindow>
+#include <atomic>
 
 // Qt's own entry for key events as the platform delivers them (shortcuts included), as its test library uses.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow *w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
@@ -274,6 +276,51 @@ TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTic
     EXPECT_TRUE(plusOnAdd);
 }
 
+// The operator opens "Değiştir" on a list sorted by "Durum"; the periodic cycle runs and ends while the
+// dialog is open and re-sorts the rows; the confirmed edit still lands on the system that was opened.
+TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSystem)
+{
+    TSimSystem up;
+    up.Port = 0;
+    up.DelayMs = 200;
+    up.Devices = {{"A1B2C3", 0, 4, "0,0,0,0"}};
+    TSimSystem down = up;
+    down.Mode = "refuse";
+    TSimulator sim({down, up});
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+    TSystemRecord a = Record(QStringLiteral("Ankara"), QStringLiteral("3"));
+    a.Cells[TSystemRecord::IP] = QString::fromStdString(sim.Target(0));
+    a.Cells[TSystemRecord::DeviceCnt] = QStringLiteral("1");
+    TSystemRecord b = Record(QStringLiteral("Bursa"), QStringLiteral("1"));
+    b.Cells[TSystemRecord::IP] = QString::fromStdString(sim.Target(1));
+    b.Cells[TSystemRecord::DeviceCnt] = QStringLiteral("1");
+    form.List.Add(a);
+    form.List.Add(b);
+    form.List.SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
+    settings.Settings.cbAfterCtrl = 2;
+    Focus(0);
+    bool cycleEnded = false;
+    WhileModal([&] { commands->ChangeRecord(); return 0; },
+               [&] {
+                   form.Engine->Timer1Timer(TCheckOrigin::Timer);
+                   cycleEnded = WaitUntil([&] { return !form.Busy(); });
+                   editor.edtName->setText(QStringLiteral("Bursa Merkez"));
+                   editor.btnAdd->click();
+               });
+    ASSERT_TRUE(cycleEnded);
+    // Ankara stopped answering and Bursa came back: the rows swapped places under the dialog.
+    const auto saved = Saved();
+    ASSERT_EQ(saved->Count(), 2);
+    QStringList names;
+    for (int i = 0; i < saved->Count(); ++i)
+        names << saved->Cell(i, TSystemRecord::Name) + QLatin1Char(' ') + saved->Cell(i, TSystemRecord::IP);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Ankara ") + a.Cells[TSystemRecord::IP],
+                                  QStringLiteral("Bursa Merkez ") + b.Cells[TSystemRecord::IP]}));
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::State), QStringLiteral("1"));
+    EXPECT_EQ(form.List.Cell(1, TSystemRecord::State), QStringLiteral("3"));
+}
+
 TEST_F(ListCommands, CancelledChangeLeavesRecordAndLogAlone)
 {
     form.List.Add(Record(QStringLiteral("Merkez")));
@@ -444,32 +491,37 @@ TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
 
 TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
 {
-    int sent = 0;
-    bool busyWhileSending = false;
-    commands->SendStatusMails = [&] {
+    std::atomic<int> sent{0};
+    form.Engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        QThread::msleep(100);
         ++sent;
-        busyWhileSending = form.Busy && !form.Ekle->isEnabled();
     };
     TMessageBoxHook::SetNextAnswer(IDCANCEL);
     form.Gonder->trigger();
-    EXPECT_EQ(sent, 0);
+    EXPECT_FALSE(form.Busy());
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
 
     TMessageBoxHook::SetNextAnswer(IDOK);
     form.Gonder->trigger();
-    EXPECT_EQ(sent, 1);
-    EXPECT_TRUE(busyWhileSending);
-    EXPECT_FALSE(form.Busy);
+    // The mails go out on the engine's thread; the commands stay locked meanwhile.
+    EXPECT_TRUE(form.Busy());
+    EXPECT_FALSE(form.Ekle->isEnabled());
+    EXPECT_FALSE(form.ServiceList->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    EXPECT_EQ(sent.load(), 1);
+    EXPECT_TRUE(form.Ekle->isEnabled());
 
     // A selection error reaches the general error display and the commands come back.
-    commands->SendStatusMails = [] { throw EZyrError(QStringLiteral("'x' is not a valid floating point value")); };
+    form.Engine->SendStatusMailsJob = [](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        throw EZyrError(QStringLiteral("'x' is not a valid floating point value"));
+    };
     TMessageBoxHook::Clear();
     TMessageBoxHook::SetNextAnswer(IDOK);
     form.Gonder->trigger();
-    EXPECT_FALSE(form.Busy);
+    ASSERT_TRUE(WaitUntil([&] { return TMessageBoxHook::Shown.size() == 2; }));
+    EXPECT_FALSE(form.Busy());
     EXPECT_TRUE(form.Ekle->isEnabled());
-    ASSERT_EQ(TMessageBoxHook::Shown.size(), 2);
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[1].Text, QStringLiteral("'x' is not a valid floating point value."));
 }

@@ -5,6 +5,7 @@
 #include "console/UnitSettings.h"
 #include "console/records/SystemList.h"
 #include "dialogs/DialogTestUtil.h"
+#include "engine/CheckEngine.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
@@ -296,6 +297,9 @@ TEST_F(SettingsDialog, AFailedWriteReachesTheGeneralErrorDisplayAndKeepsTheDialo
 TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
 {
     TFormSettings &d = Open();
+    TSystemList records;
+    TCheckEngine engine(records);
+    d.SetEngine(&engine);
     d.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
     d.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
     d.show();
@@ -311,6 +315,10 @@ TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
     d.edtPort->setText(QString::number(sink.Port()));
     d.edtFrom->setText(QStringLiteral("denetleyici@example.com"));
     d.btnTest->click();
+    // Sent on the engine's mail thread: Test is disabled and the hourglass shown until it is out.
+    EXPECT_FALSE(d.btnTest->isEnabled());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !d.lblStatus->text().isEmpty(); }));
     EXPECT_EQ(d.lblStatus->text(), QStringLiteral("Başarılı"));
     EXPECT_FALSE(d.lblStatus->isHidden());
     EXPECT_TRUE(d.btnTest->isEnabled());
@@ -320,6 +328,7 @@ TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
 
     sink.Stop();
     d.btnTest->click();
+    ASSERT_TRUE(WaitUntil([&] { return !d.lblStatus->text().isEmpty(); }));
     EXPECT_TRUE(d.lblStatus->text().startsWith(QStringLiteral("Başarısız...")));
     EXPECT_GT(d.lblStatus->text().size(), QStringLiteral("Başarısız...").size()) << "the failure's message follows";
     EXPECT_TRUE(d.btnTest->isEnabled());

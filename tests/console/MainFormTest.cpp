@@ -18,6 +18,7 @@
 #include "platform/Errors.h"
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace {
@@ -108,6 +109,13 @@ protected:
                 return form.List.Cell(i, TSystemRecord::State);
         return QStringLiteral("?");
     }
+    // Counts the status mail rounds the engine sends, in place of sending them.
+    static void CountMails(TMainForm &form, std::atomic<int> &mails)
+    {
+        form.Engine->SendStatusMailsJob = [&mails](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+    }
+    static void WaitIdle(TMainForm &form) { ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); })); }
+
     static QStringList Names(const TMainForm &form)
     {
         QStringList names;
@@ -158,12 +166,12 @@ TEST_F(MainFormTest, CycleOverFleetGivesEveryStateAndLogsEachOutcome)
     fleet.push_back(connectedOnly);
     StartFleet(*form, fleet);
     AddRecord(*form, QStringLiteral("isaretsiz"), QStringLiteral("127.0.0.1:1"), 0, false);
-    int mails = 0;
-    form->SendStatusMailsHook = [&] { ++mails; };
+    std::atomic<int> mails{0};
+    CountMails(*form, mails);
 
     form->KontrolEtClick();
-
-    EXPECT_FALSE(form->Busy);
+    EXPECT_TRUE(form->Busy());
+    WaitIdle(*form);
     const std::pair<const char *, const char *> expected[] = {
         {"saglam", "3"},       {"kanal-alarmi", "6"}, {"disk-alarmi", "6"},       {"aygit-eksik", "4"},
         {"aygit-fazla", "5"},  {"plus-saglam", "3"},  {"plus-kanal-alarmi", "6"}, {"kapali", "1"},
@@ -178,7 +186,7 @@ TEST_F(MainFormTest, CycleOverFleetGivesEveryStateAndLogsEachOutcome)
     EXPECT_EQ(LogCount(QStringLiteral("Sonuç: Aygıt eksik tespit edildi")), 1);
     EXPECT_EQ(LogCount(QStringLiteral("Sonuç: Çalışmıyor")), 1);
     EXPECT_EQ(LogCount(QStringLiteral("Sonuç: Alarm tespit edildi")), 3);
-    EXPECT_EQ(mails, 0); // the menu command never mails
+    EXPECT_EQ(mails.load(), 0); // the menu command never mails
 
     for (int i = 0; i < form->List.Count(); ++i) {
         const QString time = form->List.Cell(i, TSystemRecord::ColDateTime);
@@ -204,7 +212,7 @@ TEST_F(MainFormTest, CycleWithNoMarkedRecordClearsStatesAndStartsNothing)
     EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("7"));
     EXPECT_TRUE(form->List.Cell(0, TSystemRecord::ColDateTime).isEmpty());
     EXPECT_TRUE(form->ListModel->data(form->ListModel->index(0, TSystemRecord::State), Qt::DecorationRole).isNull());
-    EXPECT_FALSE(form->Busy);
+    EXPECT_FALSE(form->Busy());
     EXPECT_TRUE(form->KontrolEt->isEnabled());
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 0);
 }
@@ -218,26 +226,27 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     form->List.SetCell(2, TSystemRecord::State, QStringLiteral("3"));
     form->ServiceList->header()->sectionClicked(TSystemRecord::State); // sort by state, ascending
     const QStringList before = Names(*form);
-    int mails = 0;
-    form->SendStatusMailsHook = [&] { ++mails; };
+    std::atomic<int> mails{0};
+    CountMails(*form, mails);
     form->Settings().cbAfterCtrl = 0;
 
     QStringList orderWhileBusy;
     int resets = 0;
     QObject::connect(form->ListModel, &QAbstractItemModel::dataChanged, form.get(), [&] {
-        if (form->Busy && Names(*form) != before)
+        if (form->Busy() && Names(*form) != before)
             orderWhileBusy = Names(*form);
     });
     QObject::connect(form->ListModel, &QAbstractItemModel::modelReset, form.get(), [&] { ++resets; });
     bool closed = true, tickSeen = false, enabledWhileBusy = true;
     QTimer::singleShot(60, form.get(), [&] {
-        tickSeen = form->Busy;
+        tickSeen = form->Busy();
         enabledWhileBusy = form->KontrolEt->isEnabled() || form->ServiceList->isEnabled();
-        form->Timer1Timer(TCheckOrigin::Timer);
+        form->Engine->Timer1Timer(TCheckOrigin::Timer);
         closed = form->close();
     });
 
-    form->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
 
     EXPECT_TRUE(tickSeen);
     EXPECT_FALSE(enabledWhileBusy);
@@ -245,7 +254,7 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty()); // refused without a question
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 3);
-    EXPECT_EQ(mails, 1);
+    EXPECT_EQ(mails.load(), 1);
     EXPECT_TRUE(orderWhileBusy.isEmpty()) << orderWhileBusy.join(QLatin1Char(',')).toStdString();
     EXPECT_EQ(resets, 1); // one re-sort, when the cycle ended
     // Every answer was a healthy report.
@@ -278,18 +287,20 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             std::string error;
             ASSERT_TRUE(second.Start(error));
             AddRecord(*form, QStringLiteral("fazla"), QString::fromStdString(second.Target(0)), 1);
-            int mails = 0;
-            form->SendStatusMailsHook = [&] { ++mails; };
+            std::atomic<int> mails{0};
+            CountMails(*form, mails);
             form->Settings().cbAfterCtrl = c.Rule;
-            form->Timer1Timer(c.Origin);
+            form->Engine->Timer1Timer(c.Origin);
+            WaitIdle(*form);
             EXPECT_EQ(StateOf(*form, QStringLiteral("fazla")), QStringLiteral("5"));
-            EXPECT_EQ(mails, c.Mails) << "rule " << c.Rule << " origin " << int(c.Origin);
+            EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule << " origin " << int(c.Origin);
         } else {
-            int mails = 0;
-            form->SendStatusMailsHook = [&] { ++mails; };
+            std::atomic<int> mails{0};
+            CountMails(*form, mails);
             form->Settings().cbAfterCtrl = c.Rule;
-            form->Timer1Timer(c.Origin);
-            EXPECT_EQ(mails, c.Mails) << "rule " << c.Rule;
+            form->Engine->Timer1Timer(c.Origin);
+            WaitIdle(*form);
+            EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule;
         }
     }
 }
@@ -312,10 +323,12 @@ TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
     settings.cbSSL = false;
     settings.cbAfterCtrl = 0;
 
-    form->Timer1Timer(TCheckOrigin::Menu);
+    form->Engine->Timer1Timer(TCheckOrigin::Menu);
+    WaitIdle(*form);
     EXPECT_TRUE(sink.Recipients().isEmpty());
 
-    form->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
     EXPECT_EQ(sink.Recipients(), QStringList{QStringLiteral("nobetci@example.com")});
     QFile mail(mails.filePath(QStringLiteral("in/1.eml")));
     ASSERT_TRUE(mail.open(QIODevice::ReadOnly));
@@ -355,7 +368,7 @@ TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
             EXPECT_EQ(path, QDir::current().absoluteFilePath(QStringLiteral("Alarm.wav")));
         };
         form->PlayBeep = [&] { heard = QStringLiteral("beep"); };
-        form->PlayAlarm();
+        form->Engine->PlayAlarm();
         EXPECT_EQ(heard, QString::fromUtf8(c.Heard)) << c.Select << c.State << c.Beep << c.Wav;
     }
 }
@@ -382,6 +395,7 @@ TEST_F(MainFormTest, CloseAsksSavesWithStatesResetAndKeepsTheWindowOnAFailedSave
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_TRUE(TMessageBoxHook::Shown[1].Text.startsWith(QStringLiteral("Cannot create file")));
     EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("0")); // reset before the save failed
 
     form->DataFileName = QStringLiteral("ZYRdenetleyici.dat");
     form->k1Click(); // the tray's exit asks nothing
@@ -446,26 +460,27 @@ TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
     form->Settings().cbCheckOnStartup = true;
     form->Settings().cbPerCtrl = true;
     form->Settings().edtPeriod = QStringLiteral("5");
-    form->ApplySettings(true);
-    EXPECT_TRUE(form->PendingStartCheck);
-    EXPECT_TRUE(form->Timer1->isActive());
-    EXPECT_EQ(form->Timer1->interval(), 5 * 60000);
-    form->FormActivate();
-    EXPECT_FALSE(form->PendingStartCheck);
-    EXPECT_TRUE(form->TimerDummy->isActive());
-    EXPECT_EQ(form->TimerDummy->interval(), 500);
-    form->FormActivate(); // a later activation arms nothing
-    form->TimerDummyTimer();
-    EXPECT_FALSE(form->TimerDummy->isActive());
+    TCheckEngine &engine = *form->Engine;
+    engine.ApplySettings(true);
+    EXPECT_TRUE(engine.PendingStartCheck);
+    EXPECT_TRUE(engine.Timer1->isActive());
+    EXPECT_EQ(engine.Timer1->interval(), 5 * 60000);
+    engine.FormActivate();
+    EXPECT_FALSE(engine.PendingStartCheck);
+    EXPECT_TRUE(engine.TimerDummy->isActive());
+    EXPECT_EQ(engine.TimerDummy->interval(), 500);
+    engine.FormActivate(); // a later activation arms nothing
+    engine.TimerDummyTimer();
+    EXPECT_FALSE(engine.TimerDummy->isActive());
 
     // Without a tray a hidden start would be unreachable: the window is shown and checks on activation.
     auto hidden = MakeForm();
     hidden->Settings().cbShowOnStartup = false;
     hidden->Settings().cbCheckOnStartup = true;
-    hidden->ApplySettings(true);
+    hidden->Engine->ApplySettings(true);
     hidden->ShowAtStart();
     EXPECT_TRUE(hidden->isVisible());
-    EXPECT_TRUE(hidden->PendingStartCheck);
+    EXPECT_TRUE(hidden->Engine->PendingStartCheck);
 }
 
 TEST(GeneralErrorDisplay, AddsAFullStopAfterCharactersSortingAfterIt)

@@ -182,6 +182,11 @@ void TFakeSmtpServer::Serve(int fd, const std::vector<std::string> &script, std:
             fail("built without a TLS library");
             break;
 #endif
+        } else if (step == "RST") {
+            // Closed with a reset: what the client sends next, or waits for, fails at once.
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            break;
         } else if (step.rfind("P:", 0) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.substr(2))));
         }

@@ -13,6 +13,7 @@
 //   "TLS"     run the server side of a TLS handshake
 //   "W"       record lines until the client closes the connection
 //   "P:ms"    pause
+//   "RST"     end the script and close the connection with a reset
 class TFakeSmtpServer
 {
 public:

@@ -1,11 +1,12 @@
 #include "FakeSmtpServer.h"
-#include "MailTestSupport.h"
 #include "mail/MailSend.h"
+#include "MailTestSupport.h"
 #include "platform/Errors.h"
 #include "QtPrint.h"
 #include "store/Logger.h"
 #include <arpa/inet.h>
 #include <chrono>
+#include <clocale>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <QFile>
@@ -239,6 +240,40 @@ TEST(SmtpSession, RefusalsRaiseTheirTextsAndSendNoQuit)
     }
 }
 
+// A connection lost under the message, or while its end waits for the verdict, has no reply of its own:
+// the error is the system's text for the socket error, never the server's "354" before it.
+TEST(SmtpSession, ConnectionLostUnderTheMessageGivesTheSystemsText)
+{
+    const std::string previous = std::setlocale(LC_MESSAGES, nullptr);
+    std::setlocale(LC_MESSAGES, "C");
+    const TScript untilData = {"S:220 fake\r\n", "R", "S:250 fake\r\n", "R", "S:250 ok\r\n", "R",
+        "S:250 ok\r\n", "R", "S:354 go ahead\r\n"};
+    QStringList big; // far more than the socket buffers hold, so the reset meets the client still sending
+    for (int i = 0; i < 60000; ++i)
+        big.append(QString(120, QLatin1Char('x')));
+    struct TCase
+    {
+        const char *name;
+        TScript after354;
+        QStringList body;
+    } cases[] = {
+        {"reset while the body is sent", {"R", "RST"}, big},
+        {"reset after the final dot", {"D", "RST"}, {QStringLiteral("<p>ok</p>")}},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TScript script = untilData;
+        script.insert(script.end(), c.after354.begin(), c.after354.end());
+        TFakeSmtpServer server({script});
+        TTestLog log;
+        TMailObjects objects;
+        EXPECT_EQ(Deliver(objects, Settings(server.Port()), c.body), "Connection reset by peer");
+        objects.SMTP.Sock().CloseSocket();
+        server.Received();
+    }
+    std::setlocale(LC_MESSAGES, previous.c_str());
+}
+
 TEST(SmtpSession, ConnectionFailuresAreAuthenticationErrors)
 {
     const int closedPort = ClosedPort();
@@ -412,12 +447,14 @@ TEST(SmtpStartTls, SecuresTheSessionAndReadsTheNewCapabilities)
 {
     SKIP_WITHOUT_TLS();
     TFakeSmtpServer server({Session(TlsHead(""))});
+    TTestLog log;
     TMailSettings s = Settings(server.Port());
     s.SSL = true;
     s.Username = QString::fromStdString(kUser);
     s.Password = QString::fromStdString(kPass);
     TMailObjects objects;
     EXPECT_EQ(Deliver(objects, s), "");
+    EXPECT_FALSE(log.Text().contains(QStringLiteral("STARTTLS desteklemiyor")));
     const TLines commands = Commands(server.Received()[0]);
     ASSERT_GE(commands.size(), 5u);
     EXPECT_EQ(TLines(commands.begin(), commands.begin() + 3), (TLines{Ehlo(), "STARTTLS", Ehlo()}));
@@ -472,6 +509,36 @@ TEST(SmtpStartTls, OnlyWhenAskedAndOffered)
     EXPECT_EQ(Commands(received[0])[1], "STARTTLS");
     EXPECT_EQ(Commands(received[1]),
         (TLines{Ehlo(), "MAIL FROM:<zyr@example.com>", "RCPT TO:<ops@example.com>", "DATA", "QUIT"}));
+}
+
+TEST(SmtpStartTls, APlainSessionDespiteTheSettingIsLoggedWithTheHost)
+{
+    const QString line
+        = QStringLiteral("Sunucu STARTTLS desteklemiyor, e-posta şifrelenmeden gönderiliyor: 127.0.0.1");
+    struct TCase
+    {
+        const char *name;
+        TScript head;
+        bool ssl;
+        int lines;
+    } cases[] = {
+        {"STARTTLS not offered", {"S:220 fake\r\n", "R", "S:250-fake\r\n250 SIZE 1000000\r\n"}, true, 1},
+        {"EHLO refused, HELO", {"S:220 fake\r\n", "R", "S:502 no\r\n", "R", "S:250 fake\r\n"}, true, 1},
+        {"not asked for", {"S:220 fake\r\n", "R", "S:250 fake\r\n"}, false, 0},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TFakeSmtpServer server({Session(c.head)});
+        TTestLog log;
+        TMailSettings s = Settings(server.Port());
+        s.SSL = c.ssl;
+        TMailObjects objects;
+        EXPECT_EQ(Deliver(objects, s), "");
+        EXPECT_EQ(log.Lines().count(line), c.lines);
+        if (c.lines) {
+            EXPECT_EQ(log.Lines().last(), line); // after what is about to be sent
+        }
+    }
 }
 
 TEST(SmtpStartTls, RefusedOrImpossibleTlsIsAnAuthenticationError)

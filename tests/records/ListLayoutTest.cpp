@@ -1,9 +1,14 @@
+#include "../support/PrivateMount.h"
 #include "console/records/SystemListFile.h"
 #include "platform/Errors.h"
+#include "store/Profile.h"
 #include "TestTexts.h"
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 namespace {
 
@@ -41,7 +46,7 @@ const QByteArray kSmallSections
       "[\\ServiceList\\Columns\\Name]\nBandIndex=0\nRowIndex=0\nColIndex=1\n"
       "Visible=0\nIndex=3\nWidth=75\nSorted=1\nSortedOrder=1\nStoredRowIndex=0\n\n";
 
-TEST(ListLayout, ReplacesOnlyItsOwnSections)
+TEST(ListLayout, ReplacesOnlyItsOwnSectionsKeepingEveryOtherByte)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.ini"));
@@ -53,9 +58,9 @@ TEST(ListLayout, ReplacesOnlyItsOwnSections)
         "[\\ServiceListOld]\nX=1\n[\\servicelist]\nKeep=1\n[Emails]\n0=a@x.com\n");
     SaveListLayout(SmallLayout(), path);
     EXPECT_EQ(ReadAll(path).toStdString(),
-        (QByteArray("[Settings]\nPeriod=5\n  Spaced = value  \nName=G\xf6lba\xfe\xfd\n\n"
-                    "[\\servicelist]\nKeep=1\n\n[Emails]\n0=a@x.com\n\n")
-            + kSmallSections)
+        (QByteArray("; comment before\nstray=1\n[Settings]\nPeriod=5\n; inner comment\n\n  Spaced = value  \n"
+                    "Name=G\xf6lba\xfe\xfd\n")
+            + kSmallSections + "[\\servicelist]\nKeep=1\n[Emails]\n0=a@x.com\n")
             .toStdString());
 
     // A second save leaves the same file.
@@ -64,12 +69,54 @@ TEST(ListLayout, ReplacesOnlyItsOwnSections)
     EXPECT_EQ(ReadAll(path), once);
 }
 
+// Settings files as a Windows editor leaves them: after the close every byte outside the layout sections
+// is where it was, the byte-order mark and the CR LF line ends included.
+TEST(ListLayout, WindowsEditorFilesKeepEveryByteOutsideTheLayout)
+{
+    QByteArray sections = kSmallSections;
+    sections.replace("\n", "\r\n");
+    const QByteArray bom = "\xEF\xBB\xBF";
+    const QByteArray general = "[General]\r\nPeriod=5\r\nShowMainOnStart=0\r\n\r\n";
+    const QByteArray oldLayout
+        = "[\\ServiceList]\r\nShowGrid=0\r\n\r\n[\\ServiceList\\Columns\\Name]\r\nWidth=99\r\n\r\n";
+    // "Gülşen", "Çağrı!" and "özgür" in Windows-1254, then in UTF-8.
+    const QByteArray ansiSmtp = "[Smtp]\r\nUsername=G\xFCl\xFE\x65n\r\nPassword=\xC7\x61\xF0r\xFD!\r\n\r\n";
+    const QByteArray ansiEmails = "[Emails]\r\n\xF6zg\xFCr@example.com=\r\n";
+    const QByteArray utf8Smtp = "[Smtp]\r\nUsername=" + QStringLiteral("Gülşen").toUtf8()
+        + "\r\nPassword=" + QStringLiteral("Çağrı!").toUtf8() + "\r\n";
+    const struct
+    {
+        const char *name;
+        QByteArray before, after;
+    } cases[] = {
+        {"ANSI, layout between the settings", general + ansiSmtp + oldLayout + ansiEmails,
+            general + ansiSmtp + sections + ansiEmails},
+        {"UTF-8 with a mark, no layout yet", bom + general + utf8Smtp, bom + general + utf8Smtp + sections},
+        {"UTF-8 with a mark, layout first", bom + oldLayout + general + utf8Smtp,
+            bom + sections + general + utf8Smtp},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.ini"));
+        WriteAll(path, c.before);
+        SaveListLayout(SmallLayout(), path);
+        EXPECT_EQ(ReadAll(path).toStdString(), c.after.toStdString());
+        EXPECT_EQ(TProfile(path).ReadInteger(QStringLiteral("General"), QStringLiteral("Period"), -1), 5);
+        SaveListLayout(SmallLayout(), path);
+        EXPECT_EQ(ReadAll(path).toStdString(), c.after.toStdString());
+    }
+}
+
 TEST(ListLayout, NewFileAndWindowsLineEnds)
 {
     QTemporaryDir dir;
     const QString fresh = dir.filePath(QStringLiteral("yeni.ini"));
     SaveListLayout(SmallLayout(), fresh);
     EXPECT_EQ(ReadAll(fresh).toStdString(), kSmallSections.toStdString());
+    // It may become the settings file, with the mail password in it.
+    EXPECT_EQ(
+        QFile::permissions(fresh), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 
     const QString windows = dir.filePath(QStringLiteral("windows.ini"));
     WriteAll(windows, "[Settings]\r\nPeriod=5\r\n\r\n[\\ServiceList]\r\nShowGrid=1\r\n");
@@ -116,16 +163,40 @@ TEST(ListLayout, AllColumnsInColumnOrderWithTheSortState)
     EXPECT_EQ(SortedLayoutValue(list, TSystemRecord::DeviceCnt), 0);
 }
 
-TEST(ListLayout, UnwritableTargetRaisesTheError)
+QString ErrorOf(const QString &path)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("yok/ZYRdenetleyici.ini"));
     try {
         SaveListLayout(SmallLayout(), path);
-        FAIL() << "no error";
     } catch (const EZyrError &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create file ") + path);
+        return e.Message();
     }
+    return QStringLiteral("no error");
+}
+
+TEST(ListLayout, UnwritableOrUnreadableTargetRaisesTheError)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("yok/ZYRdenetleyici.ini"));
+    EXPECT_EQ(ErrorOf(missing), QStringLiteral("Cannot create file ") + missing);
+    // What cannot be read whole is never replaced: a pipe (without blocking the close) or a folder.
+    const QString fifo = dir.filePath(QStringLiteral("boru.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(ErrorOf(fifo), QStringLiteral("Cannot open file ") + fifo);
+    EXPECT_EQ(ErrorOf(dir.path()), QStringLiteral("Cannot open file ") + dir.path());
+    EXPECT_TRUE(QFileInfo(fifo).isFile() == false && QFileInfo::exists(fifo));
+}
+
+TEST(ListLayout, FullDiskLeavesTheSettingsFileAsItWas)
+{
+    TPrivateTmpfs fs("size=256k,mode=0755");
+    SKIP_WITHOUT_PRIVATE_TMPFS(fs);
+    const QString path = fs.FilePath("ZYRdenetleyici.ini");
+    const QByteArray before = "\xEF\xBB\xBF[General]\r\nPeriod=5\r\n\r\n[\\ServiceList]\r\nShowGrid=0\r\n";
+    WriteAll(path, before);
+    fs.Fill();
+    EXPECT_EQ(ErrorOf(path), QStringLiteral("Cannot create file ") + path);
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // and the filler
 }
 
 } // namespace

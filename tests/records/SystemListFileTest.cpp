@@ -1,7 +1,9 @@
 #include "console/records/SystemListFile.h"
+#include "../support/PrivateMount.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"
 #include <csignal>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -401,21 +403,60 @@ TEST(SystemListFile, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), Texts({"ZYRdenetleyici.dat"}));
 }
 
-// A folder that takes no new file but a list file that is writable: written in place.
+// A real full file system: the close's save of a small list and of a large one both fail with the
+// error and leave the old file as it was.
+TEST(SystemListFile, FullDiskKeepsTheOldFile)
+{
+    for (const int records : {1, 2000}) {
+        SCOPED_TRACE(records);
+        TPrivateTmpfs fs("size=512k,mode=0755");
+        SKIP_WITHOUT_PRIVATE_TMPFS(fs);
+        const QString path = fs.FilePath("ZYRdenetleyici.dat");
+        TSystemList old;
+        old.Add(MakeRecord(kMerkez));
+        SaveSystemList(old, path);
+        const QByteArray before = ReadAll(path);
+        TSystemList list;
+        QStringList cells = kMerkez;
+        cells[R::Details] = QString(300, QLatin1Char('d'));
+        for (int i = 0; i < records; ++i)
+            list.Add(MakeRecord(cells));
+        fs.FillLeaving(records == 1 ? 0 : 64 * 1024);
+        EXPECT_EQ(ErrorOf([&] { SaveSystemListOnClose(list, path); }),
+            QStringLiteral("Cannot create file ") + path);
+        EXPECT_EQ(ReadAll(path), before);
+        EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+            Texts({"ZYRdenetleyici.dat", "fill"}));
+    }
+}
+
+// A folder that takes no new file but a list file that is writable: written in place. As root, the save
+// runs as an ordinary user (nobody), for whom folder permissions count.
 TEST(SystemListFile, ReadOnlyFolderFallsBackToWritingInPlace)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "folder permissions do not bind root";
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.dat"));
     WriteAll(path, QByteArray(200, 'q'));
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+    ASSERT_EQ(chown(QFile::encodeName(path).constData(), user, user), 0);
+    ASSERT_EQ(chown(QFile::encodeName(dir.path()).constData(), user, user), 0);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+            | QFileDevice::ExeOther);
     TSystemList list;
     list.Add(MakeRecord(kMerkez));
-    SaveSystemList(list, path);
-    QFile::setPermissions(
-        dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
+            _exit(2);
+        _exit(ErrorOf([&] { SaveSystemList(list, path); }) == QStringLiteral("<no error>") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save failed";
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(ReadAll(path), SystemListBytes(list));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), Texts({"ZYRdenetleyici.dat"}));
 }
 
 } // namespace

@@ -1,8 +1,9 @@
-#include "Sandbox.h"
-#include "platform/Errors.h"
 #include "store/Profile.h"
-#include <QFileInfo>
+#include "platform/Errors.h"
+#include "Sandbox.h"
 #include <gtest/gtest.h>
+#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace {
 
@@ -159,6 +160,23 @@ TEST_F(Profile, EraseSectionRemovesEveryCopyAndKeepsTheRest)
     EXPECT_FALSE(QFile::exists(none));
 }
 
+TEST_F(Profile, ByteOrderMarkStaysInFrontWhateverSectionGoes)
+{
+    WriteBytes(path, "\xEF\xBB\xBF[Emails]\r\na@b.com=\r\n[General]\r\nPeriod=1\r\n");
+    TProfile ini(path);
+    ini.EraseSection(QStringLiteral("Emails"));
+    EXPECT_EQ(ReadBytes(path), QByteArray("\xEF\xBB\xBF[General]\r\nPeriod=1\r\n"));
+    ini.ReplaceSection(QStringLiteral("General"), {{QStringLiteral("Period"), QStringLiteral("2")}});
+    EXPECT_EQ(ReadBytes(path), QByteArray("\xEF\xBB\xBF[General]\r\nPeriod=2\r\n"));
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("General"), QStringLiteral("Period"), 0), 2);
+}
+
+TEST_F(Profile, NewFileIsPrivate)
+{
+    TProfile(path).WriteString(QStringLiteral("Smtp"), QStringLiteral("Password"), QStringLiteral("gizli"));
+    EXPECT_EQ(QFile::permissions(path) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+}
+
 TEST_F(Profile, RefusedWriteRaisesWithThePathAndLeavesTheFile)
 {
     // A folder in place of the file is refused for root too.
@@ -182,4 +200,12 @@ TEST_F(Profile, RefusedWriteRaisesWithThePathAndLeavesTheFile)
     EXPECT_THROW(ini.WriteString(s, QStringLiteral("[x"), QString()), EZyrError);
     EXPECT_THROW(ini.ReplaceSection(s, {{QStringLiteral("a\rb"), QString()}}), EZyrError);
     EXPECT_EQ(ReadBytes(path), before);
+
+    // A file that is there but cannot be read whole is never replaced by one holding the new key alone.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.ini"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(TProfile(fifo).ReadString(s, k, QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_THROW(TProfile(fifo).WriteString(s, k, QStringLiteral("v")), EZyrError);
+    EXPECT_THROW(TProfile(fifo).EraseSection(s), EZyrError);
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
 }

@@ -1,9 +1,12 @@
-#include "Sandbox.h"
+#include "store/Settings.h"
+#include "../support/PrivateMount.h"
 #include "platform/Errors.h"
 #include "platform/Version.h"
+#include "Sandbox.h"
 #include "store/Profile.h"
-#include "store/Settings.h"
 #include <gtest/gtest.h>
+#include <QFileInfo>
+#include <sys/stat.h>
 
 namespace {
 
@@ -241,4 +244,96 @@ TEST_F(Settings, SaveMakesTheStartupEntryAgree)
     s.cbRunAtStartup = true;
     s.SaveSettings();
     EXPECT_EQ(ReadBytes(entry), QByteArray("[Desktop Entry]\nExec=/elsewhere\n"));
+}
+
+TEST_F(Settings, NewFileIsPrivateAnExistingOneKeepsItsMode)
+{
+    // The file holds the mail password.
+    const mode_t mask = ::umask(022);
+    TLiveSettings s(folder);
+    s.edtPassword = QStringLiteral("gizli");
+    s.SaveSettings();
+    EXPECT_EQ(QFile::permissions(ini) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    ASSERT_TRUE(QFile::setPermissions(
+        ini, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    s.SaveSettings();
+    EXPECT_EQ(QFile::permissions(ini) & 0x0777,
+        QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+    ::umask(mask);
+}
+
+// As a Windows editor leaves it: a byte-order mark before [General], CR LF, a comment and a section of
+// someone else's in Windows-1254. The keys load, and a save changes only its own lines.
+TEST_F(Settings, ByteOrderMarkAndCrLfSurviveLoadAndSave)
+{
+    WriteBytes(ini,
+        "\xEF\xBB\xBF[General]\r\n"
+        "Period=7\r\n"
+        "ShowMainOnStart=0\r\n"
+        "; not\xFE\x65n\r\n"
+        "\r\n"
+        "[Notlar]\r\n"
+        "Metin=\xDE\x75\x62\x65\r\n"
+        "[Smtp]\r\n"
+        "Host=posta\r\n");
+    TLiveSettings s(folder);
+    s.LoadSettings();
+    EXPECT_EQ(s.Period(), 7);
+    EXPECT_FALSE(s.ShowMainOnStart());
+    EXPECT_EQ(s.Host(), QStringLiteral("posta"));
+    s.cbRunAtStartup = false;
+    s.SaveSettings();
+    EXPECT_EQ(ReadBytes(ini),
+        QByteArray("\xEF\xBB\xBF[General]\r\n"
+                   "Period=7\r\n"
+                   "ShowMainOnStart=0\r\n"
+                   "; not\xFE\x65n\r\n"
+                   "RunAtStartup=0\r\n"
+                   "CheckOnStart=1\r\n"
+                   "MailAfterCtrl=1\r\n"
+                   "BeepAlarm=1\r\n"
+                   "\r\n"
+                   "[Notlar]\r\n"
+                   "Metin=\xDE\x75\x62\x65\r\n"
+                   "[Smtp]\r\n"
+                   "Host=posta\r\n"
+                   "Username=\r\n"
+                   "Password=\r\n"
+                   "Port=25\r\n"
+                   "AuthType=1\r\n"
+                   "SSL=0\r\n"
+                   "From=\r\n"
+                   "To=\r\n"));
+}
+
+TEST_F(Settings, FullDiskOrUnreadableFileStopsTheSaveAndLeavesTheFile)
+{
+    // A pipe where the file should be: loading gives the defaults at once, saving never replaces it.
+    const QString fifoFolder = sandbox.Path("pipe");
+    QDir().mkpath(fifoFolder);
+    const QString fifo = fifoFolder + QStringLiteral("/ZYRdenetleyici.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    TLiveSettings piped(fifoFolder);
+    piped.LoadSettings();
+    EXPECT_EQ(piped.TimeOut(), 5000);
+    EXPECT_THROW(piped.SaveSettings(), EZyrError);
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+
+    TPrivateTmpfs fs("size=256k,mode=0755");
+    SKIP_WITHOUT_PRIVATE_TMPFS(fs);
+    const QString full = fs.FilePath("ZYRdenetleyici.ini");
+    const QByteArray before = "[General]\r\nPeriod=5\r\n[\\ServiceList]\r\nShowGrid=0\r\n";
+    WriteBytes(full, before);
+    fs.Fill();
+    TLiveSettings s(fs.Path());
+    s.LoadSettings();
+    s.edtHost = QStringLiteral("yeni");
+    try {
+        s.SaveSettings();
+        FAIL() << "no error";
+    } catch (const EZyrError &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + full);
+    }
+    EXPECT_EQ(ReadBytes(full), before);
+    EXPECT_FALSE(QFile::exists(entry));
 }

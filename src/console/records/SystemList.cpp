@@ -3,8 +3,19 @@
 #include "platform/Errors.h"
 #include "platform/Format.h"
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <QLocale>
+
+namespace {
+
+TRecordId NewRecordId()
+{
+    static std::atomic<TRecordId> last{0};
+    return ++last;
+}
+
+} // namespace
 
 void TSystemRecord::SetCell(int Column, const QString &Text)
 {
@@ -124,14 +135,18 @@ void TSystemList::CellsChanged(int Position)
 int TSystemList::Add(const TSystemRecord &Record)
 {
     const int position = Count();
+    TSystemRecord row = Record;
+    row.Id = NewRecordId();
+    if (positionsValid)
+        positions[row.Id] = position;
     if (updateDepth > 0) {
         StructureChanging();
-        rows.push_back(Record);
+        rows.push_back(std::move(row));
         return position;
     }
     if (observer)
         observer->RowAboutToBeInserted(position);
-    rows.push_back(Record);
+    rows.push_back(std::move(row));
     if (observer)
         observer->RowInserted(position);
     return position;
@@ -140,6 +155,7 @@ int TSystemList::Add(const TSystemRecord &Record)
 void TSystemList::Delete(int Position)
 {
     CheckPosition(Position);
+    positionsValid = false;
     if (updateDepth > 0) {
         StructureChanging();
         rows.erase(rows.begin() + Position);
@@ -159,10 +175,27 @@ void TSystemList::Clear()
 
 void TSystemList::ReplaceAll(std::vector<TSystemRecord> Records)
 {
+    for (TSystemRecord &row : Records)
+        if (row.Id == 0)
+            row.Id = NewRecordId();
     BeginUpdate();
     StructureChanging();
     rows = std::move(Records);
+    positionsValid = false;
     EndUpdate();
+}
+
+int TSystemList::PositionOf(TRecordId Id) const
+{
+    if (!positionsValid) {
+        positions.clear();
+        positions.reserve(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            positions[rows[i].Id] = int(i);
+        positionsValid = true;
+    }
+    const auto found = positions.find(Id);
+    return found == positions.end() ? -1 : found->second;
 }
 
 QString TSystemList::Cell(int Position, int Column) const

@@ -1,7 +1,12 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <unordered_map>
 #include <vector>
+
+// A record's identity for the life of the process: results, commands and dialogs name a record by it and
+// find its current row only when they need one. Never stored in the list file; 0 is no record.
+using TRecordId = quint64;
 
 // One monitored system: nine text cells in a fixed order (also the order of the list file). Numbers and
 // flags are held as text too. A row read from an older file may hold fewer cells.
@@ -24,6 +29,8 @@ struct TSystemRecord
     qint32 SelectedIndex = -1;
     qint32 StateIndex = -1;
     qint32 NodeData = 0;
+    // Given by the list when the row joins it.
+    TRecordId Id = 0;
 
     // A cell beyond the last one reads as the empty text.
     QString Cell(int Column) const
@@ -93,12 +100,18 @@ public:
     int Count() const { return int(rows.size()); }
     const TSystemRecord &Record(int Position) const;
 
-    // Appends at the end and returns the new position; the caller re-sorts when the row should move.
+    // Appends at the end with a new identity and returns the new position; the caller re-sorts when the
+    // row should move.
     int Add(const TSystemRecord &Record);
     void Delete(int Position);
     void Clear();
-    // Replaces every row (loading); the rows keep the given order until the next sort.
+    // Replaces every row (loading); the rows keep the given order until the next sort. A row without an
+    // identity gets a new one; a row that has one keeps it (sorting, copies of a list).
     void ReplaceAll(std::vector<TSystemRecord> Records);
+
+    TRecordId IdAt(int Position) const { return Record(Position).Id; }
+    // The current row of a record, or -1 when the list no longer holds it.
+    int PositionOf(TRecordId Id) const;
 
     QString Cell(int Position, int Column) const;
     void SetCell(int Position, int Column, const QString &Text);
@@ -148,6 +161,9 @@ private:
     bool resetPending = false;
     int changedFirst = -1;
     int changedLast = -1;
+    // Rows by identity, rebuilt on the first look-up after rows moved.
+    mutable std::unordered_map<TRecordId, int> positions;
+    mutable bool positionsValid = false;
 };
 
 // Holds an update open for a scope, so an error thrown inside still ends it.

@@ -3,12 +3,13 @@
 #include "platform/Charset.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
+#include "platform/IniLines.h"
+#include "platform/SaveFile.h"
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringEncoder>
 #include <QtEndian>
-#include <algorithm>
 
 namespace {
 
@@ -114,11 +115,9 @@ void WriteInt32At(QByteArray &out, qsizetype at, qint32 v)
     qToLittleEndian<qint32>(v, out.data() + at);
 }
 
-void WriteAtomically(const QString &FileName, const QByteArray &Bytes)
+void WriteWhole(const QString &FileName, const QByteArray &Bytes, const TSaveFileOptions &Options = {})
 {
-    QSaveFile file(FileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(Bytes) != Bytes.size() || !file.commit())
+    if (SaveFile(FileName, Bytes, Options) != 0)
         throw EZyrError(Format("Cannot create file %s", FileName));
 }
 
@@ -215,12 +214,12 @@ QByteArray SystemListBytes(const TSystemList &List, bool ResetStates)
 
 void SaveSystemList(const TSystemList &List, const QString &FileName)
 {
-    WriteAtomically(FileName, SystemListBytes(List));
+    WriteWhole(FileName, SystemListBytes(List));
 }
 
 void SaveSystemListOnClose(const TSystemList &List, const QString &FileName)
 {
-    WriteAtomically(FileName, SystemListBytes(List, true));
+    WriteWhole(FileName, SystemListBytes(List, true));
 }
 
 int SortedLayoutValue(const TSystemList &List, int Column)
@@ -230,59 +229,42 @@ int SortedLayoutValue(const TSystemList &List, int Column)
     return List.SortAscending() ? 2 : 1;
 }
 
-namespace {
-
-struct TIniSection
-{
-    QByteArray Header; // the section line as it stood
-    QByteArray Name;
-    QList<QByteArray> Lines;
-};
-
-// Section names are compared as bytes: the prefix rule is exact and case-sensitive.
-QByteArray SectionName(const QByteArray &trimmedLine)
-{
-    const qsizetype close = trimmedLine.indexOf(']');
-    return trimmedLine.mid(1, close < 0 ? -1 : close - 1);
-}
-
-} // namespace
-
 void SaveListLayout(const TListLayout &Layout, const QString &FileName)
 {
-    static const QByteArray prefix = QByteArrayLiteral("\\ServiceList");
-    QList<TIniSection> sections;
-    QByteArray eol = "\n";
-    QFile in(FileName);
-    if (in.exists()) {
-        // Never replace a file whose other sections could not be read.
-        if (!in.open(QIODevice::ReadOnly))
-            throw EZyrError(Format("Cannot open file %s", FileName));
-        const QByteArray text = in.readAll();
-        in.close();
-        if (text.contains("\r\n"))
-            eol = "\r\n";
-        for (QByteArray line : text.split('\n')) {
-            if (line.endsWith('\r'))
-                line.chop(1);
-            const QByteArray trimmed = line.trimmed();
-            if (trimmed.isEmpty() || trimmed.startsWith(';'))
-                continue;
-            if (trimmed.startsWith('[')) {
-                sections.append({line, SectionName(trimmed), {}});
-                continue;
-            }
-            if (!sections.isEmpty())
-                sections.last().Lines.append(line);
-        }
-    }
-    sections.removeIf([&](const TIniSection &s) { return s.Name.startsWith(prefix); });
+    static const QString prefix = QStringLiteral("\\ServiceList");
+    QByteArray bytes;
+    // Never replace a file whose other sections could not be read.
+    if (ReadWholeFile(FileName, bytes) == TReadResult::Failed)
+        throw EZyrError(Format("Cannot open file %s", FileName));
+    QList<TIniLine> lines = ParseIniLines(bytes);
+    const QByteArray eol = IniLineEnd(lines);
 
-    auto add = [&](const QByteArray &name, const QList<std::pair<const char *, int>> &keys) {
-        TIniSection s{'[' + name + ']', name, {}};
+    // Out go the old layout sections, each from its header to the next; every other byte stays, and the
+    // new sections take the place of the first old one.
+    qsizetype insertAt = -1;
+    for (qsizetype i = 0; i < lines.size();) {
+        if (lines[i].Kind != TIniLine::Header || !lines[i].Name.startsWith(prefix)) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < lines.size() && lines[end].Kind != TIniLine::Header)
+            ++end;
+        RemoveIniLines(lines, i, end - i);
+        if (insertAt < 0)
+            insertAt = i;
+    }
+    if (insertAt < 0) {
+        CloseLastIniLine(lines, eol);
+        insertAt = lines.size();
+    }
+
+    QList<TIniLine> layout;
+    auto add = [&](const QString &name, const QList<std::pair<const char *, int>> &keys) {
+        layout.append({'[' + name.toUtf8() + ']', eol});
         for (const auto &[key, value] : keys)
-            s.Lines.append(QByteArray(key) + '=' + QByteArray::number(value));
-        sections.append(s);
+            layout.append({QByteArray(key) + '=' + QByteArray::number(value), eol});
+        layout.append({QByteArray(), eol});
     };
     add(prefix,
         {{"ShowGrid", Layout.ShowGrid ? 1 : 0}, {"ShowPreviewGrid", Layout.ShowPreviewGrid ? 1 : 0},
@@ -290,23 +272,17 @@ void SaveListLayout(const TListLayout &Layout, const QString &FileName)
             {"HeaderPanelRowCount", Layout.HeaderPanelRowCount}});
     for (size_t i = 0; i < Layout.Bands.size(); ++i) {
         const TListBandLayout &b = Layout.Bands[i];
-        add(prefix + "\\Band\\Band" + QByteArray::number(qulonglong(i)),
+        add(prefix + QStringLiteral("\\Band\\Band") + QString::number(i),
             {{"ID", b.ID}, {"Visible", b.Visible ? 1 : 0}, {"Index", b.Index}, {"Width", b.Width}});
     }
     for (size_t i = 0; i < Layout.Columns.size() && i < size_t(TSystemRecord::ColumnCount); ++i) {
         const TListColumnLayout &c = Layout.Columns[i];
-        add(prefix + "\\Columns\\" + ColumnName(int(i)).toUtf8(),
+        add(prefix + QStringLiteral("\\Columns\\") + ColumnName(int(i)),
             {{"BandIndex", c.BandIndex}, {"RowIndex", c.RowIndex}, {"ColIndex", c.ColIndex},
                 {"Visible", c.Visible ? 1 : 0}, {"Index", c.Index}, {"Width", c.Width}, {"Sorted", c.Sorted},
                 {"SortedOrder", c.SortedOrder}, {"StoredRowIndex", c.StoredRowIndex}});
     }
-
-    QByteArray out;
-    for (const TIniSection &s : sections) {
-        out += s.Header + eol;
-        for (const QByteArray &line : s.Lines)
-            out += line + eol;
-        out += eol;
-    }
-    WriteAtomically(FileName, out);
+    InsertIniLines(lines, insertAt, std::move(layout));
+    // It may be the settings file, which holds the mail password.
+    WriteWhole(FileName, JoinIniLines(lines), {0600, false});
 }

@@ -13,9 +13,8 @@
 void LoadSystemList(TSystemList &List, const QString &FileName);
 void LoadSystemListFromBytes(TSystemList &List, const QByteArray &Bytes);
 
-// Writes every row in its current order. The file is replaced atomically (a temporary file in the same
-// folder, synced, then renamed over it; written in place only when the folder takes no new file), so on
-// any failure the old file stays as it was. Raises EZyrError "Cannot create file %s".
+// Writes every row in its current order. The file is replaced whole or, on any failure (a full disk
+// included), left byte-identical (SaveFile). Raises EZyrError "Cannot create file %s".
 void SaveSystemList(const TSystemList &List, const QString &FileName);
 // As the program saves when it closes: every State is written as "0"; the rows in memory keep theirs.
 void SaveSystemListOnClose(const TSystemList &List, const QString &FileName);
@@ -58,7 +57,9 @@ struct TListLayout
 // The Sorted value of a column for the list's current sort state.
 int SortedLayoutValue(const TSystemList &List, int Column);
 
-// Rewrites the INI file: its "\ServiceList" sections are replaced by the layout; every other section keeps
-// its lines. Lines before the first section, empty lines and ";" lines are dropped. Written atomically;
-// raises EZyrError "Cannot create file %s".
+// Rewrites the INI file: its "\ServiceList" sections are replaced by the layout, in the place of the first
+// of them (else at the end); every other byte stays as it was, a byte-order mark and CR LF line ends
+// included. Raises EZyrError "Cannot open file %s" when the file is there but cannot be read, and
+// "Cannot create file %s" when it cannot be written; the file is then left byte-identical. A new file is
+// made readable by its owner alone, since it may become the settings file.
 void SaveListLayout(const TListLayout &Layout, const QString &FileName);

@@ -3,11 +3,14 @@
 // events that pass through the application as a user's would.
 #include "console/MessageBoxes.h"
 #include "store/Logger.h"
+#include "SmtpSink.h"
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -68,6 +71,20 @@ inline int WhileModal(const std::function<int()> &Exec, const std::function<void
     return Exec();
 }
 
+// Lets the application run its events until Done holds; false when it does not within Ms.
+inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 // A current directory and desktop folders of the test's own, and an event log in it.
 class TSandbox
 {
@@ -103,40 +120,4 @@ private:
     QTemporaryDir dir;
     QString previous;
     std::unique_ptr<TLogger> log;
-};
-
-// aiosmtpd on a loopback port chosen by the kernel.
-class TSmtpSink
-{
-public:
-    explicit TSmtpSink(const QString &Folder) : folder(Folder)
-    {
-        QDir().mkpath(folder);
-        process.start(QStringLiteral("/usr/bin/python3"),
-                      {QStringLiteral(ZYR_TEST_DATA "/dialogs/smtp_sink.py"), folder});
-        if (process.waitForReadyRead(15000))
-            port = process.readLine().trimmed().toInt();
-    }
-    ~TSmtpSink() { Stop(); }
-    void Stop()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-    int Port() const { return port; }
-    QStringList Recipients() const
-    {
-        QStringList found;
-        for (QDirIterator it(folder, {QStringLiteral("*.rcpt")}); it.hasNext();) {
-            QFile file(it.next());
-            if (file.open(QIODevice::ReadOnly))
-                found << QString::fromUtf8(file.readAll());
-        }
-        return found;
-    }
-
-private:
-    QString folder;
-    QProcess process;
-    int port = 0;
 };

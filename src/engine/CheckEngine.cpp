@@ -1,0 +1,604 @@
+#include "engine/CheckEngine.h"
+#include "engine/MailWorker.h"
+#include "engine/Verdict.h"
+#include "mail/StatusMails.h"
+#include "mail/StatusReport.h"
+#include "platform/Errors.h"
+#include "platform/UserLocale.h"
+#include "probe/CheckThread.h"
+#include "store/Logger.h"
+#include "store/Settings.h"
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+// Workers may finish after the engine is gone (a signal ends the program without waiting for them);
+// they post through this gate, which the engine closes when it shuts down.
+struct TResultGate
+{
+    std::mutex Lock;
+    QObject *Target = nullptr;
+};
+
+namespace {
+
+// Longest run of worker starts between two passes of the event loop.
+constexpr int StartSliceMs = 10;
+
+QString ErrorText(const std::exception &Error)
+{
+    return QString::fromUtf8(Error.what());
+}
+
+} // namespace
+
+QString FormatCheckTime(const QDateTime &When)
+{
+    const QChar date = UserDateSeparator();
+    const QChar time = UserTimeSeparator();
+    const QDate d = When.date();
+    const QTime t = When.time();
+    auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    return two(d.day()) + date + two(d.month()) + date
+        + QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0')) + QStringLiteral("   ") + two(t.hour())
+        + time + two(t.minute()) + time + two(t.second());
+}
+
+TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record)
+    : QEvent(Kind)
+    , Response(std::move(Response))
+    , Cycle(Cycle)
+    , Record(Record)
+{
+}
+TCheckResultEvent::~TCheckResultEvent() = default;
+
+TCheckEngine::TCheckEngine(TSystemList &List, QObject *Parent)
+    : QObject(Parent)
+    , List(List)
+    , gate(std::make_shared<TResultGate>())
+    , mail(std::make_unique<TMailWorker>(*this))
+{
+    gate->Target = this;
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(TCheckOrigin::Timer); });
+    TimerDummy = new QTimer(this);
+    TimerDummy->setObjectName(QStringLiteral("TimerDummy"));
+    TimerDummy->setInterval(500);
+    connect(TimerDummy, &QTimer::timeout, this, &TCheckEngine::TimerDummyTimer);
+    SendStatusMailsJob = [](TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
+        ::SendStatusMails(Live, Records, Objects);
+    };
+}
+
+TCheckEngine::~TCheckEngine()
+{
+    Shutdown();
+}
+
+void TCheckEngine::Shutdown()
+{
+    Timer1->stop();
+    TimerDummy->stop();
+    mail->Stop();
+    std::lock_guard lock(gate->Lock);
+    gate->Target = nullptr;
+}
+
+TLiveSettings &TCheckEngine::Settings()
+{
+    if (settings)
+        return *settings;
+    if (!ownSettings)
+        ownSettings = std::make_unique<TLiveSettings>();
+    return *ownSettings;
+}
+
+void TCheckEngine::SetSettings(TLiveSettings *Live)
+{
+    settings = Live;
+}
+
+int TCheckEngine::Outstanding() const
+{
+    return run ? int(run->Waiting.size()) : 0;
+}
+
+void TCheckEngine::SetBusy(bool Flag)
+{
+    busy = Flag;
+    // Rows keep their places while busy; whatever moved meanwhile takes its place now.
+    if (!Flag)
+        List.Sort();
+    emit BusyChanged(Flag);
+}
+
+bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
+{
+    if (busy)
+        return false;
+    std::vector<TRecordId> members;
+    {
+        TListUpdate update(List);
+        members.reserve(size_t(List.Count()));
+        for (int i = 0; i < List.Count(); ++i) {
+            List.SetCellNumber(i, TSystemRecord::State, csChecking);
+            List.SetCell(i, TSystemRecord::ColDateTime, QString());
+            members.push_back(List.IdAt(i));
+        }
+    }
+    if (List.SelectedCount() == 0)
+        return false;
+    SetBusy(true);
+    run.emplace();
+    run->Id = ++lastCycle;
+    run->Origin = Origin;
+    run->Members = std::move(members);
+    StartSlice();
+    return true;
+}
+
+// Starting thousands of workers takes a while: the start goes on from the event loop in slices, so the
+// window handles its events (results among them) in between and never freezes for the whole of it.
+void TCheckEngine::StartSlice()
+{
+    if (!run || !run->Starting)
+        return;
+    const quint64 id = run->Id;
+    QElapsedTimer slice;
+    slice.start();
+    bool more = false;
+    try {
+        // The view hears of the started rows once per slice, not once per row.
+        TListUpdate batch(List);
+        while (run->Next < run->Members.size()) {
+            const TRecordId record = run->Members[run->Next++];
+            const int position = List.PositionOf(record);
+            if (position < 0 || List.CellAsNumber(position, TSystemRecord::Select) != 1)
+                continue;
+            StartCheck(position, record);
+            if (slice.elapsed() >= StartSliceMs && run->Next < run->Members.size()) {
+                more = true;
+                break;
+            }
+        }
+    } catch (const std::exception &e) {
+        // Workers already started still report; their results are applied when they arrive.
+        LogError(10001, ErrorText(e));
+        run.reset();
+        EndBusy();
+        return;
+    }
+    if (more) {
+        QTimer::singleShot(0, this, [this, id] {
+            if (run && run->Id == id)
+                StartSlice();
+        });
+        return;
+    }
+    run->Starting = false;
+    MaybeFinishCycle();
+}
+
+void TCheckEngine::StartCheck(int Position, TRecordId Record)
+{
+    List.SetCellNumber(Position, TSystemRecord::State, csChecking);
+    const QString target = List.Cell(Position, TSystemRecord::IP);
+    Launch(target, List.CellAsFlag(Position, TSystemRecord::ColZYRplus), Record);
+    LogFmt("Denetleme başladı. IP: %s", target);
+}
+
+void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
+{
+    // The result names its cycle and record, never a row: rows may move or go before it arrives.
+    const quint64 cycle = run->Id;
+    std::shared_ptr<TResultGate> to = gate;
+    run->Waiting.insert(Record);
+    // A text of the worker's own: the list's cell may be replaced while the check runs.
+    const QString target(Target.constData(), Target.size());
+    TCheckThread::Start(
+        target, 0, Settings().TimeOut(), IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+            std::lock_guard lock(to->Lock);
+            if (to->Target)
+                QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));
+        });
+}
+
+bool TCheckEngine::CheckFocused(TRecordId Record)
+{
+    const int position = List.PositionOf(Record);
+    if (position < 0 || busy)
+        return false;
+    SetBusy(true);
+    run.emplace();
+    run->Id = ++lastCycle;
+    run->Single = true;
+    run->Members = {Record};
+    run->Next = 1;
+    try {
+        List.SetCellNumber(position, TSystemRecord::State, csChecking);
+        const QString target = List.Cell(position, TSystemRecord::IP);
+        LogFmt("Denetleme başladı. IP: %s", target);
+        Launch(target, List.CellAsFlag(position, TSystemRecord::ColZYRplus), Record);
+    } catch (...) {
+        run.reset();
+        EndBusy();
+        throw;
+    }
+    run->Starting = false;
+    return true;
+}
+
+void TCheckEngine::customEvent(QEvent *Event)
+{
+    if (Event->type() == TCheckResultEvent::Kind)
+        OnCheckResult(static_cast<TCheckResultEvent *>(Event));
+    else
+        QObject::customEvent(Event);
+}
+
+void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
+{
+    bool counted = false;
+    {
+        std::lock_guard lock(ResultLock);
+        std::unique_ptr<TThResponse> result = std::move(Event->Response);
+        if (!result)
+            return;
+        // Only a result of the cycle under way counts towards its end; one of an ended cycle (late, after
+        // an error while starting) is still applied to its record. A record deleted meanwhile gets nothing.
+        counted = run && run->Id == Event->Cycle && run->Waiting.erase(Event->Record) > 0;
+        const int position = List.PositionOf(Event->Record);
+        if (position >= 0) {
+            // The results of one event-loop pass reach the view as one change, not one repaint request
+            // per cell.
+            if (!resultBatch) {
+                resultBatch = true;
+                List.BeginUpdate();
+                QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
+            }
+            ApplyResult(position, *result);
+        }
+    }
+    if (counted)
+        MaybeFinishCycle();
+}
+
+void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
+{
+    try {
+        const int i = Position;
+        List.SetCellNumber(i, TSystemRecord::State, Result.ProbeState);
+        List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
+        if (Result.ProbeState == psReport) {
+            List.SetCell(i, TSystemRecord::Details, Result.ReportText);
+            const TReportVerdict report = ReadReportVerdict(
+                List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+            if (report.HasAlarm)
+                List.SetCellNumber(i, TSystemRecord::State, csAlarm);
+            List.SetCellNumber(i, TSystemRecord::State,
+                VerdictState(psReport, report, List.CellAsNumber(i, TSystemRecord::DeviceCnt)));
+        }
+        LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
+            StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
+    } catch (const std::exception &e) {
+        LogError(10002, ErrorText(e));
+    }
+}
+
+void TCheckEngine::EndResultBatch()
+{
+    if (!resultBatch)
+        return;
+    resultBatch = false;
+    List.EndUpdate();
+}
+
+void TCheckEngine::MaybeFinishCycle()
+{
+    if (run && !run->Starting && run->Waiting.empty())
+        FinishCycle();
+}
+
+void TCheckEngine::FinishCycle()
+{
+    EndResultBatch();
+    const TRun done = std::move(*run);
+    run.reset();
+    if (!done.Single && done.Origin == TCheckOrigin::Timer) {
+        try {
+            int alarms = 0;
+            for (const TRecordId record : done.Members) {
+                const int i = List.PositionOf(record);
+                if (i >= 0 && List.CellAsNumber(i, TSystemRecord::Select) == 1
+                    && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))))
+                    ++alarms;
+            }
+            const int rule = Settings().MailAfterCtrl();
+            if (rule == 0 || (rule == 1 && alarms >= 1)) {
+                // The alarm is about the checks just ended; it does not wait for a slow mail server.
+                if (alarmAtEnd) {
+                    alarmAtEnd = false;
+                    PlayAlarm();
+                }
+                // The console stays busy until the mails are out.
+                QueueStatusMails({true, done.Members});
+                return;
+            }
+        } catch (const std::exception &e) {
+            LogError(10001, ErrorText(e));
+        }
+    }
+    EndBusy();
+}
+
+void TCheckEngine::EndBusy()
+{
+    SetBusy(false);
+    emit CycleFinished();
+    if (alarmAtEnd) {
+        alarmAtEnd = false;
+        PlayAlarm();
+    }
+    // What was confirmed while busy, in the order the nested waits of old let it happen.
+    if (applyAtEnd) {
+        applyAtEnd = false;
+        ApplySettings(false);
+    }
+    if (sendAtEnd && !busy) {
+        sendAtEnd = false;
+        SendStatusMails();
+    }
+}
+
+void TCheckEngine::Timer1Timer(TCheckOrigin Origin)
+{
+    // A tick while busy starts nothing but still sounds on the states as they are; otherwise the alarm
+    // waits for the end of the cycle it starts.
+    if (busy) {
+        PlayAlarm();
+        return;
+    }
+    alarmAtEnd = true;
+    if (!CheckCycle(Origin)) {
+        alarmAtEnd = false;
+        PlayAlarm();
+    }
+}
+
+void TCheckEngine::PlayAlarm()
+{
+    if (!Settings().BeepAlarm())
+        return;
+    bool down = false;
+    for (int i = 0; i < List.Count() && !down; ++i)
+        down = List.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1")
+            && List.Cell(i, TSystemRecord::State).trimmed() == QLatin1String("1");
+    if (!down)
+        return;
+    const QString wav = QDir::current().absoluteFilePath(QStringLiteral("Alarm.wav"));
+    emit AlarmDue(QFile::exists(wav) ? wav : QString());
+}
+
+void TCheckEngine::ApplySettings(bool AtStart)
+{
+    if (busy) {
+        if (!AtStart)
+            applyAtEnd = true;
+        return;
+    }
+    Timer1->stop();
+    PendingStartCheck = false;
+    TLiveSettings &live = Settings();
+    if (AtStart) {
+        ShowOnStart = live.ShowMainOnStart();
+        const bool hidden = !live.ShowMainOnStart() && HiddenStartPossible && HiddenStartPossible();
+        if (!hidden || !live.CheckOnStart())
+            PendingStartCheck = live.CheckOnStart();
+        else
+            Timer1Timer(TCheckOrigin::MainForm);
+    }
+    if (live.Period() >= 1) {
+        // A hand-edited Period beyond the timer's range (about 24 days) waits as long as the timer can.
+        Timer1->setInterval(int(std::min<qint64>(qint64(live.Period()) * 60000, INT_MAX)));
+        Timer1->start();
+    }
+}
+
+void TCheckEngine::FormActivate()
+{
+    if (PendingStartCheck)
+        TimerDummy->start();
+    PendingStartCheck = false;
+}
+
+void TCheckEngine::TimerDummyTimer()
+{
+    TimerDummy->stop();
+    Timer1Timer(TCheckOrigin::MainForm);
+}
+
+void TCheckEngine::SendStatusMails()
+{
+    if (busy) {
+        sendAtEnd = true;
+        return;
+    }
+    SetBusy(true);
+    QueueStatusMails({false, {}});
+}
+
+void TCheckEngine::QueueStatusMails(TDueMails Due)
+{
+    // One mail at a time: status mails due while a test mail is out wait for it.
+    if (mailOut == TMailKind::Test) {
+        dueMails = std::move(Due);
+        return;
+    }
+    StartStatusMails(Due);
+}
+
+void TCheckEngine::StartStatusMails(const TDueMails &Due)
+{
+    // The mail thread works on copies taken now; the window may change the originals meanwhile.
+    auto live = std::make_shared<TLiveSettings>(Settings());
+    live->OnLoaded = nullptr;
+    live->clbEmails.OnChange = nullptr;
+    std::vector<TSystemRecord> rows;
+    rows.reserve(size_t(List.Count()));
+    const std::unordered_set<TRecordId> members(Due.Members.begin(), Due.Members.end());
+    for (int i = 0; i < List.Count(); ++i) {
+        if (Due.FromCycle && !members.count(List.IdAt(i)))
+            continue;
+        // Cells of the mail thread's own, shared with no cell that the window may replace meanwhile.
+        TSystemRecord row = List.Record(i);
+        for (QString &cell : row.Cells)
+            cell = QString(cell.constData(), cell.size());
+        rows.push_back(std::move(row));
+    }
+    auto records = std::make_shared<TSystemList>();
+    records->ReplaceAll(std::move(rows));
+
+    mailOut = TMailKind::Status;
+    emit MailBusyChanged(true);
+    struct TOutcome
+    {
+        bool Failed = false;
+        QString Error;
+    };
+    auto outcome = std::make_shared<TOutcome>();
+    const bool fromCycle = Due.FromCycle;
+    mail->Start(
+        [job = SendStatusMailsJob, live, records, outcome](TMailObjects &Objects) {
+            try {
+                if (job)
+                    job(*live, *records, Objects);
+            } catch (const std::exception &e) {
+                outcome->Failed = true;
+                outcome->Error = ErrorText(e);
+            }
+        },
+        [this, fromCycle, outcome] { StatusMailsDone(fromCycle, outcome->Failed, outcome->Error); });
+}
+
+void TCheckEngine::StatusMailsDone(bool FromCycle, bool Failed, const QString &Error)
+{
+    mailOut = TMailKind::None;
+    emit MailBusyChanged(false);
+    if (FromCycle) {
+        if (Failed)
+            LogError(10001, Error);
+        EndBusy();
+        return;
+    }
+    EndBusy();
+    if (Failed)
+        emit SendFailed(Error);
+}
+
+bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
+{
+    if (mailOut != TMailKind::None)
+        return false;
+    auto live = std::make_shared<TLiveSettings>(Source);
+    live->OnLoaded = nullptr;
+    live->clbEmails.OnChange = nullptr;
+    mailOut = TMailKind::Test;
+    emit MailBusyChanged(true);
+    struct TOutcome
+    {
+        bool Sent = false;
+        QString Failure;
+    };
+    auto outcome = std::make_shared<TOutcome>();
+    mail->Start(
+        [live, outcome](
+            TMailObjects &Objects) { outcome->Sent = ::SendTestMail(*live, outcome->Failure, Objects); },
+        [this, outcome] {
+            mailOut = TMailKind::None;
+            emit MailBusyChanged(false);
+            emit TestMailFinished(outcome->Sent, outcome->Failure);
+            if (dueMails) {
+                const TDueMails due = std::move(*dueMails);
+                dueMails.reset();
+                StartStatusMails(due);
+            }
+        });
+    return true;
+}
+
+void TCheckEngine::ReSort()
+{
+    if (!busy)
+        List.Sort();
+}
+
+TRecordId TCheckEngine::AddRecord(const TRecordFields &Fields)
+{
+    EndResultBatch();
+    TSystemRecord record;
+    record.Cells = QStringList(TSystemRecord::ColumnCount, QString());
+    record.Cells[TSystemRecord::Select] = QStringLiteral("1");
+    record.Cells[TSystemRecord::Name] = Fields.Name;
+    record.Cells[TSystemRecord::IP] = Fields.IP;
+    record.Cells[TSystemRecord::Email] = Fields.Email;
+    record.Cells[TSystemRecord::DeviceCnt] = Fields.DeviceCnt;
+    record.Cells[TSystemRecord::State] = QStringLiteral("0");
+    record.Cells[TSystemRecord::ColZYRplus] = Fields.ZYRplus ? QStringLiteral("-1") : QStringLiteral("0");
+    TRecordId id = 0;
+    {
+        TListUpdate update(List);
+        id = List.IdAt(List.Add(record));
+        LogFmt("\"%s\" isimli kayıt eklendi", Fields.Name);
+    }
+    ReSort();
+    return id;
+}
+
+bool TCheckEngine::ChangeRecord(TRecordId Record, const TRecordFields &Fields)
+{
+    const int position = List.PositionOf(Record);
+    if (position < 0)
+        return false;
+    {
+        TListUpdate update(List);
+        List.SetCell(position, TSystemRecord::Name, Fields.Name);
+        List.SetCell(position, TSystemRecord::IP, Fields.IP);
+        List.SetCell(position, TSystemRecord::DeviceCnt, Fields.DeviceCnt);
+        List.SetCell(position, TSystemRecord::Email, Fields.Email);
+        List.SetCellFlag(position, TSystemRecord::ColZYRplus, Fields.ZYRplus);
+    }
+    ReSort();
+    LogFmt("\"%s\" isimli kayıt güncellendi", Fields.Name);
+    return true;
+}
+
+bool TCheckEngine::DeleteRecord(TRecordId Record)
+{
+    const int position = List.PositionOf(Record);
+    if (position < 0)
+        return false;
+    EndResultBatch();
+    const QString name = List.Cell(position, TSystemRecord::Name);
+    List.Delete(position);
+    LogFmt("\"%s\" isimli kayıt silindi", name);
+    return true;
+}
+
+bool TCheckEngine::ToggleSelect(TRecordId Record)
+{
+    const int position = List.PositionOf(Record);
+    if (position < 0)
+        return false;
+    const auto value
+        = static_cast<long long>(std::llround(List.CellAsNumber(position, TSystemRecord::Select)));
+    List.SetCellNumber(position, TSystemRecord::Select, 1 ^ value);
+    return true;
+}

@@ -1,0 +1,184 @@
+#pragma once
+#include "console/records/SystemList.h"
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <QEvent>
+#include <QObject>
+#include <unordered_set>
+#include <vector>
+
+class QTimer;
+class TLiveSettings;
+class TMailWorker;
+struct TMailObjects;
+struct TThResponse;
+
+// Who started a check cycle: only the periodic timer may send mails.
+enum class TCheckOrigin
+{
+    Menu,
+    Timer,
+    MainForm
+};
+
+// Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
+// record are the ones the check was started for.
+class TCheckResultEvent : public QEvent
+{
+public:
+    static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 1);
+    TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record);
+    ~TCheckResultEvent() override;
+    std::unique_ptr<TThResponse> Response;
+    quint64 Cycle;
+    TRecordId Record;
+};
+
+// What the record editor sets of a record.
+struct TRecordFields
+{
+    QString Name;
+    QString IP;
+    QString DeviceCnt;
+    QString Email;
+    bool ZYRplus = false;
+};
+
+// The console's control loop without a window: check cycles over the list, the results and their
+// verdicts, the busy state, the periodic and start-up timers, the alarm and mail rules, mail on a thread
+// of its own, and the list commands by record identity. Windows observe it through its signals and give
+// it commands; it never waits inside an event loop of its own.
+class TCheckEngine : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TCheckEngine(TSystemList &List, QObject *Parent = nullptr);
+    ~TCheckEngine() override;
+
+    TSystemList &List;
+
+    // The live settings, read at the moment of use: the settings object's once it exists.
+    TLiveSettings &Settings();
+    // Null: defaults of the engine's own.
+    void SetSettings(TLiveSettings *Live);
+
+    QTimer *Timer1 = nullptr;
+    QTimer *TimerDummy = nullptr;
+    bool PendingStartCheck = false;
+    // What ApplySettings (at start) left for the first showing of the window.
+    bool ShowOnStart = true;
+    // Whether a hidden start could be undone (a tray icon can bring the window back); without it a
+    // hidden start counts as a shown one.
+    std::function<bool()> HiddenStartPossible;
+    // The status mails of one round, run on the mail thread from the snapshot; replaceable for tests.
+    std::function<void(TLiveSettings &, const TSystemList &, TMailObjects &)> SendStatusMailsJob;
+
+    bool Busy() const { return busy; }
+    // Checks of the current cycle or single check not answered yet.
+    int Outstanding() const;
+    // A status mail round or a test mail is out.
+    bool MailBusy() const { return mailOut != TMailKind::None; }
+
+    void SetBusy(bool Flag);
+    // False when nothing was started (busy, or no marked record).
+    bool CheckCycle(TCheckOrigin Origin);
+    // Checks one record alone, whatever its Select. Raises EZyrError (the console left idle) when its
+    // ColZYRplus is no flag.
+    bool CheckFocused(TRecordId Record);
+    // The cycle, then the alarm: at the end of the cycle, or at once when the tick started none.
+    void Timer1Timer(TCheckOrigin Origin);
+    void PlayAlarm();
+    // While busy a confirmed settings dialog's call is kept for the end of the busy period.
+    void ApplySettings(bool AtStart);
+    void FormActivate();
+    void TimerDummyTimer();
+
+    // The send command, confirmed: the status mails of every record, the console busy until they are
+    // out. Confirmed while busy (a cycle started under the question), it runs when that has ended.
+    void SendStatusMails();
+    // The settings dialog's Test with its current values. False while status mails are out.
+    bool SendTestMail(const TLiveSettings &Source);
+
+    // The list commands. Each applies at once to its record, also while busy; the rows move only when
+    // the console is idle (a re-sort asked while busy waits for the end of the busy period).
+    TRecordId AddRecord(const TRecordFields &Fields);
+    bool ChangeRecord(TRecordId Record, const TRecordFields &Fields);
+    bool DeleteRecord(TRecordId Record);
+    // Raises EZyrError when Select is no number.
+    bool ToggleSelect(TRecordId Record);
+    void ReSort();
+
+    // The program is ending: the mail under way stops at once, no result is taken any more.
+    void Shutdown();
+
+signals:
+    void BusyChanged(bool Busy);
+    // A cycle (with its status mails) has ended.
+    void CycleFinished();
+    // The alarm sound is due: the WAV file to play, or empty for the default beep.
+    void AlarmDue(const QString &WavFile);
+    void MailBusyChanged(bool Busy);
+    void TestMailFinished(bool Sent, const QString &Failure);
+    // The send command's selection failed (a Select or State cell that is no number).
+    void SendFailed(const QString &Message);
+
+protected:
+    void customEvent(QEvent *Event) override;
+
+private:
+    enum class TMailKind
+    {
+        None,
+        Status,
+        Test
+    };
+    struct TRun
+    {
+        quint64 Id = 0;
+        TCheckOrigin Origin = TCheckOrigin::Menu;
+        bool Single = false;
+        // Every record at the start, in row order: records added later take no part.
+        std::vector<TRecordId> Members;
+        size_t Next = 0;
+        bool Starting = true;
+        std::unordered_set<TRecordId> Waiting;
+    };
+    struct TDueMails
+    {
+        bool FromCycle = false;
+        std::vector<TRecordId> Members; // empty with FromCycle false: every record
+    };
+
+    void StartSlice();
+    void StartCheck(int Position, TRecordId Record);
+    void Launch(const QString &Target, bool IsPlus, TRecordId Record);
+    void OnCheckResult(TCheckResultEvent *Event);
+    void ApplyResult(int Position, const TThResponse &Result);
+    void MaybeFinishCycle();
+    void FinishCycle();
+    void EndBusy();
+    void EndResultBatch();
+    void QueueStatusMails(TDueMails Due);
+    void StartStatusMails(const TDueMails &Due);
+    void StatusMailsDone(bool FromCycle, bool Failed, const QString &Error);
+
+    bool busy = false;
+    std::optional<TRun> run;
+    quint64 lastCycle = 0;
+    bool alarmAtEnd = false;
+    bool applyAtEnd = false;
+    bool sendAtEnd = false;
+    bool resultBatch = false;
+    TMailKind mailOut = TMailKind::None;
+    std::optional<TDueMails> dueMails;
+    std::mutex ResultLock;
+    std::shared_ptr<struct TResultGate> gate;
+    std::unique_ptr<TLiveSettings> ownSettings;
+    TLiveSettings *settings = nullptr;
+    std::unique_ptr<TMailWorker> mail;
+};
+
+// "dd/mm/yyyy   hh:nn:ss" with the user's date and time separators.
+QString FormatCheckTime(const class QDateTime &When);

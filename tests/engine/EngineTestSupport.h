@@ -1,0 +1,165 @@
+#pragma once
+// The check engine without a window: a list, the engine on it, a log and a current folder of the test's
+// own, fleets of simulated recording systems in the same process, a loopback server that never answers.
+#include "console/records/SystemListFile.h"
+#include "engine/CheckEngine.h"
+#include "Simulator.h"
+#include "store/Logger.h"
+#include "store/Settings.h"
+#include <arpa/inet.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Lets the event loop run until Done holds; false when it does not within Ms.
+inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > Ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A loopback port whose connections the kernel accepts and nobody ever answers.
+class TSilentServer
+{
+public:
+    TSilentServer()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        port = ntohs(a.sin_port);
+    }
+    ~TSilentServer()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    TSilentServer(const TSilentServer &) = delete;
+    TSilentServer &operator=(const TSilentServer &) = delete;
+    int Port() const { return port; }
+
+private:
+    int fd = -1;
+    int port = 0;
+};
+
+class EngineTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString oldDir = QDir::currentPath();
+    std::unique_ptr<TLogger> log;
+    TSystemList list;
+    std::unique_ptr<TCheckEngine> engine;
+    std::unique_ptr<TSimulator> sim;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QDir::setCurrent(dir.path());
+        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
+        Logger = log.get();
+        engine = std::make_unique<TCheckEngine>(list);
+        TLiveSettings &s = engine->Settings();
+        s.SetTimeOut(3000);
+        s.cbBeep = false;
+        s.cbAfterCtrl = 2;
+        s.cbPerCtrl = false;
+    }
+    void TearDown() override
+    {
+        engine.reset();
+        sim.reset();
+        Logger = nullptr;
+        log.reset();
+        QDir::setCurrent(oldDir);
+    }
+
+    static TSimSystem Healthy(int DelayMs = 0)
+    {
+        TSimSystem s;
+        s.Port = 0;
+        s.DelayMs = DelayMs;
+        s.Devices = {{"A1B2C3", 0, 4, "0,0,0,0"}};
+        return s;
+    }
+    static TSimSystem Refusing()
+    {
+        TSimSystem s = Healthy();
+        s.Mode = "refuse";
+        return s;
+    }
+    void StartFleet(std::vector<TSimSystem> Systems)
+    {
+        sim = std::make_unique<TSimulator>(std::move(Systems));
+        std::string error;
+        ASSERT_TRUE(sim->Start(error)) << error;
+    }
+    QString Target(size_t I) const { return QString::fromStdString(sim->Target(I)); }
+
+    // A marked record of an ordinary system expecting one device (the simulator's healthy report).
+    TRecordId Add(const QString &Name, const QString &IP, const QString &State = QStringLiteral("0"),
+        const QString &Plus = QStringLiteral("0"))
+    {
+        TSystemRecord r;
+        r.Cells = {
+            QStringLiteral("1"), Name, IP, QString(), QStringLiteral("1"), State, QString(), QString(), Plus};
+        return list.IdAt(list.Add(r));
+    }
+    QString Cell(TRecordId Record, int Column) const { return list.Cell(list.PositionOf(Record), Column); }
+    QStringList Names() const
+    {
+        QStringList names;
+        for (int i = 0; i < list.Count(); ++i)
+            names << list.Cell(i, TSystemRecord::Name);
+        return names;
+    }
+
+    // The texts of the log's lines, without their time stamps.
+    QStringList LogLines() const
+    {
+        QFile f(QStringLiteral("ZYRdenetleyici.log"));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList out;
+        // The short date, then the time (left out at midnight).
+        static const QRegularExpression stamp(QStringLiteral("^\\S+ (\\d{1,2}\\D\\d\\d\\D\\d\\d\\S* )?"));
+        for (QString line : QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            out << line.remove(stamp);
+        return out;
+    }
+    int LogCount(const QString &Text) const
+    {
+        int n = 0;
+        for (const QString &line : LogLines())
+            n += line.contains(Text) ? 1 : 0;
+        return n;
+    }
+
+    void WaitIdle(int Ms = 30000)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return !engine->Busy(); }, Ms));
+    }
+};

@@ -1,0 +1,10 @@
+// The engine delivers its results through an event loop; no window is needed.
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
