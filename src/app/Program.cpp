@@ -46,6 +46,9 @@ int RunWindows(TApplication &app)
     TFormDetails details;
     TListCommands commands(form, editor, details, help, about);
     form.ShowAtStart();
+    // A signal handled inside a start-up message box ended only that box's loop: a new loop would never end.
+    if (terminated)
+        return 0;
     return app.exec();
 }
 } // namespace
