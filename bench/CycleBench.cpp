@@ -1,5 +1,5 @@
 // Check cycles over a simulated fleet, driven through the main window's own scheduling: the menu's
-// "Denetle" (no mail), one worker per record, results through the check engine's event queue.
+// "Denetle" (no mail), the checks run by the check runner, results through the check engine's event queue.
 //
 //   zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base 127.1.0.1]
 //   zyr_bench_cycle --zyrsim PATH --fleet N --soak MINUTES [--seed S]
@@ -10,8 +10,9 @@
 
 #include "console/Application.h"
 #include "console/Main.h"
+#include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -25,6 +26,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <map>
 #include <mutex>
 #include <random>
@@ -237,12 +239,127 @@ double SlowestSingleMs(const std::vector<TSystem> &systems, const TOptions &o, Q
     return slowest;
 }
 
+// Time on a CPU of each of the process's threads now, by tid, with the thread's name ("window" for the main
+// thread); from schedstat, in nanoseconds.
+std::map<int, std::pair<std::string, int64_t>> ThreadTimes()
+{
+    std::map<int, std::pair<std::string, int64_t>> times;
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return times;
+    while (const dirent *e = readdir(tasks)) {
+        const int tid = atoi(e->d_name);
+        if (tid <= 0)
+            continue;
+        char path[64], name[32] = {};
+        snprintf(path, sizeof path, "/proc/self/task/%d/comm", tid);
+        if (FILE *f = fopen(path, "r")) {
+            if (fgets(name, sizeof name, f))
+                name[strcspn(name, "\n")] = 0;
+            fclose(f);
+        }
+        snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+        long long ns = 0;
+        if (FILE *f = fopen(path, "r")) {
+            if (fscanf(f, "%lld", &ns) != 1)
+                ns = 0;
+            fclose(f);
+        }
+        times[tid] = {tid == getpid() ? std::string("window") : std::string(name), ns};
+    }
+    closedir(tasks);
+    return times;
+}
+
+// CPU time spent between two readings, by thread name; threads that ended meanwhile are not in it.
+std::map<std::string, int64_t> ThreadCpuSpent(const std::map<int, std::pair<std::string, int64_t>> &before,
+    const std::map<int, std::pair<std::string, int64_t>> &after)
+{
+    std::map<std::string, int64_t> spent;
+    for (const auto &[tid, now] : after) {
+        const auto was = before.find(tid);
+        spent[now.first]
+            += now.second - (was != before.end() && was->second.first == now.first ? was->second.second : 0);
+    }
+    return spent;
+}
+
+// The checks of the whole fleet started at once straight into the check runner, without the window: what
+// the runner itself costs and how soon the last result is in.
+void RunnerAlone(const std::vector<TSystem> &systems, const TOptions &o, double single)
+{
+    std::vector<double> wall, cpu, ratio;
+    for (int run = 0; run < 3; ++run) {
+        std::mutex m;
+        std::condition_variable cv;
+        size_t done = 0;
+        const int64_t cpu0 = CpuNs();
+        const int64_t t0 = NowNs();
+        for (size_t i = 0; i < systems.size(); ++i)
+            TCheckThread::Start(
+                systems[i].Target, int32_t(i), o.TimeOut, systems[i].Plus, [&](std::unique_ptr<TThResponse>) {
+                    std::lock_guard lock(m);
+                    if (++done == systems.size())
+                        cv.notify_one();
+                });
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return done == systems.size(); });
+        }
+        const int64_t t1 = NowNs();
+        wall.push_back((t1 - t0) / 1e6);
+        ratio.push_back(wall.back() / single);
+        cpu.push_back((CpuNs() - cpu0) / 1e3 / double(systems.size()));
+        printf("runner alone %d wall_ms %.1f ratio %.3f cpu_us_per_check %.1f last_start_ms %.1f\n", run + 1,
+            wall.back(), ratio.back(), cpu.back(), (CheckRunnerFigures().LastStartNs - t0) / 1e6);
+        fflush(stdout);
+    }
+    Figure("runner_alone_cycle_ms", Median(wall), "ms");
+    Figure("runner_alone_ratio", Median(ratio));
+    Figure("runner_alone_cpu_us_per_check", Median(cpu), "us");
+}
+
 struct TCycleFigures
 {
-    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, SimCpuUsPerCheck = 0, PeakRssMb = 0;
+    double WallMs = 0, StallMs = 0, CpuUsPerCheck = 0, MainCpuUsPerCheck = 0, SimCpuUsPerCheck = 0,
+           PeakRssMb = 0;
+    // The check runner's threads (event-driven poller, extended-check pool, name lookups) and the rest
+    // (toolkit threads, threads that ended during the cycle).
+    double PollerCpuUsPerCheck = 0, PlusCpuUsPerCheck = 0, ResolverCpuUsPerCheck = 0, OtherCpuUsPerCheck = 0;
     int Lost = 0, Doubled = 0, Unfinished = 0, Stray = 0;
     std::map<int, int> States;
+    int AnsweringNotWorking = 0; // systems that answer (not refusing) shown as "Çalışmıyor"
+    int PeakInFlight = 0, Capacity = 0;
+    double LastStartMs = 0; // the last check's start, from the cycle's
 };
+
+// The check runner's share of a cycle just ended: each of its threads' CPU time, how many checks it held
+// at once, and the answering systems it let show as not working.
+void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::string, int64_t>> &threads0,
+    const TCheckRunnerFigures &runner0, int64_t t0, TMainForm &form, const TFleet &fleet)
+{
+    const double perCheck = 1e3 * std::max(n, 1);
+    auto spent = ThreadCpuSpent(threads0, ThreadTimes());
+    const TCheckRunnerFigures runner = CheckRunnerFigures();
+    f.PollerCpuUsPerCheck = spent["zyr-poller"] / perCheck;
+    // The pools' threads may have ended before the cycle did: their own count.
+    f.PlusCpuUsPerCheck = (runner.PlusCpuNs - runner0.PlusCpuNs) / perCheck;
+    f.ResolverCpuUsPerCheck = (runner.ResolverCpuNs - runner0.ResolverCpuNs) / perCheck;
+    f.OtherCpuUsPerCheck = std::max(0.0,
+        f.CpuUsPerCheck - f.MainCpuUsPerCheck - f.PollerCpuUsPerCheck - f.PlusCpuUsPerCheck
+            - f.ResolverCpuUsPerCheck);
+    f.PeakInFlight = runner.PeakInFlight;
+    f.Capacity = runner.Capacity;
+    f.LastStartMs = (runner.LastStartNs - t0) / 1e6;
+    // Rows re-sort at the end of a cycle: a system is found by its address.
+    QHash<QString, QString> modeOf;
+    for (const TSystem &s : fleet.Systems)
+        modeOf.insert(s.Target, s.Mode);
+    for (int i = 0; i < n; ++i)
+        if (int(form.List.CellAsNumber(i, TSystemRecord::State)) == csNotWorking
+            && modeOf.value(form.List.Cell(i, TSystemRecord::IP)) != QLatin1String("refuse"))
+            ++f.AnsweringNotWorking;
+}
 
 // The menu's "Denetle", waiting for the console to leave the busy state.
 void RunMenuCycle(TMainForm &form)
@@ -263,6 +380,9 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
     const int n = form.List.Count();
     counter.Hits.clear();
     ResetPeakRss();
+    ResetCheckRunnerPeak();
+    const auto threads0 = ThreadTimes();
+    const TCheckRunnerFigures runner0 = CheckRunnerFigures();
     const int64_t cpu0 = CpuNs();
     const int64_t main0 = ThreadCpuNs();
     const int64_t sim0 = fleet.CpuNs();
@@ -287,6 +407,7 @@ TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &st
         f.Unfinished += state == csChecking;
         ++f.States[state];
     }
+    RunnerFigures(f, n, threads0, runner0, t0, form, fleet);
     f.Stray = int(counter.Hits.size() - counted);
     if (form.Busy() || form.Engine->Outstanding() != 0)
         ++f.Unfinished;
@@ -315,9 +436,12 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     printf("slowest_single_kind %s\n", qPrintable(which));
     Figure("slowest_single_ms", single, "ms");
 
+    if (o.FdLimit <= 0)
+        RunnerAlone(fleet.Systems, o, single);
+
     FillList(form, fleet.Systems);
     if (o.FdLimit > 0) {
-        // Fewer descriptors than checks: those that get no socket must report "not working", nothing more.
+        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own state.
         const rlimit limit {rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
             return 1;
@@ -326,23 +450,34 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     TResultCounter counter;
     form.Engine->installEventFilter(&counter);
     TStallMeter stall;
-    std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss;
-    int faults = 0, notWorking = 0;
+    std::vector<double> wall, stalls, cpu, mainCpu, simCpu, rss, pollerCpu, plusCpu, resolverCpu, otherCpu;
+    int faults = 0, notWorking = 0, answeringNotWorking = 0, peakInFlight = 0, capacity = 0;
     for (int c = 0; c < o.Cycles; ++c) {
         const TCycleFigures f = RunCycle(form, counter, stall, fleet);
-        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f states %s"
-               " lost %d doubled %d unfinished %d\n",
-               c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck, f.SimCpuUsPerCheck, f.PeakRssMb,
-               qPrintable(StatesText(f.States)), f.Lost, f.Doubled, f.Unfinished);
+        printf("cycle %d wall_ms %.1f ratio %.3f stall_ms %.1f cpu_us_per_check %.1f main_cpu_us %.1f "
+               "poller_cpu_us %.1f"
+               " plus_cpu_us %.1f resolver_cpu_us %.1f other_cpu_us %.1f sim_cpu_us %.1f peak_rss_mb %.1f"
+               " in_flight %d/%d last_start_ms %.1f states %s lost %d doubled %d unfinished %d\n",
+            c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck,
+            f.PollerCpuUsPerCheck, f.PlusCpuUsPerCheck, f.ResolverCpuUsPerCheck, f.OtherCpuUsPerCheck,
+            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, f.LastStartMs, qPrintable(StatesText(f.States)),
+            f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
         notWorking = std::max(notWorking, f.States.count(csNotWorking) ? f.States.at(csNotWorking) : 0);
+        answeringNotWorking = std::max(answeringNotWorking, f.AnsweringNotWorking);
+        peakInFlight = std::max(peakInFlight, f.PeakInFlight);
+        capacity = std::max(capacity, f.Capacity);
         wall.push_back(f.WallMs);
         stalls.push_back(f.StallMs);
         cpu.push_back(f.CpuUsPerCheck);
         mainCpu.push_back(f.MainCpuUsPerCheck);
         simCpu.push_back(f.SimCpuUsPerCheck);
         rss.push_back(f.PeakRssMb);
+        pollerCpu.push_back(f.PollerCpuUsPerCheck);
+        plusCpu.push_back(f.PlusCpuUsPerCheck);
+        resolverCpu.push_back(f.ResolverCpuUsPerCheck);
+        otherCpu.push_back(f.OtherCpuUsPerCheck);
     }
     form.Engine->removeEventFilter(&counter);
     Figure("cycle_ms", Median(wall), "ms");
@@ -350,9 +485,16 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
     Figure("stall_ms", Median(stalls), "ms");
     Figure("cpu_us_per_check", Median(cpu), "us");
     Figure("main_thread_cpu_us_per_check", Median(mainCpu), "us");
+    Figure("poller_cpu_us_per_check", Median(pollerCpu), "us");
+    Figure("plus_pool_cpu_us_per_check", Median(plusCpu), "us");
+    Figure("resolver_cpu_us_per_check", Median(resolverCpu), "us");
+    Figure("other_threads_cpu_us_per_check", Median(otherCpu), "us");
     Figure("simulator_cpu_us_per_check", Median(simCpu), "us");
     Figure("peak_rss_mb", *std::max_element(rss.begin(), rss.end()), "MB");
+    printf("checks_in_flight_peak %d\n", peakInFlight);
+    printf("checks_in_flight_capacity %d\n", capacity);
     printf("not_working %d\n", notWorking);
+    printf("answering_not_working %d\n", answeringNotWorking);
     printf("result_faults %d\n", faults);
     return faults == 0 ? 0 : 3;
 }

@@ -11,7 +11,7 @@
 #include "platform/RaiseChannel.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <csignal>
 #include <memory>
 
@@ -53,6 +53,9 @@ int RunWindows(TApplication &app)
     TFormDetails details;
     TListCommands commands(form, editor, details, help, about);
     form.ShowAtStart();
+    // A signal handled inside a start-up message box ended only that box's loop: a new loop would never end.
+    if (terminated)
+        return 0;
     return app.exec();
 }
 } // namespace

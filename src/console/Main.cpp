@@ -3,13 +3,13 @@
 #include "console/DesktopNotification.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
-#include "console/records/SystemListFile.h"
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "platform/FileLocations.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
 #include <QCloseEvent>

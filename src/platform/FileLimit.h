@@ -10,3 +10,14 @@ bool RaiseOpenFileLimit();
 // as on a system with no descriptor left.
 constexpr int DescriptorReserve = 64;
 bool InDescriptorReserve(int fd);
+
+// The soft limit on open descriptors; a very large number when there is none.
+int OpenFileLimit();
+// Descriptors the process holds now.
+int OpenDescriptorCount();
+// How many more descriptors the process may open and still leave the reserve untouched (at least 1).
+int DescriptorBudget();
+
+// The call failed for want of something on this machine (descriptors, buffers, local ports), not because
+// of the remote side: trying again later can succeed.
+bool IsLocalResourceError(int err);

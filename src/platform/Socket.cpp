@@ -12,8 +12,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool ResolveIPv4(const std::string &host, in_addr &address)
+bool ResolveIPv4(const std::string &host, in_addr &address, bool *LocalFailure)
 {
+    if (LocalFailure)
+        *LocalFailure = false;
     if (inet_pton(AF_INET, host.c_str(), &address) == 1)
         return true;
     if (host.empty())
@@ -22,8 +24,12 @@ bool ResolveIPv4(const std::string &host, in_addr &address)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || !found) {
+        if (LocalFailure)
+            *LocalFailure = rc == EAI_MEMORY || (rc == EAI_SYSTEM && IsLocalResourceError(errno));
         return false;
+    }
     bool ok = false;
     for (addrinfo *a = found; a; a = a->ai_next) {
         if (a->ai_family == AF_INET && a->ai_addr) {
@@ -71,20 +77,26 @@ int PollOne(int fd, short events, int limitMs, short &revents)
 bool TTcpSocket::Fail(const QString &text)
 {
     error = text;
+    localFailure = false;
     return false;
 }
 
 bool TTcpSocket::FailErrno(const char *what, int err)
 {
-    return Fail(QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err)));
+    Fail(QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err)));
+    localFailure = IsLocalResourceError(err);
+    return false;
 }
 
 bool TTcpSocket::Connect(const std::string &host, uint16_t port, int limitMs)
 {
     in_addr address{};
-    if (!ResolveIPv4(host, address)) {
+    bool local = false;
+    if (!ResolveIPv4(host, address, &local)) {
         Close();
-        return Fail(QStringLiteral("Sunucu adı çözülemedi: ") + QString::fromUtf8(host.c_str()));
+        Fail(QStringLiteral("Sunucu adı çözülemedi: ") + QString::fromUtf8(host.c_str()));
+        localFailure = local;
+        return false;
     }
     return Connect(address, port, limitMs);
 }

@@ -8,8 +8,9 @@
 #include <sys/types.h>
 
 // IPv4 address of a host: a dotted address as it is, otherwise the first IPv4 address the resolver
-// gives. False when there is none.
-bool ResolveIPv4(const std::string &host, in_addr &address);
+// gives. False when there is none; LocalFailure (when given) then tells whether the resolver lacked a
+// local resource (no descriptor, no memory) rather than finding no address.
+bool ResolveIPv4(const std::string &host, in_addr &address, bool *LocalFailure = nullptr);
 
 // A blocking-style TCP client built on a non-blocking descriptor and poll, so that every wait is
 // bounded and descriptors above 1023 work. No call raises SIGPIPE. Not shared between threads.
@@ -46,12 +47,16 @@ public:
     // Bytes received by ReadLine beyond the last line (for a protocol switching to TLS).
     QByteArray TakePending();
     QString ErrorText() const { return error; }
+    // The last failure was this machine's (no descriptor outside the reserve, no buffers, no local port),
+    // not the remote system's.
+    bool LocalFailure() const { return localFailure; }
 
 private:
     bool Fail(const QString &text);
     bool FailErrno(const char *what, int err);
 
     int fd = -1;
+    bool localFailure = false;
     QByteArray pending;
     QString error;
 };

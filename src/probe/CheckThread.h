@@ -22,8 +22,9 @@ struct TThResponse
     QString ReportText;
 };
 
-// Called exactly once per check, on the worker thread. The console posts a QEvent (QEvent::User + 1)
-// owning the result; tests push into a queue. It must not block for long and must not throw.
+// Called exactly once per check, on one of the check runner's threads (never the thread that started the
+// check). The console posts a QEvent (QEvent::User + 1) owning the result; tests push into a queue. It must
+// not block for long and must not throw.
 using TCheckResultSink = std::function<void(std::unique_ptr<TThResponse>)>;
 
 constexpr int32_t DefaultProbePort = 17000;
@@ -39,34 +40,21 @@ struct TProbeTarget
 };
 TProbeTarget SplitTarget(const QString &Target, bool IsPlus);
 
-// One whole check on the calling thread, exactly as a worker runs it: the address split, the probe of an
-// ordinary or extended system, every wait bounded by TimeOut (negative: 5000) and the fixed reply wait.
-// Never raises; RecordIndex of the result is 0.
+// One whole check on the calling thread, with the same wire bytes, limits and verdicts as a started one:
+// the address split, the probe of an ordinary or extended system, every wait bounded by TimeOut
+// (negative: 5000) and the fixed reply wait. Never raises; RecordIndex of the result is 0.
 TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus);
 
-// One check of one recording system on a thread of its own with a small fixed stack. The object
-// frees itself after delivering its result; the caller keeps nothing and never waits for it.
+// One check of one recording system, handed to the check runner: ordinary systems are probed by one
+// event-driven thread, extended systems and host-name lookups on small worker pools. A check that finds
+// no free descriptor or thread waits for one; its time limits start when it starts. The caller keeps
+// nothing and never waits for it.
 class TCheckThread
 {
 public:
-    // Starts the check at once. TimeOut is in milliseconds; a negative value counts as 5000.
+    // Queues the check and returns at once. TimeOut is in milliseconds; a negative value counts as 5000.
     static void Start(
         const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
 
-    TCheckThread(const TCheckThread &) = delete;
-    TCheckThread &operator=(const TCheckThread &) = delete;
-
-private:
-    TCheckThread(
-        const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
-    ~TCheckThread();
-
-    static void *ThreadMain(void *self);
-    void Execute();
-
-    QString Target;
-    int32_t TimeOut;
-    bool IsPlus;
-    TCheckResultSink Sink;
-    std::unique_ptr<TThResponse> Result;
+    TCheckThread() = delete;
 };

@@ -6,21 +6,23 @@
 #include <memory>
 #include <unistd.h>
 
-bool TestPort(const TProbeTarget &Address, uint16_t Port, int LimitMs)
+bool TestPort(const TProbeTarget &Address, uint16_t Port, int LimitMs, bool *LocalFailure)
 {
     TTcpSocket client;
     const bool open = client.Connect(Address.Host, Port != 0 ? Port : Address.Port, LimitMs);
+    if (LocalFailure)
+        *LocalFailure = !open && client.LocalFailure();
     client.Close();
     return open;
 }
 
-bool SweepPlusPorts(const TProbeTarget &Address, int32_t TimeOut)
+bool SweepPlusPorts(const TProbeTarget &Address, int32_t TimeOut, bool *LocalFailure)
 {
     const int limit = TimeOut / 4;
-    if (!TestPort(Address, 0, limit))
+    if (!TestPort(Address, 0, limit, LocalFailure))
         return false;
     for (const uint16_t port : PlusSweepPorts)
-        if (!TestPort(Address, port, limit))
+        if (!TestPort(Address, port, limit, LocalFailure))
             return false;
     return true;
 }
@@ -79,10 +81,12 @@ int32_t FetchDeviceList(
 }
 
 int32_t RunPlusProbe(const TProbeTarget &Address, int32_t TimeOut, const std::vector<std::string> &Libraries,
-    QByteArray &Report)
+    QByteArray &Report, bool *LocalFailure)
 {
     Report.clear();
-    if (!SweepPlusPorts(Address, TimeOut))
+    if (LocalFailure)
+        *LocalFailure = false;
+    if (!SweepPlusPorts(Address, TimeOut, LocalFailure))
         return psNoAnswer;
     return FetchDeviceList(Libraries, Address.Host, TimeOut, Report);
 }

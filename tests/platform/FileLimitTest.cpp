@@ -15,7 +15,7 @@ namespace {
 // Restores the descriptor limit the test found.
 struct TLimitGuard
 {
-    rlimit saved {};
+    rlimit saved{};
     TLimitGuard() { getrlimit(RLIMIT_NOFILE, &saved); }
     ~TLimitGuard() { setrlimit(RLIMIT_NOFILE, &saved); }
 };
@@ -32,7 +32,7 @@ TEST(FileLimit, SoftLimitRisesToTheHardLimit)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
 
     EXPECT_TRUE(RaiseOpenFileLimit());
-    rlimit now {};
+    rlimit now{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
     EXPECT_EQ(now.rlim_cur, guard.saved.rlim_max);
     EXPECT_TRUE(RaiseOpenFileLimit()); // already there
@@ -44,7 +44,7 @@ TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
     // A listener that would accept, so only the missing descriptor can make the connect fail.
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(listener, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
@@ -69,6 +69,7 @@ TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
     TTcpSocket starved;
     EXPECT_FALSE(starved.Connect("127.0.0.1", port, 2000));
     EXPECT_FALSE(starved.ErrorText().isEmpty());
+    EXPECT_TRUE(starved.LocalFailure()); // this machine's shortage, not the listener's refusal
 
     for (int fd : filler)
         close(fd);
@@ -80,7 +81,7 @@ TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
     TLimitGuard guard;
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(listener, 0);
-    sockaddr_in address {};
+    sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
@@ -103,6 +104,7 @@ TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
     TTcpSocket second;
     EXPECT_FALSE(second.Connect("127.0.0.1", port, 2000));
     EXPECT_FALSE(second.ErrorText().isEmpty());
+    EXPECT_TRUE(second.LocalFailure());
     // What the sockets left is there for the rest of the program.
     const int spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
     EXPECT_GE(spare, 0);
@@ -110,4 +112,28 @@ TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
         close(spare);
     first.Close();
     close(listener);
+}
+
+TEST(FileLimit, BudgetLeavesTheReserveAndWhatIsOpen)
+{
+    TLimitGuard guard;
+    const int open = OpenDescriptorCount();
+    ASSERT_GT(open, 2); // at least the standard streams
+    rlimit low = guard.saved;
+    low.rlim_cur = rlim_t(open + DescriptorReserve + 10);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_EQ(OpenFileLimit(), open + DescriptorReserve + 10);
+    EXPECT_EQ(DescriptorBudget(), 10);
+
+    std::vector<int> more;
+    for (int i = 0; i < 4; ++i)
+        more.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(OpenDescriptorCount(), open + 4);
+    EXPECT_EQ(DescriptorBudget(), 6);
+    // Already inside the reserve: still one, so that a check can wait its turn rather than never start.
+    low.rlim_cur = rlim_t(open + 4 + DescriptorReserve / 2);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_EQ(DescriptorBudget(), 1);
+    for (const int fd : more)
+        close(fd);
 }

@@ -64,8 +64,10 @@ inline std::unique_ptr<TThResponse> CheckOnce(
 
 #include "Simulator.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -97,4 +99,20 @@ private:
     uint16_t port = 0;
     bool ready = false;
     std::vector<int> clients;
+};
+
+// A zyrsim process serving a fleet (--fleet N --delay 100, 85 % ordinary, 5 % extended, 5 % refusing,
+// 5 % silent systems), each on its own loopback address.
+struct TFleetProcess
+{
+    pid_t pid = -1;
+    FILE *out = nullptr;
+    std::vector<std::vector<std::string>> lines; // name, target, kind, mode
+
+    bool Start(int count, const std::string &base);
+    // At a random base address; a few tries, as other tests may hold an address.
+    bool StartSomewhere(int count);
+    // The exit status of zyrsim.
+    int Stop();
+    ~TFleetProcess() { Stop(); }
 };

@@ -63,11 +63,13 @@ TEST(Socket, ConnectFailuresAreReportedAndBounded)
     EXPECT_LT(MsSince(start), 1000);
     EXPECT_FALSE(client.Connected());
     EXPECT_FALSE(client.ErrorText().isEmpty());
+    EXPECT_FALSE(client.LocalFailure()); // the remote side refused
 
     TFullListener full;
     ASSERT_TRUE(full.Ready());
     const auto begin = Clock::now();
     EXPECT_FALSE(client.Connect("127.0.0.1", full.Port(), 300));
+    EXPECT_FALSE(client.LocalFailure());
     const long long spent = MsSince(begin);
     EXPECT_GE(spent, 280);
     EXPECT_LT(spent, 3000);

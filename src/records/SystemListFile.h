@@ -1,5 +1,5 @@
 #pragma once
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include <array>
 #include <QByteArray>
 #include <QString>
