@@ -2,10 +2,10 @@
 #include "console/Icons.h"
 #include "console/KeyPreview.h"
 #include "platform/Format.h"
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QCursor>
 #include <QApplication>
 #include <QScreen>

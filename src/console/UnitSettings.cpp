@@ -5,7 +5,7 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
 #include "store/AppUtils.h"
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "store/Settings.h"
 #include "platform/Version.h"
-#include "report/ItemParser.h"
+#include "platform/Integers.h"
 #include "store/AppUtils.h"
 #include "store/Profile.h"
 
