@@ -42,8 +42,7 @@ int FreePort(const std::string &Host)
 
 TLoopbackListener::TLoopbackListener(int Backlog)
 {
-    for (int attempt = 0; attempt < 20 && !Listen(RandomLoopbackHost(), 0, Backlog); ++attempt) {
-    }
+    for (int attempt = 0; attempt < 20 && !Listen(RandomLoopbackHost(), 0, Backlog); ++attempt) { }
 }
 
 TLoopbackListener::TLoopbackListener(const std::string &Host, uint16_t Port, int Backlog)

@@ -5,9 +5,9 @@
 
 namespace {
 
-const std::pair<const char *, const char *> kFolders[] = {{"HOME", "home"}, {"XDG_CONFIG_HOME", "config"},
-    {"XDG_CONFIG_DIRS", "xdg"}, {"XDG_RUNTIME_DIR", "run"}, {"XDG_DATA_HOME", "data"},
-    {"XDG_CACHE_HOME", "cache"}};
+const std::pair<const char *, const char *> kFolders[]
+    = {{"HOME", "home"}, {"XDG_CONFIG_HOME", "config"}, {"XDG_CONFIG_DIRS", "xdg"},
+        {"XDG_RUNTIME_DIR", "run"}, {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "cache"}};
 
 } // namespace
 
@@ -16,7 +16,8 @@ TXdgSandbox::TXdgSandbox()
     for (const auto &[name, folder] : kFolders)
         QDir(dir.path()).mkpath(QLatin1String(folder));
     // Qt and the single-instance lock refuse a runtime folder that others may enter.
-    QFile::setPermissions(Path(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(
+        Path(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TXdgSandbox::~TXdgSandbox()
@@ -40,7 +41,8 @@ std::vector<std::pair<const char *, QString>> TXdgSandbox::Variables() const
 void TXdgSandbox::Apply()
 {
     for (const auto &[name, path] : Variables()) {
-        saved.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        saved.emplace_back(
+            name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
         qputenv(name, QFile::encodeName(path));
     }
 }
