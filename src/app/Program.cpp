@@ -10,6 +10,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
 #include "store/Logger.h"
+#include "store/Settings.h"
 #include <csignal>
 #include <memory>
 
@@ -35,11 +36,14 @@ int RunWindows(TApplication &app)
     // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
     app.setQuitOnLastWindowClosed(false);
 
-    TMainForm form;
+    // The live settings: the window, its engine and the settings dialog read and edit these.
+    TLiveSettings settings;
+    TMainForm form(settings);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
     TFormNewRecord editor;
-    TFormSettings settings; // loads the settings file
-    form.SetSettingsObject(&settings);
+    settings.LoadSettings();
+    TFormSettings settingsDialog(settings);
+    form.SetSettingsDialog(&settingsDialog);
     form.Engine->ApplySettings(true);
     TFormAbout about;
     TFormHelp help;

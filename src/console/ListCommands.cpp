@@ -131,7 +131,7 @@ void TListCommands::AddRecord()
     if (form.Busy())
         return;
     editor.SetMode(false);
-    editor.SetAddresses(form.Settings().clbEmails);
+    editor.SetAddresses(form.Settings().Emails);
     if (editor.exec() != QDialog::Accepted)
         return;
     // Confirmed during a cycle that started under the dialog: the record joins the list at once, takes
@@ -152,7 +152,7 @@ void TListCommands::ChangeRecord()
     editor.edtName->setText(list.Cell(position, TSystemRecord::Name));
     editor.edtIP->setText(list.Cell(position, TSystemRecord::IP));
     editor.edtDeviceCnt->setText(list.Cell(position, TSystemRecord::DeviceCnt));
-    editor.SetAddresses(form.Settings().clbEmails);
+    editor.SetAddresses(form.Settings().Emails);
     try {
         editor.cbZYRplus->setChecked(list.CellAsFlag(position, TSystemRecord::ColZYRplus));
     } catch (const std::exception &error) {

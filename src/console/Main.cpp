@@ -34,7 +34,7 @@ QString ErrorText(const std::exception &e)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
+TMainForm::TMainForm(TLiveSettings &Settings, QWidget *parent) : QMainWindow(parent)
 {
     MainForm = this;
     setObjectName(QStringLiteral("MainForm"));
@@ -63,7 +63,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
                                             List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
 
-    Engine = new TCheckEngine(List, this);
+    Engine = new TCheckEngine(List, Settings, this);
     Engine->setObjectName(QStringLiteral("Engine"));
     Engine->HiddenStartPossible = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     connect(Engine, &TCheckEngine::BusyChanged, this, &TMainForm::ShowBusy);
@@ -194,20 +194,16 @@ bool TMainForm::TrayUsable() const
     return TrayIcon && TrayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TMainForm::SetSettingsObject(TFormSettings *Object)
+void TMainForm::SetSettingsDialog(TFormSettings *Dialog)
 {
-    FormSettings = Object;
-    if (!Object)
+    FormSettings = Dialog;
+    if (!Dialog)
         return;
-    Object->Records = &List;
-    Object->Applied = [this] { Engine->ApplySettings(false); };
-    Object->SetEngine(Engine);
-    Engine->SetSettings(&Object->Settings);
-    connect(Object, &QObject::destroyed, this, [this] {
-        FormSettings = nullptr;
-        Engine->SetSettings(nullptr);
-    });
-    connect(Ayarlar, &QAction::triggered, Object, [this] {
+    Dialog->Records = &List;
+    Dialog->Applied = [this] { Engine->ApplySettings(false); };
+    Dialog->SetEngine(Engine);
+    connect(Dialog, &QObject::destroyed, this, [this] { FormSettings = nullptr; });
+    connect(Ayarlar, &QAction::triggered, Dialog, [this] {
         if (!Busy() && FormSettings)
             FormSettings->Execute();
     });

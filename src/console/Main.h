@@ -22,7 +22,8 @@ class TMainForm : public QMainWindow
     Q_OBJECT
 public:
     // FormCreate. The list file and the layout file are bare names resolved against the current directory.
-    explicit TMainForm(QWidget *parent = nullptr);
+    // The settings belong to the program object and outlive the window.
+    explicit TMainForm(TLiveSettings &Settings, QWidget *parent = nullptr);
     // FormDestroy.
     ~TMainForm() override;
 
@@ -68,11 +69,11 @@ public:
     // busy.
     void SaveForSessionEnd();
 
-    // The settings read at the moment of use: the settings object's, or defaults while it does not exist.
+    // The live settings, read at the moment of use.
     TLiveSettings &Settings();
-    // Joins the settings object (created after the window): the "Ayarlar" command opens it, a saved
+    // Joins the settings dialog (created after the window): the "Ayarlar" command opens it, a saved
     // dialog applies the settings again, and it may clear deleted addresses from the list.
-    void SetSettingsObject(TFormSettings *Object);
+    void SetSettingsDialog(TFormSettings *Dialog);
     TFormSettings *FormSettings = nullptr;
 
     // The alarm players: the "Alarm.wav" path, or the shipped alarm (the beep without an audio output).

@@ -7,6 +7,7 @@
 #include "platform/UserLocale.h"
 #include "probe/CheckThread.h"
 #include "store/Logger.h"
+#include "platform/SettingRules.h"
 #include "store/Settings.h"
 #include <algorithm>
 #include <climits>
@@ -59,9 +60,10 @@ TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quin
 }
 TCheckResultEvent::~TCheckResultEvent() = default;
 
-TCheckEngine::TCheckEngine(TSystemList &List, QObject *Parent)
+TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent)
     : QObject(Parent)
     , List(List)
+    , settings(Settings)
     , gate(std::make_shared<TResultGate>())
     , mail(std::make_unique<TMailWorker>(*this))
 {
@@ -90,20 +92,6 @@ void TCheckEngine::Shutdown()
     mail->Stop();
     std::lock_guard lock(gate->Lock);
     gate->Target = nullptr;
-}
-
-TLiveSettings &TCheckEngine::Settings()
-{
-    if (settings)
-        return *settings;
-    if (!ownSettings)
-        ownSettings = std::make_unique<TLiveSettings>();
-    return *ownSettings;
-}
-
-void TCheckEngine::SetSettings(TLiveSettings *Live)
-{
-    settings = Live;
 }
 
 int TCheckEngine::Outstanding() const
@@ -204,7 +192,7 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     // A text of the worker's own: the list's cell may be replaced while the check runs.
     const QString target(Target.constData(), Target.size());
     TCheckThread::Start(
-        target, 0, Settings().TimeOut(), IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+        target, 0, Settings().TimeOut, IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
                 QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));
@@ -321,7 +309,7 @@ void TCheckEngine::FinishCycle()
                     && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))))
                     ++alarms;
             }
-            const int rule = Settings().MailAfterCtrl();
+            const int rule = Settings().MailAfterCtrl;
             if (rule == 0 || (rule == 1 && alarms >= 1)) {
                 // The alarm is about the checks just ended; it does not wait for a slow mail server.
                 if (alarmAtEnd) {
@@ -375,7 +363,7 @@ void TCheckEngine::Timer1Timer(TCheckOrigin Origin)
 
 void TCheckEngine::PlayAlarm()
 {
-    if (!Settings().BeepAlarm())
+    if (!Settings().BeepAlarm)
         return;
     bool down = false;
     for (int i = 0; i < List.Count() && !down; ++i)
@@ -398,16 +386,15 @@ void TCheckEngine::ApplySettings(bool AtStart)
     PendingStartCheck = false;
     TLiveSettings &live = Settings();
     if (AtStart) {
-        ShowOnStart = live.ShowMainOnStart();
-        const bool hidden = !live.ShowMainOnStart() && HiddenStartPossible && HiddenStartPossible();
-        if (!hidden || !live.CheckOnStart())
-            PendingStartCheck = live.CheckOnStart();
+        ShowOnStart = live.ShowMainOnStart;
+        const bool hidden = !live.ShowMainOnStart && HiddenStartPossible && HiddenStartPossible();
+        if (!hidden || !live.CheckOnStart)
+            PendingStartCheck = live.CheckOnStart;
         else
             Timer1Timer(TCheckOrigin::MainForm);
     }
-    if (live.Period() >= 1) {
-        // A hand-edited Period beyond the timer's range (about 24 days) waits as long as the timer can.
-        Timer1->setInterval(int(std::min<qint64>(qint64(live.Period()) * 60000, INT_MAX)));
+    if (const int interval = PeriodInterval(live.Period); interval > 0) {
+        Timer1->setInterval(interval);
         Timer1->start();
     }
 }
@@ -450,7 +437,7 @@ void TCheckEngine::StartStatusMails(const TDueMails &Due)
     // The mail thread works on copies taken now; the window may change the originals meanwhile.
     auto live = std::make_shared<TLiveSettings>(Settings());
     live->OnLoaded = nullptr;
-    live->clbEmails.OnChange = nullptr;
+    live->Emails.OnChange = nullptr;
     std::vector<TSystemRecord> rows;
     rows.reserve(size_t(List.Count()));
     const std::unordered_set<TRecordId> members(Due.Members.begin(), Due.Members.end());
@@ -509,7 +496,7 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
         return false;
     auto live = std::make_shared<TLiveSettings>(Source);
     live->OnLoaded = nullptr;
-    live->clbEmails.OnChange = nullptr;
+    live->Emails.OnChange = nullptr;
     mailOut = TMailKind::Test;
     emit MailBusyChanged(true);
     struct TOutcome
@@ -520,7 +507,7 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
     auto outcome = std::make_shared<TOutcome>();
     mail->Start(
         [live, outcome](
-            TMailObjects &Objects) { outcome->Sent = ::SendTestMail(*live, outcome->Failure, Objects); },
+            TMailObjects &Objects) { outcome->Sent = ::SendTestMail(*live, TestMailText(), outcome->Failure, Objects); },
         [this, outcome] {
             mailOut = TMailKind::None;
             emit MailBusyChanged(false);

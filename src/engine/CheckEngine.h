@@ -54,15 +54,13 @@ class TCheckEngine : public QObject
 {
     Q_OBJECT
 public:
-    explicit TCheckEngine(TSystemList &List, QObject *Parent = nullptr);
+    // The live settings are read at the moment of use; the program object owns them.
+    TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent = nullptr);
     ~TCheckEngine() override;
 
     TSystemList &List;
 
-    // The live settings, read at the moment of use: the settings object's once it exists.
-    TLiveSettings &Settings();
-    // Null: defaults of the engine's own.
-    void SetSettings(TLiveSettings *Live);
+    TLiveSettings &Settings() { return settings; }
 
     QTimer *Timer1 = nullptr;
     QTimer *TimerDummy = nullptr;
@@ -175,8 +173,7 @@ private:
     std::optional<TDueMails> dueMails;
     std::mutex ResultLock;
     std::shared_ptr<struct TResultGate> gate;
-    std::unique_ptr<TLiveSettings> ownSettings;
-    TLiveSettings *settings = nullptr;
+    TLiveSettings &settings;
     std::unique_ptr<TMailWorker> mail;
 };
 

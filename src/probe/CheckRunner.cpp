@@ -5,6 +5,7 @@
 #include "probe/CheckRunner.h"
 
 #include "platform/Charset.h"
+#include "platform/SettingRules.h"
 #include "platform/FileLimit.h"
 #include "platform/Socket.h"
 #include "probe/PlusProbe.h"
@@ -908,7 +909,7 @@ void TCheckThread::Start(
 {
     auto *job = new TJob;
     job->Target = Target;
-    job->TimeOut = TimeOut < 0 ? 5000 : TimeOut;
+    job->TimeOut = EffectiveTimeOut(TimeOut);
     job->IsPlus = IsPlus;
     job->Sink = std::move(Sink);
     job->Result.RecordIndex = RecordIndex;

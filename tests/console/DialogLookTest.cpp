@@ -114,10 +114,11 @@ TEST_F(DialogLook, DetailsOfTheAlarmSystems)
 
 TEST_F(DialogLook, SettingsPages)
 {
-    TFormSettings settings(nullptr, sandbox.Path(QString()));
-    settings.Settings.clbEmails.Add(QStringLiteral("merkez@example.com"));
-    settings.Settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
-    settings.Settings.clbEmails.SetChecked(0, true);
+    TLiveSettings live(sandbox.Path(QString()));
+    TFormSettings settings(live);
+    settings.Settings.Emails.Add(QStringLiteral("merkez@example.com"));
+    settings.Settings.Emails.Add(QStringLiteral("nobetci@example.com"));
+    settings.Settings.Emails.SetChecked(0, true);
     settings.cbPerCtrl->setChecked(true);
     settings.edtPeriod->setValue(15);
     settings.edtHost->setText(QStringLiteral("smtp.example.com"));

@@ -155,8 +155,9 @@ class ListCommands : public ::testing::Test
 {
 protected:
     TSandbox sandbox;
-    TFormSettings settings{nullptr, sandbox.Path(QString())};
-    TMainForm form;
+    TLiveSettings live{sandbox.Path(QString())};
+    TFormSettings settings{live};
+    TMainForm form{live};
     TFormNewRecord editor{&form};
     TFormDetails details;
     TFormHelp help;
@@ -165,9 +166,9 @@ protected:
 
     void SetUp() override
     {
-        settings.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
-        settings.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
-        form.SetSettingsObject(&settings);
+        settings.Settings.Emails.Add(QStringLiteral("b@x.com"));
+        settings.Settings.Emails.Add(QStringLiteral("a@x.com"));
+        form.SetSettingsDialog(&settings);
         commands = std::make_unique<TListCommands>(form, editor, details, help, about);
         form.show();
     }
@@ -298,7 +299,7 @@ TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSy
     form.List.Add(a);
     form.List.Add(b);
     form.List.SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
-    settings.Settings.cbAfterCtrl = 2;
+    settings.Settings.MailAfterCtrl = 2;
     Focus(0);
     bool cycleEnded = false;
     WhileModal([&] { commands->ChangeRecord(); return 0; },

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <atomic>
+#include <deque>
 #include <gtest/gtest.h>
 
 namespace {
@@ -46,11 +47,13 @@ protected:
         QDir::setCurrent(oldDir);
     }
 
-    static std::unique_ptr<TMainForm> MakeForm()
+    // The settings of every window the test makes, outliving them.
+    std::deque<TLiveSettings> settingsOfForms;
+    std::unique_ptr<TMainForm> MakeForm()
     {
-        auto form = std::make_unique<TMainForm>();
-        form->Settings().SetTimeOut(3000);
-        form->Settings().cbBeep = false;
+        auto form = std::make_unique<TMainForm>(settingsOfForms.emplace_back());
+        form->Settings().TimeOut = 3000;
+        form->Settings().BeepAlarm = false;
         return form;
     }
 
@@ -228,7 +231,7 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     const QStringList before = Names(*form);
     std::atomic<int> mails{0};
     CountMails(*form, mails);
-    form->Settings().cbAfterCtrl = 0;
+    form->Settings().MailAfterCtrl = 0;
 
     QStringList orderWhileBusy;
     int resets = 0;
@@ -289,7 +292,7 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             AddRecord(*form, QStringLiteral("fazla"), QString::fromStdString(second.Target(0)), 1);
             std::atomic<int> mails{0};
             CountMails(*form, mails);
-            form->Settings().cbAfterCtrl = c.Rule;
+            form->Settings().MailAfterCtrl = c.Rule;
             form->Engine->Timer1Timer(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(StateOf(*form, QStringLiteral("fazla")), QStringLiteral("5"));
@@ -297,7 +300,7 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
         } else {
             std::atomic<int> mails{0};
             CountMails(*form, mails);
-            form->Settings().cbAfterCtrl = c.Rule;
+            form->Settings().MailAfterCtrl = c.Rule;
             form->Engine->Timer1Timer(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule;
@@ -315,13 +318,13 @@ TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
     auto form = MakeForm();
     StartFleet(*form, {Healthy("saglam")});
     TLiveSettings &settings = form->Settings();
-    settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
-    settings.clbEmails.SetChecked(0, true);
-    settings.edtHost = QStringLiteral("127.0.0.1");
-    settings.edtPort = QString::number(sink.Port());
-    settings.edtFrom = QStringLiteral("denetleyici@example.com");
-    settings.cbSSL = false;
-    settings.cbAfterCtrl = 0;
+    settings.Emails.Add(QStringLiteral("nobetci@example.com"));
+    settings.Emails.SetChecked(0, true);
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = sink.Port();
+    settings.From = QStringLiteral("denetleyici@example.com");
+    settings.SSL = false;
+    settings.MailAfterCtrl = 0;
 
     form->Engine->Timer1Timer(TCheckOrigin::Menu);
     WaitIdle(*form);
@@ -356,7 +359,7 @@ TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
         AddRecord(*form, QStringLiteral("x"), QStringLiteral("127.0.0.1:1"));
         form->List.SetCell(0, TSystemRecord::Select, QString::fromUtf8(c.Select));
         form->List.SetCell(0, TSystemRecord::State, QString::fromUtf8(c.State));
-        form->Settings().cbBeep = c.Beep;
+        form->Settings().BeepAlarm = c.Beep;
         QFile::remove(QStringLiteral("Alarm.wav"));
         if (c.Wav) {
             QFile wav(QStringLiteral("Alarm.wav"));
@@ -456,10 +459,9 @@ TEST_F(MainFormTest, SelectHeaderTogglesEveryRowAndOtherHeadersSort)
 TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
 {
     auto form = MakeForm();
-    form->Settings().cbShowOnStartup = true;
-    form->Settings().cbCheckOnStartup = true;
-    form->Settings().cbPerCtrl = true;
-    form->Settings().edtPeriod = QStringLiteral("5");
+    form->Settings().ShowMainOnStart = true;
+    form->Settings().CheckOnStart = true;
+    form->Settings().Period = 5;
     TCheckEngine &engine = *form->Engine;
     engine.ApplySettings(true);
     EXPECT_TRUE(engine.PendingStartCheck);
@@ -475,8 +477,8 @@ TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
 
     // Without a tray a hidden start would be unreachable: the window is shown and checks on activation.
     auto hidden = MakeForm();
-    hidden->Settings().cbShowOnStartup = false;
-    hidden->Settings().cbCheckOnStartup = true;
+    hidden->Settings().ShowMainOnStart = false;
+    hidden->Settings().CheckOnStart = true;
     hidden->Engine->ApplySettings(true);
     hidden->ShowAtStart();
     EXPECT_TRUE(hidden->isVisible());

@@ -181,12 +181,12 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
     Add(QStringLiteral("kuzey-sube"), Target(0));
     Add(QStringLiteral("guney-sube"), Target(1));
     TLiveSettings &s = engine->Settings();
-    s.clbEmails.Add(QStringLiteral("ops@example.com"));
-    s.clbEmails.SetChecked(0, true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(sink.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.cbAfterCtrl = 0;
+    s.Emails.Add(QStringLiteral("ops@example.com"));
+    s.Emails.SetChecked(0, true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = sink.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.MailAfterCtrl = 0;
 
     engine->Timer1Timer(TCheckOrigin::Timer);
     ASSERT_TRUE(engine->Busy());
@@ -258,8 +258,8 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     const TRecordId down = Add(QStringLiteral("kapali"), Target(0));
     Add(QStringLiteral("yavas"), Target(1));
     TLiveSettings &s = engine->Settings();
-    s.cbBeep = true;
-    s.cbAfterCtrl = 0;
+    s.BeepAlarm = true;
+    s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
     std::atomic<bool> release{false};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
@@ -309,8 +309,8 @@ TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
     const TRecordId bad = Add(
         QStringLiteral("bozuk"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"), QStringLiteral("x"));
     TLiveSettings &s = engine->Settings();
-    s.cbBeep = true;
-    s.cbAfterCtrl = 0;
+    s.BeepAlarm = true;
+    s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
     int alarms = 0;
@@ -339,11 +339,11 @@ TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
     ASSERT_GT(silent.Port(), 0);
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
-        s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(silent.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(1500);
+        s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = silent.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     QList<bool> mailBusy;
     QObject::connect(
@@ -379,11 +379,11 @@ TEST_F(EngineTest, ShutdownEndsAMailRoundAtOnce)
     ASSERT_GT(silent.Port(), 0);
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
-        s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(silent.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(60000);
+        s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = silent.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 60000;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
 
     engine->SendStatusMails();
@@ -407,14 +407,14 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
     TSilentServer silent;
     TLiveSettings &s = engine->Settings();
-    s.clbEmails.SetChecked(s.clbEmails.Add(QStringLiteral("ops@example.com")), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(sink.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(1500);
+    s.Emails.SetChecked(s.Emails.Add(QStringLiteral("ops@example.com")), true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = sink.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     TLiveSettings toSilent = s;
-    toSilent.edtPort = QString::number(silent.Port());
+    toSilent.Port = silent.Port();
     QList<std::pair<bool, QString>> tests;
     QObject::connect(
         engine.get(), &TCheckEngine::TestMailFinished, engine.get(), [&](bool sent, const QString &failure) {
@@ -439,7 +439,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     EXPECT_TRUE(failed >= 0 && sent > failed) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(mailBusy, (QList<bool>{true, false, true, false}));
 
-    s.edtPort = QString::number(silent.Port());
+    s.Port = silent.Port();
     engine->SendStatusMails();
     ASSERT_TRUE(engine->MailBusy());
     EXPECT_FALSE(engine->SendTestMail(s));
@@ -454,13 +454,12 @@ TEST_F(EngineTest, SettingsAndSendConfirmedWhileBusyRunWhenItEnds)
     StartFleet({Healthy(300)});
     Add(QStringLiteral("a"), Target(0));
     TLiveSettings &s = engine->Settings();
-    s.cbPerCtrl = true;
-    s.edtPeriod = QStringLiteral("5");
+    s.Period = 5;
     std::atomic<int> mails{0};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
 
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
-    s.edtPeriod = QStringLiteral("7");
+    s.Period = 7;
     engine->ApplySettings(false);
     engine->SendStatusMails();
     EXPECT_FALSE(engine->Timer1->isActive());
