@@ -9,7 +9,7 @@
 #include "console/UnitSettings.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <csignal>
 #include <memory>

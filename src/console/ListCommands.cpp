@@ -10,7 +10,7 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "store/AppUtils.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>

@@ -4,10 +4,10 @@
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,11 +5,11 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
 #include "platform/IniLines.h"
 #include "platform/SettingRules.h"
-#include "report/ItemParser.h"
+#include "platform/Integers.h"
 #include "store/AppUtils.h"
 #include <QApplication>
 #include <QCheckBox>

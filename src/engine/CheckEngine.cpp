@@ -6,7 +6,7 @@
 #include "platform/Errors.h"
 #include "platform/UserLocale.h"
 #include "probe/CheckThread.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "platform/SettingRules.h"
 #include "store/Settings.h"
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
+#include "platform/Logger.h"
 #include "platform/SettingRules.h"
-#include "store/Logger.h"
 #include "store/Settings.h"
 #include <cerrno>
 #include <cstring>

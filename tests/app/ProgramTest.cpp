@@ -1,6 +1,6 @@
 // The real program, started the way a user starts it: its own folder with a settings file, a list file in
 // the current directory, the offscreen platform.
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,7 +2,7 @@
 // sending its status mails to a server that accepts and never answers when SIGTERM arrives.
 #include "app/Program.h"
 #include "console/Main.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstring>

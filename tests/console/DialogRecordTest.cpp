@@ -10,7 +10,7 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
 #include "store/AppUtils.h"

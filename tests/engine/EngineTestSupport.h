@@ -1,10 +1,10 @@
 #pragma once
 // The check engine without a window: a list, the engine on it, a log and a current folder of the test's
 // own, fleets of simulated recording systems in the same process, a loopback server that never answers.
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "engine/CheckEngine.h"
 #include "Simulator.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <arpa/inet.h>
 #include <functional>

@@ -1,6 +1,6 @@
 // The layout writer over an arbitrary settings file: it never crashes or hangs, every byte outside the
 // "\ServiceList" sections stays, its own sections are there whole, and a second save changes nothing.
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Charset.h"
 #include "platform/Errors.h"
 #include <cstdint>

@@ -1,5 +1,5 @@
 #include "../support/PrivateMount.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "store/Profile.h"
 #include "TestTexts.h"

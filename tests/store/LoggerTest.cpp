@@ -1,5 +1,5 @@
 #include "platform/UserLocale.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>

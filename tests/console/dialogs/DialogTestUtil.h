@@ -2,7 +2,7 @@
 // Helpers of the dialog tests: real windows on the offscreen platform, driven with real key and mouse
 // events that pass through the application as a user's would.
 #include "console/MessageBoxes.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "SmtpSink.h"
 #include <QApplication>
 #include <QDialog>

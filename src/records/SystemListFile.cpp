@@ -1,4 +1,4 @@
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 
 #include "platform/Charset.h"
 #include "platform/Errors.h"

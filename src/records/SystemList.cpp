@@ -1,4 +1,4 @@
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 
 #include "platform/Errors.h"
 #include "platform/Format.h"

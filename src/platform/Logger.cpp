@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "platform/Logger.h"
 #include "platform/UserLocale.h"
 #include <QFile>
 #include <QLocale>

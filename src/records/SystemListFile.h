@@ -1,5 +1,5 @@
 #pragma once
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include <QByteArray>
 #include <QString>
 #include <vector>
