@@ -10,9 +10,9 @@
 
 #include "console/Application.h"
 #include "console/Main.h"
+#include "platform/Logger.h"
 #include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
-#include "platform/Logger.h"
 #include "store/Settings.h"
 
 #include <QDir>

@@ -7,9 +7,9 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
+#include "platform/Logger.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <csignal>
 #include <memory>

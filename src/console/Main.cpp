@@ -34,7 +34,8 @@ QString ErrorText(const std::exception &e)
 
 } // namespace
 
-TMainForm::TMainForm(TLiveSettings &Settings, QWidget *parent) : QMainWindow(parent)
+TMainForm::TMainForm(TLiveSettings &Settings, QWidget *parent)
+    : QMainWindow(parent)
 {
     MainForm = this;
     setObjectName(QStringLiteral("MainForm"));

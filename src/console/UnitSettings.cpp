@@ -5,12 +5,13 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
 #include "platform/IniLines.h"
-#include "platform/SettingRules.h"
 #include "platform/Integers.h"
+#include "platform/SettingRules.h"
+#include "records/SystemList.h"
 #include "store/AppUtils.h"
+#include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +25,6 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace {
 
@@ -94,7 +94,8 @@ int TPeriodEdit::valueFromText(const QString &Text) const
 }
 
 TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
-    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint), Settings(Settings)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+    , Settings(Settings)
 {
     setObjectName(QStringLiteral("FormSettings"));
     setWindowTitle(QStringLiteral("Ayarlar"));

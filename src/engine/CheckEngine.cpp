@@ -4,10 +4,10 @@
 #include "mail/StatusMails.h"
 #include "mail/StatusReport.h"
 #include "platform/Errors.h"
-#include "platform/UserLocale.h"
-#include "probe/CheckThread.h"
 #include "platform/Logger.h"
 #include "platform/SettingRules.h"
+#include "platform/UserLocale.h"
+#include "probe/CheckThread.h"
 #include "store/Settings.h"
 #include <algorithm>
 #include <climits>
@@ -506,8 +506,9 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
     };
     auto outcome = std::make_shared<TOutcome>();
     mail->Start(
-        [live, outcome](
-            TMailObjects &Objects) { outcome->Sent = ::SendTestMail(*live, TestMailText(), outcome->Failure, Objects); },
+        [live, outcome](TMailObjects &Objects) {
+            outcome->Sent = ::SendTestMail(*live, TestMailText(), outcome->Failure, Objects);
+        },
         [this, outcome] {
             mailOut = TMailKind::None;
             emit MailBusyChanged(false);

@@ -12,7 +12,8 @@ TMailObjects &MailObjects()
     return objects;
 }
 
-void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient)
+void SendMail(
+    TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient)
 {
     const QString &Subject = Text.Subject;
     TSMTPSend &smtp = Objects.SMTP;

@@ -46,4 +46,5 @@ struct TMailText
 
 // Delivers one mail; raises EZyrError with the failure's text. An empty recipient means the first
 // address of To.
-void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient);
+void SendMail(
+    TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient);

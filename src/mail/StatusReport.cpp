@@ -134,12 +134,13 @@ TMailText TestMailText()
     const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
     TMailText mail;
     mail.Subject = caption + QStringLiteral(" test e-postası");
-    mail.Body = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern) + QStringLiteral(" : ")
-        + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
+    mail.Body = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern)
+        + QStringLiteral(" : ") + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
     return mail;
 }
 
-bool SendTestMail(const TLiveSettings &Settings, const TMailText &Text, QString &Failure, TMailObjects &Objects)
+bool SendTestMail(
+    const TLiveSettings &Settings, const TMailText &Text, QString &Failure, TMailObjects &Objects)
 {
     TBusy busy;
     try {

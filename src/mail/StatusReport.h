@@ -21,8 +21,8 @@ TMailText BuildStatusReport(const TLiveSettings &Settings, const TSystemList &Li
 TMailText TestMailText();
 // Sends the test mail (Text: TestMailText) to the first ticked address. False with the delivery's
 // message on failure.
-bool SendTestMail(
-    const TLiveSettings &Settings, const TMailText &Text, QString &Failure, TMailObjects &Objects = MailObjects());
+bool SendTestMail(const TLiveSettings &Settings, const TMailText &Text, QString &Failure,
+    TMailObjects &Objects = MailObjects());
 
 // The colour of a state's cell in the report; states without one are drawn as "Denetlenmemiş".
 QString StateColour(int State);

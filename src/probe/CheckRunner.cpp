@@ -5,8 +5,8 @@
 #include "probe/CheckRunner.h"
 
 #include "platform/Charset.h"
-#include "platform/SettingRules.h"
 #include "platform/FileLimit.h"
+#include "platform/SettingRules.h"
 #include "platform/Socket.h"
 #include "probe/PlusProbe.h"
 

@@ -1,11 +1,11 @@
 #include "probe/CheckThread.h"
 
 #include "platform/Charset.h"
+#include "platform/Integers.h"
 #include "platform/SettingRules.h"
 #include "platform/Socket.h"
 #include "probe/CheckRunner.h"
 #include "probe/PlusProbe.h"
-#include "platform/Integers.h"
 
 #include <array>
 

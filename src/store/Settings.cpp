@@ -12,10 +12,10 @@ enum class TKind
 {
     Integer, // decimal on writing; the shared integer rule on reading
     Boolean, // written 1 or 0; any non-zero integer reads as true
-    Flag,    // written 1 or 0; only an exact 1 reads as true
-    Text,    // written without leading and trailing blanks
-    Ticks,   // the ticked addresses of the list, joined by ","
-    Keys,    // the whole section: one key per address, each with an empty value
+    Flag, // written 1 or 0; only an exact 1 reads as true
+    Text, // written without leading and trailing blanks
+    Ticks, // the ticked addresses of the list, joined by ","
+    Keys, // the whole section: one key per address, each with an empty value
 };
 
 using TField = std::variant<int TLiveSettings::*, bool TLiveSettings::*, QString TLiveSettings::*,
@@ -53,18 +53,17 @@ const TKey kKeys[] = {
     {"General", "MailAfterCtrl", TKind::Integer, &TLiveSettings::MailAfterCtrl, 1, 0, 2},
     {"General", "BeepAlarm", TKind::Boolean, &TLiveSettings::BeepAlarm, 1},
     // Only a hand edit of the file sets it.
-    {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX, false},
+    {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX,
+        false},
     {"Emails", "", TKind::Keys, &TLiveSettings::Emails},
 };
 
-template <class T>
-T &FieldOf(TLiveSettings &Settings, const TKey &Key)
+template <class T> T &FieldOf(TLiveSettings &Settings, const TKey &Key)
 {
     return Settings.*std::get<T TLiveSettings::*>(Key.Field);
 }
 
-template <class T>
-const T &FieldOf(const TLiveSettings &Settings, const TKey &Key)
+template <class T> const T &FieldOf(const TLiveSettings &Settings, const TKey &Key)
 {
     return Settings.*std::get<T TLiveSettings::*>(Key.Field);
 }

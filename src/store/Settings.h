@@ -1,7 +1,7 @@
 #pragma once
 #include "store/CheckList.h"
-#include <QString>
 #include <functional>
+#include <QString>
 
 // The live settings, typed, one field per key of the settings file. The program object owns them and
 // hands them to the main window, the check engine and the settings dialog, which edits them in place:
@@ -13,19 +13,19 @@ public:
     // The fields start with the keys' defaults.
     explicit TLiveSettings(const QString &Folder = QString());
 
-    int Period;        // minutes; 0 when periodic checking is off
+    int Period; // minutes; 0 when periodic checking is off
     bool RunAtStartup;
     bool ShowMainOnStart;
     bool CheckOnStart;
     int MailAfterCtrl; // 0 after every periodic check, 1 only on alarm, 2 never
     bool BeepAlarm;
-    int TimeOut;       // milliseconds; read from the file only, never written
-    QString Host;      // text fields hold no leading or trailing blanks
+    int TimeOut; // milliseconds; read from the file only, never written
+    QString Host; // text fields hold no leading or trailing blanks
     QString Username;
     QString Password;
     int Port;
-    bool AuthType;     // stored as 1 or 0; only a stored 1 means on
-    bool SSL;          // the same rule
+    bool AuthType; // stored as 1 or 0; only a stored 1 means on
+    bool SSL; // the same rule
     QString From;
     // Every notification address; the ticked ones are the default addresses (key To).
     TCheckList Emails;

@@ -5,9 +5,9 @@
 #include "../support/PrivateMount.h"
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
-#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "platform/Logger.h"
+#include "records/SystemListFile.h"
 #include "store/Settings.h"
 #include <gtest/gtest.h>
 #include <memory>

@@ -141,8 +141,10 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
 
     // Both bodies, composed again for comparison.
     AimSettings(settings, ClosedPort(), {u"+ops@example.com"_s});
-    EXPECT_EQ(Html(second), HtmlOf(BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s, objects).Body));
-    EXPECT_EQ(Html(first), HtmlOf(BuildStatusReport(settings, list, u"b@example.com"_s, u"1"_s, objects).Body));
+    EXPECT_EQ(Html(second),
+        HtmlOf(BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s, objects).Body));
+    EXPECT_EQ(
+        Html(first), HtmlOf(BuildStatusReport(settings, list, u"b@example.com"_s, u"1"_s, objects).Body));
     EXPECT_FALSE(Html(first).contains(u"Şube"_s));
     EXPECT_EQ(log.Lines().count(u"E-posta gönderildi"_s), 2);
 }

@@ -100,7 +100,8 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_EQ(s.Port, 29);
     EXPECT_FALSE(s.AuthType);
     EXPECT_FALSE(s.SSL);
-    EXPECT_EQ(s.Emails.Items(), QStringList({QStringLiteral("A@x.com"), QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
+    EXPECT_EQ(s.Emails.Items(),
+        QStringList({QStringLiteral("A@x.com"), QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
     EXPECT_EQ(s.To(), QStringLiteral("b@x.com"));
 
     s.RunAtStartup = false;
@@ -142,15 +143,9 @@ TEST_F(Settings, IntegersOutsideTheirRangeGiveTheDefault)
         const char *Line;
         int Period, MailAfterCtrl, TimeOut;
     } cases[] = {
-        {"TimeOut=-1", 0, 1, 5000},
-        {"TimeOut=0", 0, 1, 0},
-        {"TimeOut=0x10", 0, 1, 16},
-        {"MailAfterCtrl=-1", 0, 1, 5000},
-        {"MailAfterCtrl=0", 0, 0, 5000},
-        {"MailAfterCtrl=2", 0, 2, 5000},
-        {"MailAfterCtrl=3", 0, 1, 5000},
-        {"Period=0", 0, 1, 5000},
-        {"Period=1", 1, 1, 5000},
+        {"TimeOut=-1", 0, 1, 5000}, {"TimeOut=0", 0, 1, 0}, {"TimeOut=0x10", 0, 1, 16},
+        {"MailAfterCtrl=-1", 0, 1, 5000}, {"MailAfterCtrl=0", 0, 0, 5000}, {"MailAfterCtrl=2", 0, 2, 5000},
+        {"MailAfterCtrl=3", 0, 1, 5000}, {"Period=0", 0, 1, 5000}, {"Period=1", 1, 1, 5000},
         {"Period=1441", 1441, 1, 5000}, // above the dialog's range: kept, the dialog's Save refuses it
     };
     for (const auto &c : cases) {
