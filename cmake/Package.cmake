@@ -3,6 +3,7 @@
 # and `cmake --install` places the same tree under another prefix.
 set(ZYR_APP_ID com.example.dorvanek.zyrdenetleyici)
 set(ZYR_PACKAGE_NAME zyrdenetleyici)
+set(ZYR_PACKAGE_PREFIX /usr)
 if(CMAKE_LIBRARY_ARCHITECTURE)
     set(ZYR_INSTALL_PRIVATE_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/${ZYR_PACKAGE_NAME})
 else()
@@ -13,6 +14,12 @@ endif()
 # program's own, so the installed tree works wherever it is unpacked.
 if(TARGET zyr_probe)
     target_compile_definitions(zyr_probe PRIVATE ZYR_PRIVATE_LIBDIR="../${ZYR_INSTALL_PRIVATE_LIBDIR}")
+endif()
+
+# The program knows it runs installed when it is the file at the path the package gives it; it then keeps
+# its files in the user's XDG folders.
+if(TARGET zyr_platform)
+    target_compile_definitions(zyr_platform PRIVATE ZYR_INSTALLED_PROGRAM="${ZYR_PACKAGE_PREFIX}/bin/ZYRdenetleyici")
 endif()
 
 if(NOT TARGET ZYRdenetleyici)
@@ -70,7 +77,7 @@ install(FILES ${ZYR_RES}/icons/app.svg DESTINATION share/icons/hicolor/scalable/
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${ZYR_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${ZYR_PACKAGE_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

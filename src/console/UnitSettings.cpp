@@ -205,10 +205,12 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     cbAfterCtrl->addItems({QStringLiteral("Her denetlemeden sonra yolla"), QStringLiteral("Alarm varsa yolla"),
                            QStringLiteral("Yollama")});
     cbBeep = Tick("cbBeep", QStringLiteral("Alarm varsa sesli uyarı ver"), group);
+    cbDesktopNotify = Tick("cbDesktopNotify", QStringLiteral("Masaüstü bildirimi"), group);
     auto *groupLayout = new QGridLayout(group);
     groupLayout->addWidget(FieldLabel(QStringLiteral("E-Posta"), group), 0, 0);
     groupLayout->addWidget(cbAfterCtrl, 0, 1);
     groupLayout->addWidget(cbBeep, 1, 0, 1, 2);
+    groupLayout->addWidget(cbDesktopNotify, 2, 0, 1, 2);
     groupLayout->setColumnStretch(1, 1);
 
     auto *period = new QHBoxLayout;
@@ -317,6 +319,7 @@ void TFormSettings::Bind()
     tick(cbShowOnStartup, &TLiveSettings::ShowMainOnStart);
     tick(cbCheckOnStartup, &TLiveSettings::CheckOnStart);
     tick(cbBeep, &TLiveSettings::BeepAlarm);
+    tick(cbDesktopNotify, &TLiveSettings::DesktopNotify);
     tick(cbAuth, &TLiveSettings::AuthType);
     tick(cbSSL, &TLiveSettings::SSL);
     text(edtHost, &TLiveSettings::Host);
@@ -369,6 +372,7 @@ void TFormSettings::ReadFields()
     const int afterCtrl = Settings.MailAfterCtrl;
     cbAfterCtrl->setCurrentIndex(afterCtrl >= 0 && afterCtrl < cbAfterCtrl->count() ? afterCtrl : -1);
     cbBeep->setChecked(Settings.BeepAlarm);
+    cbDesktopNotify->setChecked(Settings.DesktopNotify);
     edtHost->setText(Settings.Host);
     edtUsername->setText(Settings.Username);
     edtPassword->setText(Settings.Password);

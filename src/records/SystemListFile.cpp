@@ -286,3 +286,54 @@ void SaveListLayout(const TListLayout &Layout, const QString &FileName)
     // It may be the settings file, which holds the mail password.
     WriteWhole(FileName, JoinIniLines(lines), {0600, false});
 }
+
+TSavedListLayout ReadListLayoutBytes(const QByteArray &Bytes)
+{
+    static const QString prefix = QStringLiteral("\\ServiceList\\Columns\\");
+    TSavedListLayout saved;
+    std::array<bool, TSystemRecord::ColumnCount> seen{}, width{}, sorted{};
+    std::array<int, TSystemRecord::ColumnCount> order{};
+    int column = -1; // the section being read, when it is the first of its column
+    for (const TIniLine &line : ParseIniLines(Bytes)) {
+        if (line.Kind == TIniLine::Header) {
+            column = -1;
+            if (!line.Name.startsWith(prefix))
+                continue;
+            const QString name = line.Name.mid(prefix.size());
+            for (int c = 0; c < TSystemRecord::ColumnCount; ++c)
+                if (!seen[size_t(c)] && name == ColumnName(c)) {
+                    seen[size_t(c)] = true;
+                    column = c;
+                }
+            continue;
+        }
+        if (line.Kind != TIniLine::Key || column < 0)
+            continue;
+        const size_t c = size_t(column);
+        bool ok = false;
+        const int value = line.Value.toInt(&ok, 10);
+        if (line.Name.compare(QLatin1String("Width"), Qt::CaseInsensitive) == 0 && !width[c]) {
+            width[c] = true;
+            if (ok && value >= 1 && value <= 10000)
+                saved.Widths[c] = value;
+        } else if (line.Name.compare(QLatin1String("Sorted"), Qt::CaseInsensitive) == 0 && !sorted[c]) {
+            sorted[c] = true;
+            order[c] = ok ? value : 0;
+        }
+    }
+    for (int c = TSystemRecord::Name; c <= TSystemRecord::State; ++c)
+        if (order[size_t(c)] == 1 || order[size_t(c)] == 2) {
+            saved.SortColumn = c;
+            saved.SortAscending = order[size_t(c)] == 2;
+            break;
+        }
+    return saved;
+}
+
+TSavedListLayout ReadListLayout(const QString &FileName)
+{
+    QByteArray bytes;
+    if (ReadWholeFile(FileName, bytes) != TReadResult::Read)
+        return {};
+    return ReadListLayoutBytes(bytes);
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include "records/SystemList.h"
+#include <array>
 #include <QByteArray>
 #include <QString>
 #include <vector>
@@ -63,3 +64,22 @@ int SortedLayoutValue(const TSystemList &List, int Column);
 // "Cannot create file %s" when it cannot be written; the file is then left byte-identical. A new file is
 // made readable by its owner alone, since it may become the settings file.
 void SaveListLayout(const TListLayout &Layout, const QString &FileName);
+
+// The layout sections as a later start reads them back: what can be used of them, each value on its own.
+struct TSavedListLayout
+{
+    // Per column; 0 where the file gives no usable width.
+    std::array<int, TSystemRecord::ColumnCount> Widths{};
+    // The column the rows were sorted by and its direction; -1 when none is given.
+    int SortColumn = -1;
+    bool SortAscending = false;
+};
+
+// Reads Width and Sorted of the "\ServiceList\Columns\<column>" sections through the INI line reader:
+// the sections named exactly as the layout writer names the ones it owns, keys found case-insensitively,
+// the first of each counting. Never raises and never writes: a file that cannot be read or a damaged
+// section or value gives nothing for it. A width counts
+// from 1 to 10000; Sorted counts as 1 (descending) or 2 (ascending) for the columns a header click sorts
+// (not the Select column, not the hidden ones), the first such column in column order.
+TSavedListLayout ReadListLayout(const QString &FileName);
+TSavedListLayout ReadListLayoutBytes(const QByteArray &Bytes);

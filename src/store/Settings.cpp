@@ -52,6 +52,7 @@ const TKey kKeys[] = {
     // The choice has three items; a value the program never writes selects the default.
     {"General", "MailAfterCtrl", TKind::Integer, &TLiveSettings::MailAfterCtrl, 1, 0, 2},
     {"General", "BeepAlarm", TKind::Boolean, &TLiveSettings::BeepAlarm, 1},
+    {"General", "DesktopNotify", TKind::Boolean, &TLiveSettings::DesktopNotify, 1},
     // Only a hand edit of the file sets it.
     {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX,
         false},

@@ -331,6 +331,56 @@ TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı. IP: 127.0.0.1:1")), 1);
 }
 
+// The systems that entered an alarm state are told of at the end of periodic cycles only, at once (not
+// after a slow mail round), and once; the menu's cycles neither tell nor change what was told.
+TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
+{
+    StartFleet({Refusing(), Healthy(), Refusing()});
+    Add(QStringLiteral("kapali"), Target(0));
+    Add(QStringLiteral("saglam"), Target(1));
+    const TRecordId later = Add(QStringLiteral("sonra"), Target(2));
+    list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("0"));
+    engine->Settings().MailAfterCtrl = 0;
+    std::atomic<bool> release{false};
+    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    QList<QStringList> told;
+    QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
+        [&](const QStringList &lines) { told << lines; });
+
+    EXPECT_FALSE(engine->CycleHasRun());
+    ASSERT_TRUE(engine->CheckFocused(list.IdAt(0)));
+    WaitIdle();
+    EXPECT_FALSE(engine->CycleHasRun()) << "a single check is no cycle";
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    WaitIdle();
+    EXPECT_TRUE(engine->CycleHasRun());
+    EXPECT_TRUE(told.isEmpty()) << "the menu's cycle tells nothing";
+
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    // Told while the status mails are still held back.
+    ASSERT_TRUE(WaitUntil([&] { return !told.isEmpty(); }));
+    EXPECT_EQ(told[0], QStringList({QStringLiteral("kapali: Çalışmıyor")}));
+    EXPECT_TRUE(engine->MailBusy());
+    release = true;
+    WaitIdle();
+
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle();
+    EXPECT_EQ(told.size(), 1) << "still down: told once";
+
+    list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("1"));
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    WaitIdle();
+    EXPECT_EQ(told.size(), 1);
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle();
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[1], QStringList({QStringLiteral("sonra: Çalışmıyor")}));
+}
+
 // Status mails to a server that accepts and never answers: every address waits its TimeOut, on the mail
 // thread; the window thread's 10 ms timer keeps ticking all along.
 TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)

@@ -41,7 +41,7 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     s.Emails.Add(QStringLiteral("old@x.com"));
     // Fields a load with no file must put back to their defaults.
     s.Period = 9;
-    s.RunAtStartup = s.ShowMainOnStart = s.CheckOnStart = s.BeepAlarm = s.AuthType = false;
+    s.RunAtStartup = s.ShowMainOnStart = s.CheckOnStart = s.BeepAlarm = s.DesktopNotify = s.AuthType = false;
     s.SSL = true;
     s.MailAfterCtrl = 2;
     s.Port = 99;
@@ -57,6 +57,7 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     EXPECT_TRUE(s.CheckOnStart);
     EXPECT_EQ(s.MailAfterCtrl, 1);
     EXPECT_TRUE(s.BeepAlarm);
+    EXPECT_TRUE(s.DesktopNotify);
     EXPECT_EQ(s.Port, 25);
     EXPECT_TRUE(s.AuthType);
     EXPECT_FALSE(s.SSL);
@@ -69,24 +70,26 @@ TEST_F(Settings, NoFileGivesTheDefaults)
 
 TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
 {
-    WriteBytes(ini, "[General]\r\n"
-                    "Period=-5\r\n"
-                    "RunAtStartup=2\r\n"
-                    "ShowMainOnStart=0\r\n"
-                    "CheckOnStart=abc\r\n"
-                    "MailAfterCtrl=7\r\n"
-                    "BeepAlarm=0\r\n"
-                    "TimeOut=1234\r\n"
-                    "[Smtp]\r\n"
-                    "Host=  mail.example.com  \r\n"
-                    "Port=0x1D\r\n"
-                    "AuthType=2\r\n"
-                    "SSL=2\r\n"
-                    "To=B@X.COM,nobody@x.com\r\n"
-                    "[Emails]\r\n"
-                    "c@x.com=\r\n"
-                    "b@x.com=\r\n"
-                    "A@x.com=\r\n");
+    WriteBytes(ini,
+        "[General]\r\n"
+        "Period=-5\r\n"
+        "RunAtStartup=2\r\n"
+        "ShowMainOnStart=0\r\n"
+        "CheckOnStart=abc\r\n"
+        "MailAfterCtrl=7\r\n"
+        "BeepAlarm=0\r\n"
+        "DesktopNotify=0\r\n"
+        "TimeOut=1234\r\n"
+        "[Smtp]\r\n"
+        "Host=  mail.example.com  \r\n"
+        "Port=0x1D\r\n"
+        "AuthType=2\r\n"
+        "SSL=2\r\n"
+        "To=B@X.COM,nobody@x.com\r\n"
+        "[Emails]\r\n"
+        "c@x.com=\r\n"
+        "b@x.com=\r\n"
+        "A@x.com=\r\n");
     TLiveSettings s(folder);
     s.LoadSettings();
     EXPECT_EQ(s.Period, 0);
@@ -95,6 +98,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_TRUE(s.CheckOnStart);
     EXPECT_EQ(s.MailAfterCtrl, 1);
     EXPECT_FALSE(s.BeepAlarm);
+    EXPECT_FALSE(s.DesktopNotify);
     EXPECT_EQ(s.TimeOut, 1234);
     EXPECT_EQ(s.Host, QStringLiteral("mail.example.com"));
     EXPECT_EQ(s.Port, 29);
@@ -112,6 +116,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_EQ(Value("General", "CheckOnStart"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "MailAfterCtrl"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "TimeOut"), QStringLiteral("1234"));
+    EXPECT_EQ(Value("General", "DesktopNotify"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "Port"), QStringLiteral("29"));
     EXPECT_EQ(Value("Smtp", "AuthType"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "SSL"), QStringLiteral("0"));
@@ -127,6 +132,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_TRUE(s.SSL);
     EXPECT_TRUE(s.AuthType);
     EXPECT_EQ(s.TimeOut, 5000);
+    EXPECT_TRUE(s.DesktopNotify) << "a file without the key notifies";
     s.SaveSettings();
     EXPECT_EQ(Value("General", "RunAtStartup"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "Period"), QStringLiteral("45"));
@@ -331,6 +337,7 @@ TEST_F(Settings, ByteOrderMarkAndCrLfSurviveLoadAndSave)
                    "CheckOnStart=1\r\n"
                    "MailAfterCtrl=1\r\n"
                    "BeepAlarm=1\r\n"
+                   "DesktopNotify=1\r\n"
                    "\r\n"
                    "[Notlar]\r\n"
                    "Metin=\xDE\x75\x62\x65\r\n"
