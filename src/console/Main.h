@@ -38,11 +38,11 @@ public:
     QAction *Ayarlar = nullptr;
     QAction *Gonder = nullptr;
     QMenu *Yardim = nullptr;
-    QAction *LogFile1 = nullptr;
-    QAction *KullanmKlavuzu1 = nullptr;
-    QAction *Hakknda1 = nullptr;
-    QMenu *PopupTrayIcon = nullptr;
-    QAction *k1 = nullptr;
+    QAction *logFileAction = nullptr;
+    QAction *userGuideAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QMenu *trayMenu = nullptr;
+    QAction *exitAction = nullptr;
     QSystemTrayIcon *TrayIcon = nullptr;
 
     QString DataFileName;
@@ -54,7 +54,7 @@ public:
     // Checks the focused record alone; raises EZyrError when its ColZYRplus is no flag.
     void CheckFocused();
     void ShowMainWindow();
-    void k1Click();
+    void ExitClick();
     // A click on the Select header: the hidden caption flips and every record's Select follows it.
     void ToggleAllSelect();
     // The row with the keyboard focus, or -1.

@@ -102,17 +102,17 @@ TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
     setModal(true);
     setStyleSheet(DialogStyleSheet());
 
-    dxPageControl1 = new QTabWidget(this);
-    dxPageControl1->setObjectName(QStringLiteral("dxPageControl1"));
+    pageControl = new QTabWidget(this);
+    pageControl->setObjectName(QStringLiteral("dxPageControl1"));
     auto *general = new QWidget;
     auto *mail = new QWidget;
     auto *addresses = new QWidget;
     BuildGeneralPage(general);
     BuildMailPage(mail);
     BuildAddressPage(addresses);
-    dxPageControl1->addTab(general, QStringLiteral("Genel"));
-    dxPageControl1->addTab(mail, QStringLiteral("E-Posta"));
-    dxPageControl1->addTab(addresses, QStringLiteral("Bildirim Adresleri"));
+    pageControl->addTab(general, QStringLiteral("Genel"));
+    pageControl->addTab(mail, QStringLiteral("E-Posta"));
+    pageControl->addTab(addresses, QStringLiteral("Bildirim Adresleri"));
 
     btnSave = new QPushButton(QStringLiteral("Kaydet"), this);
     btnSave->setObjectName(QStringLiteral("btnSave"));
@@ -127,7 +127,7 @@ TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
     buttons->addWidget(btnCancel);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(dxPageControl1);
+    layout->addWidget(pageControl);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -387,7 +387,7 @@ void TFormSettings::ReadFields()
 void TFormSettings::PrepareShow()
 {
     lblStatus->hide();
-    dxPageControl1->setCurrentIndex(0);
+    pageControl->setCurrentIndex(0);
     edtEmail->clear();
     Settings.LoadSettings();
 }

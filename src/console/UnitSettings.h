@@ -61,7 +61,7 @@ public:
     void TestMail();
     void Save();
 
-    QTabWidget *dxPageControl1;
+    QTabWidget *pageControl;
     QCheckBox *cbPerCtrl;
     TPeriodEdit *edtPeriod;
     QLabel *lblDk;

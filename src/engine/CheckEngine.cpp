@@ -69,13 +69,13 @@ TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *
     , mail(std::make_unique<TMailWorker>(*this))
 {
     gate->Target = this;
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(TCheckOrigin::Timer); });
-    TimerDummy = new QTimer(this);
-    TimerDummy->setObjectName(QStringLiteral("TimerDummy"));
-    TimerDummy->setInterval(500);
-    connect(TimerDummy, &QTimer::timeout, this, &TCheckEngine::TimerDummyTimer);
+    PeriodTimer = new QTimer(this);
+    PeriodTimer->setObjectName(QStringLiteral("Timer1"));
+    connect(PeriodTimer, &QTimer::timeout, this, [this] { CycleThenAlarm(TCheckOrigin::Timer); });
+    StartUpTimer = new QTimer(this);
+    StartUpTimer->setObjectName(QStringLiteral("TimerDummy"));
+    StartUpTimer->setInterval(500);
+    connect(StartUpTimer, &QTimer::timeout, this, &TCheckEngine::StartUpCheckDue);
     SendStatusMailsJob = [](TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
         ::SendStatusMails(Live, Records, Objects);
     };
@@ -88,8 +88,8 @@ TCheckEngine::~TCheckEngine()
 
 void TCheckEngine::Shutdown()
 {
-    Timer1->stop();
-    TimerDummy->stop();
+    PeriodTimer->stop();
+    StartUpTimer->stop();
     mail->Stop();
     std::lock_guard lock(gate->Lock);
     gate->Target = nullptr;
@@ -353,7 +353,7 @@ void TCheckEngine::EndBusy()
     }
 }
 
-void TCheckEngine::Timer1Timer(TCheckOrigin Origin)
+void TCheckEngine::CycleThenAlarm(TCheckOrigin Origin)
 {
     // A tick while busy starts nothing but still sounds on the states as they are; otherwise the alarm
     // waits for the end of the cycle it starts.
@@ -390,7 +390,7 @@ void TCheckEngine::ApplySettings(bool AtStart)
             applyAtEnd = true;
         return;
     }
-    Timer1->stop();
+    PeriodTimer->stop();
     PendingStartCheck = false;
     TLiveSettings &live = Settings();
     if (AtStart) {
@@ -399,25 +399,25 @@ void TCheckEngine::ApplySettings(bool AtStart)
         if (!hidden || !live.CheckOnStart)
             PendingStartCheck = live.CheckOnStart;
         else
-            Timer1Timer(TCheckOrigin::MainForm);
+            CycleThenAlarm(TCheckOrigin::StartUp);
     }
     if (const int interval = PeriodInterval(live.Period); interval > 0) {
-        Timer1->setInterval(interval);
-        Timer1->start();
+        PeriodTimer->setInterval(interval);
+        PeriodTimer->start();
     }
 }
 
 void TCheckEngine::FormActivate()
 {
     if (PendingStartCheck)
-        TimerDummy->start();
+        StartUpTimer->start();
     PendingStartCheck = false;
 }
 
-void TCheckEngine::TimerDummyTimer()
+void TCheckEngine::StartUpCheckDue()
 {
-    TimerDummy->stop();
-    Timer1Timer(TCheckOrigin::MainForm);
+    StartUpTimer->stop();
+    CycleThenAlarm(TCheckOrigin::StartUp);
 }
 
 void TCheckEngine::SendStatusMails()

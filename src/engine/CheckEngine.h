@@ -21,7 +21,7 @@ enum class TCheckOrigin
 {
     Menu,
     Timer,
-    MainForm
+    StartUp // the check on start, at once or at the window's first activation
 };
 
 // Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
@@ -63,8 +63,8 @@ public:
 
     TLiveSettings &Settings() { return settings; }
 
-    QTimer *Timer1 = nullptr;
-    QTimer *TimerDummy = nullptr;
+    QTimer *PeriodTimer = nullptr;
+    QTimer *StartUpTimer = nullptr;
     bool PendingStartCheck = false;
     // What ApplySettings (at start) left for the first showing of the window.
     bool ShowOnStart = true;
@@ -89,12 +89,12 @@ public:
     // ColZYRplus is no flag.
     bool CheckFocused(TRecordId Record);
     // The cycle, then the alarm: at the end of the cycle, or at once when the tick started none.
-    void Timer1Timer(TCheckOrigin Origin);
+    void CycleThenAlarm(TCheckOrigin Origin);
     void PlayAlarm();
     // While busy a confirmed settings dialog's call is kept for the end of the busy period.
     void ApplySettings(bool AtStart);
     void FormActivate();
-    void TimerDummyTimer();
+    void StartUpCheckDue();
 
     // The send command, confirmed: the status mails of every record, the console busy until they are
     // out. Confirmed while busy (a cycle started under the question), it runs when that has ended.

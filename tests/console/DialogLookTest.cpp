@@ -126,7 +126,7 @@ TEST_F(DialogLook, SettingsPages)
     settings.show();
     const char *files[] = {"settings-general", "settings-mail", "settings-addresses"};
     for (int page = 0; page < 3; ++page) {
-        settings.dxPageControl1->setCurrentIndex(page);
+        settings.pageControl->setCurrentIndex(page);
         const QImage image = Take(settings, files[page]);
         EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
         if (page == 2) {

@@ -69,10 +69,10 @@ TEST_F(SettingsDialog, WithoutAFileShowsTheDefaults)
 {
     TFormSettings &d = Open();
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Ayarlar"));
-    ASSERT_EQ(d.dxPageControl1->count(), 3);
-    EXPECT_EQ(d.dxPageControl1->tabText(0), QStringLiteral("Genel"));
-    EXPECT_EQ(d.dxPageControl1->tabText(1), QStringLiteral("E-Posta"));
-    EXPECT_EQ(d.dxPageControl1->tabText(2), QStringLiteral("Bildirim Adresleri"));
+    ASSERT_EQ(d.pageControl->count(), 3);
+    EXPECT_EQ(d.pageControl->tabText(0), QStringLiteral("Genel"));
+    EXPECT_EQ(d.pageControl->tabText(1), QStringLiteral("E-Posta"));
+    EXPECT_EQ(d.pageControl->tabText(2), QStringLiteral("Bildirim Adresleri"));
     EXPECT_FALSE(d.cbPerCtrl->isChecked());
     EXPECT_FALSE(d.edtPeriod->isVisibleTo(&d));
     EXPECT_FALSE(d.lblDk->isVisibleTo(&d));
@@ -294,7 +294,7 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
     int applied = 0;
     d.Applied = [&] { ++applied; };
     const int result = Execute([&] {
-        EXPECT_EQ(d.dxPageControl1->currentIndex(), 0);
+        EXPECT_EQ(d.pageControl->currentIndex(), 0);
         d.cbRunAtStartup->setChecked(false);
         d.cbPerCtrl->setChecked(true);
         d.edtPeriod->findChild<QLineEdit *>()->setText(QStringLiteral("1440"));

@@ -139,10 +139,11 @@ TEST_F(MainFormTest, WindowStartsWithTitleMenuAndVersion)
                                   form->Gonder->text(), form->Yardim->title()};
     EXPECT_EQ(captions, (QStringList {QStringLiteral("Denetle"), QStringLiteral("Ekle"), QStringLiteral("Ayarlar"),
                                       QStringLiteral("Gönder"), QStringLiteral("Yardım")}));
-    for (QAction *a : {form->KontrolEt, form->Ekle, form->Ayarlar, form->Gonder, form->LogFile1, form->k1})
+    for (QAction *a :
+        {form->KontrolEt, form->Ekle, form->Ayarlar, form->Gonder, form->logFileAction, form->exitAction})
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici"));
-    EXPECT_EQ(form->k1->text(), QStringLiteral("Çıkış"));
+    EXPECT_EQ(form->exitAction->text(), QStringLiteral("Çıkış"));
     EXPECT_EQ(LogLines().size(), 1);
     EXPECT_TRUE(LogLines().value(0).endsWith(QStringLiteral("Program açıldı")));
     for (int hidden : {TSystemRecord::Details, TSystemRecord::ColDateTime, TSystemRecord::ColZYRplus})
@@ -244,11 +245,11 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     QTimer::singleShot(60, form.get(), [&] {
         tickSeen = form->Busy();
         enabledWhileBusy = form->KontrolEt->isEnabled() || form->ServiceList->isEnabled();
-        form->Engine->Timer1Timer(TCheckOrigin::Timer);
+        form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
         closed = form->close();
     });
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
 
     EXPECT_TRUE(tickSeen);
@@ -276,8 +277,12 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
         int Mails;
     };
     const TCase cases[] = {
-        {0, false, TCheckOrigin::Timer, 1}, {1, false, TCheckOrigin::Timer, 0}, {1, true, TCheckOrigin::Timer, 1},
-        {2, true, TCheckOrigin::Timer, 0},  {0, true, TCheckOrigin::Menu, 0},   {0, true, TCheckOrigin::MainForm, 0},
+        {0, false, TCheckOrigin::Timer, 1},
+        {1, false, TCheckOrigin::Timer, 0},
+        {1, true, TCheckOrigin::Timer, 1},
+        {2, true, TCheckOrigin::Timer, 0},
+        {0, true, TCheckOrigin::Menu, 0},
+        {0, true, TCheckOrigin::StartUp, 0},
     };
     TSimSystem excess = Healthy("fazla");
     excess.Expect = 0;
@@ -293,7 +298,7 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             std::atomic<int> mails{0};
             CountMails(*form, mails);
             form->Settings().MailAfterCtrl = c.Rule;
-            form->Engine->Timer1Timer(c.Origin);
+            form->Engine->CycleThenAlarm(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(StateOf(*form, QStringLiteral("fazla")), QStringLiteral("5"));
             EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule << " origin " << int(c.Origin);
@@ -301,7 +306,7 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             std::atomic<int> mails{0};
             CountMails(*form, mails);
             form->Settings().MailAfterCtrl = c.Rule;
-            form->Engine->Timer1Timer(c.Origin);
+            form->Engine->CycleThenAlarm(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule;
         }
@@ -326,11 +331,11 @@ TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
     settings.SSL = false;
     settings.MailAfterCtrl = 0;
 
-    form->Engine->Timer1Timer(TCheckOrigin::Menu);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Menu);
     WaitIdle(*form);
     EXPECT_TRUE(sink.Recipients().isEmpty());
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(sink.Recipients(), QStringList{QStringLiteral("nobetci@example.com")});
     QFile mail(mails.filePath(QStringLiteral("in/1.eml")));
@@ -401,7 +406,7 @@ TEST_F(MainFormTest, CloseAsksSavesWithStatesResetAndKeepsTheWindowOnAFailedSave
     EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("0")); // reset before the save failed
 
     form->DataFileName = QStringLiteral("ZYRdenetleyici.dat");
-    form->k1Click(); // the tray's exit asks nothing
+    form->ExitClick(); // the tray's exit asks nothing
     EXPECT_FALSE(form->isVisible());
     TSystemList saved;
     LoadSystemList(saved, QStringLiteral("ZYRdenetleyici.dat"));
@@ -489,12 +494,12 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 2 alarm / 3"));
     EXPECT_TRUE(shown.isEmpty()) << "the menu's check notifies nobody";
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0].first, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(shown[0].second, QStringLiteral("kapali: Çalışmıyor\nalarmli: Alarm tespit edildi"));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(shown.size(), 1) << "nothing new";
 
@@ -506,7 +511,7 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     form->UpdateTrayState();
     EXPECT_TRUE(near(TrayDot(*form), green));
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 0 alarm / 1"));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("saglam"))));
     form->UpdateTrayState();
@@ -516,13 +521,13 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     // Marked again they enter an alarm state anew; with the setting off the desktop hears nothing.
     form->Settings().DesktopNotify = false;
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("kapali"))));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(shown.size(), 1);
     EXPECT_TRUE(near(TrayDot(*form), red));
     form->Settings().DesktopNotify = true;
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("alarmli"))));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[1].second, QStringLiteral("alarmli: Alarm tespit edildi"));
@@ -601,15 +606,15 @@ TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
     TCheckEngine &engine = *form->Engine;
     engine.ApplySettings(true);
     EXPECT_TRUE(engine.PendingStartCheck);
-    EXPECT_TRUE(engine.Timer1->isActive());
-    EXPECT_EQ(engine.Timer1->interval(), 5 * 60000);
+    EXPECT_TRUE(engine.PeriodTimer->isActive());
+    EXPECT_EQ(engine.PeriodTimer->interval(), 5 * 60000);
     engine.FormActivate();
     EXPECT_FALSE(engine.PendingStartCheck);
-    EXPECT_TRUE(engine.TimerDummy->isActive());
-    EXPECT_EQ(engine.TimerDummy->interval(), 500);
+    EXPECT_TRUE(engine.StartUpTimer->isActive());
+    EXPECT_EQ(engine.StartUpTimer->interval(), 500);
     engine.FormActivate(); // a later activation arms nothing
-    engine.TimerDummyTimer();
-    EXPECT_FALSE(engine.TimerDummy->isActive());
+    engine.StartUpCheckDue();
+    EXPECT_FALSE(engine.StartUpTimer->isActive());
 
     // Without a tray a hidden start would be unreachable: the window is shown and checks on activation.
     auto hidden = MakeForm();

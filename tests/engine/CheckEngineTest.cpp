@@ -108,7 +108,7 @@ TEST_F(EngineTest, ListCommandConfirmedAroundACycleActsOnTheOpenedRecordOnly)
         TResetCounter resets;
         list.SetObserver(&resets);
 
-        engine->Timer1Timer(TCheckOrigin::Timer);
+        engine->CycleThenAlarm(TCheckOrigin::Timer);
         ASSERT_TRUE(engine->Busy());
         if (!c.MidCycle) {
             WaitIdle();
@@ -188,7 +188,7 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
     s.From = QStringLiteral("denetleyici@example.com");
     s.MailAfterCtrl = 0;
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     ASSERT_TRUE(engine->Busy());
     const TRecordId added
         = engine->AddRecord({QStringLiteral("yeni-sube"), Target(2), QStringLiteral("1"), {}, false});
@@ -278,7 +278,7 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     ASSERT_TRUE(WaitUntil([&] { return Cell(down, TSystemRecord::State) == QLatin1String("1"); }));
     ASSERT_TRUE(engine->Busy());
     EXPECT_TRUE(heard.isEmpty());
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     EXPECT_EQ(heard, QStringList{QString()}); // the default beep: there is no "Alarm.wav"
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 2);
     WaitIdle();
@@ -288,7 +288,7 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     QFile wav(QStringLiteral("Alarm.wav"));
     ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
     wav.close();
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     EXPECT_TRUE(engine->Busy());
     EXPECT_EQ(heard.size(), 1);
     ASSERT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
@@ -359,7 +359,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     EXPECT_TRUE(engine->CycleHasRun());
     EXPECT_TRUE(told.isEmpty()) << "the menu's cycle tells nothing";
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     // Told while the status mails are still held back.
     ASSERT_TRUE(WaitUntil([&] { return !told.isEmpty(); }));
     EXPECT_EQ(told[0], QStringList({QStringLiteral("kapali: Çalışmıyor")}));
@@ -367,7 +367,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     release = true;
     WaitIdle();
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle();
     EXPECT_EQ(told.size(), 1) << "still down: told once";
 
@@ -375,7 +375,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
     WaitIdle();
     EXPECT_EQ(told.size(), 1);
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle();
     ASSERT_EQ(told.size(), 2);
     EXPECT_EQ(told[1], QStringList({QStringLiteral("sonra: Çalışmıyor")}));
@@ -512,14 +512,14 @@ TEST_F(EngineTest, SettingsAndSendConfirmedWhileBusyRunWhenItEnds)
     s.Period = 7;
     engine->ApplySettings(false);
     engine->SendStatusMails();
-    EXPECT_FALSE(engine->Timer1->isActive());
+    EXPECT_FALSE(engine->PeriodTimer->isActive());
     EXPECT_FALSE(engine->CheckCycle(TCheckOrigin::Menu));
     EXPECT_FALSE(engine->CheckFocused(list.IdAt(0)));
     EXPECT_EQ(mails.load(), 0);
     WaitIdle();
     EXPECT_EQ(mails.load(), 1);
-    EXPECT_TRUE(engine->Timer1->isActive());
-    EXPECT_EQ(engine->Timer1->interval(), 7 * 60000);
+    EXPECT_TRUE(engine->PeriodTimer->isActive());
+    EXPECT_EQ(engine->PeriodTimer->interval(), 7 * 60000);
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 1);
 }
 
