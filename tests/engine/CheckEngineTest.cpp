@@ -385,12 +385,12 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
 // thread; the window thread's 10 ms timer keeps ticking all along.
 TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
 {
-    TSilentServer silent;
-    ASSERT_GT(silent.Port(), 0);
+    const TLoopbackListener silent(64);
+    ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
         s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
-    s.Host = QStringLiteral("127.0.0.1");
+    s.Host = QString::fromStdString(silent.Host());
     s.Port = silent.Port();
     s.From = QStringLiteral("denetleyici@example.com");
     s.TimeOut = 1500;
@@ -425,12 +425,12 @@ TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
 // The program ending during a mail round: the wait under way ends at once and no further address is tried.
 TEST_F(EngineTest, ShutdownEndsAMailRoundAtOnce)
 {
-    TSilentServer silent;
-    ASSERT_GT(silent.Port(), 0);
+    const TLoopbackListener silent(64);
+    ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
         s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
-    s.Host = QStringLiteral("127.0.0.1");
+    s.Host = QString::fromStdString(silent.Host());
     s.Port = silent.Port();
     s.From = QStringLiteral("denetleyici@example.com");
     s.TimeOut = 60000;
@@ -455,7 +455,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
 {
     TSmtpSink sink(dir.filePath(QStringLiteral("mails")));
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
-    TSilentServer silent;
+    const TLoopbackListener silent(64);
     TLiveSettings &s = engine->Settings();
     s.Emails.SetChecked(s.Emails.Add(QStringLiteral("ops@example.com")), true);
     s.Host = QStringLiteral("127.0.0.1");
@@ -464,6 +464,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     TLiveSettings toSilent = s;
+    toSilent.Host = QString::fromStdString(silent.Host());
     toSilent.Port = silent.Port();
     QList<std::pair<bool, QString>> tests;
     QObject::connect(
@@ -489,6 +490,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     EXPECT_TRUE(failed >= 0 && sent > failed) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(mailBusy, (QList<bool>{true, false, true, false}));
 
+    s.Host = QString::fromStdString(silent.Host());
     s.Port = silent.Port();
     engine->SendStatusMails();
     ASSERT_TRUE(engine->MailBusy());

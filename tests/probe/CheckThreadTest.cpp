@@ -157,7 +157,7 @@ TEST(CheckThread, ConnectTimeLimits)
 {
     TFullListener full;
     ASSERT_TRUE(full.Ready());
-    const QString target = QStringLiteral("127.0.0.1:%1").arg(full.Port());
+    const QString target = QString::fromStdString(full.Target());
     struct Case
     {
         int32_t timeOut;
