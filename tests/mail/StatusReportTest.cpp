@@ -128,8 +128,7 @@ TEST_F(StatusReport, DeviceDifferenceFromTheReportOfEitherKind)
                             "&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = P%1 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s;
     EXPECT_EQ(mail.Body[5],
         u"<tr><td colspan=\"4\" style=\"border-bottom: none;\"></td></tr>"_s + plusRow.arg(0) + plusRow.arg(1)
-            + u"<tr><td style=\"border-top: none\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;Aygıt "
-              u"SeriNo/Kapasite = "
+            + u"<tr><td style=\"border-top: none\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = "
               "P2 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s);
     EXPECT_EQ(mail.Body[6], Row(u"C"_s, u"c"_s, "#FF0000", u"Aygıt eksik tespit edildi"_s));
     EXPECT_EQ(mail.Body.last(), u"</table>"_s);
