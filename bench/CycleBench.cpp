@@ -10,9 +10,10 @@
 
 #include "console/Application.h"
 #include "console/Main.h"
+#include "platform/Logger.h"
 #include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
-#include "platform/Logger.h"
+#include "store/Settings.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -699,7 +700,8 @@ int main(int argc, char **argv)
     Logger = &log;
     int rc = 0;
     {
-        TMainForm form;
+        TLiveSettings settings;
+        TMainForm form(settings);
         form.show();
         QCoreApplication::processEvents();
         printf("open_file_limit %llu\n", [] {

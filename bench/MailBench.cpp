@@ -110,15 +110,16 @@ int main(int argc, char **argv)
     }
     std::vector<double> walls, gaps;
     {
-        TMainForm form;
+        TLiveSettings settings;
+        TMainForm form(settings);
         form.show();
         TLiveSettings &s = form.Settings();
         for (int i = 0; i < addresses; ++i)
-            s.clbEmails.SetChecked(s.clbEmails.Add(QStringLiteral("nobetci%1@example.com").arg(i)), true);
-        s.edtHost = QStringLiteral("127.0.0.1");
-        s.edtPort = QString::number(port);
-        s.edtFrom = QStringLiteral("denetleyici@example.com");
-        s.SetTimeOut(timeOut);
+            s.Emails.SetChecked(s.Emails.Add(QStringLiteral("nobetci%1@example.com").arg(i)), true);
+        s.Host = QStringLiteral("127.0.0.1");
+        s.Port = port;
+        s.From = QStringLiteral("denetleyici@example.com");
+        s.TimeOut = timeOut;
         // Not answering: a status mail lists it under every mail rule.
         TSystemRecord r;
         r.Cells = {QStringLiteral("1"), QStringLiteral("Merkez"), QStringLiteral("127.0.0.1:1"), QString(),

@@ -64,7 +64,7 @@ public:
         t = NowNs();
         printf("close_ns %lld\n", (long long)t);
         const int64_t cpu = ThreadCpuNs();
-        form->k1Click(); // the tray menu's "Çıkış": no question, the list is saved as the window closes
+        form->ExitClick(); // the tray menu's "Çıkış": no question, the list is saved as the window closes
         printf("save_ms %.3f\n", (NowNs() - t) / 1e6);
         printf("save_cpu_ms %.3f\n", (ThreadCpuNs() - cpu) / 1e6);
         fflush(stdout);

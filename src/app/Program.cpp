@@ -8,10 +8,11 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "platform/FileLocations.h"
+#include "platform/Logger.h"
 #include "platform/RaiseChannel.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "platform/Logger.h"
+#include "store/Settings.h"
 #include <csignal>
 #include <memory>
 
@@ -39,14 +40,17 @@ int RunWindows(TApplication &app)
     // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
     app.setQuitOnLastWindowClosed(false);
 
-    TMainForm form;
+    // The live settings: the window, its engine and the settings dialog read and edit these.
+    TLiveSettings settings(FileLocations().SettingsFolder);
+    TMainForm form(settings);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
     // A second start asks for the window instead of opening one of its own.
     TRaiseChannel raise(UserRuntimeFolder(kName), kName);
     raise.OnRaise = [&form] { form.ShowMainWindow(); };
     TFormNewRecord editor;
-    TFormSettings settings(nullptr, FileLocations().SettingsFolder); // loads the settings file
-    form.SetSettingsObject(&settings);
+    settings.LoadSettings();
+    TFormSettings settingsDialog(settings);
+    form.SetSettingsDialog(&settingsDialog);
     form.Engine->ApplySettings(true);
     TFormAbout about;
     TFormHelp help;

@@ -7,7 +7,7 @@ QString IconPath(const char *name)
 }
 } // namespace
 
-QIcon ImageList1(int index)
+QIcon Glyph(int index)
 {
     static const char *const names[] = {nullptr,        nullptr,      nullptr,     "box-empty.png", "box-ticked.png",
                                         "delete.png",   "add.png",    "check.png", "settings.png",  "exit.png",

@@ -5,7 +5,7 @@
 
 // The window's glyphs by their place in the original image list: 3 empty box, 4 ticked box, 5 delete,
 // 6 add, 7 check, 8 settings, 9 exit, 10 change, 11 send, 12 about, 13 help, 14 user guide, 15 log file.
-QIcon ImageList1(int index);
+QIcon Glyph(int index);
 // The 16 px state images for the codes 0 to 6; a null pixmap for every other code (7: check running).
 QPixmap StateImage(int code);
 // The application icon.

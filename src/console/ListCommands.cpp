@@ -34,36 +34,36 @@ TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetai
                              TFormAbout &About)
     : QObject(&Form), form(Form), editor(Editor), details(Details), help(Help), about(About)
 {
-    PopupMenu1 = new QMenu(form.ServiceList);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    Kontrolet2 = PopupMenu1->addAction(ImageList1(7), QStringLiteral("Denetle"));
-    Kontrolet2->setObjectName(QStringLiteral("Kontrolet2"));
-    KaydSil1 = PopupMenu1->addAction(ImageList1(5), QStringLiteral("Kaydı Sil"));
-    KaydSil1->setObjectName(QStringLiteral("KaydSil1"));
-    KaydSil1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
-    Deitir1 = PopupMenu1->addAction(ImageList1(10), QStringLiteral("Değiştir"));
-    Deitir1->setObjectName(QStringLiteral("Deitir1"));
-    Deitir1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    listMenu = new QMenu(form.ServiceList);
+    listMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    checkAction = listMenu->addAction(Glyph(7), QStringLiteral("Denetle"));
+    checkAction->setObjectName(QStringLiteral("Kontrolet2"));
+    deleteAction = listMenu->addAction(Glyph(5), QStringLiteral("Kaydı Sil"));
+    deleteAction->setObjectName(QStringLiteral("KaydSil1"));
+    deleteAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    changeAction = listMenu->addAction(Glyph(10), QStringLiteral("Değiştir"));
+    changeAction->setObjectName(QStringLiteral("Deitir1"));
+    changeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     // The shortcuts act on the focused row while the list has the focus, with or without the menu.
-    for (QAction *action : {KaydSil1, Deitir1}) {
+    for (QAction *action : {deleteAction, changeAction}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         form.ServiceList->addAction(action);
     }
-    connect(Kontrolet2, &QAction::triggered, this, [this] {
+    connect(checkAction, &QAction::triggered, this, [this] {
         try {
             form.CheckFocused();
         } catch (const std::exception &error) {
             ShowGeneralError(ErrorMessage(error));
         }
     });
-    connect(KaydSil1, &QAction::triggered, this, &TListCommands::DeleteRecord);
-    connect(Deitir1, &QAction::triggered, this, &TListCommands::ChangeRecord);
+    connect(deleteAction, &QAction::triggered, this, &TListCommands::DeleteRecord);
+    connect(changeAction, &QAction::triggered, this, &TListCommands::ChangeRecord);
 
     connect(form.Ekle, &QAction::triggered, this, &TListCommands::AddRecord);
     connect(form.Gonder, &QAction::triggered, this, &TListCommands::GonderClick);
-    connect(form.LogFile1, &QAction::triggered, this, [] { OpenLogFile(); });
-    connect(form.KullanmKlavuzu1, &QAction::triggered, this, [this] { help.ShowHelp(); });
-    connect(form.Hakknda1, &QAction::triggered, this, [this] { about.ShowAbout(); });
+    connect(form.logFileAction, &QAction::triggered, this, [] { OpenLogFile(); });
+    connect(form.userGuideAction, &QAction::triggered, this, [this] { help.ShowHelp(); });
+    connect(form.aboutAction, &QAction::triggered, this, [this] { about.ShowAbout(); });
 
     form.ServiceList->setContextMenuPolicy(Qt::DefaultContextMenu);
     form.ServiceList->installEventFilter(this);
@@ -87,7 +87,7 @@ bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
         auto *menu = static_cast<QContextMenuEvent *>(Event);
         if (menu->reason() == QContextMenuEvent::Mouse && Watched == viewport
             && form.ServiceList->indexAt(menu->pos()).isValid())
-            PopupMenu1->popup(menu->globalPos());
+            listMenu->popup(menu->globalPos());
         return true;
     }
     // The keyboard's clicks on the focused row: Space on its mark, Enter on its dot.
@@ -143,7 +143,7 @@ void TListCommands::AddRecord()
     if (form.Busy())
         return;
     editor.SetMode(false);
-    editor.SetAddresses(form.Settings().clbEmails);
+    editor.SetAddresses(form.Settings().Emails);
     if (editor.exec() != QDialog::Accepted)
         return;
     // Confirmed during a cycle that started under the dialog: the record joins the list at once, takes
@@ -164,7 +164,7 @@ void TListCommands::ChangeRecord()
     editor.edtName->setText(list.Cell(position, TSystemRecord::Name));
     editor.edtIP->setText(list.Cell(position, TSystemRecord::IP));
     editor.edtDeviceCnt->setText(list.Cell(position, TSystemRecord::DeviceCnt));
-    editor.SetAddresses(form.Settings().clbEmails);
+    editor.SetAddresses(form.Settings().Emails);
     try {
         editor.cbZYRplus->setChecked(list.CellAsFlag(position, TSystemRecord::ColZYRplus));
     } catch (const std::exception &error) {

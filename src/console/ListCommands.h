@@ -28,10 +28,10 @@ public:
     // Saves the list now; a failure is logged, and shown once per run.
     void ListChanged();
 
-    QMenu *PopupMenu1;
-    QAction *Kontrolet2;
-    QAction *KaydSil1;
-    QAction *Deitir1;
+    QMenu *listMenu;
+    QAction *checkAction;
+    QAction *deleteAction;
+    QAction *changeAction;
 
 protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override;

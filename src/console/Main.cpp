@@ -37,7 +37,8 @@ QString ErrorText(const std::exception &e)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
+TMainForm::TMainForm(TLiveSettings &Live, QWidget *parent)
+    : QMainWindow(parent)
 {
     MainForm = this;
     setObjectName(QStringLiteral("MainForm"));
@@ -66,12 +67,12 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
                                             List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
 
-    Engine = new TCheckEngine(List, this);
+    Engine = new TCheckEngine(List, Live, this);
     Engine->setObjectName(QStringLiteral("Engine"));
     Engine->HiddenStartPossible = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     connect(Engine, &TCheckEngine::BusyChanged, this, &TMainForm::ShowBusy);
     connect(Engine, &TCheckEngine::AlarmsEntered, this, [this](const QStringList &lines) {
-        if (Settings().DesktopNotify())
+        if (Settings().DesktopNotify)
             ShowNotification(QStringLiteral("ZYRdenetleyici"), lines.join(QLatin1Char('\n')));
     });
     connect(Engine, &TCheckEngine::AlarmDue, this, [this](const QString &wav) {
@@ -144,7 +145,7 @@ void TMainForm::CreateMenu()
     // The captions are the commands' names; the tool buttons show them with the first letter underlined,
     // the key that Alt takes to the command (the button's own mnemonic, from the button text).
     auto item = [this](QAction *&action, const char *name, const QString &caption, int glyph) {
-        action = MainMenu->addAction(ImageList1(glyph), caption);
+        action = MainMenu->addAction(Glyph(glyph), caption);
         action->setObjectName(QLatin1String(name));
         action->setIconText(QLatin1Char('&') + caption);
     };
@@ -154,16 +155,16 @@ void TMainForm::CreateMenu()
     item(Gonder, "Gonder", QStringLiteral("Gönder"), 11);
     Yardim = new QMenu(QStringLiteral("Yardım"), this);
     Yardim->setObjectName(QStringLiteral("Yardim"));
-    Yardim->setIcon(ImageList1(13));
+    Yardim->setIcon(Glyph(13));
     Yardim->menuAction()->setObjectName(QStringLiteral("YardimAction"));
     Yardim->menuAction()->setIconText(QStringLiteral("&Yardım"));
-    LogFile1 = Yardim->addAction(ImageList1(15), QStringLiteral("Bilgi Dosyası"));
-    LogFile1->setObjectName(QStringLiteral("LogFile1"));
+    logFileAction = Yardim->addAction(Glyph(15), QStringLiteral("Bilgi Dosyası"));
+    logFileAction->setObjectName(QStringLiteral("LogFile1"));
     Yardim->addSeparator();
-    KullanmKlavuzu1 = Yardim->addAction(ImageList1(14), QStringLiteral("Kullanım Kılavuzu"));
-    KullanmKlavuzu1->setObjectName(QStringLiteral("KullanmKlavuzu1"));
-    Hakknda1 = Yardim->addAction(ImageList1(12), QStringLiteral("Hakkında"));
-    Hakknda1->setObjectName(QStringLiteral("Hakknda1"));
+    userGuideAction = Yardim->addAction(Glyph(14), QStringLiteral("Kullanım Kılavuzu"));
+    userGuideAction->setObjectName(QStringLiteral("KullanmKlavuzu1"));
+    aboutAction = Yardim->addAction(Glyph(12), QStringLiteral("Hakkında"));
+    aboutAction->setObjectName(QStringLiteral("Hakknda1"));
     MainMenu->addAction(Yardim->menuAction());
     if (auto *button = qobject_cast<QToolButton *>(MainMenu->widgetForAction(Yardim->menuAction())))
         button->setPopupMode(QToolButton::InstantPopup);
@@ -179,16 +180,16 @@ void TMainForm::CreateMenu()
 
 void TMainForm::CreateTray()
 {
-    PopupTrayIcon = new QMenu(this);
-    PopupTrayIcon->setObjectName(QStringLiteral("PopupTrayIcon"));
-    k1 = PopupTrayIcon->addAction(ImageList1(9), QStringLiteral("Çıkış"));
-    k1->setObjectName(QStringLiteral("k1"));
-    connect(k1, &QAction::triggered, this, &TMainForm::k1Click);
+    trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("PopupTrayIcon"));
+    exitAction = trayMenu->addAction(Glyph(9), QStringLiteral("Çıkış"));
+    exitAction->setObjectName(QStringLiteral("k1"));
+    connect(exitAction, &QAction::triggered, this, &TMainForm::ExitClick);
 
     TrayIcon = new QSystemTrayIcon(TrayStateIcon(TTrayColour::Grey), this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     TrayIcon->setToolTip(windowTitle());
-    TrayIcon->setContextMenu(PopupTrayIcon);
+    TrayIcon->setContextMenu(trayMenu);
     // Many Linux trays never send a double click, so a single click brings the window back too.
     connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
@@ -218,20 +219,16 @@ bool TMainForm::TrayUsable() const
     return TrayIcon && TrayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TMainForm::SetSettingsObject(TFormSettings *Object)
+void TMainForm::SetSettingsDialog(TFormSettings *Dialog)
 {
-    FormSettings = Object;
-    if (!Object)
+    FormSettings = Dialog;
+    if (!Dialog)
         return;
-    Object->Records = &List;
-    Object->Applied = [this] { Engine->ApplySettings(false); };
-    Object->SetEngine(Engine);
-    Engine->SetSettings(&Object->Settings);
-    connect(Object, &QObject::destroyed, this, [this] {
-        FormSettings = nullptr;
-        Engine->SetSettings(nullptr);
-    });
-    connect(Ayarlar, &QAction::triggered, Object, [this] {
+    Dialog->Records = &List;
+    Dialog->Applied = [this] { Engine->ApplySettings(false); };
+    Dialog->SetEngine(Engine);
+    connect(Dialog, &QObject::destroyed, this, [this] { FormSettings = nullptr; });
+    connect(Ayarlar, &QAction::triggered, Dialog, [this] {
         if (!Busy() && FormSettings)
             FormSettings->Execute();
     });
@@ -315,7 +312,7 @@ void TMainForm::changeEvent(QEvent *event)
         });
 }
 
-void TMainForm::k1Click()
+void TMainForm::ExitClick()
 {
     ExitRequested = true;
     close();

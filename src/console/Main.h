@@ -22,8 +22,9 @@ class TMainForm : public QMainWindow
     Q_OBJECT
 public:
     // FormCreate. The list file and the layout file are bare names resolved against the current directory,
-    // or in the user's data folder when the program runs installed.
-    explicit TMainForm(QWidget *parent = nullptr);
+    // or in the user's data folder when the program runs installed. The settings belong to the program
+    // object and outlive the window.
+    explicit TMainForm(TLiveSettings &Live, QWidget *parent = nullptr);
     // FormDestroy.
     ~TMainForm() override;
 
@@ -37,11 +38,11 @@ public:
     QAction *Ayarlar = nullptr;
     QAction *Gonder = nullptr;
     QMenu *Yardim = nullptr;
-    QAction *LogFile1 = nullptr;
-    QAction *KullanmKlavuzu1 = nullptr;
-    QAction *Hakknda1 = nullptr;
-    QMenu *PopupTrayIcon = nullptr;
-    QAction *k1 = nullptr;
+    QAction *logFileAction = nullptr;
+    QAction *userGuideAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QMenu *trayMenu = nullptr;
+    QAction *exitAction = nullptr;
     QSystemTrayIcon *TrayIcon = nullptr;
 
     QString DataFileName;
@@ -53,7 +54,7 @@ public:
     // Checks the focused record alone; raises EZyrError when its ColZYRplus is no flag.
     void CheckFocused();
     void ShowMainWindow();
-    void k1Click();
+    void ExitClick();
     // A click on the Select header: the hidden caption flips and every record's Select follows it.
     void ToggleAllSelect();
     // The row with the keyboard focus, or -1.
@@ -69,11 +70,11 @@ public:
     // busy.
     void SaveForSessionEnd();
 
-    // The settings read at the moment of use: the settings object's, or defaults while it does not exist.
+    // The live settings, read at the moment of use.
     TLiveSettings &Settings();
-    // Joins the settings object (created after the window): the "Ayarlar" command opens it, a saved
+    // Joins the settings dialog (created after the window): the "Ayarlar" command opens it, a saved
     // dialog applies the settings again, and it may clear deleted addresses from the list.
-    void SetSettingsObject(TFormSettings *Object);
+    void SetSettingsDialog(TFormSettings *Dialog);
     TFormSettings *FormSettings = nullptr;
 
     // The alarm players: the "Alarm.wav" path, or the shipped alarm (the beep without an audio output).

@@ -49,7 +49,7 @@ QVariant TServiceListModel::data(const QModelIndex &index, int role) const
         return ImageColumn(column) ? QVariant() : QVariant(list.Cell(index.row(), column));
     case Qt::DecorationRole:
         if (column == TSystemRecord::Select)
-            return ImageList1(list.Cell(index.row(), column).trimmed() == QLatin1String("1") ? 4 : 3)
+            return Glyph(list.Cell(index.row(), column).trimmed() == QLatin1String("1") ? 4 : 3)
                 .pixmap(16, 16);
         if (column == TSystemRecord::State) {
             const QPixmap image = StateImage(StateCode(list.Cell(index.row(), column)));
@@ -84,7 +84,7 @@ QVariant TServiceListModel::headerData(int section, Qt::Orientation orientation,
     if (role == Qt::DisplayRole && section >= 0 && section < TSystemRecord::ColumnCount)
         return QString::fromUtf8(captions[section]);
     if (role == Qt::DecorationRole && section == TSystemRecord::Select)
-        return ImageList1(selectCaption == QLatin1String("1") ? 4 : 3);
+        return Glyph(selectCaption == QLatin1String("1") ? 4 : 3);
     if (role == Qt::TextAlignmentRole && (ImageColumn(section) || section == TSystemRecord::DeviceCnt))
         return int(Qt::AlignCenter);
     return {};

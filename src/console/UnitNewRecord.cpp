@@ -136,7 +136,7 @@ void TFormNewRecord::SetMode(bool Edit)
     edtIP->clear();
     edtDeviceCnt->clear();
     UncheckAll(Emails);
-    btnAdd->setIcon(ImageList1(Edit ? 10 : 6));
+    btnAdd->setIcon(Glyph(Edit ? 10 : 6));
     setWindowTitle(Edit ? QStringLiteral("Kayıt Düzenle") : QStringLiteral("Yeni Kayıt"));
     btnAdd->setText(Edit ? QStringLiteral("Değiştir") : QStringLiteral("Kaydet"));
     if (!Edit)

@@ -5,9 +5,13 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
+#include "platform/IniLines.h"
+#include "platform/Integers.h"
+#include "platform/SettingRules.h"
+#include "records/SystemList.h"
 #include "store/AppUtils.h"
+#include <algorithm>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,12 +25,8 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace {
-
-constexpr int kPeriodMin = 1;
-constexpr int kPeriodMax = 1440;
 
 QLabel *FieldLabel(const QString &Text, QWidget *Parent)
 {
@@ -93,25 +93,26 @@ int TPeriodEdit::valueFromText(const QString &Text) const
     return Text.toInt(); // empty gives 0, which Save refuses
 }
 
-TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
-    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint), Settings(Folder)
+TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+    , Settings(Settings)
 {
     setObjectName(QStringLiteral("FormSettings"));
     setWindowTitle(QStringLiteral("Ayarlar"));
     setModal(true);
     setStyleSheet(DialogStyleSheet());
 
-    dxPageControl1 = new QTabWidget(this);
-    dxPageControl1->setObjectName(QStringLiteral("dxPageControl1"));
+    pageControl = new QTabWidget(this);
+    pageControl->setObjectName(QStringLiteral("dxPageControl1"));
     auto *general = new QWidget;
     auto *mail = new QWidget;
     auto *addresses = new QWidget;
     BuildGeneralPage(general);
     BuildMailPage(mail);
     BuildAddressPage(addresses);
-    dxPageControl1->addTab(general, QStringLiteral("Genel"));
-    dxPageControl1->addTab(mail, QStringLiteral("E-Posta"));
-    dxPageControl1->addTab(addresses, QStringLiteral("Bildirim Adresleri"));
+    pageControl->addTab(general, QStringLiteral("Genel"));
+    pageControl->addTab(mail, QStringLiteral("E-Posta"));
+    pageControl->addTab(addresses, QStringLiteral("Bildirim Adresleri"));
 
     btnSave = new QPushButton(QStringLiteral("Kaydet"), this);
     btnSave->setObjectName(QStringLiteral("btnSave"));
@@ -126,7 +127,7 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
     buttons->addWidget(btnCancel);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(dxPageControl1);
+    layout->addWidget(pageControl);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -160,7 +161,7 @@ TFormSettings::TFormSettings(QWidget *Parent, const QString &Folder)
     Bind();
     btnAddMail->setEnabled(false);
     Settings.OnLoaded = [this] { ReadFields(); };
-    Settings.LoadSettings();
+    ReadFields();
 }
 
 TFormSettings::~TFormSettings()
@@ -311,60 +312,74 @@ void TFormSettings::Bind()
     auto text = [this](QLineEdit *edit, QString TLiveSettings::*field) {
         connect(edit, &QLineEdit::textChanged, this, [this, field](const QString &value) {
             if (!reading)
-                Settings.*field = value;
+                Settings.*field = TrimBlanks(value);
         });
     };
-    tick(cbPerCtrl, &TLiveSettings::cbPerCtrl);
-    tick(cbRunAtStartup, &TLiveSettings::cbRunAtStartup);
-    tick(cbShowOnStartup, &TLiveSettings::cbShowOnStartup);
-    tick(cbCheckOnStartup, &TLiveSettings::cbCheckOnStartup);
-    tick(cbBeep, &TLiveSettings::cbBeep);
-    tick(cbDesktopNotify, &TLiveSettings::cbDesktopNotify);
-    tick(cbAuth, &TLiveSettings::cbAuth);
-    tick(cbSSL, &TLiveSettings::cbSSL);
-    text(edtHost, &TLiveSettings::edtHost);
-    text(edtUsername, &TLiveSettings::edtUsername);
-    text(edtPassword, &TLiveSettings::edtPassword);
-    text(edtPort, &TLiveSettings::edtPort);
-    text(edtFrom, &TLiveSettings::edtFrom);
-    connect(edtPeriod->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, [this](const QString &value) {
+    tick(cbRunAtStartup, &TLiveSettings::RunAtStartup);
+    tick(cbShowOnStartup, &TLiveSettings::ShowMainOnStart);
+    tick(cbCheckOnStartup, &TLiveSettings::CheckOnStart);
+    tick(cbBeep, &TLiveSettings::BeepAlarm);
+    tick(cbDesktopNotify, &TLiveSettings::DesktopNotify);
+    tick(cbAuth, &TLiveSettings::AuthType);
+    tick(cbSSL, &TLiveSettings::SSL);
+    text(edtHost, &TLiveSettings::Host);
+    text(edtUsername, &TLiveSettings::Username);
+    text(edtPassword, &TLiveSettings::Password);
+    text(edtFrom, &TLiveSettings::From);
+    // An empty or unreadable port is port 25.
+    connect(edtPort, &QLineEdit::textChanged, this, [this](const QString &value) {
         if (!reading)
-            Settings.edtPeriod = value;
+            Settings.Port = ReadIntegerDef(TrimBlanks(value), 25);
     });
+    connect(edtPeriod->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, [this] { TakePeriod(); });
     connect(cbPerCtrl, &QCheckBox::toggled, this, [this](bool on) {
         edtPeriod->setVisible(on);
         lblDk->setVisible(on);
+        TakePeriod();
     });
     connect(cbAfterCtrl, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (!reading && index >= 0)
-            Settings.cbAfterCtrl = index;
+            Settings.MailAfterCtrl = index;
     });
     connect(edtEmail, &QLineEdit::textChanged, this,
             [this](const QString &value) { btnAddMail->setEnabled(!value.trimmed().isEmpty()); });
-    clbEmails->SetList(&Settings.clbEmails);
+    clbEmails->SetList(&Settings.Emails);
+}
+
+void TFormSettings::TakePeriod()
+{
+    // Unticked, or a period field that is blank or no number: periodic checking is off.
+    if (!reading)
+        Settings.Period = cbPerCtrl->isChecked()
+            ? ReadIntegerDef(TrimBlanks(edtPeriod->findChild<QLineEdit *>()->text()), 0)
+            : 0;
 }
 
 void TFormSettings::ReadFields()
 {
     reading = true;
-    cbPerCtrl->setChecked(Settings.cbPerCtrl);
-    edtPeriod->findChild<QLineEdit *>()->setText(Settings.edtPeriod);
-    edtPeriod->setVisible(Settings.cbPerCtrl);
-    lblDk->setVisible(Settings.cbPerCtrl);
-    cbRunAtStartup->setChecked(Settings.cbRunAtStartup);
-    cbShowOnStartup->setChecked(Settings.cbShowOnStartup);
-    cbCheckOnStartup->setChecked(Settings.cbCheckOnStartup);
-    // A stored choice outside the three items shows none of them and stays as it was.
-    cbAfterCtrl->setCurrentIndex(Settings.cbAfterCtrl >= 0 && Settings.cbAfterCtrl < cbAfterCtrl->count() ? Settings.cbAfterCtrl : -1);
-    cbBeep->setChecked(Settings.cbBeep);
-    cbDesktopNotify->setChecked(Settings.cbDesktopNotify);
-    edtHost->setText(Settings.edtHost);
-    edtUsername->setText(Settings.edtUsername);
-    edtPassword->setText(Settings.edtPassword);
-    edtPort->setText(Settings.edtPort);
-    cbAuth->setChecked(Settings.cbAuth);
-    cbSSL->setChecked(Settings.cbSSL);
-    edtFrom->setText(Settings.edtFrom);
+    // A period that is off leaves the field as it was (1 at first), for when the box is ticked again.
+    const bool periodic = Settings.Period > 0;
+    cbPerCtrl->setChecked(periodic);
+    if (periodic)
+        edtPeriod->findChild<QLineEdit *>()->setText(QString::number(Settings.Period));
+    edtPeriod->setVisible(periodic);
+    lblDk->setVisible(periodic);
+    cbRunAtStartup->setChecked(Settings.RunAtStartup);
+    cbShowOnStartup->setChecked(Settings.ShowMainOnStart);
+    cbCheckOnStartup->setChecked(Settings.CheckOnStart);
+    // A choice outside the three items shows none of them and stays as it was.
+    const int afterCtrl = Settings.MailAfterCtrl;
+    cbAfterCtrl->setCurrentIndex(afterCtrl >= 0 && afterCtrl < cbAfterCtrl->count() ? afterCtrl : -1);
+    cbBeep->setChecked(Settings.BeepAlarm);
+    cbDesktopNotify->setChecked(Settings.DesktopNotify);
+    edtHost->setText(Settings.Host);
+    edtUsername->setText(Settings.Username);
+    edtPassword->setText(Settings.Password);
+    edtPort->setText(QString::number(Settings.Port));
+    cbAuth->setChecked(Settings.AuthType);
+    cbSSL->setChecked(Settings.SSL);
+    edtFrom->setText(Settings.From);
     clbEmails->Refresh();
     reading = false;
 }
@@ -372,7 +387,7 @@ void TFormSettings::ReadFields()
 void TFormSettings::PrepareShow()
 {
     lblStatus->hide();
-    dxPageControl1->setCurrentIndex(0);
+    pageControl->setCurrentIndex(0);
     edtEmail->clear();
     Settings.LoadSettings();
 }
@@ -397,7 +412,7 @@ bool TFormSettings::eventFilter(QObject *Watched, QEvent *Event)
 {
     // Leaving the port field shows the port that will be used: 25 for an empty or unreadable text.
     if (Watched == edtPort && Event->type() == QEvent::FocusOut)
-        edtPort->setText(QString::number(Settings.Port()));
+        edtPort->setText(QString::number(Settings.Port));
     return QDialog::eventFilter(Watched, Event);
 }
 
@@ -410,11 +425,11 @@ void TFormSettings::AddMail()
         ErrorBox(QStringLiteral("Geçersiz e-posta adresi."));
         return;
     }
-    if (Settings.clbEmails.IndexOf(address) >= 0) {
+    if (Settings.Emails.IndexOf(address) >= 0) {
         ErrorBox(QStringLiteral("Girilen e-posta adresi zaten kayıtlı."));
         return;
     }
-    const int index = Settings.clbEmails.Add(address);
+    const int index = Settings.Emails.Add(address);
     clbEmails->setCurrentRow(index);
     edtEmail->clear();
 }
@@ -422,11 +437,11 @@ void TFormSettings::AddMail()
 void TFormSettings::DeleteMail()
 {
     const int index = clbEmails->currentRow();
-    if (index < 0 || index >= Settings.clbEmails.Count() || !clbEmails->item(index)->isSelected())
+    if (index < 0 || index >= Settings.Emails.Count() || !clbEmails->item(index)->isSelected())
         return;
     if (ConfirmBox(QStringLiteral("Seçili kayıt silinsin mi?")) != IDOK)
         return;
-    const QString address = Settings.clbEmails.Text(index);
+    const QString address = Settings.Emails.Text(index);
     if (Records && Records->AddressInUse(address)) {
         if (ConfirmBox(QStringLiteral("Seçilen mail adresi kullanılıyor. Yine de silinsin mi?")) != IDOK)
             return;
@@ -434,7 +449,7 @@ void TFormSettings::DeleteMail()
         if (RecordsChanged)
             RecordsChanged();
     }
-    Settings.clbEmails.Delete(index);
+    Settings.Emails.Delete(index);
 }
 
 void TFormSettings::SetMailBusy(bool Busy)
@@ -464,9 +479,9 @@ void TFormSettings::TestMail()
 
 void TFormSettings::Save()
 {
-    if (Settings.cbPerCtrl) {
-        const std::optional<int> period = Settings.PeriodValue();
-        if (!period || *period < kPeriodMin || *period > kPeriodMax) {
+    // Ticked, the period is the field's number: blank or unreadable it is 0, and refused.
+    if (cbPerCtrl->isChecked()) {
+        if (!PeriodAccepted(Settings.Period)) {
             ErrorBox(QStringLiteral("\"Period\" değerini kontrol ediniz"));
             edtPeriod->setFocus();
             return;

@@ -33,11 +33,11 @@ protected:
 class TFormSettings : public QDialog
 {
 public:
-    // Loads the settings file from Folder (empty: the program's folder).
-    explicit TFormSettings(QWidget *Parent = nullptr, const QString &Folder = QString());
+    // Shows the settings as they are and edits them in place; they outlive the dialog.
+    explicit TFormSettings(TLiveSettings &Settings, QWidget *Parent = nullptr);
     ~TFormSettings() override;
 
-    TLiveSettings Settings;
+    TLiveSettings &Settings;
 
     // The main list, asked whether a deleted address is in use and cleared of it; RecordsChanged runs after
     // the records were changed that way (the list is then saved at once).
@@ -61,7 +61,7 @@ public:
     void TestMail();
     void Save();
 
-    QTabWidget *dxPageControl1;
+    QTabWidget *pageControl;
     QCheckBox *cbPerCtrl;
     TPeriodEdit *edtPeriod;
     QLabel *lblDk;
@@ -97,6 +97,7 @@ private:
     void BuildAddressPage(QWidget *Page);
     void Bind();
     void ReadFields();
+    void TakePeriod();
     void PrepareShow();
 
     bool reading = false;

@@ -5,9 +5,10 @@
 #include "mail/StatusReport.h"
 #include "platform/Errors.h"
 #include "platform/FileLocations.h"
+#include "platform/Logger.h"
+#include "platform/SettingRules.h"
 #include "platform/UserLocale.h"
 #include "probe/CheckThread.h"
-#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <algorithm>
 #include <climits>
@@ -60,20 +61,21 @@ TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quin
 }
 TCheckResultEvent::~TCheckResultEvent() = default;
 
-TCheckEngine::TCheckEngine(TSystemList &List, QObject *Parent)
+TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent)
     : QObject(Parent)
     , List(List)
+    , settings(Settings)
     , gate(std::make_shared<TResultGate>())
     , mail(std::make_unique<TMailWorker>(*this))
 {
     gate->Target = this;
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(TCheckOrigin::Timer); });
-    TimerDummy = new QTimer(this);
-    TimerDummy->setObjectName(QStringLiteral("TimerDummy"));
-    TimerDummy->setInterval(500);
-    connect(TimerDummy, &QTimer::timeout, this, &TCheckEngine::TimerDummyTimer);
+    PeriodTimer = new QTimer(this);
+    PeriodTimer->setObjectName(QStringLiteral("Timer1"));
+    connect(PeriodTimer, &QTimer::timeout, this, [this] { CycleThenAlarm(TCheckOrigin::Timer); });
+    StartUpTimer = new QTimer(this);
+    StartUpTimer->setObjectName(QStringLiteral("TimerDummy"));
+    StartUpTimer->setInterval(500);
+    connect(StartUpTimer, &QTimer::timeout, this, &TCheckEngine::StartUpCheckDue);
     SendStatusMailsJob = [](TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
         ::SendStatusMails(Live, Records, Objects);
     };
@@ -86,25 +88,11 @@ TCheckEngine::~TCheckEngine()
 
 void TCheckEngine::Shutdown()
 {
-    Timer1->stop();
-    TimerDummy->stop();
+    PeriodTimer->stop();
+    StartUpTimer->stop();
     mail->Stop();
     std::lock_guard lock(gate->Lock);
     gate->Target = nullptr;
-}
-
-TLiveSettings &TCheckEngine::Settings()
-{
-    if (settings)
-        return *settings;
-    if (!ownSettings)
-        ownSettings = std::make_unique<TLiveSettings>();
-    return *ownSettings;
-}
-
-void TCheckEngine::SetSettings(TLiveSettings *Live)
-{
-    settings = Live;
 }
 
 int TCheckEngine::Outstanding() const
@@ -205,7 +193,7 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     // A text of the worker's own: the list's cell may be replaced while the check runs.
     const QString target(Target.constData(), Target.size());
     TCheckThread::Start(
-        target, 0, Settings().TimeOut(), IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+        target, 0, Settings().TimeOut, IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
                 QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));
@@ -328,7 +316,7 @@ void TCheckEngine::FinishCycle()
                     && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))))
                     ++alarms;
             }
-            const int rule = Settings().MailAfterCtrl();
+            const int rule = Settings().MailAfterCtrl;
             if (rule == 0 || (rule == 1 && alarms >= 1)) {
                 // The alarm is about the checks just ended; it does not wait for a slow mail server.
                 if (alarmAtEnd) {
@@ -365,7 +353,7 @@ void TCheckEngine::EndBusy()
     }
 }
 
-void TCheckEngine::Timer1Timer(TCheckOrigin Origin)
+void TCheckEngine::CycleThenAlarm(TCheckOrigin Origin)
 {
     // A tick while busy starts nothing but still sounds on the states as they are; otherwise the alarm
     // waits for the end of the cycle it starts.
@@ -382,7 +370,7 @@ void TCheckEngine::Timer1Timer(TCheckOrigin Origin)
 
 void TCheckEngine::PlayAlarm()
 {
-    if (!Settings().BeepAlarm())
+    if (!Settings().BeepAlarm)
         return;
     bool down = false;
     for (int i = 0; i < List.Count() && !down; ++i)
@@ -402,35 +390,34 @@ void TCheckEngine::ApplySettings(bool AtStart)
             applyAtEnd = true;
         return;
     }
-    Timer1->stop();
+    PeriodTimer->stop();
     PendingStartCheck = false;
     TLiveSettings &live = Settings();
     if (AtStart) {
-        ShowOnStart = live.ShowMainOnStart();
-        const bool hidden = !live.ShowMainOnStart() && HiddenStartPossible && HiddenStartPossible();
-        if (!hidden || !live.CheckOnStart())
-            PendingStartCheck = live.CheckOnStart();
+        ShowOnStart = live.ShowMainOnStart;
+        const bool hidden = !live.ShowMainOnStart && HiddenStartPossible && HiddenStartPossible();
+        if (!hidden || !live.CheckOnStart)
+            PendingStartCheck = live.CheckOnStart;
         else
-            Timer1Timer(TCheckOrigin::MainForm);
+            CycleThenAlarm(TCheckOrigin::StartUp);
     }
-    if (live.Period() >= 1) {
-        // A hand-edited Period beyond the timer's range (about 24 days) waits as long as the timer can.
-        Timer1->setInterval(int(std::min<qint64>(qint64(live.Period()) * 60000, INT_MAX)));
-        Timer1->start();
+    if (const int interval = PeriodInterval(live.Period); interval > 0) {
+        PeriodTimer->setInterval(interval);
+        PeriodTimer->start();
     }
 }
 
 void TCheckEngine::FormActivate()
 {
     if (PendingStartCheck)
-        TimerDummy->start();
+        StartUpTimer->start();
     PendingStartCheck = false;
 }
 
-void TCheckEngine::TimerDummyTimer()
+void TCheckEngine::StartUpCheckDue()
 {
-    TimerDummy->stop();
-    Timer1Timer(TCheckOrigin::MainForm);
+    StartUpTimer->stop();
+    CycleThenAlarm(TCheckOrigin::StartUp);
 }
 
 void TCheckEngine::SendStatusMails()
@@ -458,7 +445,7 @@ void TCheckEngine::StartStatusMails(const TDueMails &Due)
     // The mail thread works on copies taken now; the window may change the originals meanwhile.
     auto live = std::make_shared<TLiveSettings>(Settings());
     live->OnLoaded = nullptr;
-    live->clbEmails.OnChange = nullptr;
+    live->Emails.OnChange = nullptr;
     std::vector<TSystemRecord> rows;
     rows.reserve(size_t(List.Count()));
     const std::unordered_set<TRecordId> members(Due.Members.begin(), Due.Members.end());
@@ -517,7 +504,7 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
         return false;
     auto live = std::make_shared<TLiveSettings>(Source);
     live->OnLoaded = nullptr;
-    live->clbEmails.OnChange = nullptr;
+    live->Emails.OnChange = nullptr;
     mailOut = TMailKind::Test;
     emit MailBusyChanged(true);
     struct TOutcome
@@ -527,8 +514,9 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
     };
     auto outcome = std::make_shared<TOutcome>();
     mail->Start(
-        [live, outcome](
-            TMailObjects &Objects) { outcome->Sent = ::SendTestMail(*live, outcome->Failure, Objects); },
+        [live, outcome](TMailObjects &Objects) {
+            outcome->Sent = ::SendTestMail(*live, TestMailText(), outcome->Failure, Objects);
+        },
         [this, outcome] {
             mailOut = TMailKind::None;
             emit MailBusyChanged(false);

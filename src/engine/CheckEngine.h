@@ -21,7 +21,7 @@ enum class TCheckOrigin
 {
     Menu,
     Timer,
-    MainForm
+    StartUp // the check on start, at once or at the window's first activation
 };
 
 // Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
@@ -55,18 +55,16 @@ class TCheckEngine : public QObject
 {
     Q_OBJECT
 public:
-    explicit TCheckEngine(TSystemList &List, QObject *Parent = nullptr);
+    // The live settings are read at the moment of use; the program object owns them.
+    TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent = nullptr);
     ~TCheckEngine() override;
 
     TSystemList &List;
 
-    // The live settings, read at the moment of use: the settings object's once it exists.
-    TLiveSettings &Settings();
-    // Null: defaults of the engine's own.
-    void SetSettings(TLiveSettings *Live);
+    TLiveSettings &Settings() { return settings; }
 
-    QTimer *Timer1 = nullptr;
-    QTimer *TimerDummy = nullptr;
+    QTimer *PeriodTimer = nullptr;
+    QTimer *StartUpTimer = nullptr;
     bool PendingStartCheck = false;
     // What ApplySettings (at start) left for the first showing of the window.
     bool ShowOnStart = true;
@@ -91,12 +89,12 @@ public:
     // ColZYRplus is no flag.
     bool CheckFocused(TRecordId Record);
     // The cycle, then the alarm: at the end of the cycle, or at once when the tick started none.
-    void Timer1Timer(TCheckOrigin Origin);
+    void CycleThenAlarm(TCheckOrigin Origin);
     void PlayAlarm();
     // While busy a confirmed settings dialog's call is kept for the end of the busy period.
     void ApplySettings(bool AtStart);
     void FormActivate();
-    void TimerDummyTimer();
+    void StartUpCheckDue();
 
     // The send command, confirmed: the status mails of every record, the console busy until they are
     // out. Confirmed while busy (a cycle started under the question), it runs when that has ended.
@@ -183,8 +181,7 @@ private:
     std::optional<TDueMails> dueMails;
     std::mutex ResultLock;
     std::shared_ptr<struct TResultGate> gate;
-    std::unique_ptr<TLiveSettings> ownSettings;
-    TLiveSettings *settings = nullptr;
+    TLiveSettings &settings;
     std::unique_ptr<TMailWorker> mail;
 };
 

@@ -1,6 +1,7 @@
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
 #include "platform/Logger.h"
+#include "platform/SettingRules.h"
 #include "store/Settings.h"
 #include <cerrno>
 #include <cstring>
@@ -11,9 +12,10 @@ TMailObjects &MailObjects()
     return objects;
 }
 
-void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
-    const QStringList &Body, const QStringList &Summary, const QString &Recipient)
+void SendMail(
+    TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient)
 {
+    const QString &Subject = Text.Subject;
     TSMTPSend &smtp = Objects.SMTP;
     TMimeMess &mime = Objects.Mime;
     smtp.TargetHost = Settings.Host;
@@ -36,13 +38,13 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
     mime.Header.ToList.clear();
     mime.Header.ToList.append(to);
 
-    mime.SetHtmlBody(Body);
+    mime.SetHtmlBody(Text.Body);
     mime.ComposeMessage();
 
     LogFmt("E-posta şu adres(ler)e gönderilecek: %s", to);
     if (!Subject.contains(QStringLiteral("test"))) {
         QString content;
-        for (const QString &line : Summary)
+        for (const QString &line : Text.Summary)
             content += line + QStringLiteral("\r\n");
         LogFmt("E-posta içeriği: \r\n%s", content);
     }
@@ -80,24 +82,13 @@ void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QStrin
 TMailSettings MailSettingsOf(const TLiveSettings &Settings)
 {
     TMailSettings m;
-    m.Host = Settings.Host();
-    m.Port = Settings.Port();
-    m.Username = Settings.Username();
-    m.Password = Settings.Password();
-    m.SSL = Settings.SSL() == 1;
-    m.From = Settings.From();
+    m.Host = Settings.Host;
+    m.Port = Settings.Port;
+    m.Username = Settings.Username;
+    m.Password = Settings.Password;
+    m.SSL = Settings.SSL;
+    m.From = Settings.From;
     m.To = Settings.To();
-    m.TimeOut = Settings.TimeOut();
+    m.TimeOut = EffectiveTimeOut(Settings.TimeOut);
     return m;
-}
-
-void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient)
-{
-    SendMail(Objects, MailSettingsOf(Settings), Settings.MailSubject, Settings.MailBody, Settings.MailSummary,
-        Recipient);
-}
-
-void SendMail(TLiveSettings &Settings, const QString &Recipient)
-{
-    SendMail(Settings, MailObjects(), Recipient);
 }

@@ -35,10 +35,16 @@ struct TMailObjects
 // The program's own pair, created on first use.
 TMailObjects &MailObjects();
 
+// The texts of one mail, composed for it: the HTML body lines, and the summary lines that the log
+// shows for a mail that is no test mail.
+struct TMailText
+{
+    QString Subject;
+    QStringList Body;
+    QStringList Summary;
+};
+
 // Delivers one mail; raises EZyrError with the failure's text. An empty recipient means the first
 // address of To.
-void SendMail(TMailObjects &Objects, const TMailSettings &Settings, const QString &Subject,
-    const QStringList &Body, const QStringList &Summary, const QString &Recipient);
-// The same with the live settings and their working fields MailSubject, MailBody and MailSummary.
-void SendMail(TLiveSettings &Settings, TMailObjects &Objects, const QString &Recipient);
-void SendMail(TLiveSettings &Settings, const QString &Recipient);
+void SendMail(
+    TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient);

@@ -9,7 +9,7 @@ QString RecipientRecords(
     const TLiveSettings &Settings, const TSystemList &List, const QString &Address, bool Ticked)
 {
     QStringList taken;
-    const bool alarmsOnly = Settings.MailAfterCtrl() == 1;
+    const bool alarmsOnly = Settings.MailAfterCtrl == 1;
     for (int position = 0; position < List.Count(); ++position) {
         if (List.CellAsNumber(position, TSystemRecord::Select) != 1)
             continue;
@@ -23,10 +23,10 @@ QString RecipientRecords(
     return taken.join(QLatin1Char(','));
 }
 
-void SendStatusMails(TLiveSettings &Settings, const TSystemList &List, TMailObjects &Objects)
+void SendStatusMails(const TLiveSettings &Settings, const TSystemList &List, TMailObjects &Objects)
 {
     std::vector<std::pair<QString, QString>> due;
-    const TCheckList &addresses = Settings.clbEmails;
+    const TCheckList &addresses = Settings.Emails;
     for (int i = 0; i < addresses.Count(); ++i) {
         const QString records = RecipientRecords(Settings, List, addresses.Text(i), addresses.Checked(i));
         if (!records.isEmpty())

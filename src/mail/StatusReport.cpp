@@ -68,18 +68,17 @@ QString StateColour(int State)
     return QString::fromLatin1(colours[State >= 0 && State <= 6 ? State : 0]);
 }
 
-void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
+TMailText BuildStatusReport(const TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
     const QString &Records, TMailObjects &Objects)
 {
+    TMailText mail;
     if (Settings.To().isEmpty() && Recipient.isEmpty())
-        return;
+        return mail;
     TBusy busy;
     try {
-        Settings.MailSubject = GetCaption() + QStringLiteral(" sonuçları");
-        Settings.MailBody.clear();
-        Settings.MailSummary.clear();
-        Settings.MailBody.append(QString::fromUtf8(kTableStart));
-        Settings.MailBody.append(QString::fromUtf8(kHeaderRow));
+        mail.Subject = GetCaption() + QStringLiteral(" sonuçları");
+        mail.Body.append(QString::fromUtf8(kTableStart));
+        mail.Body.append(QString::fromUtf8(kHeaderRow));
 
         TItemParser parser(Records, QLatin1Char(','));
         while (parser.HasMore()) {
@@ -103,41 +102,49 @@ void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const Q
 
             const QString name = record.Cell(TSystemRecord::Name);
             const QString ip = record.Cell(TSystemRecord::IP);
-            Settings.MailBody.append(Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: "
-                                            "%s\">%s&nbsp;&nbsp;</td><td>%s</td></tr>",
+            mail.Body.append(Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: "
+                                    "%s\">%s&nbsp;&nbsp;</td><td>%s</td></tr>",
                 name, ip, StateColour(state), stateText, record.Cell(TSystemRecord::ColDateTime)));
-            Settings.MailSummary.append(name + QStringLiteral(", ") + ip + QStringLiteral(", ") + stateText);
+            mail.Summary.append(name + QStringLiteral(", ") + ip + QStringLiteral(", ") + stateText);
 
             if (state >= csWorkingReport && state <= csAlarm && !details.trimmed().isEmpty()) {
                 if (!plus) {
                     const TGetDetails report(details);
-                    Settings.MailBody.append(report.MailHtml());
-                    report.TextLines(Settings.MailSummary);
+                    mail.Body.append(report.MailHtml());
+                    report.TextLines(mail.Summary);
                 } else {
-                    Settings.MailBody.append(TGetPlusDetails(details).MailHtml());
+                    mail.Body.append(TGetPlusDetails(details).MailHtml());
                 }
             }
         }
-        Settings.MailBody.append(QString::fromUtf8(kTableEnd));
-        SendMail(Settings, Objects, Recipient);
+        mail.Body.append(QString::fromUtf8(kTableEnd));
+        SendMail(Objects, MailSettingsOf(Settings), mail, Recipient);
         Log(QStringLiteral("E-posta gönderildi"));
     } catch (const std::exception &error) {
         LogFmt("E-posta gönderiminde hata: %s", QString::fromUtf8(error.what()));
     }
+    return mail;
 }
 
-bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objects)
+TMailText TestMailText()
+{
+    const QString caption = GetCaption();
+    const QChar date = UserDateSeparator();
+    const QChar time = UserTimeSeparator();
+    const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
+    TMailText mail;
+    mail.Subject = caption + QStringLiteral(" test e-postası");
+    mail.Body = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern)
+        + QStringLiteral(" : ") + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
+    return mail;
+}
+
+bool SendTestMail(
+    const TLiveSettings &Settings, const TMailText &Text, QString &Failure, TMailObjects &Objects)
 {
     TBusy busy;
     try {
-        const QString caption = GetCaption();
-        const QChar date = UserDateSeparator();
-        const QChar time = UserTimeSeparator();
-        const QString pattern = QStringLiteral("dd'%1'MM'%1'yyyy  HH'%2'mm'%2'ss").arg(date, time);
-        Settings.MailSubject = caption + QStringLiteral(" test e-postası");
-        Settings.MailBody = QStringList{QLocale::c().toString(QDateTime::currentDateTime(), pattern)
-            + QStringLiteral(" : ") + Format("%s tarafından gönderilmiş bir test e-postasıdır...", caption)};
-        SendMail(Settings, Objects, QString());
+        SendMail(Objects, MailSettingsOf(Settings), Text, QString());
         Log(QStringLiteral("E-posta gönderildi"));
         return true;
     } catch (const std::exception &error) {

@@ -12,12 +12,17 @@ class TSystemList;
 extern std::function<void(bool Busy)> OnMailBusy;
 
 // Composes the HTML status report of the records at the given positions (decimal numbers joined by
-// ","), sends it to the recipient and logs the outcome. Nothing leaves the call.
-void BuildStatusReport(TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
+// ","), sends it to the recipient and logs the outcome. No error leaves the call; it returns the texts
+// composed (none when there is no recipient).
+TMailText BuildStatusReport(const TLiveSettings &Settings, const TSystemList &List, const QString &Recipient,
     const QString &Records, TMailObjects &Objects = MailObjects());
 
-// Sends the test mail to the first ticked address. False with the delivery's message on failure.
-bool SendTestMail(TLiveSettings &Settings, QString &Failure, TMailObjects &Objects = MailObjects());
+// The test mail's texts, dated now.
+TMailText TestMailText();
+// Sends the test mail (Text: TestMailText) to the first ticked address. False with the delivery's
+// message on failure.
+bool SendTestMail(const TLiveSettings &Settings, const TMailText &Text, QString &Failure,
+    TMailObjects &Objects = MailObjects());
 
 // The colour of a state's cell in the report; states without one are drawn as "Denetlenmemiş".
 QString StateColour(int State);

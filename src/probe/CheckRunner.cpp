@@ -6,6 +6,7 @@
 
 #include "platform/Charset.h"
 #include "platform/FileLimit.h"
+#include "platform/SettingRules.h"
 #include "platform/Socket.h"
 #include "probe/PlusProbe.h"
 
@@ -908,7 +909,7 @@ void TCheckThread::Start(
 {
     auto *job = new TJob;
     job->Target = Target;
-    job->TimeOut = TimeOut < 0 ? 5000 : TimeOut;
+    job->TimeOut = EffectiveTimeOut(TimeOut);
     job->IsPlus = IsPlus;
     job->Sink = std::move(Sink);
     job->Result.RecordIndex = RecordIndex;

@@ -1,10 +1,11 @@
 #include "probe/CheckThread.h"
 
 #include "platform/Charset.h"
+#include "platform/Integers.h"
+#include "platform/SettingRules.h"
 #include "platform/Socket.h"
 #include "probe/CheckRunner.h"
 #include "probe/PlusProbe.h"
-#include "platform/Integers.h"
 
 #include <array>
 
@@ -50,8 +51,7 @@ void ProbeOrdinary(const TProbeTarget &Address, int32_t TimeOut, TThResponse &Re
 TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus)
 {
     TThResponse result;
-    if (TimeOut < 0)
-        TimeOut = 5000;
+    TimeOut = EffectiveTimeOut(TimeOut);
     try {
         result.ProbeState = psNoAnswer;
         const TProbeTarget address = SplitTarget(Target, IsPlus);

@@ -1,13 +1,79 @@
 #include "store/Settings.h"
+#include "platform/SettingRules.h"
 #include "platform/Version.h"
-#include "platform/Integers.h"
 #include "store/AppUtils.h"
 #include "store/Profile.h"
+#include <climits>
+#include <variant>
 
 namespace {
-const QString General = QStringLiteral("General");
-const QString Smtp = QStringLiteral("Smtp");
-const QString Emails = QStringLiteral("Emails");
+
+enum class TKind
+{
+    Integer, // decimal on writing; the shared integer rule on reading
+    Boolean, // written 1 or 0; any non-zero integer reads as true
+    Flag, // written 1 or 0; only an exact 1 reads as true
+    Text, // written without leading and trailing blanks
+    Ticks, // the ticked addresses of the list, joined by ","
+    Keys, // the whole section: one key per address, each with an empty value
+};
+
+using TField = std::variant<int TLiveSettings::*, bool TLiveSettings::*, QString TLiveSettings::*,
+    TCheckList TLiveSettings::*>;
+
+struct TKey
+{
+    const char *Section;
+    const char *Name;
+    TKind Kind;
+    TField Field;
+    int Default = 0; // integers, and booleans and flags as 1 or 0; texts and lists start empty
+    // An integer read outside the range gives the default.
+    int Min = INT_MIN;
+    int Max = INT_MAX;
+    bool Written = true;
+};
+
+// Every key, in the order SaveSettings writes them. LoadSettings reads the address list first, since the
+// ticks of To name its items, then the others in this order.
+const TKey kKeys[] = {
+    {"General", "Period", TKind::Integer, &TLiveSettings::Period, 0, kPeriodMin},
+    {"General", "RunAtStartup", TKind::Boolean, &TLiveSettings::RunAtStartup, 1},
+    {"General", "ShowMainOnStart", TKind::Boolean, &TLiveSettings::ShowMainOnStart, 1},
+    {"General", "CheckOnStart", TKind::Boolean, &TLiveSettings::CheckOnStart, 1},
+    {"Smtp", "Host", TKind::Text, &TLiveSettings::Host},
+    {"Smtp", "Username", TKind::Text, &TLiveSettings::Username},
+    {"Smtp", "Password", TKind::Text, &TLiveSettings::Password},
+    {"Smtp", "Port", TKind::Integer, &TLiveSettings::Port, 25},
+    {"Smtp", "AuthType", TKind::Flag, &TLiveSettings::AuthType, 1},
+    {"Smtp", "SSL", TKind::Flag, &TLiveSettings::SSL, 0},
+    {"Smtp", "From", TKind::Text, &TLiveSettings::From},
+    {"Smtp", "To", TKind::Ticks, &TLiveSettings::Emails},
+    // The choice has three items; a value the program never writes selects the default.
+    {"General", "MailAfterCtrl", TKind::Integer, &TLiveSettings::MailAfterCtrl, 1, 0, 2},
+    {"General", "BeepAlarm", TKind::Boolean, &TLiveSettings::BeepAlarm, 1},
+    {"General", "DesktopNotify", TKind::Boolean, &TLiveSettings::DesktopNotify, 1},
+    // Only a hand edit of the file sets it.
+    {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX,
+        false},
+    {"Emails", "", TKind::Keys, &TLiveSettings::Emails},
+};
+
+template <class T> T &FieldOf(TLiveSettings &Settings, const TKey &Key)
+{
+    return Settings.*std::get<T TLiveSettings::*>(Key.Field);
+}
+
+template <class T> const T &FieldOf(const TLiveSettings &Settings, const TKey &Key)
+{
+    return Settings.*std::get<T TLiveSettings::*>(Key.Field);
+}
+
+QString Text(const char *Name)
+{
+    return QString::fromLatin1(Name);
+}
+
 } // namespace
 
 TLiveSettings::TLiveSettings(const QString &Folder)
@@ -16,94 +82,69 @@ TLiveSettings::TLiveSettings(const QString &Folder)
     if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     fileName = folder + QString::fromUtf8(kApplicationTitle) + QStringLiteral(".ini");
-}
 
-std::optional<int> TLiveSettings::PeriodValue() const
-{
-    const QString text = TrimBlanks(edtPeriod);
-    int32_t value = 0;
-    if (text.isEmpty() || !ReadInteger(text, value))
-        return std::nullopt;
-    return value;
-}
-
-int TLiveSettings::Period() const
-{
-    if (!cbPerCtrl)
-        return 0;
-    return PeriodValue().value_or(0);
-}
-
-QString TLiveSettings::Host() const
-{
-    return TrimBlanks(edtHost);
-}
-
-QString TLiveSettings::Username() const
-{
-    return TrimBlanks(edtUsername);
-}
-
-QString TLiveSettings::Password() const
-{
-    return TrimBlanks(edtPassword);
-}
-
-QString TLiveSettings::From() const
-{
-    return TrimBlanks(edtFrom);
-}
-
-int TLiveSettings::Port() const
-{
-    return ReadIntegerDef(TrimBlanks(edtPort), 25);
-}
-
-int TLiveSettings::AuthType() const
-{
-    return BoolToInt(cbAuth);
-}
-
-int TLiveSettings::SSL() const
-{
-    return BoolToInt(cbSSL);
+    for (const TKey &key : kKeys) {
+        switch (key.Kind) {
+        case TKind::Integer:
+            FieldOf<int>(*this, key) = key.Default;
+            break;
+        case TKind::Boolean:
+        case TKind::Flag:
+            FieldOf<bool>(*this, key) = key.Default != 0;
+            break;
+        case TKind::Text:
+            FieldOf<QString>(*this, key).clear();
+            break;
+        case TKind::Ticks:
+        case TKind::Keys:
+            break;
+        }
+    }
 }
 
 QString TLiveSettings::To() const
 {
-    return GetCheckedList(clbEmails);
+    return GetCheckedList(Emails);
 }
 
 void TLiveSettings::LoadSettings()
 {
     const TProfile ini(fileName);
-    clbEmails.BeginUpdate();
-    clbEmails.Clear();
-    for (const QString &address : ini.ReadKeys(Emails))
-        clbEmails.Add(address);
-
-    const int period = ini.ReadInteger(General, QStringLiteral("Period"), 0);
-    if (period > 0)
-        edtPeriod = QString::number(period);
-    cbPerCtrl = period > 0;
-    cbRunAtStartup = ini.ReadBool(General, QStringLiteral("RunAtStartup"), true);
-    cbShowOnStartup = ini.ReadBool(General, QStringLiteral("ShowMainOnStart"), true);
-    cbCheckOnStartup = ini.ReadBool(General, QStringLiteral("CheckOnStart"), true);
-    edtHost = ini.ReadString(Smtp, QStringLiteral("Host"));
-    edtUsername = ini.ReadString(Smtp, QStringLiteral("Username"));
-    edtPassword = ini.ReadString(Smtp, QStringLiteral("Password"));
-    edtPort = QString::number(ini.ReadInteger(Smtp, QStringLiteral("Port"), 25));
-    cbAuth = IntToBool(ini.ReadInteger(Smtp, QStringLiteral("AuthType"), 1));
-    cbSSL = IntToBool(ini.ReadInteger(Smtp, QStringLiteral("SSL"), 0));
-    edtFrom = ini.ReadString(Smtp, QStringLiteral("From"));
-    SetCheckedList(clbEmails, ini.ReadString(Smtp, QStringLiteral("To")));
-    // The choice has three items; a value the program never writes selects the default.
-    const int afterCtrl = ini.ReadInteger(General, QStringLiteral("MailAfterCtrl"), 1);
-    cbAfterCtrl = afterCtrl >= 0 && afterCtrl <= 2 ? afterCtrl : 1;
-    cbBeep = ini.ReadBool(General, QStringLiteral("BeepAlarm"), true);
-    cbDesktopNotify = ini.ReadBool(General, QStringLiteral("DesktopNotify"), true);
-    timeOut = ini.ReadInteger(General, QStringLiteral("TimeOut"), 5000);
-    clbEmails.EndUpdate();
+    Emails.BeginUpdate();
+    for (const TKey &key : kKeys) {
+        if (key.Kind != TKind::Keys)
+            continue;
+        TCheckList &list = FieldOf<TCheckList>(*this, key);
+        list.Clear();
+        for (const QString &name : ini.ReadKeys(Text(key.Section)))
+            list.Add(name);
+    }
+    for (const TKey &key : kKeys) {
+        const QString section = Text(key.Section);
+        const QString name = Text(key.Name);
+        switch (key.Kind) {
+        case TKind::Integer: {
+            const int value = ini.ReadInteger(section, name, key.Default);
+            FieldOf<int>(*this, key) = value >= key.Min && value <= key.Max ? value : key.Default;
+            break;
+        }
+        case TKind::Boolean:
+            FieldOf<bool>(*this, key) = ini.ReadBool(section, name, key.Default != 0);
+            break;
+        case TKind::Flag:
+            FieldOf<bool>(*this, key) = IntToBool(ini.ReadInteger(section, name, key.Default));
+            break;
+        case TKind::Text:
+            FieldOf<QString>(*this, key) = ini.ReadString(section, name);
+            break;
+        case TKind::Ticks:
+            SetCheckedList(FieldOf<TCheckList>(*this, key), ini.ReadString(section, name));
+            break;
+        case TKind::Keys:
+            break;
+        }
+    }
+    Emails.EndUpdate();
 
     if (OnLoaded)
         OnLoaded();
@@ -112,30 +153,36 @@ void TLiveSettings::LoadSettings()
 void TLiveSettings::SaveSettings()
 {
     TProfile ini(fileName);
-    ini.WriteInteger(General, QStringLiteral("Period"), Period());
-    ini.WriteInteger(General, QStringLiteral("RunAtStartup"), BoolToInt(RunAtStartup()));
-    ini.WriteInteger(General, QStringLiteral("ShowMainOnStart"), BoolToInt(ShowMainOnStart()));
-    ini.WriteInteger(General, QStringLiteral("CheckOnStart"), BoolToInt(CheckOnStart()));
+    for (const TKey &key : kKeys) {
+        if (!key.Written)
+            continue;
+        const QString section = Text(key.Section);
+        const QString name = Text(key.Name);
+        switch (key.Kind) {
+        case TKind::Integer:
+            ini.WriteInteger(section, name, FieldOf<int>(*this, key));
+            break;
+        case TKind::Boolean:
+        case TKind::Flag:
+            ini.WriteInteger(section, name, BoolToInt(FieldOf<bool>(*this, key)));
+            break;
+        case TKind::Text:
+            ini.WriteString(section, name, TrimBlanks(FieldOf<QString>(*this, key)));
+            break;
+        case TKind::Ticks:
+            ini.WriteString(section, name, GetCheckedList(FieldOf<TCheckList>(*this, key)));
+            break;
+        case TKind::Keys: {
+            QList<QPair<QString, QString>> keys;
+            for (const QString &item : FieldOf<TCheckList>(*this, key).Items())
+                keys.append({item, QString()});
+            ini.ReplaceSection(section, keys);
+            break;
+        }
+        }
+    }
 
-    ini.WriteString(Smtp, QStringLiteral("Host"), Host());
-    ini.WriteString(Smtp, QStringLiteral("Username"), Username());
-    ini.WriteString(Smtp, QStringLiteral("Password"), Password());
-    ini.WriteInteger(Smtp, QStringLiteral("Port"), Port());
-    ini.WriteInteger(Smtp, QStringLiteral("AuthType"), AuthType());
-    ini.WriteInteger(Smtp, QStringLiteral("SSL"), SSL());
-    ini.WriteString(Smtp, QStringLiteral("From"), From());
-    ini.WriteString(Smtp, QStringLiteral("To"), To());
-
-    ini.WriteInteger(General, QStringLiteral("MailAfterCtrl"), MailAfterCtrl());
-    ini.WriteInteger(General, QStringLiteral("BeepAlarm"), BoolToInt(BeepAlarm()));
-    ini.WriteInteger(General, QStringLiteral("DesktopNotify"), BoolToInt(DesktopNotify()));
-
-    QList<QPair<QString, QString>> addresses;
-    for (const QString &address : clbEmails.Items())
-        addresses.append({address, QString()});
-    ini.ReplaceSection(Emails, addresses);
-
-    if (RunAtStartup())
+    if (RunAtStartup)
         CreateStartupShortcut(GetCaption());
     else
         RemoveStartupShortcut(GetCaption());

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/SettingRules.h"
 #include <cstdint>
 #include <string>
 
@@ -9,7 +10,7 @@ struct TExporterOptions
     std::string TargetsFile;
     bool AllowAnyTarget = false;
     int MaxProbes = 32; // probes under way at once
-    int32_t ProbeTimeOut = 5000; // the console's TimeOut, for every probe
+    int32_t ProbeTimeOut = kDefaultTimeOut; // the console's TimeOut, for every probe
     int MaxConnections = 4096; // open HTTP connections; the oldest idle one gives way to a new one
     int IdleSeconds = 10; // a connection must have sent its whole request head within this time
 };

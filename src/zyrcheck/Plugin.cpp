@@ -1,5 +1,6 @@
 #include "zyrcheck/Plugin.h"
 
+#include "platform/SettingRules.h"
 #include "records/SystemList.h"
 
 #include <chrono>
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int DefaultProbeTimeOut = 5000;
 constexpr int DefaultRunLimit = 10; // seconds, as monitoring plugins have it
 
 // Report texts come from the recording system: a '|' would start performance data and a line break a new
@@ -204,7 +204,7 @@ int RunPlugin(int argc, char **argv)
     };
     QString target;
     bool plus = false;
-    long devices = 0, probeTimeOut = DefaultProbeTimeOut, limit = DefaultRunLimit;
+    long devices = 0, probeTimeOut = kDefaultTimeOut, limit = DefaultRunLimit;
     int verbosity = 0;
     bool help = false, version = false;
     std::string error;

@@ -114,10 +114,11 @@ TEST_F(DialogLook, DetailsOfTheAlarmSystems)
 
 TEST_F(DialogLook, SettingsPages)
 {
-    TFormSettings settings(nullptr, sandbox.Path(QString()));
-    settings.Settings.clbEmails.Add(QStringLiteral("merkez@example.com"));
-    settings.Settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
-    settings.Settings.clbEmails.SetChecked(0, true);
+    TLiveSettings live(sandbox.Path(QString()));
+    TFormSettings settings(live);
+    settings.Settings.Emails.Add(QStringLiteral("merkez@example.com"));
+    settings.Settings.Emails.Add(QStringLiteral("nobetci@example.com"));
+    settings.Settings.Emails.SetChecked(0, true);
     settings.cbPerCtrl->setChecked(true);
     settings.edtPeriod->setValue(15);
     settings.edtHost->setText(QStringLiteral("smtp.example.com"));
@@ -125,7 +126,7 @@ TEST_F(DialogLook, SettingsPages)
     settings.show();
     const char *files[] = {"settings-general", "settings-mail", "settings-addresses"};
     for (int page = 0; page < 3; ++page) {
-        settings.dxPageControl1->setCurrentIndex(page);
+        settings.pageControl->setCurrentIndex(page);
         const QImage image = Take(settings, files[page]);
         EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
         if (page == 2) {

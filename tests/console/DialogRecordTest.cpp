@@ -161,8 +161,9 @@ class ListCommands : public ::testing::Test
 {
 protected:
     TSandbox sandbox;
-    TFormSettings settings{nullptr, sandbox.Path(QString())};
-    TMainForm form;
+    TLiveSettings live{sandbox.Path(QString())};
+    TFormSettings settings{live};
+    TMainForm form{live};
     TFormNewRecord editor{&form};
     TFormDetails details;
     TFormHelp help;
@@ -171,9 +172,9 @@ protected:
 
     void SetUp() override
     {
-        settings.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
-        settings.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
-        form.SetSettingsObject(&settings);
+        settings.Settings.Emails.Add(QStringLiteral("b@x.com"));
+        settings.Settings.Emails.Add(QStringLiteral("a@x.com"));
+        form.SetSettingsDialog(&settings);
         commands = std::make_unique<TListCommands>(form, editor, details, help, about);
         form.show();
     }
@@ -304,16 +305,20 @@ TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSy
     form.List.Add(a);
     form.List.Add(b);
     form.List.SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
-    settings.Settings.cbAfterCtrl = 2;
+    settings.Settings.MailAfterCtrl = 2;
     Focus(0);
     bool cycleEnded = false;
-    WhileModal([&] { commands->ChangeRecord(); return 0; },
-               [&] {
-                   form.Engine->Timer1Timer(TCheckOrigin::Timer);
-                   cycleEnded = WaitUntil([&] { return !form.Busy(); });
-                   editor.edtName->setText(QStringLiteral("Bursa Merkez"));
-                   editor.btnAdd->click();
-               });
+    WhileModal(
+        [&] {
+            commands->ChangeRecord();
+            return 0;
+        },
+        [&] {
+            form.Engine->CycleThenAlarm(TCheckOrigin::Timer);
+            cycleEnded = WaitUntil([&] { return !form.Busy(); });
+            editor.edtName->setText(QStringLiteral("Bursa Merkez"));
+            editor.btnAdd->click();
+        });
     ASSERT_TRUE(cycleEnded);
     // Ankara stopped answering and Bursa came back: the rows swapped places under the dialog.
     const auto saved = Saved();
@@ -603,15 +608,15 @@ TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
     auto request = [&](QContextMenuEvent::Reason Reason, QPoint At) {
         QContextMenuEvent event(Reason, At, viewport->mapToGlobal(At));
         QApplication::sendEvent(Reason == QContextMenuEvent::Mouse ? viewport : form.ServiceList, &event);
-        const bool shown = commands->PopupMenu1->isVisible();
-        commands->PopupMenu1->hide();
+        const bool shown = commands->listMenu->isVisible();
+        commands->listMenu->hide();
         return shown;
     };
     EXPECT_FALSE(request(QContextMenuEvent::Keyboard, Cell(0, TSystemRecord::Name).center()));
     EXPECT_FALSE(request(QContextMenuEvent::Mouse, QPoint(20, viewport->height() - 5)));
     EXPECT_TRUE(request(QContextMenuEvent::Mouse, Cell(0, TSystemRecord::Name).center()));
     QStringList items;
-    for (QAction *action : commands->PopupMenu1->actions())
+    for (QAction *action : commands->listMenu->actions())
         items << action->text();
     EXPECT_EQ(items, (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
 }

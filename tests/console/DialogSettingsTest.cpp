@@ -24,6 +24,7 @@ class SettingsDialog : public ::testing::Test
 protected:
     TSandbox sandbox;
     int beeps = 0;
+    std::unique_ptr<TLiveSettings> live;
     std::unique_ptr<TFormSettings> dialog;
 
     void SetUp() override { TDigitsOnly::Beep = [this] { ++beeps; }; }
@@ -47,7 +48,10 @@ protected:
     }
     TFormSettings &Open()
     {
-        dialog = std::make_unique<TFormSettings>(nullptr, sandbox.Path(QString()));
+        dialog.reset();
+        live = std::make_unique<TLiveSettings>(sandbox.Path(QString()));
+        live->LoadSettings();
+        dialog = std::make_unique<TFormSettings>(*live);
         return *dialog;
     }
     // The settings command with Step run while the dialog is up.
@@ -65,10 +69,10 @@ TEST_F(SettingsDialog, WithoutAFileShowsTheDefaults)
 {
     TFormSettings &d = Open();
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Ayarlar"));
-    ASSERT_EQ(d.dxPageControl1->count(), 3);
-    EXPECT_EQ(d.dxPageControl1->tabText(0), QStringLiteral("Genel"));
-    EXPECT_EQ(d.dxPageControl1->tabText(1), QStringLiteral("E-Posta"));
-    EXPECT_EQ(d.dxPageControl1->tabText(2), QStringLiteral("Bildirim Adresleri"));
+    ASSERT_EQ(d.pageControl->count(), 3);
+    EXPECT_EQ(d.pageControl->tabText(0), QStringLiteral("Genel"));
+    EXPECT_EQ(d.pageControl->tabText(1), QStringLiteral("E-Posta"));
+    EXPECT_EQ(d.pageControl->tabText(2), QStringLiteral("Bildirim Adresleri"));
     EXPECT_FALSE(d.cbPerCtrl->isChecked());
     EXPECT_FALSE(d.edtPeriod->isVisibleTo(&d));
     EXPECT_FALSE(d.lblDk->isVisibleTo(&d));
@@ -89,7 +93,7 @@ TEST_F(SettingsDialog, WithoutAFileShowsTheDefaults)
     d.cbPerCtrl->click();
     EXPECT_TRUE(d.edtPeriod->isVisibleTo(&d));
     EXPECT_TRUE(d.lblDk->isVisibleTo(&d));
-    EXPECT_EQ(d.Settings.Period(), 1);
+    EXPECT_EQ(d.Settings.Period, 1);
 }
 
 TEST_F(SettingsDialog, NumberFieldsTakeDigitsOnlyAndAnEmptyPortBecomes25)
@@ -102,26 +106,55 @@ TEST_F(SettingsDialog, NumberFieldsTakeDigitsOnlyAndAnEmptyPortBecomes25)
     for (QChar c : QStringLiteral("1x5"))
         TypeChar(d.edtPeriod, c);
     EXPECT_EQ(period->text(), QStringLiteral("15"));
-    EXPECT_EQ(d.Settings.Period(), 15);
+    EXPECT_EQ(d.Settings.Period, 15);
     EXPECT_EQ(beeps, 1);
 
     d.edtPort->clear();
     for (QChar c : QStringLiteral("5a8-7"))
         TypeChar(d.edtPort, c);
     EXPECT_EQ(d.edtPort->text(), QStringLiteral("587"));
+    EXPECT_EQ(d.Settings.Port, 587);
     EXPECT_EQ(beeps, 3);
     d.edtPort->clear();
+    EXPECT_EQ(d.Settings.Port, 25) << "an emptied port is port 25 at once, also for a save";
     QFocusEvent out(QEvent::FocusOut);
     QApplication::sendEvent(d.edtPort, &out);
     EXPECT_EQ(d.edtPort->text(), QStringLiteral("25"));
     d.hide();
 }
 
+// Unticked or unreadable, the period is off; the field keeps its number for the next tick, also through a
+// reload of a file whose period is off.
+TEST_F(SettingsDialog, PeriodOffKeepsTheFieldAndABlankPeriodIsOff)
+{
+    WriteIni("[General]\r\nPeriod=30\r\n");
+    TFormSettings &d = Open();
+    QLineEdit *period = d.edtPeriod->findChild<QLineEdit *>();
+    EXPECT_TRUE(d.cbPerCtrl->isChecked());
+    EXPECT_EQ(period->text(), QStringLiteral("30"));
+    EXPECT_EQ(d.Settings.Period, 30);
+    d.cbPerCtrl->setChecked(false);
+    EXPECT_EQ(d.Settings.Period, 0);
+
+    WriteIni("[General]\r\nPeriod=-5\r\n");
+    Execute([&] {
+        EXPECT_FALSE(d.cbPerCtrl->isChecked());
+        EXPECT_FALSE(d.edtPeriod->isVisible());
+        EXPECT_EQ(period->text(), QStringLiteral("30"));
+        EXPECT_EQ(d.Settings.Period, 0);
+        d.cbPerCtrl->setChecked(true);
+        EXPECT_EQ(d.Settings.Period, 30);
+        period->clear();
+        EXPECT_EQ(d.Settings.Period, 0) << "a blank period is off, never garbage";
+        d.reject();
+    });
+}
+
 TEST_F(SettingsDialog, AddRefusesBadAndKnownAddresses)
 {
     TFormSettings &d = Open();
     d.show();
-    d.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
+    d.Settings.Emails.Add(QStringLiteral("b@x.com"));
     struct TCase
     {
         const char *Typed, *Error;
@@ -137,7 +170,7 @@ TEST_F(SettingsDialog, AddRefusesBadAndKnownAddresses)
         EXPECT_EQ(Texts(), QStringList{QStringLiteral("HATA: ") + QString::fromUtf8(c.Error)}) << c.Typed;
         EXPECT_EQ(d.edtEmail->text(), QString::fromUtf8(c.Typed)); // the field keeps its text
     }
-    EXPECT_EQ(d.Settings.clbEmails.Items(), QStringList{QStringLiteral("b@x.com")});
+    EXPECT_EQ(d.Settings.Emails.Items(), QStringList{QStringLiteral("b@x.com")});
 
     // Ctrl+Enter adds like the button, at the sorted place, unticked; in a blank field it does nothing.
     TMessageBoxHook::Clear();
@@ -151,7 +184,7 @@ TEST_F(SettingsDialog, AddRefusesBadAndKnownAddresses)
     EXPECT_TRUE(d.btnAddMail->isEnabled());
     KeyClick(d.edtEmail, Qt::Key_Return, Qt::ControlModifier);
     EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty());
-    EXPECT_EQ(d.Settings.clbEmails.Items(), (QStringList{QStringLiteral("a@x.com"), QStringLiteral("b@x.com")}));
+    EXPECT_EQ(d.Settings.Emails.Items(), (QStringList{QStringLiteral("a@x.com"), QStringLiteral("b@x.com")}));
     EXPECT_EQ(d.clbEmails->item(0)->checkState(), Qt::Unchecked);
     EXPECT_EQ(d.edtEmail->text(), QString());
     EXPECT_TRUE(d.isVisible()); // Enter is no confirm here
@@ -169,8 +202,8 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
     int changed = 0;
     d.Records = &records;
     d.RecordsChanged = [&] { ++changed; };
-    d.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
-    d.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
+    d.Settings.Emails.Add(QStringLiteral("a@x.com"));
+    d.Settings.Emails.Add(QStringLiteral("b@x.com"));
     d.show();
 
     d.btnDelMail->click(); // nothing selected
@@ -182,7 +215,7 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
         TMessageBoxHook::SetNextAnswer(firstAnswer);
         TMessageBoxHook::SetNextAnswer(IDCANCEL);
         d.btnDelMail->click();
-        EXPECT_EQ(d.Settings.clbEmails.Count(), 2);
+        EXPECT_EQ(d.Settings.Emails.Count(), 2);
         EXPECT_EQ(records.Cell(0, TSystemRecord::Email), QStringLiteral("a@x.com,b@x.com"));
     }
     EXPECT_EQ(Texts(), (QStringList{QStringLiteral("ONAY: Seçili kayıt silinsin mi?"),
@@ -196,7 +229,7 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
     d.clbEmails->setFocus();
     d.clbEmails->setCurrentRow(0);
     KeyClick(d.clbEmails, Qt::Key_Delete, Qt::ControlModifier);
-    EXPECT_EQ(d.Settings.clbEmails.Items(), QStringList{QStringLiteral("b@x.com")});
+    EXPECT_EQ(d.Settings.Emails.Items(), QStringList{QStringLiteral("b@x.com")});
     EXPECT_EQ(records.Cell(0, TSystemRecord::Email), QStringLiteral("b@x.com"));
     EXPECT_EQ(changed, 1);
     EXPECT_FALSE(QFile::exists(IniPath())); // the file changes only on Save
@@ -217,7 +250,7 @@ TEST_F(SettingsDialog, CancelLeavesEditsLiveUntilTheNextShowing)
     });
     EXPECT_EQ(first, QDialog::Rejected);
     EXPECT_EQ(d.Settings.To(), QStringLiteral("b@x.com"));
-    EXPECT_EQ(d.Settings.MailAfterCtrl(), 2);
+    EXPECT_EQ(d.Settings.MailAfterCtrl, 2);
     EXPECT_EQ(applied, 0);
 
     QString toOnShow;
@@ -261,7 +294,7 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
     int applied = 0;
     d.Applied = [&] { ++applied; };
     const int result = Execute([&] {
-        EXPECT_EQ(d.dxPageControl1->currentIndex(), 0);
+        EXPECT_EQ(d.pageControl->currentIndex(), 0);
         d.cbRunAtStartup->setChecked(false);
         d.cbPerCtrl->setChecked(true);
         d.edtPeriod->findChild<QLineEdit *>()->setText(QStringLiteral("1440"));
@@ -274,6 +307,7 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
     EXPECT_TRUE(ini.contains(QStringLiteral("Period=1440"))) << ini.toStdString();
     EXPECT_TRUE(ini.contains(QStringLiteral("Host=smtp.example.com"))) << ini.toStdString();
     EXPECT_TRUE(ini.contains(QStringLiteral("RunAtStartup=0"))) << ini.toStdString();
+    EXPECT_EQ(d.Settings.Host, QStringLiteral("smtp.example.com")) << "the live text has no blanks around it";
 }
 
 TEST_F(SettingsDialog, AFailedWriteReachesTheGeneralErrorDisplayAndKeepsTheDialogOpen)
@@ -298,10 +332,10 @@ TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
 {
     TFormSettings &d = Open();
     TSystemList records;
-    TCheckEngine engine(records);
+    TCheckEngine engine(records, d.Settings);
     d.SetEngine(&engine);
-    d.Settings.clbEmails.Add(QStringLiteral("b@x.com"));
-    d.Settings.clbEmails.Add(QStringLiteral("a@x.com"));
+    d.Settings.Emails.Add(QStringLiteral("b@x.com"));
+    d.Settings.Emails.Add(QStringLiteral("a@x.com"));
     d.show();
     d.btnTest->click();
     EXPECT_EQ(Texts(), QStringList{QStringLiteral("HATA: En az bir \"Bildirim Adresi\" seçilmesi gerekir")});
@@ -309,8 +343,8 @@ TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
 
     TSmtpSink sink(sandbox.Path(QStringLiteral("mails")));
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
-    d.Settings.clbEmails.SetChecked(0, true);
-    d.Settings.clbEmails.SetChecked(1, true);
+    d.Settings.Emails.SetChecked(0, true);
+    d.Settings.Emails.SetChecked(1, true);
     d.edtHost->setText(QStringLiteral("127.0.0.1"));
     d.edtPort->setText(QString::number(sink.Port()));
     d.edtFrom->setText(QStringLiteral("denetleyici@example.com"));

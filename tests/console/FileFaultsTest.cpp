@@ -5,9 +5,10 @@
 #include "../support/PrivateMount.h"
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
-#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "platform/Logger.h"
+#include "records/SystemListFile.h"
+#include "store/Settings.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <QDir>
@@ -80,7 +81,8 @@ TEST_F(FileFaults, ConfirmedCloseOnAFullOrReadOnlyFileSystemKeepsWindowAndFiles)
         const QByteArray ini = ReadBytes(fs.FilePath("ZYRdenetleyici.ini"));
         const QByteArray dat = ReadBytes(fs.FilePath("ZYRdenetleyici.dat"));
         QDir::setCurrent(fs.Path());
-        auto form = std::make_unique<TMainForm>();
+        TLiveSettings settings;
+        auto form = std::make_unique<TMainForm>(settings);
         ASSERT_EQ(form->List.Count(), 1);
         form->show();
         if (full)
@@ -105,7 +107,8 @@ TEST_F(FileFaults, ListFileReplacedByAFolderIsShownAtStartAndAtClose)
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("ZYRdenetleyici.dat/icinde")));
     QDir::setCurrent(dir.path());
 
-    auto form = std::make_unique<TMainForm>();
+    TLiveSettings settings;
+    auto form = std::make_unique<TMainForm>(settings);
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Cannot open file ZYRdenetleyici.dat."));

@@ -2,24 +2,25 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
-#include "records/SystemListFile.h"
-#include "platform/Logger.h"
-#include "store/Settings.h"
-#include "Simulator.h"
 #include "dialogs/DialogTestUtil.h"
+#include "platform/Errors.h"
+#include "platform/Logger.h"
+#include "records/SystemListFile.h"
+#include "Simulator.h"
+#include "store/Settings.h"
+#include <atomic>
+#include <deque>
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QCoreApplication>
-#include <QMenu>
-#include <QSystemTrayIcon>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QMenu>
 #include <QRegularExpression>
-#include "platform/Errors.h"
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <atomic>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -46,11 +47,13 @@ protected:
         QDir::setCurrent(oldDir);
     }
 
-    static std::unique_ptr<TMainForm> MakeForm()
+    // The settings of every window the test makes, outliving them.
+    std::deque<TLiveSettings> settingsOfForms;
+    std::unique_ptr<TMainForm> MakeForm()
     {
-        auto form = std::make_unique<TMainForm>();
-        form->Settings().SetTimeOut(3000);
-        form->Settings().cbBeep = false;
+        auto form = std::make_unique<TMainForm>(settingsOfForms.emplace_back());
+        form->Settings().TimeOut = 3000;
+        form->Settings().BeepAlarm = false;
         return form;
     }
 
@@ -136,10 +139,11 @@ TEST_F(MainFormTest, WindowStartsWithTitleMenuAndVersion)
                                   form->Gonder->text(), form->Yardim->title()};
     EXPECT_EQ(captions, (QStringList {QStringLiteral("Denetle"), QStringLiteral("Ekle"), QStringLiteral("Ayarlar"),
                                       QStringLiteral("Gönder"), QStringLiteral("Yardım")}));
-    for (QAction *a : {form->KontrolEt, form->Ekle, form->Ayarlar, form->Gonder, form->LogFile1, form->k1})
+    for (QAction *a :
+        {form->KontrolEt, form->Ekle, form->Ayarlar, form->Gonder, form->logFileAction, form->exitAction})
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici"));
-    EXPECT_EQ(form->k1->text(), QStringLiteral("Çıkış"));
+    EXPECT_EQ(form->exitAction->text(), QStringLiteral("Çıkış"));
     EXPECT_EQ(LogLines().size(), 1);
     EXPECT_TRUE(LogLines().value(0).endsWith(QStringLiteral("Program açıldı")));
     for (int hidden : {TSystemRecord::Details, TSystemRecord::ColDateTime, TSystemRecord::ColZYRplus})
@@ -228,7 +232,7 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     const QStringList before = Names(*form);
     std::atomic<int> mails{0};
     CountMails(*form, mails);
-    form->Settings().cbAfterCtrl = 0;
+    form->Settings().MailAfterCtrl = 0;
 
     QStringList orderWhileBusy;
     int resets = 0;
@@ -241,11 +245,11 @@ TEST_F(MainFormTest, WhileBusyTicksStartNothingCloseIsRefusedAndRowsKeepTheirPla
     QTimer::singleShot(60, form.get(), [&] {
         tickSeen = form->Busy();
         enabledWhileBusy = form->KontrolEt->isEnabled() || form->ServiceList->isEnabled();
-        form->Engine->Timer1Timer(TCheckOrigin::Timer);
+        form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
         closed = form->close();
     });
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
 
     EXPECT_TRUE(tickSeen);
@@ -273,8 +277,12 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
         int Mails;
     };
     const TCase cases[] = {
-        {0, false, TCheckOrigin::Timer, 1}, {1, false, TCheckOrigin::Timer, 0}, {1, true, TCheckOrigin::Timer, 1},
-        {2, true, TCheckOrigin::Timer, 0},  {0, true, TCheckOrigin::Menu, 0},   {0, true, TCheckOrigin::MainForm, 0},
+        {0, false, TCheckOrigin::Timer, 1},
+        {1, false, TCheckOrigin::Timer, 0},
+        {1, true, TCheckOrigin::Timer, 1},
+        {2, true, TCheckOrigin::Timer, 0},
+        {0, true, TCheckOrigin::Menu, 0},
+        {0, true, TCheckOrigin::StartUp, 0},
     };
     TSimSystem excess = Healthy("fazla");
     excess.Expect = 0;
@@ -289,16 +297,16 @@ TEST_F(MainFormTest, MailsAfterAPeriodicCycleFollowTheRule)
             AddRecord(*form, QStringLiteral("fazla"), QString::fromStdString(second.Target(0)), 1);
             std::atomic<int> mails{0};
             CountMails(*form, mails);
-            form->Settings().cbAfterCtrl = c.Rule;
-            form->Engine->Timer1Timer(c.Origin);
+            form->Settings().MailAfterCtrl = c.Rule;
+            form->Engine->CycleThenAlarm(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(StateOf(*form, QStringLiteral("fazla")), QStringLiteral("5"));
             EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule << " origin " << int(c.Origin);
         } else {
             std::atomic<int> mails{0};
             CountMails(*form, mails);
-            form->Settings().cbAfterCtrl = c.Rule;
-            form->Engine->Timer1Timer(c.Origin);
+            form->Settings().MailAfterCtrl = c.Rule;
+            form->Engine->CycleThenAlarm(c.Origin);
             WaitIdle(*form);
             EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule;
         }
@@ -315,19 +323,19 @@ TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
     auto form = MakeForm();
     StartFleet(*form, {Healthy("saglam")});
     TLiveSettings &settings = form->Settings();
-    settings.clbEmails.Add(QStringLiteral("nobetci@example.com"));
-    settings.clbEmails.SetChecked(0, true);
-    settings.edtHost = QStringLiteral("127.0.0.1");
-    settings.edtPort = QString::number(sink.Port());
-    settings.edtFrom = QStringLiteral("denetleyici@example.com");
-    settings.cbSSL = false;
-    settings.cbAfterCtrl = 0;
+    settings.Emails.Add(QStringLiteral("nobetci@example.com"));
+    settings.Emails.SetChecked(0, true);
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = sink.Port();
+    settings.From = QStringLiteral("denetleyici@example.com");
+    settings.SSL = false;
+    settings.MailAfterCtrl = 0;
 
-    form->Engine->Timer1Timer(TCheckOrigin::Menu);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Menu);
     WaitIdle(*form);
     EXPECT_TRUE(sink.Recipients().isEmpty());
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(sink.Recipients(), QStringList{QStringLiteral("nobetci@example.com")});
     QFile mail(mails.filePath(QStringLiteral("in/1.eml")));
@@ -356,7 +364,7 @@ TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
         AddRecord(*form, QStringLiteral("x"), QStringLiteral("127.0.0.1:1"));
         form->List.SetCell(0, TSystemRecord::Select, QString::fromUtf8(c.Select));
         form->List.SetCell(0, TSystemRecord::State, QString::fromUtf8(c.State));
-        form->Settings().cbBeep = c.Beep;
+        form->Settings().BeepAlarm = c.Beep;
         QFile::remove(QStringLiteral("Alarm.wav"));
         if (c.Wav) {
             QFile wav(QStringLiteral("Alarm.wav"));
@@ -398,7 +406,7 @@ TEST_F(MainFormTest, CloseAsksSavesWithStatesResetAndKeepsTheWindowOnAFailedSave
     EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("0")); // reset before the save failed
 
     form->DataFileName = QStringLiteral("ZYRdenetleyici.dat");
-    form->k1Click(); // the tray's exit asks nothing
+    form->ExitClick(); // the tray's exit asks nothing
     EXPECT_FALSE(form->isVisible());
     TSystemList saved;
     LoadSystemList(saved, QStringLiteral("ZYRdenetleyici.dat"));
@@ -486,12 +494,12 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 2 alarm / 3"));
     EXPECT_TRUE(shown.isEmpty()) << "the menu's check notifies nobody";
 
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0].first, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(shown[0].second, QStringLiteral("kapali: Çalışmıyor\nalarmli: Alarm tespit edildi"));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(shown.size(), 1) << "nothing new";
 
@@ -503,7 +511,7 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     form->UpdateTrayState();
     EXPECT_TRUE(near(TrayDot(*form), green));
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 0 alarm / 1"));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("saglam"))));
     form->UpdateTrayState();
@@ -511,15 +519,15 @@ TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
     EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 0 alarm / 0"));
 
     // Marked again they enter an alarm state anew; with the setting off the desktop hears nothing.
-    form->Settings().cbDesktopNotify = false;
+    form->Settings().DesktopNotify = false;
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("kapali"))));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     EXPECT_EQ(shown.size(), 1);
     EXPECT_TRUE(near(TrayDot(*form), red));
-    form->Settings().cbDesktopNotify = true;
+    form->Settings().DesktopNotify = true;
     form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("alarmli"))));
-    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    form->Engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle(*form);
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[1].second, QStringLiteral("alarmli: Alarm tespit edildi"));
@@ -592,27 +600,26 @@ TEST_F(MainFormTest, ListLayoutOfTheLastRunComesBack)
 TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
 {
     auto form = MakeForm();
-    form->Settings().cbShowOnStartup = true;
-    form->Settings().cbCheckOnStartup = true;
-    form->Settings().cbPerCtrl = true;
-    form->Settings().edtPeriod = QStringLiteral("5");
+    form->Settings().ShowMainOnStart = true;
+    form->Settings().CheckOnStart = true;
+    form->Settings().Period = 5;
     TCheckEngine &engine = *form->Engine;
     engine.ApplySettings(true);
     EXPECT_TRUE(engine.PendingStartCheck);
-    EXPECT_TRUE(engine.Timer1->isActive());
-    EXPECT_EQ(engine.Timer1->interval(), 5 * 60000);
+    EXPECT_TRUE(engine.PeriodTimer->isActive());
+    EXPECT_EQ(engine.PeriodTimer->interval(), 5 * 60000);
     engine.FormActivate();
     EXPECT_FALSE(engine.PendingStartCheck);
-    EXPECT_TRUE(engine.TimerDummy->isActive());
-    EXPECT_EQ(engine.TimerDummy->interval(), 500);
+    EXPECT_TRUE(engine.StartUpTimer->isActive());
+    EXPECT_EQ(engine.StartUpTimer->interval(), 500);
     engine.FormActivate(); // a later activation arms nothing
-    engine.TimerDummyTimer();
-    EXPECT_FALSE(engine.TimerDummy->isActive());
+    engine.StartUpCheckDue();
+    EXPECT_FALSE(engine.StartUpTimer->isActive());
 
     // Without a tray a hidden start would be unreachable: the window is shown and checks on activation.
     auto hidden = MakeForm();
-    hidden->Settings().cbShowOnStartup = false;
-    hidden->Settings().cbCheckOnStartup = true;
+    hidden->Settings().ShowMainOnStart = false;
+    hidden->Settings().CheckOnStart = true;
     hidden->Engine->ApplySettings(true);
     hidden->ShowAtStart();
     EXPECT_TRUE(hidden->isVisible());

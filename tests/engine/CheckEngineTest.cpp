@@ -108,7 +108,7 @@ TEST_F(EngineTest, ListCommandConfirmedAroundACycleActsOnTheOpenedRecordOnly)
         TResetCounter resets;
         list.SetObserver(&resets);
 
-        engine->Timer1Timer(TCheckOrigin::Timer);
+        engine->CycleThenAlarm(TCheckOrigin::Timer);
         ASSERT_TRUE(engine->Busy());
         if (!c.MidCycle) {
             WaitIdle();
@@ -181,14 +181,14 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
     Add(QStringLiteral("kuzey-sube"), Target(0));
     Add(QStringLiteral("guney-sube"), Target(1));
     TLiveSettings &s = engine->Settings();
-    s.clbEmails.Add(QStringLiteral("ops@example.com"));
-    s.clbEmails.SetChecked(0, true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(sink.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.cbAfterCtrl = 0;
+    s.Emails.Add(QStringLiteral("ops@example.com"));
+    s.Emails.SetChecked(0, true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = sink.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.MailAfterCtrl = 0;
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     ASSERT_TRUE(engine->Busy());
     const TRecordId added
         = engine->AddRecord({QStringLiteral("yeni-sube"), Target(2), QStringLiteral("1"), {}, false});
@@ -258,8 +258,8 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     const TRecordId down = Add(QStringLiteral("kapali"), Target(0));
     Add(QStringLiteral("yavas"), Target(1));
     TLiveSettings &s = engine->Settings();
-    s.cbBeep = true;
-    s.cbAfterCtrl = 0;
+    s.BeepAlarm = true;
+    s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
     std::atomic<bool> release{false};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
@@ -278,7 +278,7 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     ASSERT_TRUE(WaitUntil([&] { return Cell(down, TSystemRecord::State) == QLatin1String("1"); }));
     ASSERT_TRUE(engine->Busy());
     EXPECT_TRUE(heard.isEmpty());
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     EXPECT_EQ(heard, QStringList{QString()}); // the default beep: there is no "Alarm.wav"
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 2);
     WaitIdle();
@@ -288,7 +288,7 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     QFile wav(QStringLiteral("Alarm.wav"));
     ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
     wav.close();
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     EXPECT_TRUE(engine->Busy());
     EXPECT_EQ(heard.size(), 1);
     ASSERT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
@@ -309,8 +309,8 @@ TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
     const TRecordId bad = Add(
         QStringLiteral("bozuk"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"), QStringLiteral("x"));
     TLiveSettings &s = engine->Settings();
-    s.cbBeep = true;
-    s.cbAfterCtrl = 0;
+    s.BeepAlarm = true;
+    s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
     int alarms = 0;
@@ -340,7 +340,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     Add(QStringLiteral("saglam"), Target(1));
     const TRecordId later = Add(QStringLiteral("sonra"), Target(2));
     list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("0"));
-    engine->Settings().cbAfterCtrl = 0;
+    engine->Settings().MailAfterCtrl = 0;
     std::atomic<bool> release{false};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
         while (!release)
@@ -359,7 +359,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     EXPECT_TRUE(engine->CycleHasRun());
     EXPECT_TRUE(told.isEmpty()) << "the menu's cycle tells nothing";
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     // Told while the status mails are still held back.
     ASSERT_TRUE(WaitUntil([&] { return !told.isEmpty(); }));
     EXPECT_EQ(told[0], QStringList({QStringLiteral("kapali: Çalışmıyor")}));
@@ -367,7 +367,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     release = true;
     WaitIdle();
 
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle();
     EXPECT_EQ(told.size(), 1) << "still down: told once";
 
@@ -375,7 +375,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
     WaitIdle();
     EXPECT_EQ(told.size(), 1);
-    engine->Timer1Timer(TCheckOrigin::Timer);
+    engine->CycleThenAlarm(TCheckOrigin::Timer);
     WaitIdle();
     ASSERT_EQ(told.size(), 2);
     EXPECT_EQ(told[1], QStringList({QStringLiteral("sonra: Çalışmıyor")}));
@@ -389,11 +389,11 @@ TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
     ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
-        s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QString::fromStdString(silent.Host());
-    s.edtPort = QString::number(silent.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(1500);
+        s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
+    s.Host = QString::fromStdString(silent.Host());
+    s.Port = silent.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     QList<bool> mailBusy;
     QObject::connect(
@@ -429,11 +429,11 @@ TEST_F(EngineTest, ShutdownEndsAMailRoundAtOnce)
     ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
-        s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QString::fromStdString(silent.Host());
-    s.edtPort = QString::number(silent.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(60000);
+        s.Emails.SetChecked(s.Emails.Add(QString::fromLatin1(address)), true);
+    s.Host = QString::fromStdString(silent.Host());
+    s.Port = silent.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 60000;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
 
     engine->SendStatusMails();
@@ -457,15 +457,15 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
     const TLoopbackListener silent(64);
     TLiveSettings &s = engine->Settings();
-    s.clbEmails.SetChecked(s.clbEmails.Add(QStringLiteral("ops@example.com")), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
-    s.edtPort = QString::number(sink.Port());
-    s.edtFrom = QStringLiteral("denetleyici@example.com");
-    s.SetTimeOut(1500);
+    s.Emails.SetChecked(s.Emails.Add(QStringLiteral("ops@example.com")), true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = sink.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     TLiveSettings toSilent = s;
-    toSilent.edtHost = QString::fromStdString(silent.Host());
-    toSilent.edtPort = QString::number(silent.Port());
+    toSilent.Host = QString::fromStdString(silent.Host());
+    toSilent.Port = silent.Port();
     QList<std::pair<bool, QString>> tests;
     QObject::connect(
         engine.get(), &TCheckEngine::TestMailFinished, engine.get(), [&](bool sent, const QString &failure) {
@@ -490,8 +490,8 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     EXPECT_TRUE(failed >= 0 && sent > failed) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(mailBusy, (QList<bool>{true, false, true, false}));
 
-    s.edtHost = QString::fromStdString(silent.Host());
-    s.edtPort = QString::number(silent.Port());
+    s.Host = QString::fromStdString(silent.Host());
+    s.Port = silent.Port();
     engine->SendStatusMails();
     ASSERT_TRUE(engine->MailBusy());
     EXPECT_FALSE(engine->SendTestMail(s));
@@ -506,23 +506,22 @@ TEST_F(EngineTest, SettingsAndSendConfirmedWhileBusyRunWhenItEnds)
     StartFleet({Healthy(300)});
     Add(QStringLiteral("a"), Target(0));
     TLiveSettings &s = engine->Settings();
-    s.cbPerCtrl = true;
-    s.edtPeriod = QStringLiteral("5");
+    s.Period = 5;
     std::atomic<int> mails{0};
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
 
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
-    s.edtPeriod = QStringLiteral("7");
+    s.Period = 7;
     engine->ApplySettings(false);
     engine->SendStatusMails();
-    EXPECT_FALSE(engine->Timer1->isActive());
+    EXPECT_FALSE(engine->PeriodTimer->isActive());
     EXPECT_FALSE(engine->CheckCycle(TCheckOrigin::Menu));
     EXPECT_FALSE(engine->CheckFocused(list.IdAt(0)));
     EXPECT_EQ(mails.load(), 0);
     WaitIdle();
     EXPECT_EQ(mails.load(), 1);
-    EXPECT_TRUE(engine->Timer1->isActive());
-    EXPECT_EQ(engine->Timer1->interval(), 7 * 60000);
+    EXPECT_TRUE(engine->PeriodTimer->isActive());
+    EXPECT_EQ(engine->PeriodTimer->interval(), 7 * 60000);
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 1);
 }
 

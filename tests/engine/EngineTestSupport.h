@@ -39,6 +39,7 @@ protected:
     QString oldDir = QDir::currentPath();
     std::unique_ptr<TLogger> log;
     TSystemList list;
+    TLiveSettings settings;
     std::unique_ptr<TCheckEngine> engine;
     std::unique_ptr<TSimulator> sim;
 
@@ -48,12 +49,12 @@ protected:
         QDir::setCurrent(dir.path());
         log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
         Logger = log.get();
-        engine = std::make_unique<TCheckEngine>(list);
+        engine = std::make_unique<TCheckEngine>(list, settings);
         TLiveSettings &s = engine->Settings();
-        s.SetTimeOut(3000);
-        s.cbBeep = false;
-        s.cbAfterCtrl = 2;
-        s.cbPerCtrl = false;
+        s.TimeOut = 3000;
+        s.BeepAlarm = false;
+        s.MailAfterCtrl = 2;
+        s.Period = 0;
     }
     void TearDown() override
     {

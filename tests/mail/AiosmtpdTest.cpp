@@ -96,10 +96,10 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
     ASSERT_GT(server.port, 0) << server.Problem().toStdString();
 
     AimSettings(settings, server.port, {u"+ops@example.com"_s, u"b@example.com"_s, u"z@example.com"_s});
-    settings.cbSSL = true;
-    settings.edtUsername = kUser;
-    settings.edtPassword = u"  "_s + kPassword + u" "_s;
-    settings.cbAfterCtrl = 0;
+    settings.SSL = true;
+    settings.Username = kUser;
+    settings.Password = kPassword;
+    settings.MailAfterCtrl = 0;
     const QString report = QString(QChar(5)) + u"1"_s + QChar(4) + u"2.9.4"_s + QChar(4) + u"35.2 GB"_s
         + QChar(4) + u"1"_s + QChar(4) + u"120.0 GB"_s + QChar(4) + u"0"_s + QChar(6) + QChar(4) + QChar(5)
         + QChar(5) + u"SN-Ç1"_s + QChar(4) + u"0"_s + QChar(4) + u"2"_s + QChar(4) + u"0,1"_s + QChar(6)
@@ -112,7 +112,6 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
 
     TMailObjects objects;
     SendStatusMails(settings, list, objects);
-    const QStringList lastBody = settings.MailBody;
 
     const QJsonObject first = server.Mail(1);
     const QJsonObject second = server.Mail(2);
@@ -136,15 +135,16 @@ TEST_P(AiosmtpdRoundTrip, StatusMailsOverStartTlsWithAuthentication)
     EXPECT_EQ(first.value(u"to"_s).toString(), u"b@example.com"_s);
     EXPECT_EQ(second.value(u"rcpt_tos"_s).toArray(), QJsonArray{u"ops@example.com"_s});
     EXPECT_EQ(second.value(u"to"_s).toString(), u"ops@example.com"_s);
-    EXPECT_EQ(Html(second), HtmlOf(lastBody));
     EXPECT_TRUE(Html(second).contains(u"<td>Şube İzmir — çağrı</td>"_s));
     EXPECT_TRUE(Html(second).contains(u"SN-Ç1"_s));
     EXPECT_TRUE(Html(second).contains(u"<td>Güney Ağı</td>"_s));
 
-    // The first mail's body, composed again for comparison.
+    // Both bodies, composed again for comparison.
     AimSettings(settings, ClosedPort(), {u"+ops@example.com"_s});
-    BuildStatusReport(settings, list, u"b@example.com"_s, u"1"_s, objects);
-    EXPECT_EQ(Html(first), HtmlOf(settings.MailBody));
+    EXPECT_EQ(Html(second),
+        HtmlOf(BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s, objects).Body));
+    EXPECT_EQ(
+        Html(first), HtmlOf(BuildStatusReport(settings, list, u"b@example.com"_s, u"1"_s, objects).Body));
     EXPECT_FALSE(Html(first).contains(u"Şube"_s));
     EXPECT_EQ(log.Lines().count(u"E-posta gönderildi"_s), 2);
 }
@@ -165,24 +165,25 @@ TEST(Aiosmtpd, TestMailGoesToTheFirstTickedAddress)
     TLiveSettings settings(dir.path());
     TTestLog log;
     AimSettings(settings, server.port, {u"b@example.com"_s, u"+d@example.com"_s, u"+c@example.com"_s});
-    settings.cbSSL = true;
-    settings.edtUsername = kUser;
-    settings.edtPassword = kPassword;
+    settings.SSL = true;
+    settings.Username = kUser;
+    settings.Password = kPassword;
     QString failure;
     TMailObjects objects;
-    ASSERT_TRUE(SendTestMail(settings, failure, objects)) << failure.toStdString();
+    const TMailText text = TestMailText();
+    ASSERT_TRUE(SendTestMail(settings, text, failure, objects)) << failure.toStdString();
     const QJsonObject mail = server.Mail(1);
     ASSERT_FALSE(mail.isEmpty());
     EXPECT_EQ(mail.value(u"subject"_s).toString(), GetCaption() + u" test e-postası"_s);
     EXPECT_EQ(mail.value(u"rcpt_tos"_s).toArray(), QJsonArray{u"c@example.com"_s});
     EXPECT_EQ(mail.value(u"auth"_s).toString(), u"CRAM-MD5"_s);
-    EXPECT_EQ(Html(mail), HtmlOf(settings.MailBody));
+    EXPECT_EQ(Html(mail), HtmlOf(text.Body));
     // The test mail's content is not logged.
     EXPECT_FALSE(log.Text().contains(u"E-posta içeriği"_s));
 
     // A wrong password: every mechanism is refused, and then MAIL FROM.
-    settings.edtPassword = u"yanlış"_s;
-    EXPECT_FALSE(SendTestMail(settings, failure, objects));
+    settings.Password = u"yanlış"_s;
+    EXPECT_FALSE(SendTestMail(settings, text, failure, objects));
     EXPECT_EQ(failure, u"Mail from address(es) error"_s);
 }
 

@@ -82,15 +82,15 @@ inline void AddRow(TSystemList &list, const TRow &row)
 // Mail settings aimed at a loopback port, with the given addresses (ticked when they start with '+').
 inline void AimSettings(TLiveSettings &settings, int port, const QStringList &addresses)
 {
-    settings.edtHost = QStringLiteral("127.0.0.1");
-    settings.edtPort = QString::number(port);
-    settings.edtFrom = QStringLiteral("zyr@example.com");
-    settings.SetTimeOut(3000);
-    settings.clbEmails.Clear();
+    settings.Host = QStringLiteral("127.0.0.1");
+    settings.Port = port;
+    settings.From = QStringLiteral("zyr@example.com");
+    settings.TimeOut = 3000;
+    settings.Emails.Clear();
     for (const QString &a : addresses) {
         const bool ticked = a.startsWith(QLatin1Char('+'));
-        const int index = settings.clbEmails.Add(ticked ? a.mid(1) : a);
-        settings.clbEmails.SetChecked(index, ticked);
+        const int index = settings.Emails.Add(ticked ? a.mid(1) : a);
+        settings.Emails.SetChecked(index, ticked);
     }
 }
 

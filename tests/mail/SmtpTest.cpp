@@ -52,7 +52,7 @@ std::string Deliver(TMailObjects &objects, const TMailSettings &settings,
     const QString &subject = QStringLiteral("Durum"))
 {
     try {
-        SendMail(objects, settings, subject, body, {QStringLiteral("sys, 1.2.3.4, Çalışıyor")}, recipient);
+        SendMail(objects, settings, {subject, body, {QStringLiteral("sys, 1.2.3.4, Çalışıyor")}}, recipient);
         return std::string();
     } catch (const EZyrError &e) {
         return e.Message().toStdString();

@@ -66,9 +66,9 @@ TEST_F(StatusReport, TwoSystemsTheSecondInAlarmWithItsReport)
 {
     AddRow(list, {"1", "Santral", "127.0.0.1", "", "0", csWorking, QString(), false});
     AddRow(list, {"1", "Kayıt <b>2</b>", "127.0.0.2:17001", "", "0", csAlarm, kAlarmReport, false});
-    BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s);
+    const TMailText mail = BuildStatusReport(settings, list, u"ops@example.com"_s, u"0,1"_s);
 
-    EXPECT_EQ(settings.MailSubject, u"ZYRdenetleyici "_s + GetVersionString() + u" sonuçları"_s);
+    EXPECT_EQ(mail.Subject, u"ZYRdenetleyici "_s + GetVersionString() + u" sonuçları"_s);
     // The report's rows as written out by hand, one a line in the fixture.
     QFile rows(QStringLiteral(ZYR_MAIL_TEST_DATA "/ten-devices-rows.html"));
     ASSERT_TRUE(rows.open(QIODevice::ReadOnly));
@@ -77,14 +77,14 @@ TEST_F(StatusReport, TwoSystemsTheSecondInAlarmWithItsReport)
         = {kTableStart, kHeader, Row(u"Santral"_s, u"127.0.0.1"_s, "#00FF00", u"Çalışıyor"_s),
             Row(u"Kayıt <b>2</b>"_s, u"127.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s), reportRows,
             u"</table>"_s};
-    EXPECT_EQ(settings.MailBody, expected);
+    EXPECT_EQ(mail.Body, expected);
     QStringList summary = {u"Santral, 127.0.0.1, Çalışıyor"_s,
         u"Kayıt <b>2</b>, 127.0.0.2:17001, Alarm tespit edildi"_s, u"Sunucu versiyon 2.9.4"_s,
         u"Kalan Disk Alanı 35.2 GB   0"_s, u"Kalan Yedekleme Disk Alanı 120.0 GB   0"_s,
         u"Aygıt SeriNo/Kapasite A1B2C3 / 4   0,1,0,0"_s};
     for (int i = 1; i < 10; ++i)
         summary << u"Aygıt SeriNo/Kapasite D%1 / 2   0,0"_s.arg(i);
-    EXPECT_EQ(settings.MailSummary, summary);
+    EXPECT_EQ(mail.Summary, summary);
     EXPECT_EQ(log.Lines().last(), u"E-posta gönderiminde hata: Authentication error"_s);
 }
 
@@ -109,10 +109,10 @@ TEST_F(StatusReport, StatesColoursAndWhenDetailsFollow)
     for (const TCase &c : cases) {
         list.Clear();
         AddRow(list, {"1", "S", "h", "", "0", c.state, c.details, false});
-        BuildStatusReport(settings, list, QString(), u"0"_s);
+        const TMailText mail = BuildStatusReport(settings, list, QString(), u"0"_s);
         SCOPED_TRACE(c.state);
-        ASSERT_EQ(settings.MailBody.size(), c.detailRow ? 5 : 4);
-        EXPECT_EQ(settings.MailBody[2], Row(u"S"_s, u"h"_s, c.colour, c.text));
+        ASSERT_EQ(mail.Body.size(), c.detailRow ? 5 : 4);
+        EXPECT_EQ(mail.Body[2], Row(u"S"_s, u"h"_s, c.colour, c.text));
     }
 }
 
@@ -121,21 +121,21 @@ TEST_F(StatusReport, DeviceDifferenceFromTheReportOfEitherKind)
     AddRow(list, {"1", "A", "a", "", "12", csDevicesMissing, kAlarmReport, false});
     AddRow(list, {"1", "B", "b", "", "1", csDevicesExcess, PlusReport(3), true});
     AddRow(list, {"1", "C", "c", "", "on iki", csDevicesMissing, kAlarmReport, false});
-    BuildStatusReport(settings, list, QString(), u"0,1,2"_s);
-    EXPECT_EQ(settings.MailBody[2], Row(u"A"_s, u"a"_s, "#FF0000", u"2 Aygıt eksik tespit edildi"_s));
-    EXPECT_EQ(settings.MailBody[4], Row(u"B"_s, u"b"_s, "#FF0000", u"2 Aygıt fazla tespit edildi"_s));
+    const TMailText mail = BuildStatusReport(settings, list, QString(), u"0,1,2"_s);
+    EXPECT_EQ(mail.Body[2], Row(u"A"_s, u"a"_s, "#FF0000", u"2 Aygıt eksik tespit edildi"_s));
+    EXPECT_EQ(mail.Body[4], Row(u"B"_s, u"b"_s, "#FF0000", u"2 Aygıt fazla tespit edildi"_s));
     const QString plusRow = u"<tr><td style=\"border-bottom: none; border-top: none\" colspan=\"4\">"
                             "&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = P%1 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s;
-    EXPECT_EQ(settings.MailBody[5],
+    EXPECT_EQ(mail.Body[5],
         u"<tr><td colspan=\"4\" style=\"border-bottom: none;\"></td></tr>"_s + plusRow.arg(0) + plusRow.arg(1)
             + u"<tr><td style=\"border-top: none\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = "
               "P2 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s);
-    EXPECT_EQ(settings.MailBody[6], Row(u"C"_s, u"c"_s, "#FF0000", u"Aygıt eksik tespit edildi"_s));
-    EXPECT_EQ(settings.MailBody.last(), u"</table>"_s);
+    EXPECT_EQ(mail.Body[6], Row(u"C"_s, u"c"_s, "#FF0000", u"Aygıt eksik tespit edildi"_s));
+    EXPECT_EQ(mail.Body.last(), u"</table>"_s);
     // The extended system adds no summary lines of its own.
-    EXPECT_TRUE(settings.MailSummary.contains(u"B, b, 2 Aygıt fazla tespit edildi"_s));
-    EXPECT_EQ(settings.MailSummary.indexOf(u"C, c, Aygıt eksik tespit edildi"_s),
-        settings.MailSummary.indexOf(u"B, b, 2 Aygıt fazla tespit edildi"_s) + 1);
+    EXPECT_TRUE(mail.Summary.contains(u"B, b, 2 Aygıt fazla tespit edildi"_s));
+    EXPECT_EQ(mail.Summary.indexOf(u"C, c, Aygıt eksik tespit edildi"_s),
+        mail.Summary.indexOf(u"B, b, 2 Aygıt fazla tespit edildi"_s) + 1);
     const QStringList lines = log.Lines();
     EXPECT_TRUE(
         lines.contains(u"Bir hata oluştu. Hata kodu: 10003. 'on iki' is not a valid integer value"_s));
@@ -149,9 +149,9 @@ TEST_F(StatusReport, NothingToSendOrABadPosition)
     OnMailBusy = [&](bool b) { busy.push_back(b); };
 
     AimSettings(settings, ClosedPort(), {u"ops@example.com"_s}); // nothing ticked
-    settings.MailBody = QStringList{u"earlier"_s};
-    BuildStatusReport(settings, list, QString(), u"0"_s);
-    EXPECT_EQ(settings.MailBody, QStringList{u"earlier"_s});
+    const TMailText none = BuildStatusReport(settings, list, QString(), u"0"_s);
+    EXPECT_EQ(none.Subject, QString());
+    EXPECT_EQ(none.Body, QStringList());
     EXPECT_TRUE(log.Lines().isEmpty());
     EXPECT_TRUE(busy.empty());
 
@@ -160,8 +160,9 @@ TEST_F(StatusReport, NothingToSendOrABadPosition)
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
 
     // A position that is no integer counts as 0.
-    BuildStatusReport(settings, list, u"ops@example.com"_s, u"x"_s);
-    EXPECT_EQ(settings.MailBody[2], Row(u"A"_s, u"a"_s, "#00FF00", u"Çalışıyor"_s));
+    const TMailText mail = BuildStatusReport(settings, list, u"ops@example.com"_s, u"x"_s);
+    ASSERT_EQ(mail.Body.size(), 4);
+    EXPECT_EQ(mail.Body[2], Row(u"A"_s, u"a"_s, "#00FF00", u"Çalışıyor"_s));
     OnMailBusy = nullptr;
 }
 
@@ -176,17 +177,17 @@ TEST_F(StatusReport, DeliveredMailAndTheTestMail)
     AddRow(list, {"1", "A", "a", "", "0", csWorking, QString(), false});
     TMailObjects objects;
     BuildStatusReport(settings, list, u"b@example.com"_s, u"0"_s, objects);
-    settings.MailSummary = QStringList{u"kept"_s};
     QString failure;
-    EXPECT_TRUE(SendTestMail(settings, failure, objects));
+    const TMailText test = TestMailText();
+    EXPECT_TRUE(SendTestMail(settings, test, failure, objects));
     EXPECT_EQ(failure, QString());
-    EXPECT_EQ(settings.MailSummary, QStringList{u"kept"_s});
-    EXPECT_EQ(settings.MailSubject, GetCaption() + u" test e-postası"_s);
-    ASSERT_EQ(settings.MailBody.size(), 1);
+    EXPECT_EQ(test.Summary, QStringList());
+    EXPECT_EQ(test.Subject, GetCaption() + u" test e-postası"_s);
+    ASSERT_EQ(test.Body.size(), 1);
     const QRegularExpression body(u"^\\d\\d\\D\\d\\d\\D\\d{4}  \\d\\d\\D\\d\\d\\D\\d\\d : "_s
         + QRegularExpression::escape(GetCaption())
         + u" tarafından gönderilmiş bir test e-postasıdır\\.\\.\\.$"_s);
-    EXPECT_TRUE(body.match(settings.MailBody[0]).hasMatch()) << settings.MailBody[0].toStdString();
+    EXPECT_TRUE(body.match(test.Body[0]).hasMatch()) << test.Body[0].toStdString();
 
     const auto received = server.Received();
     EXPECT_EQ(received[0][2], "RCPT TO:<b@example.com>");
@@ -198,7 +199,7 @@ TEST_F(StatusReport, DeliveredMailAndTheTestMail)
 
     // A failed test mail reports the delivery's message.
     AimSettings(settings, ClosedPort(), {u"+a@example.com"_s});
-    EXPECT_FALSE(SendTestMail(settings, failure, objects));
+    EXPECT_FALSE(SendTestMail(settings, TestMailText(), failure, objects));
     EXPECT_EQ(failure, u"Authentication error"_s);
     EXPECT_EQ(log.Lines().last(), u"E-posta gönderiminde hata: Authentication error"_s);
 }
@@ -238,7 +239,7 @@ TEST_F(StatusDispatch, RecipientRecordsMatchWholeAddresses)
         {2, "c@x.com", false, "2"},
     };
     for (const TCase &c : cases) {
-        settings.cbAfterCtrl = c.rule;
+        settings.MailAfterCtrl = c.rule;
         EXPECT_EQ(RecipientRecords(settings, list, QString::fromUtf8(c.address), c.ticked),
             QString::fromUtf8(c.records))
             << c.rule << " " << c.address << " " << c.ticked;
@@ -247,7 +248,7 @@ TEST_F(StatusDispatch, RecipientRecordsMatchWholeAddresses)
 
 TEST_F(StatusDispatch, ASelectOrStateThatIsNoNumberEndsTheDispatch)
 {
-    settings.cbAfterCtrl = 1;
+    settings.MailAfterCtrl = 1;
     list.SetCell(2, TSystemRecord::State, u"?"_s);
     EXPECT_THROW(SendStatusMails(settings, list), EZyrError);
     list.SetCell(2, TSystemRecord::State, u"1"_s);
@@ -262,7 +263,7 @@ TEST_F(StatusDispatch, OneMailPerConcernedAddressWithOnlyItsRecords)
         "R", "S:250 ok\r\n", "R", "S:354 go\r\n", "D", "S:250 queued\r\n", "R", "S:221 bye\r\n"};
     TFakeSmtpServer server({session, session});
     // z@x.com is concerned by nothing; b@x.com is ticked, so it also hears about NoAddress.
-    settings.cbAfterCtrl = 1; // alarms only: Working (ab@x.com) drops out
+    settings.MailAfterCtrl = 1; // alarms only: Working (ab@x.com) drops out
     AimSettings(settings, server.Port(), {u"ab@x.com"_s, u"+b@x.com"_s, u"c@x.com"_s, u"z@x.com"_s});
     TMailObjects objects;
     SendStatusMails(settings, list, objects);

@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Write(path, bytes);
     TLiveSettings settings(Folder());
     settings.LoadSettings();
-    settings.cbRunAtStartup = false; // no autostart entry for every input
+    settings.RunAtStartup = false; // no autostart entry for every input
     try {
         settings.SaveSettings();
     } catch (const EZyrError &) {

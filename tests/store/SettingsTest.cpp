@@ -1,6 +1,7 @@
 #include "store/Settings.h"
 #include "../support/PrivateMount.h"
 #include "platform/Errors.h"
+#include "platform/SettingRules.h"
 #include "platform/Version.h"
 #include "Sandbox.h"
 #include "store/Profile.h"
@@ -37,28 +38,33 @@ TEST_F(Settings, FileLivesBesideTheProgram)
 TEST_F(Settings, NoFileGivesTheDefaults)
 {
     TLiveSettings s(folder);
-    s.clbEmails.Add(QStringLiteral("old@x.com"));
+    s.Emails.Add(QStringLiteral("old@x.com"));
+    // Fields a load with no file must put back to their defaults.
+    s.Period = 9;
+    s.RunAtStartup = s.ShowMainOnStart = s.CheckOnStart = s.BeepAlarm = s.DesktopNotify = s.AuthType = false;
+    s.SSL = true;
+    s.MailAfterCtrl = 2;
+    s.Port = 99;
+    s.Host = QStringLiteral("h");
+    s.TimeOut = 7;
     int loaded = 0;
     s.OnLoaded = [&] { ++loaded; };
     s.LoadSettings();
     EXPECT_EQ(loaded, 1);
-    EXPECT_FALSE(s.cbPerCtrl);
-    EXPECT_EQ(s.edtPeriod, QStringLiteral("1"));
-    EXPECT_EQ(s.Period(), 0);
-    EXPECT_TRUE(s.RunAtStartup());
-    EXPECT_TRUE(s.ShowMainOnStart());
-    EXPECT_TRUE(s.CheckOnStart());
-    EXPECT_EQ(s.MailAfterCtrl(), 1);
-    EXPECT_TRUE(s.BeepAlarm());
-    EXPECT_TRUE(s.DesktopNotify());
-    EXPECT_EQ(s.edtPort, QStringLiteral("25"));
-    EXPECT_EQ(s.Port(), 25);
-    EXPECT_EQ(s.AuthType(), 1);
-    EXPECT_EQ(s.SSL(), 0);
-    EXPECT_EQ(s.Host(), QString());
-    EXPECT_EQ(s.clbEmails.Count(), 0);
+    EXPECT_EQ(s.Period, 0);
+    EXPECT_TRUE(s.RunAtStartup);
+    EXPECT_TRUE(s.ShowMainOnStart);
+    EXPECT_TRUE(s.CheckOnStart);
+    EXPECT_EQ(s.MailAfterCtrl, 1);
+    EXPECT_TRUE(s.BeepAlarm);
+    EXPECT_TRUE(s.DesktopNotify);
+    EXPECT_EQ(s.Port, 25);
+    EXPECT_TRUE(s.AuthType);
+    EXPECT_FALSE(s.SSL);
+    EXPECT_EQ(s.Host, QString());
+    EXPECT_EQ(s.Emails.Count(), 0);
     EXPECT_EQ(s.To(), QString());
-    EXPECT_EQ(s.TimeOut(), 5000);
+    EXPECT_EQ(s.TimeOut, 5000);
     EXPECT_FALSE(QFile::exists(ini)) << "loading writes nothing";
 }
 
@@ -85,25 +91,24 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
         "b@x.com=\r\n"
         "A@x.com=\r\n");
     TLiveSettings s(folder);
-    s.edtPeriod = QStringLiteral("30");
     s.LoadSettings();
-    EXPECT_FALSE(s.cbPerCtrl);
-    EXPECT_EQ(s.edtPeriod, QStringLiteral("30")) << "a period of 0 or below keeps the field";
-    EXPECT_TRUE(s.cbRunAtStartup);
-    EXPECT_FALSE(s.cbShowOnStartup);
-    EXPECT_TRUE(s.cbCheckOnStartup);
-    EXPECT_EQ(s.MailAfterCtrl(), 1);
-    EXPECT_FALSE(s.cbBeep);
-    EXPECT_FALSE(s.DesktopNotify());
-    EXPECT_EQ(s.TimeOut(), 1234);
-    EXPECT_EQ(s.edtHost, QStringLiteral("mail.example.com"));
-    EXPECT_EQ(s.edtPort, QStringLiteral("29"));
-    EXPECT_FALSE(s.cbAuth);
-    EXPECT_FALSE(s.cbSSL);
-    EXPECT_EQ(s.clbEmails.Items(), QStringList({QStringLiteral("A@x.com"), QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
+    EXPECT_EQ(s.Period, 0);
+    EXPECT_TRUE(s.RunAtStartup);
+    EXPECT_FALSE(s.ShowMainOnStart);
+    EXPECT_TRUE(s.CheckOnStart);
+    EXPECT_EQ(s.MailAfterCtrl, 1);
+    EXPECT_FALSE(s.BeepAlarm);
+    EXPECT_FALSE(s.DesktopNotify);
+    EXPECT_EQ(s.TimeOut, 1234);
+    EXPECT_EQ(s.Host, QStringLiteral("mail.example.com"));
+    EXPECT_EQ(s.Port, 29);
+    EXPECT_FALSE(s.AuthType);
+    EXPECT_FALSE(s.SSL);
+    EXPECT_EQ(s.Emails.Items(),
+        QStringList({QStringLiteral("A@x.com"), QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
     EXPECT_EQ(s.To(), QStringLiteral("b@x.com"));
 
-    s.cbRunAtStartup = false;
+    s.RunAtStartup = false;
     s.SaveSettings();
     s.SaveSettings();
     EXPECT_EQ(Value("General", "Period"), QStringLiteral("0"));
@@ -116,20 +121,18 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_EQ(Value("Smtp", "AuthType"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "SSL"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "To"), QStringLiteral("b@x.com"));
-    EXPECT_EQ(TProfile(ini).ReadKeys(QStringLiteral("Emails")), s.clbEmails.Items());
+    EXPECT_EQ(TProfile(ini).ReadKeys(QStringLiteral("Emails")), s.Emails.Items());
     EXPECT_EQ(ReadBytes(ini).count("TimeOut"), 1);
 
     // RunAtStartup 2 means on, SSL 2 means off: the boolean and the exact-1 rule differ.
     WriteBytes(ini, "[General]\nPeriod=45\nRunAtStartup=2\n[Smtp]\nPort=abc\nSSL=1\nAuthType=1\n");
     s.LoadSettings();
-    EXPECT_TRUE(s.cbPerCtrl);
-    EXPECT_EQ(s.Period(), 45);
-    EXPECT_EQ(s.Port(), 25);
-    EXPECT_EQ(s.SSL(), 1);
-    EXPECT_EQ(s.AuthType(), 1);
-    EXPECT_EQ(s.TimeOut(), 5000);
-    EXPECT_TRUE(s.DesktopNotify()) << "a file without the key notifies";
-    s.edtPort = QStringLiteral("  ");
+    EXPECT_EQ(s.Period, 45);
+    EXPECT_EQ(s.Port, 25);
+    EXPECT_TRUE(s.SSL);
+    EXPECT_TRUE(s.AuthType);
+    EXPECT_EQ(s.TimeOut, 5000);
+    EXPECT_TRUE(s.DesktopNotify) << "a file without the key notifies";
     s.SaveSettings();
     EXPECT_EQ(Value("General", "RunAtStartup"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "Period"), QStringLiteral("45"));
@@ -138,24 +141,65 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_FALSE(TProfile(ini).SectionExists(QStringLiteral("Emails")));
 }
 
+// A stored integer outside its key's range loads as the key's default; inside it loads as it is.
+TEST_F(Settings, IntegersOutsideTheirRangeGiveTheDefault)
+{
+    struct
+    {
+        const char *Line;
+        int Period, MailAfterCtrl, TimeOut;
+    } cases[] = {
+        {"TimeOut=-1", 0, 1, 5000}, {"TimeOut=0", 0, 1, 0}, {"TimeOut=0x10", 0, 1, 16},
+        {"MailAfterCtrl=-1", 0, 1, 5000}, {"MailAfterCtrl=0", 0, 0, 5000}, {"MailAfterCtrl=2", 0, 2, 5000},
+        {"MailAfterCtrl=3", 0, 1, 5000}, {"Period=0", 0, 1, 5000}, {"Period=1", 1, 1, 5000},
+        {"Period=1441", 1441, 1, 5000}, // above the dialog's range: kept, the dialog's Save refuses it
+    };
+    for (const auto &c : cases) {
+        WriteBytes(ini, QByteArray("[General]\n") + c.Line + "\n");
+        TLiveSettings s(folder);
+        s.LoadSettings();
+        EXPECT_EQ(s.Period, c.Period) << c.Line;
+        EXPECT_EQ(s.MailAfterCtrl, c.MailAfterCtrl) << c.Line;
+        EXPECT_EQ(s.TimeOut, c.TimeOut) << c.Line;
+    }
+}
+
+TEST(SettingRules, PeriodAndTimeOut)
+{
+    EXPECT_FALSE(PeriodAccepted(0));
+    EXPECT_TRUE(PeriodAccepted(1));
+    EXPECT_TRUE(PeriodAccepted(1440));
+    EXPECT_FALSE(PeriodAccepted(1441));
+    EXPECT_EQ(PeriodInterval(-5), 0);
+    EXPECT_EQ(PeriodInterval(0), 0);
+    EXPECT_EQ(PeriodInterval(1), 60000);
+    EXPECT_EQ(PeriodInterval(1440), 86400000);
+    EXPECT_EQ(PeriodInterval(35791), 2147460000);
+    EXPECT_EQ(PeriodInterval(35792), 2147483647) << "beyond the timer's range it waits as long as it can";
+    EXPECT_EQ(PeriodInterval(2147483647), 2147483647);
+    EXPECT_EQ(EffectiveTimeOut(-1), 5000);
+    EXPECT_EQ(EffectiveTimeOut(-2147483647 - 1), 5000);
+    EXPECT_EQ(EffectiveTimeOut(0), 0);
+    EXPECT_EQ(EffectiveTimeOut(1234), 1234);
+}
+
 TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
 {
     const QByteArray layout = "[\\ServiceList]\r\nSortColumn=2\r\n[\\ServiceList\\Column0]\r\nWidth=40\r\n";
     WriteBytes(ini, layout + "[Emails]\r\nold@x.com=\r\n");
     TLiveSettings s(folder);
-    s.cbPerCtrl = true;
-    s.edtPeriod = QStringLiteral(" 15 ");
-    s.cbAfterCtrl = 2;
-    s.edtHost = QStringLiteral(" smtp.x.com ");
-    s.edtPassword = QStringLiteral(" Çağrı 1 ");
-    s.edtFrom = QStringLiteral("izleme@x.com");
-    s.cbAuth = false;
-    s.cbSSL = true;
-    s.cbRunAtStartup = false;
-    s.clbEmails.Add(QStringLiteral("b@x.com"));
-    s.clbEmails.Add(QStringLiteral("a@x.com"));
-    s.clbEmails.SetChecked(0, true);
-    s.clbEmails.SetChecked(1, true);
+    s.Period = 15;
+    s.MailAfterCtrl = 2;
+    s.Host = QStringLiteral(" smtp.x.com ");
+    s.Password = QStringLiteral(" Çağrı 1 ");
+    s.From = QStringLiteral("izleme@x.com");
+    s.AuthType = false;
+    s.SSL = true;
+    s.RunAtStartup = false;
+    s.Emails.Add(QStringLiteral("b@x.com"));
+    s.Emails.Add(QStringLiteral("a@x.com"));
+    s.Emails.SetChecked(0, true);
+    s.Emails.SetChecked(1, true);
     s.SaveSettings();
 
     const QByteArray bytes = ReadBytes(ini);
@@ -170,13 +214,13 @@ TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
 
     TLiveSettings back(folder);
     back.LoadSettings();
-    EXPECT_EQ(back.Period(), 15);
-    EXPECT_EQ(back.Password(), QStringLiteral("Çağrı 1"));
+    EXPECT_EQ(back.Period, 15);
+    EXPECT_EQ(back.Password, QStringLiteral("Çağrı 1"));
     EXPECT_EQ(back.To(), QStringLiteral("a@x.com,b@x.com"));
-    EXPECT_EQ(back.SSL(), 1);
-    EXPECT_EQ(back.AuthType(), 0);
+    EXPECT_TRUE(back.SSL);
+    EXPECT_FALSE(back.AuthType);
 
-    s.clbEmails.Clear();
+    s.Emails.Clear();
     s.SaveSettings();
     EXPECT_FALSE(TProfile(ini).SectionExists(QStringLiteral("Emails")));
     EXPECT_TRUE(ReadBytes(ini).startsWith(layout));
@@ -192,10 +236,10 @@ TEST_F(Settings, WindowsFileWithTurkishTextReadsBack)
                     "From=izleme@\xFE\x69rket.com.tr\r\n");
     TLiveSettings s(folder);
     s.LoadSettings();
-    EXPECT_EQ(s.Host(), QStringLiteral("posta.şirket.com.tr"));
-    EXPECT_EQ(s.Username(), QStringLiteral("Gülşen"));
-    EXPECT_EQ(s.Password(), QStringLiteral("Çağrıİz"));
-    EXPECT_EQ(s.From(), QStringLiteral("izleme@şirket.com.tr"));
+    EXPECT_EQ(s.Host, QStringLiteral("posta.şirket.com.tr"));
+    EXPECT_EQ(s.Username, QStringLiteral("Gülşen"));
+    EXPECT_EQ(s.Password, QStringLiteral("Çağrıİz"));
+    EXPECT_EQ(s.From, QStringLiteral("izleme@şirket.com.tr"));
 }
 
 TEST_F(Settings, EditsStayLiveUntilTheNextLoad)
@@ -203,17 +247,12 @@ TEST_F(Settings, EditsStayLiveUntilTheNextLoad)
     WriteBytes(ini, "[Smtp]\nTo=a@x.com,b@x.com\n[Emails]\na@x.com=\nb@x.com=\n");
     TLiveSettings s(folder);
     s.LoadSettings();
-    s.clbEmails.Delete(s.clbEmails.IndexOf(QStringLiteral("a@x.com")));
-    s.cbAfterCtrl = 0;
-    s.cbPerCtrl = true;
-    s.edtPeriod = QString();
+    s.Emails.Delete(s.Emails.IndexOf(QStringLiteral("a@x.com")));
+    s.MailAfterCtrl = 0;
     EXPECT_EQ(s.To(), QStringLiteral("b@x.com"));
-    EXPECT_EQ(s.MailAfterCtrl(), 0);
-    EXPECT_EQ(s.Period(), 0) << "an unreadable period is off, never garbage";
-    EXPECT_FALSE(s.PeriodValue().has_value());
     s.LoadSettings();
     EXPECT_EQ(s.To(), QStringLiteral("a@x.com,b@x.com"));
-    EXPECT_EQ(s.MailAfterCtrl(), 1);
+    EXPECT_EQ(s.MailAfterCtrl, 1);
 }
 
 TEST_F(Settings, RefusedWriteStopsTheSaveBeforeTheStartupEntry)
@@ -241,13 +280,13 @@ TEST_F(Settings, SaveMakesTheStartupEntryAgree)
     EXPECT_EQ(ReadBytes(entry), first);
     EXPECT_FALSE(QFile::exists(sandbox.OwnAutostart() + QStringLiteral("ZYRdenetleyici 2.1.desktop")));
 
-    s.cbRunAtStartup = false;
+    s.RunAtStartup = false;
     s.SaveSettings();
     EXPECT_FALSE(QFile::exists(entry));
 
     // A foreign entry of that name is never read nor replaced.
     WriteBytes(entry, "[Desktop Entry]\nExec=/elsewhere\n");
-    s.cbRunAtStartup = true;
+    s.RunAtStartup = true;
     s.SaveSettings();
     EXPECT_EQ(ReadBytes(entry), QByteArray("[Desktop Entry]\nExec=/elsewhere\n"));
 }
@@ -257,7 +296,7 @@ TEST_F(Settings, NewFileIsPrivateAnExistingOneKeepsItsMode)
     // The file holds the mail password.
     const mode_t mask = ::umask(022);
     TLiveSettings s(folder);
-    s.edtPassword = QStringLiteral("gizli");
+    s.Password = QStringLiteral("gizli");
     s.SaveSettings();
     EXPECT_EQ(QFile::permissions(ini) & 0x0777, QFile::ReadUser | QFile::WriteUser);
     ASSERT_TRUE(QFile::setPermissions(
@@ -284,10 +323,10 @@ TEST_F(Settings, ByteOrderMarkAndCrLfSurviveLoadAndSave)
         "Host=posta\r\n");
     TLiveSettings s(folder);
     s.LoadSettings();
-    EXPECT_EQ(s.Period(), 7);
-    EXPECT_FALSE(s.ShowMainOnStart());
-    EXPECT_EQ(s.Host(), QStringLiteral("posta"));
-    s.cbRunAtStartup = false;
+    EXPECT_EQ(s.Period, 7);
+    EXPECT_FALSE(s.ShowMainOnStart);
+    EXPECT_EQ(s.Host, QStringLiteral("posta"));
+    s.RunAtStartup = false;
     s.SaveSettings();
     EXPECT_EQ(ReadBytes(ini),
         QByteArray("\xEF\xBB\xBF[General]\r\n"
@@ -322,7 +361,7 @@ TEST_F(Settings, FullDiskOrUnreadableFileStopsTheSaveAndLeavesTheFile)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     TLiveSettings piped(fifoFolder);
     piped.LoadSettings();
-    EXPECT_EQ(piped.TimeOut(), 5000);
+    EXPECT_EQ(piped.TimeOut, 5000);
     EXPECT_THROW(piped.SaveSettings(), EZyrError);
     EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 
@@ -334,7 +373,7 @@ TEST_F(Settings, FullDiskOrUnreadableFileStopsTheSaveAndLeavesTheFile)
     fs.Fill();
     TLiveSettings s(fs.Path());
     s.LoadSettings();
-    s.edtHost = QStringLiteral("yeni");
+    s.Host = QStringLiteral("yeni");
     try {
         s.SaveSettings();
         FAIL() << "no error";

@@ -26,9 +26,10 @@ TEST(ConsoleComparison, ConsoleCycleAndZyrcheckGiveEverySystemTheSameState)
     ASSERT_TRUE(fleet.Start(error)) << error;
 
     TSystemList list;
-    TCheckEngine engine(list);
-    engine.Settings().SetTimeOut(FleetProbeTimeOut);
-    engine.Settings().cbBeep = false;
+    TLiveSettings settings;
+    TCheckEngine engine(list, settings);
+    engine.Settings().TimeOut = FleetProbeTimeOut;
+    engine.Settings().BeepAlarm = false;
     for (size_t i = 0; i < fleet.Size(); ++i) {
         TSystemRecord r;
         r.Cells = {u"1"_qs, QString::fromStdString(fleet.Name(i)), QString::fromStdString(fleet.Target(i)),
