@@ -3,8 +3,17 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
 
 class TSmtpSink
 {
@@ -14,9 +23,29 @@ public:
         : folder(Folder)
     {
         QDir().mkpath(folder);
-        process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(ZYR_SMTP_SINK), folder});
-        if (process.waitForReadyRead(15000))
-            port = process.readLine().trimmed().toInt();
+        // Started with posix_spawn rather than QProcess: Qt's own process start clones the address space in
+        // a way ThreadSanitizer cannot follow, after which it misses the test's locks.
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        const QByteArray script(ZYR_SMTP_SINK), where = folder.toLocal8Bit();
+        char *argv[] = {const_cast<char *>("/usr/bin/python3"), const_cast<char *>(script.constData()),
+                        const_cast<char *>(where.constData()), nullptr};
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // The sink prints its port once it listens.
+        QByteArray line;
+        pollfd wait{out[0], POLLIN, 0};
+        char c = 0;
+        while (pid > 0 && !line.endsWith('\n') && poll(&wait, 1, 15000) > 0 && read(out[0], &c, 1) == 1)
+            line += c;
+        close(out[0]);
+        port = line.trimmed().toInt();
     }
     ~TSmtpSink() { Stop(); }
     TSmtpSink(const TSmtpSink &) = delete;
@@ -24,8 +53,12 @@ public:
 
     void Stop()
     {
-        process.kill();
-        process.waitForFinished();
+        if (pid <= 0)
+            return;
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid = -1;
     }
     int Port() const { return port; }
     QStringList Recipients() const
@@ -47,6 +80,6 @@ public:
 
 private:
     QString folder;
-    QProcess process;
+    pid_t pid = -1;
     int port = 0;
 };
