@@ -1,6 +1,7 @@
 #include "ProbeTestSupport.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +23,7 @@ TFullListener::TFullListener()
         return;
     getsockname(listener, reinterpret_cast<sockaddr *>(&at), &len);
     port = ntohs(at.sin_port);
+    fcntl(listener, F_SETFL, O_NONBLOCK); // for Drain
     // Fill the queue until a connect no longer completes.
     for (int i = 0; i < 16 && !ready; ++i) {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -32,9 +34,22 @@ TFullListener::TFullListener()
     }
 }
 
+void TFullListener::Drain()
+{
+    for (const int fd : clients)
+        close(fd);
+    clients.clear();
+    for (int fd;
+         (fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0 || errno == EINTR;)
+        if (fd >= 0)
+            taken.push_back(fd);
+}
+
 TFullListener::~TFullListener()
 {
     for (const int fd : clients)
+        close(fd);
+    for (const int fd : taken)
         close(fd);
     if (listener >= 0)
         close(listener);

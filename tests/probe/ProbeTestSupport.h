@@ -93,12 +93,16 @@ public:
     ~TFullListener();
     uint16_t Port() const { return port; }
     bool Ready() const { return ready; }
+    // Ends the filling connections and takes what waits in the queue, so that a connect held back gets
+    // through at its next try. Called again, takes the later ones too.
+    void Drain();
 
 private:
     int listener = -1;
     uint16_t port = 0;
     bool ready = false;
     std::vector<int> clients;
+    std::vector<int> taken;
 };
 
 // A zyrsim process serving a fleet (--fleet N --delay 100, 85 % ordinary, 5 % extended, 5 % refusing,
