@@ -197,11 +197,6 @@ long long MsUntil(TTcpSocket::TClock::time_point deadline)
 
 } // namespace
 
-TTcpSocket::TTcpSocket()
-    : ssl(std::make_unique<TSSLNone>())
-{
-}
-
 TTcpSocket::~TTcpSocket()
 {
     Close();
@@ -338,7 +333,8 @@ void TTcpSocket::Attach(int descriptor)
 
 void TTcpSocket::Close()
 {
-    ssl->Shutdown();
+    if (ssl)
+        ssl->Shutdown();
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -348,15 +344,16 @@ void TTcpSocket::Close()
 
 void TTcpSocket::SetSSL(std::unique_ptr<TSSLBase> layer)
 {
-    ssl->Shutdown();
-    ssl = layer ? std::move(layer) : std::make_unique<TSSLNone>();
+    if (ssl)
+        ssl->Shutdown();
+    ssl = std::move(layer);
 }
 
 bool TTcpSocket::StartTLS(int limitMs)
 {
     buffer.clear();
     skipNext = 0;
-    if (fd >= 0 && ssl->Begin(fd)) {
+    if (fd >= 0 && ssl && ssl->Begin(fd)) {
         const auto deadline = TClock::now() + std::chrono::milliseconds(limitMs);
         for (;;) {
             const TSSLBase::TState state = ssl->Handshake();
@@ -380,7 +377,7 @@ bool TTcpSocket::SendAll(const void *data, size_t size, int limitMs)
         return Fail(ENOTCONN);
     const char *p = static_cast<const char *>(data);
     while (size > 0) {
-        if (ssl->Active()) {
+        if (TlsActive()) {
             const TSSLBase::TIo io = ssl->Send(p, qsizetype(size));
             if (io.State == TSSLBase::TState::Done) {
                 p += io.Bytes;
@@ -472,7 +469,7 @@ bool TTcpSocket::ReadLine(QByteArray &line, int limitMs, TClock::time_point dead
         }
         if (buffer.size() > kMaxLineLength)
             return Fail(EMSGSIZE);
-        if (!ssl->Active() || !ssl->Pending()) {
+        if (!TlsActive() || !ssl->Pending()) {
             long long wait = limitMs;
             if (deadline != TClock::time_point::max())
                 wait = std::min(wait, MsUntil(deadline));
@@ -481,7 +478,7 @@ bool TTcpSocket::ReadLine(QByteArray &line, int limitMs, TClock::time_point dead
             if (!Wait(POLLIN, int(std::max(wait, 0LL))))
                 return false;
         }
-        if (ssl->Active()) {
+        if (TlsActive()) {
             const TSSLBase::TIo io = ssl->Recv(chunk, sizeof chunk);
             if (io.State == TSSLBase::TState::Done) {
                 buffer.append(chunk, io.Bytes);

@@ -104,7 +104,7 @@ public:
     using TClock = std::chrono::steady_clock;
     static constexpr qsizetype kMaxLineLength = 8192;
 
-    TTcpSocket();
+    TTcpSocket() = default;
     ~TTcpSocket();
     TTcpSocket(const TTcpSocket &) = delete;
     TTcpSocket &operator=(const TTcpSocket &) = delete;
@@ -124,8 +124,10 @@ public:
 
     // Every wait also ends when Cancel is triggered.
     void SetCancel(const TSocketCancel *Cancel) { cancel = Cancel; }
+    // The layer StartTLS uses; without one the connection stays plain (and a plain connection makes no
+    // call through a layer at all).
     void SetSSL(std::unique_ptr<TSSLBase> layer);
-    TSSLBase &SSL() { return *ssl; }
+    bool TlsActive() const { return ssl && ssl->Active(); }
     // Throws away what is buffered (it arrived before the handshake: it could be an injected reply) and
     // runs the TLS handshake within limitMs in all. A failure is ECONNABORTED.
     bool StartTLS(int limitMs);
