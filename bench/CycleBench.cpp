@@ -12,7 +12,7 @@
 #include "console/Main.h"
 #include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 
 #include <QDir>
 #include <QEventLoop>

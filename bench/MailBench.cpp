@@ -11,7 +11,7 @@
 #include "console/Application.h"
 #include "console/Main.h"
 #include "console/ServiceList.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 
 #include <QDir>

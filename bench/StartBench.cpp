@@ -12,8 +12,8 @@
 #include "app/Program.h"
 #include "console/Main.h"
 #include "console/ServiceList.h"
-#include "console/records/SystemList.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemList.h"
+#include "records/SystemListFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

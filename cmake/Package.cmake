@@ -3,6 +3,7 @@
 # and `cmake --install` places the same tree under another prefix.
 set(ZYR_APP_ID com.example.dorvanek.zyrdenetleyici)
 set(ZYR_PACKAGE_NAME zyrdenetleyici)
+set(ZYR_PACKAGE_PREFIX /usr)
 if(CMAKE_LIBRARY_ARCHITECTURE)
     set(ZYR_INSTALL_PRIVATE_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/${ZYR_PACKAGE_NAME})
 else()
@@ -11,8 +12,12 @@ endif()
 
 # The device-list library is private to the program: found through a folder named relative to the
 # program's own, so the installed tree works wherever it is unpacked.
-if(TARGET zyr_probe)
-    target_compile_definitions(zyr_probe PRIVATE ZYR_PRIVATE_LIBDIR="../${ZYR_INSTALL_PRIVATE_LIBDIR}")
+target_compile_definitions(zyr_probe PRIVATE ZYR_PRIVATE_LIBDIR="../${ZYR_INSTALL_PRIVATE_LIBDIR}")
+
+# The program knows it runs installed when it is the file at the path the package gives it; it then keeps
+# its files in the user's XDG folders.
+if(TARGET zyr_platform)
+    target_compile_definitions(zyr_platform PRIVATE ZYR_INSTALLED_PROGRAM="${ZYR_PACKAGE_PREFIX}/bin/ZYRdenetleyici")
 endif()
 
 if(NOT TARGET ZYRdenetleyici)
@@ -30,18 +35,14 @@ if(NOT ZYR_CHANGELOG_HEAD MATCHES "^${ZYR_PACKAGE_NAME} \\(${PROJECT_VERSION}\\)
 endif()
 
 install(TARGETS ZYRdenetleyici RUNTIME DESTINATION bin)
-if(TARGET ZyrPlus)
-    # Loaded with dlopen, never run: no execute bit.
-    install(TARGETS ZyrPlus LIBRARY DESTINATION ${ZYR_INSTALL_PRIVATE_LIBDIR}
-            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-endif()
+# Loaded with dlopen, never run: no execute bit.
+install(TARGETS ZyrPlus LIBRARY DESTINATION ${ZYR_INSTALL_PRIVATE_LIBDIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# The headless probe (monitoring plugin and exporter) joins the package here once it is built: its
-# program, a manual page resources/man/zyrcheck.1 (every program in /usr/bin needs one) and its systemd
-# unit (on Debian 12 under /lib/systemd/system, which needs an absolute DESTINATION and CPACK_SET_DESTDIR).
-if(TARGET zyrcheck)
-    install(TARGETS zyrcheck RUNTIME DESTINATION bin)
-endif()
+# The headless probe (monitoring plugin and exporter): its program, a manual page resources/man/zyrcheck.1
+# (every program in /usr/bin needs one) and its systemd unit (on Debian 12 under /lib/systemd/system, which
+# needs an absolute DESTINATION and CPACK_SET_DESTDIR).
+install(TARGETS zyrcheck RUNTIME DESTINATION bin)
 
 # Manual pages and the changelog are installed compressed, as Debian wants them.
 set(ZYR_COMPRESSED)
@@ -70,7 +71,7 @@ install(FILES ${ZYR_RES}/icons/app.svg DESTINATION share/icons/hicolor/scalable/
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${ZYR_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${ZYR_PACKAGE_PREFIX})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

@@ -7,13 +7,17 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
+#include "platform/FileLocations.h"
+#include "platform/RaiseChannel.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <csignal>
 #include <memory>
 
 namespace {
+const QString kName = QStringLiteral("ZYRdenetleyici");
+
 int RunWindows(TApplication &app)
 {
     // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
@@ -37,8 +41,11 @@ int RunWindows(TApplication &app)
 
     TMainForm form;
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
+    // A second start asks for the window instead of opening one of its own.
+    TRaiseChannel raise(UserRuntimeFolder(kName), kName);
+    raise.OnRaise = [&form] { form.ShowMainWindow(); };
     TFormNewRecord editor;
-    TFormSettings settings; // loads the settings file
+    TFormSettings settings(nullptr, FileLocations().SettingsFolder); // loads the settings file
     form.SetSettingsObject(&settings);
     form.Engine->ApplySettings(true);
     TFormAbout about;
@@ -56,15 +63,21 @@ int RunWindows(TApplication &app)
 int RunProgram(int argc, char **argv)
 {
     TApplication app(argc, argv);
-    auto log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
+    const TFileLocations &files = FileLocations();
+    // The installed program's folders; a log that cannot be opened leaves the logger silent.
+    MakeFileFolders(files);
+    auto log = std::make_unique<TLogger>(files.DataFile(QStringLiteral("ZYRdenetleyici.log")));
     int result = 0;
     {
-        // A second copy ends here: no window, no tray icon, no log line. Without a safe per-user folder the
-        // lock goes beside the settings file, never stopping the start.
-        TSingleInstance instance(QStringLiteral("ZYRdenetleyici"), ProgramFolder());
+        // A second copy ends here: no window, no tray icon, no log line; it only asks the running copy to
+        // show its window. Without a safe per-user folder the lock goes beside the settings file, never
+        // stopping the start.
+        TSingleInstance instance(kName, files.SettingsFolder);
         if (instance.Acquired()) {
             Logger = log.get();
             result = RunWindows(app);
+        } else {
+            RequestRaise(UserRuntimeFolder(kName), kName);
         }
     }
     Logger = nullptr;

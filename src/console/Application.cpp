@@ -23,6 +23,8 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     // Every check of a cycle holds a socket at the same time.
     RaiseOpenFileLimit();
+    // Names the menu entry to the desktop (its icon, and the sender of notifications).
+    setDesktopFileName(QStringLiteral("com.example.dorvanek.zyrdenetleyici"));
 }
 
 bool TApplication::notify(QObject *receiver, QEvent *event)

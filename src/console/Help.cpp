@@ -1,5 +1,6 @@
 #include "console/Help.h"
 #include "console/KeyPreview.h"
+#include "platform/FileLocations.h"
 #include "platform/Version.h"
 #include <QDesktopServices>
 #include <QDir>
@@ -67,7 +68,7 @@ void OpenUrl(const QUrl &Url)
 void OpenLogFile()
 {
     const QString name = QLatin1String(kApplicationTitle) + QStringLiteral(".log");
-    OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(name)));
+    OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(FileLocations().DataFile(name))));
 }
 
 QWidget *MakeTamamPanel(QWidget *Window, QPushButton *&Button)

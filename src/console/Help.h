@@ -27,7 +27,8 @@ public:
 void OpenUrl(const QUrl &Url);
 extern std::function<void(const QUrl &)> OpenUrlHook;
 
-// Opens the event log file of the current directory with the desktop's viewer for it. The outcome is not
+// Opens the event log file (in the current directory, or in the installed program's data folder) with the
+// desktop's viewer for it. The outcome is not
 // checked: a missing file or viewer shows whatever the desktop shows.
 void OpenLogFile();
 

@@ -39,3 +39,15 @@ QIcon AppIcon()
         icon.addFile(IconPath(name));
     return icon;
 }
+
+QIcon TrayStateIcon(TTrayColour Colour)
+{
+    static const char *const names[] = {"grey", "green", "red"};
+    const int index = int(Colour);
+    static QIcon *const loaded = new QIcon[std::size(names)];
+    if (loaded[index].isNull())
+        for (int size : {16, 22, 32, 64})
+            loaded[index].addFile(
+                QStringLiteral(":/icons/tray-%1-%2.png").arg(QLatin1String(names[index])).arg(size));
+    return loaded[index];
+}

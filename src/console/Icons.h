@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/TrayState.h"
 #include <QIcon>
 #include <QPixmap>
 
@@ -7,5 +8,7 @@
 QIcon ImageList1(int index);
 // The 16 px state images for the codes 0 to 6; a null pixmap for every other code (7: check running).
 QPixmap StateImage(int code);
-// The application and tray icon.
+// The application icon.
 QIcon AppIcon();
+// The tray icon: the application icon with its dot in the colour of the marked systems' state.
+QIcon TrayStateIcon(TTrayColour Colour);

@@ -10,11 +10,12 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "store/AppUtils.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -88,6 +89,17 @@ bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
             && form.ServiceList->indexAt(menu->pos()).isValid())
             PopupMenu1->popup(menu->globalPos());
         return true;
+    }
+    // The keyboard's clicks on the focused row: Space on its mark, Enter on its dot.
+    if (Watched == form.ServiceList && Event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(Event);
+        const bool space = key->key() == Qt::Key_Space;
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if ((space || enter) && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!key->isAutoRepeat())
+                ListClick(form.FocusedIndex(), space ? TSystemRecord::Select : TSystemRecord::State);
+            return true;
+        }
     }
     if (Watched == viewport && Event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(Event);
@@ -190,6 +202,7 @@ void TListCommands::GonderClick()
 
 void TListCommands::ListChanged()
 {
+    form.UpdateTrayState();
     try {
         form.SaveListAsOnClose();
     } catch (const std::exception &error) {

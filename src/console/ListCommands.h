@@ -22,7 +22,7 @@ public:
     void AddRecord();
     void ChangeRecord();
     void DeleteRecord();
-    // A left click released over a cell of a row.
+    // A left click released over a cell of a row; also Space (Select) and Enter (State) on the focused row.
     void ListClick(int Position, int Column);
     void GonderClick();
     // Saves the list now; a failure is logged, and shown once per run.

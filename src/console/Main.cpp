@@ -1,13 +1,15 @@
 #include "console/Main.h"
 #include "console/AlarmSound.h"
+#include "console/DesktopNotification.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
+#include "platform/FileLocations.h"
 #include "platform/Version.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +18,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QScreen>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
@@ -42,8 +45,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("ZYRdenetleyici"));
     QApplication::setApplicationName(QStringLiteral("ZYRdenetleyici"));
     setWindowIcon(AppIcon());
-    DataFileName = QStringLiteral("ZYRdenetleyici.dat");
-    LayoutFileName = QStringLiteral("ZYRdenetleyici.ini");
+    DataFileName = FileLocations().DataFile(QStringLiteral("ZYRdenetleyici.dat"));
+    LayoutFileName = FileLocations().DataFile(QStringLiteral("ZYRdenetleyici.ini"));
 
     resize(500, 500);
     setMinimumSize(400, 350);
@@ -67,6 +70,10 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     Engine->setObjectName(QStringLiteral("Engine"));
     Engine->HiddenStartPossible = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     connect(Engine, &TCheckEngine::BusyChanged, this, &TMainForm::ShowBusy);
+    connect(Engine, &TCheckEngine::AlarmsEntered, this, [this](const QStringList &lines) {
+        if (Settings().DesktopNotify())
+            ShowNotification(QStringLiteral("ZYRdenetleyici"), lines.join(QLatin1Char('\n')));
+    });
     connect(Engine, &TCheckEngine::AlarmDue, this, [this](const QString &wav) {
         if (wav.isEmpty())
             PlayBeep();
@@ -77,6 +84,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     alarmSound = new TAlarmSound(this);
     PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
     PlayBeep = [this] { alarmSound->PlayDefault(); };
+    // The desktop's notification service when the session has one; else the tray's own balloon.
+    ShowNotification = [this](const QString &title, const QString &text) {
+        if (!SendDesktopNotification(title, text) && TrayUsable())
+            TrayIcon->showMessage(title, text, QSystemTrayIcon::Warning);
+    };
 
     CreateTray();
     ExitRequested = false;
@@ -93,6 +105,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
         }
     }
     SetSelectHeader(List.SelectedCount() >= 1);
+    ReadLayout();
+    UpdateTrayState();
     const QString version = GetVersionString();
     setWindowTitle(windowTitle() + QLatin1Char(' ') + version);
 }
@@ -127,11 +141,13 @@ void TMainForm::CreateMenu()
     MainMenu->setStyleSheet(QStringLiteral("QToolBar { background: rgb(214, 223, 247); border: none; spacing: 2px; }"
                                            "QToolButton { padding: 2px 4px; }"));
     addToolBar(Qt::TopToolBarArea, MainMenu);
+    // The captions are the commands' names; the tool buttons show them with the first letter underlined,
+    // the key that Alt takes to the command (the button's own mnemonic, from the button text).
     auto item = [this](QAction *&action, const char *name, const QString &caption, int glyph) {
         action = MainMenu->addAction(ImageList1(glyph), caption);
         action->setObjectName(QLatin1String(name));
+        action->setIconText(QLatin1Char('&') + caption);
     };
-    // Captions carry no "&": the menu has no automatic accelerators.
     item(KontrolEt, "KontrolEt", QStringLiteral("Denetle"), 7);
     item(Ekle, "Ekle", QStringLiteral("Ekle"), 6);
     item(Ayarlar, "Ayarlar", QStringLiteral("Ayarlar"), 8);
@@ -140,6 +156,7 @@ void TMainForm::CreateMenu()
     Yardim->setObjectName(QStringLiteral("Yardim"));
     Yardim->setIcon(ImageList1(13));
     Yardim->menuAction()->setObjectName(QStringLiteral("YardimAction"));
+    Yardim->menuAction()->setIconText(QStringLiteral("&Yardım"));
     LogFile1 = Yardim->addAction(ImageList1(15), QStringLiteral("Bilgi Dosyası"));
     LogFile1->setObjectName(QStringLiteral("LogFile1"));
     Yardim->addSeparator();
@@ -150,6 +167,13 @@ void TMainForm::CreateMenu()
     MainMenu->addAction(Yardim->menuAction());
     if (auto *button = qobject_cast<QToolButton *>(MainMenu->widgetForAction(Yardim->menuAction())))
         button->setPopupMode(QToolButton::InstantPopup);
+    // The commands take the focus from the keyboard (F10, Tab, the arrows) and run with Space.
+    for (QAction *action : MainMenu->actions())
+        if (QWidget *button = MainMenu->widgetForAction(action))
+            button->setFocusPolicy(Qt::TabFocus);
+    auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    f10->setObjectName(QStringLiteral("FocusMenu"));
+    connect(f10, &QShortcut::activated, this, &TMainForm::FocusMenu);
     connect(KontrolEt, &QAction::triggered, this, &TMainForm::KontrolEtClick);
 }
 
@@ -161,7 +185,7 @@ void TMainForm::CreateTray()
     k1->setObjectName(QStringLiteral("k1"));
     connect(k1, &QAction::triggered, this, &TMainForm::k1Click);
 
-    TrayIcon = new QSystemTrayIcon(AppIcon(), this);
+    TrayIcon = new QSystemTrayIcon(TrayStateIcon(TTrayColour::Grey), this);
     TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
     TrayIcon->setToolTip(windowTitle());
     TrayIcon->setContextMenu(PopupTrayIcon);
@@ -228,6 +252,28 @@ void TMainForm::ShowBusy(bool Flag)
     for (QAction *action : {KontrolEt, Ekle, Ayarlar, Gonder})
         action->setEnabled(!Flag);
     ServiceList->setEnabled(!Flag);
+    if (!Flag)
+        UpdateTrayState();
+}
+
+void TMainForm::UpdateTrayState()
+{
+    if (!TrayIcon || Busy())
+        return;
+    const TTrayState state = ReadTrayState(List);
+    TrayIcon->setIcon(TrayStateIcon(state.Colour));
+    TrayIcon->setToolTip(TrayHint(state, Engine->CycleHasRun()));
+}
+
+void TMainForm::FocusMenu()
+{
+    for (QAction *action : MainMenu->actions()) {
+        QWidget *button = MainMenu->widgetForAction(action);
+        if (button && action->isEnabled() && button->isVisible()) {
+            button->setFocus(Qt::ShortcutFocusReason);
+            return;
+        }
+    }
 }
 
 void TMainForm::CheckFocused()
@@ -358,6 +404,22 @@ void TMainForm::ServiceListHeaderClick(int Column)
     if (List.HeaderClickSort(Column))
         ServiceList->header()->setSortIndicator(List.SortColumn(),
                                                 List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TMainForm::ReadLayout()
+{
+    // The widths the operator gave the columns that take them, and the order the rows had; sorted once now
+    // so that the header's indicator tells the truth about the rows.
+    const TSavedListLayout saved = ReadListLayout(LayoutFileName);
+    QHeaderView *head = ServiceList->header();
+    for (int column : {int(TSystemRecord::Name), int(TSystemRecord::Email)})
+        if (saved.Widths[size_t(column)] > 0)
+            head->resizeSection(column, std::max(saved.Widths[size_t(column)], head->minimumSectionSize()));
+    if (saved.SortColumn >= 0)
+        List.SetSortOrder(saved.SortColumn, saved.SortAscending);
+    List.Sort();
+    head->setSortIndicator(
+        List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TMainForm::WriteLayout()

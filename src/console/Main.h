@@ -1,5 +1,5 @@
 #pragma once
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
 #include <QMainWindow>
 #include <functional>
@@ -21,7 +21,8 @@ class TMainForm : public QMainWindow
 {
     Q_OBJECT
 public:
-    // FormCreate. The list file and the layout file are bare names resolved against the current directory.
+    // FormCreate. The list file and the layout file are bare names resolved against the current directory,
+    // or in the user's data folder when the program runs installed.
     explicit TMainForm(QWidget *parent = nullptr);
     // FormDestroy.
     ~TMainForm() override;
@@ -78,6 +79,14 @@ public:
     // The alarm players: the "Alarm.wav" path, or the shipped alarm (the beep without an audio output).
     std::function<void(const QString &)> PlayAlarmFile;
     std::function<void()> PlayBeep;
+    // Shows a desktop notification through the tray (replaceable for tests).
+    std::function<void(const QString &Title, const QString &Text)> ShowNotification;
+
+    // The tray icon's colour and hint for the states of the marked systems; kept while a check runs, whose
+    // rows show no state until their results come.
+    void UpdateTrayState();
+    // F10: the focus to the first tool bar command that can be used.
+    void FocusMenu();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -92,6 +101,7 @@ private:
     void ShowBusy(bool Flag);
     void ServiceListHeaderClick(int Column);
     void SetSelectHeader(bool Ticked);
+    void ReadLayout();
     void WriteLayout();
 
     class TAlarmSound *alarmSound = nullptr;

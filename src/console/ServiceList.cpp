@@ -56,10 +56,16 @@ QVariant TServiceListModel::data(const QModelIndex &index, int role) const
             return image.isNull() ? QVariant() : QVariant(image);
         }
         return {};
-    case Qt::ToolTipRole:
-        if (column == TSystemRecord::State)
-            return StateDescription(StateCode(list.Cell(index.row(), column)));
-        return {};
+    case Qt::ToolTipRole: {
+        // The dot tells its state and when it was checked last.
+        if (column != TSystemRecord::State)
+            return {};
+        const QString state = StateDescription(StateCode(list.Cell(index.row(), column)));
+        const QString time = list.Cell(index.row(), TSystemRecord::ColDateTime);
+        if (state.isEmpty() || time.isEmpty())
+            return state.isEmpty() ? QVariant() : QVariant(state);
+        return state + QLatin1Char('\n') + time;
+    }
     case Qt::TextAlignmentRole:
         if (ImageColumn(column) || column == TSystemRecord::DeviceCnt)
             return int(Qt::AlignCenter);

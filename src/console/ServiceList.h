@@ -1,5 +1,5 @@
 #pragma once
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
 #include <QTreeView>

@@ -2,10 +2,10 @@
 #include "console/Icons.h"
 #include "console/KeyPreview.h"
 #include "platform/Format.h"
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QCursor>
 #include <QApplication>
 #include <QScreen>
@@ -243,11 +243,12 @@ int TFormDetails::ShowReport(const QString &ReportText)
 
 void TFormDetails::FitWindow()
 {
-    // Wide channel boxes widen the window rather than squeeze the texts; showing it keeps it on screen.
+    // Wide channel boxes widen the window rather than squeeze the texts, up to the room the screen has: one
+    // resize to the final width, since a window manager may apply a second one out of order.
     // The list's frame is measured on the list itself: before the first showing its viewport has no
     // width yet, and the difference to the window's width made the window hundreds of pixels too wide.
     const int frame = TLAlarm->width() - TLAlarm->maximumViewportSize().width();
-    const int wanted = kDescWidth + kStateWidth + channelsWidth + frame;
+    const int wanted = std::min(kDescWidth + kStateWidth + channelsWidth + frame, ScreenRoom().width());
     if (wanted > width())
         resize(wanted, height());
 }
@@ -304,26 +305,39 @@ QMargins TFormDetails::FrameMargins() const
     return QMargins();
 }
 
+QRect TFormDetails::ScreenAtPointer(QPoint Pointer)
+{
+    const QScreen *screen = QGuiApplication::screenAt(Pointer);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+QSize TFormDetails::ScreenRoom() const
+{
+    const QRect available = ScreenAtPointer(QCursor::pos());
+    if (available.isEmpty())
+        return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const QMargins margins = FrameMargins();
+    return QSize(available.width() - margins.left() - margins.right(),
+                 available.height() - margins.top() - margins.bottom());
+}
+
 void TFormDetails::showEvent(QShowEvent *Event)
 {
     // The window's top-right corner goes to the mouse pointer, moved inside the screen's available area, and
-    // the window is never larger than that area.
+    // the window is never larger than that area. Size and place go to the window system in one request.
     const QPoint pointer = QCursor::pos();
-    const QScreen *screen = QGuiApplication::screenAt(pointer);
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect available = screen->availableGeometry();
+    const QRect available = ScreenAtPointer(pointer);
+    if (!available.isEmpty()) {
         const QMargins margins = FrameMargins();
-        const QSize room(available.width() - margins.left() - margins.right(),
-                         available.height() - margins.top() - margins.bottom());
+        const QSize room = ScreenRoom();
         setMinimumSize(std::min(400, room.width()), std::min(168, room.height()));
-        if (width() > room.width() || height() > room.height())
-            resize(std::min(width(), room.width()), std::min(height(), room.height()));
+        const QSize fitted(std::min(width(), room.width()), std::min(height(), room.height()));
         // Placed by its client area: a window manager may take a frame position for the client's (openbox
         // does while the window has never been framed), a client position it takes as it is.
-        const QPoint frameAt = PlaceAtPointer(pointer, size().grownBy(margins), available);
-        setGeometry(QRect(frameAt + QPoint(margins.left(), margins.top()), size()));
+        const QPoint frameAt = PlaceAtPointer(pointer, fitted.grownBy(margins), available);
+        setGeometry(QRect(frameAt + QPoint(margins.left(), margins.top()), fitted));
     }
     QDialog::showEvent(Event);
 }

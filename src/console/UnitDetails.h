@@ -58,6 +58,9 @@ private:
     void FitColumns();
     void FitWindow();
     QMargins FrameMargins() const;
+    // The available area of the screen under the pointer, and the room it leaves a window inside its frame.
+    static QRect ScreenAtPointer(QPoint Pointer);
+    QSize ScreenRoom() const;
 
     int channelsWidth = 150;
 };

@@ -5,7 +5,7 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
 #include "store/AppUtils.h"
 #include <QApplication>
@@ -204,10 +204,12 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     cbAfterCtrl->addItems({QStringLiteral("Her denetlemeden sonra yolla"), QStringLiteral("Alarm varsa yolla"),
                            QStringLiteral("Yollama")});
     cbBeep = Tick("cbBeep", QStringLiteral("Alarm varsa sesli uyarı ver"), group);
+    cbDesktopNotify = Tick("cbDesktopNotify", QStringLiteral("Masaüstü bildirimi"), group);
     auto *groupLayout = new QGridLayout(group);
     groupLayout->addWidget(FieldLabel(QStringLiteral("E-Posta"), group), 0, 0);
     groupLayout->addWidget(cbAfterCtrl, 0, 1);
     groupLayout->addWidget(cbBeep, 1, 0, 1, 2);
+    groupLayout->addWidget(cbDesktopNotify, 2, 0, 1, 2);
     groupLayout->setColumnStretch(1, 1);
 
     auto *period = new QHBoxLayout;
@@ -317,6 +319,7 @@ void TFormSettings::Bind()
     tick(cbShowOnStartup, &TLiveSettings::cbShowOnStartup);
     tick(cbCheckOnStartup, &TLiveSettings::cbCheckOnStartup);
     tick(cbBeep, &TLiveSettings::cbBeep);
+    tick(cbDesktopNotify, &TLiveSettings::cbDesktopNotify);
     tick(cbAuth, &TLiveSettings::cbAuth);
     tick(cbSSL, &TLiveSettings::cbSSL);
     text(edtHost, &TLiveSettings::edtHost);
@@ -354,6 +357,7 @@ void TFormSettings::ReadFields()
     // A stored choice outside the three items shows none of them and stays as it was.
     cbAfterCtrl->setCurrentIndex(Settings.cbAfterCtrl >= 0 && Settings.cbAfterCtrl < cbAfterCtrl->count() ? Settings.cbAfterCtrl : -1);
     cbBeep->setChecked(Settings.cbBeep);
+    cbDesktopNotify->setChecked(Settings.cbDesktopNotify);
     edtHost->setText(Settings.edtHost);
     edtUsername->setText(Settings.edtUsername);
     edtPassword->setText(Settings.edtPassword);

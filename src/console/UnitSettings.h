@@ -70,6 +70,7 @@ public:
     QCheckBox *cbCheckOnStartup;
     QComboBox *cbAfterCtrl;
     QCheckBox *cbBeep;
+    QCheckBox *cbDesktopNotify;
     QLineEdit *edtHost;
     QLineEdit *edtUsername;
     QLineEdit *edtPassword;

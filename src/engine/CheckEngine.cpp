@@ -4,9 +4,10 @@
 #include "mail/StatusMails.h"
 #include "mail/StatusReport.h"
 #include "platform/Errors.h"
+#include "platform/FileLocations.h"
 #include "platform/UserLocale.h"
 #include "probe/CheckThread.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <algorithm>
 #include <climits>
@@ -312,7 +313,13 @@ void TCheckEngine::FinishCycle()
     EndResultBatch();
     const TRun done = std::move(*run);
     run.reset();
+    if (!done.Single)
+        cycleHasRun = true;
     if (!done.Single && done.Origin == TCheckOrigin::Timer) {
+        // Told at once, like the alarm: a slow mail server does not delay it.
+        const QStringList entered = alarmEntries.Update(List);
+        if (!entered.isEmpty())
+            emit AlarmsEntered(entered);
         try {
             int alarms = 0;
             for (const TRecordId record : done.Members) {
@@ -383,7 +390,8 @@ void TCheckEngine::PlayAlarm()
             && List.Cell(i, TSystemRecord::State).trimmed() == QLatin1String("1");
     if (!down)
         return;
-    const QString wav = QDir::current().absoluteFilePath(QStringLiteral("Alarm.wav"));
+    const QString wav
+        = QDir::current().absoluteFilePath(FileLocations().DataFile(QStringLiteral("Alarm.wav")));
     emit AlarmDue(QFile::exists(wav) ? wav : QString());
 }
 

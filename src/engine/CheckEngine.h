@@ -1,5 +1,6 @@
 #pragma once
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
+#include "engine/TrayState.h"
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -80,6 +81,8 @@ public:
     int Outstanding() const;
     // A status mail round or a test mail is out.
     bool MailBusy() const { return mailOut != TMailKind::None; }
+    // A check cycle (not a single check) has ended since the start.
+    bool CycleHasRun() const { return cycleHasRun; }
 
     void SetBusy(bool Flag);
     // False when nothing was started (busy, or no marked record).
@@ -119,6 +122,9 @@ signals:
     void CycleFinished();
     // The alarm sound is due: the WAV file to play, or empty for the default beep.
     void AlarmDue(const QString &WavFile);
+    // A periodic cycle has ended in which marked systems entered an alarm state: one line "%s: %s" (name,
+    // state text) each. Sent whatever the settings say; the window decides whether to show it.
+    void AlarmsEntered(const QStringList &Lines);
     void MailBusyChanged(bool Busy);
     void TestMailFinished(bool Sent, const QString &Failure);
     // The send command's selection failed (a Select or State cell that is no number).
@@ -165,6 +171,8 @@ private:
     void StatusMailsDone(bool FromCycle, bool Failed, const QString &Error);
 
     bool busy = false;
+    bool cycleHasRun = false;
+    TAlarmEntries alarmEntries;
     std::optional<TRun> run;
     quint64 lastCycle = 0;
     bool alarmAtEnd = false;

@@ -1,5 +1,5 @@
 #include "engine/Verdict.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "probe/CheckThread.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"

@@ -1,6 +1,6 @@
 #include "mail/MailSend.h"
 #include "platform/Errors.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <cerrno>
 #include <cstring>

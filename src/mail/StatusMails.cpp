@@ -1,5 +1,5 @@
 #include "mail/StatusMails.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "mail/StatusReport.h"
 #include "store/Settings.h"
 #include <utility>

@@ -1,13 +1,13 @@
 #include "mail/StatusReport.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
 #include "platform/UserLocale.h"
 #include "platform/Version.h"
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <cstdlib>
 #include <QDateTime>

@@ -1,5 +1,6 @@
 #include "platform/Autostart.h"
 #include "platform/Errors.h"
+#include "platform/FileLocations.h"
 #include "platform/Format.h"
 #include "platform/SaveFile.h"
 #include "platform/Version.h"
@@ -27,8 +28,14 @@ QString FirstAbsolute(const QByteArray &value)
 
 QString EntryText(const QString &Name)
 {
-    const QString program = ProgramFilePath();
-    QString folder = program.left(program.lastIndexOf(QLatin1Char('/')));
+    // The installed program starts in its data folder; a copy elsewhere in its own folder, where its
+    // files are.
+    const TFileLocations &files = FileLocations();
+    const QString program = files.Installed ? InstalledProgramPath() : ProgramFilePath();
+    QString folder
+        = files.Installed ? files.DataFolder : program.left(program.lastIndexOf(QLatin1Char('/')) + 1);
+    if (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
     if (folder.isEmpty())
         folder = QStringLiteral("/");
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\n");

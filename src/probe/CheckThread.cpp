@@ -4,7 +4,7 @@
 #include "platform/Socket.h"
 #include "probe/CheckRunner.h"
 #include "probe/PlusProbe.h"
-#include "report/ItemParser.h"
+#include "platform/Integers.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 #include "report/Json.h"
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include "platform/Format.h"
 #include <cmath>
 #include <QLocale>

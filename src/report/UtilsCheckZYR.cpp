@@ -1,7 +1,7 @@
 #include "report/UtilsCheckZYR.h"
 #include "platform/Format.h"
-#include "report/ItemParser.h"
-#include "store/Logger.h"
+#include "platform/ItemParser.h"
+#include "platform/Logger.h"
 
 namespace {
 

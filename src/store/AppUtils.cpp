@@ -1,8 +1,8 @@
 #include "store/AppUtils.h"
 #include "platform/Autostart.h"
 #include "platform/Errors.h"
-#include "report/ItemParser.h"
-#include "store/Logger.h"
+#include "platform/ItemParser.h"
+#include "platform/Logger.h"
 
 void UncheckAll(TCheckList &List)
 {

@@ -3,7 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/Format.h"
 #include "platform/SaveFile.h"
-#include "report/ItemParser.h"
+#include "platform/Integers.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "store/Settings.h"
 #include "platform/Version.h"
-#include "report/ItemParser.h"
+#include "platform/Integers.h"
 #include "store/AppUtils.h"
 #include "store/Profile.h"
 
@@ -101,6 +101,7 @@ void TLiveSettings::LoadSettings()
     const int afterCtrl = ini.ReadInteger(General, QStringLiteral("MailAfterCtrl"), 1);
     cbAfterCtrl = afterCtrl >= 0 && afterCtrl <= 2 ? afterCtrl : 1;
     cbBeep = ini.ReadBool(General, QStringLiteral("BeepAlarm"), true);
+    cbDesktopNotify = ini.ReadBool(General, QStringLiteral("DesktopNotify"), true);
     timeOut = ini.ReadInteger(General, QStringLiteral("TimeOut"), 5000);
     clbEmails.EndUpdate();
 
@@ -127,6 +128,7 @@ void TLiveSettings::SaveSettings()
 
     ini.WriteInteger(General, QStringLiteral("MailAfterCtrl"), MailAfterCtrl());
     ini.WriteInteger(General, QStringLiteral("BeepAlarm"), BoolToInt(BeepAlarm()));
+    ini.WriteInteger(General, QStringLiteral("DesktopNotify"), BoolToInt(DesktopNotify()));
 
     QList<QPair<QString, QString>> addresses;
     for (const QString &address : clbEmails.Items())

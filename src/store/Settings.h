@@ -22,6 +22,7 @@ public:
     bool cbCheckOnStartup = true;
     int cbAfterCtrl = 1; // 0 after every check, 1 only on alarm, 2 never
     bool cbBeep = true;
+    bool cbDesktopNotify = true;
     QString edtHost;
     QString edtUsername;
     QString edtPassword;
@@ -43,6 +44,7 @@ public:
     bool CheckOnStart() const { return cbCheckOnStartup; }
     int MailAfterCtrl() const { return cbAfterCtrl; }
     bool BeepAlarm() const { return cbBeep; }
+    bool DesktopNotify() const { return cbDesktopNotify; }
     int TimeOut() const { return timeOut; }
     // Text fields without leading and trailing blanks.
     QString Host() const;

@@ -1,6 +1,6 @@
 #include "zyrcheck/Plugin.h"
 
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 
 #include <chrono>
 #include <condition_variable>

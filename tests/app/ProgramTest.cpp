@@ -1,17 +1,15 @@
 // The real program, started the way a user starts it: its own folder with a settings file, a list file in
 // the current directory, the offscreen platform.
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
+#include "Loopback.h"
+#include "XdgSandbox.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,6 +18,7 @@ class ProgramTest : public ::testing::Test
 {
 protected:
     QTemporaryDir dir;
+    TXdgSandbox sandbox;
     QString program;
 
     void SetUp() override
@@ -28,9 +27,7 @@ protected:
         program = dir.filePath(QStringLiteral("ZYRdenetleyici"));
         ASSERT_TRUE(QFile::copy(QStringLiteral(ZYR_PROGRAM), program));
         QFile::setPermissions(program, QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
-        for (const char *sub : {"run", "home", "config", "xdg"})
-            QDir(dir.path()).mkpath(QLatin1String(sub));
-        QFile::setPermissions(dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        ASSERT_TRUE(sandbox.Valid());
     }
 
     void WriteSettings(const QString &general)
@@ -55,12 +52,8 @@ protected:
 
     void Start(QProcess &p)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sandbox.Environment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-        env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir.filePath(QStringLiteral("xdg")));
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -128,16 +121,9 @@ TEST_F(ProgramTest, StartsInOrderRefusesASecondCopyAndSavesOnSigterm)
 TEST_F(ProgramTest, SignalDuringAStartUpCheckSavesAtOnceWithoutWaitingForTheCheck)
 {
     // A system that accepts and never answers keeps the start-up check running for the whole time-out.
-    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(silent, 8), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-    const QString ip = QStringLiteral("127.0.0.1:%1").arg(ntohs(addr.sin_port));
+    const TLoopbackListener silent;
+    ASSERT_TRUE(silent.Listening());
+    const QString ip = QString::fromStdString(silent.Target());
     WriteSettings(QStringLiteral("CheckOnStart=1\r\nShowMainOnStart=1\r\nTimeOut=60000"));
     WriteList({ip});
     QProcess p;
@@ -153,7 +139,6 @@ TEST_F(ProgramTest, SignalDuringAStartUpCheckSavesAtOnceWithoutWaitingForTheChec
     LoadSaved(saved);
     ASSERT_EQ(saved.Count(), 1);
     EXPECT_EQ(saved.Cell(0, TSystemRecord::State), QStringLiteral("0"));
-    ::close(silent);
 }
 
 } // namespace

@@ -2,12 +2,12 @@
 // sending its status mails to a server that accepts and never answers when SIGTERM arrives.
 #include "app/Program.h"
 #include "console/Main.h"
-#include "console/records/SystemListFile.h"
-#include <arpa/inet.h>
+#include "records/SystemListFile.h"
+#include "Loopback.h"
+#include "XdgSandbox.h"
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,33 +33,25 @@ void SendOnceRunning()
 
 TEST(SendTermTest, SigtermDuringAMailRoundSavesAndEndsAtOnce)
 {
-    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(silent, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(silent, 16), 0);
-    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&addr), &len), 0);
+    const TLoopbackListener silent;
+    ASSERT_TRUE(silent.Listening());
 
     QTemporaryDir dir;
     const QString program = dir.filePath(QStringLiteral("ZYRdenetleyici"));
     ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), program));
     QFile::setPermissions(program, QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
-    for (const char *sub : {"run", "home", "config", "xdg"})
-        QDir(dir.path()).mkpath(QLatin1String(sub));
-    QFile::setPermissions(
-        dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const TXdgSandbox sandbox;
+    ASSERT_TRUE(sandbox.Valid());
     {
         QFile ini(dir.filePath(QStringLiteral("ZYRdenetleyici.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral(
             "[General]\r\nRunAtStartup=0\r\nPeriod=0\r\nCheckOnStart=0\r\nShowMainOnStart=1\r\nMailAfterCtrl="
             "0\r\n"
-            "TimeOut=60000\r\n[Smtp]\r\nHost=127.0.0.1\r\nPort=%1\r\nFrom=denetleyici@example.com\r\n"
+            "TimeOut=60000\r\n[Smtp]\r\nHost=%1\r\nPort=%2\r\nFrom=denetleyici@example.com\r\n"
             "To=a@example.com,b@example.com\r\n[Emails]\r\na@example.com=\r\nb@example.com=\r\n")
-                      .arg(ntohs(addr.sin_port))
+                      .arg(QString::fromStdString(silent.Host()))
+                      .arg(silent.Port())
                       .toUtf8());
     }
     TSystemList list;
@@ -73,12 +63,8 @@ TEST(SendTermTest, SigtermDuringAMailRoundSavesAndEndsAtOnce)
     SaveSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat")));
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = sandbox.Environment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const std::pair<const char *, const char *> folders[] = {{"XDG_RUNTIME_DIR", "run"}, {"HOME", "home"},
-        {"XDG_CONFIG_HOME", "config"}, {"XDG_CONFIG_DIRS", "xdg"}};
-    for (const auto &[name, sub] : folders)
-        env.insert(QLatin1String(name), dir.filePath(QLatin1String(sub)));
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(dir.path());
     p.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -111,7 +97,6 @@ TEST(SendTermTest, SigtermDuringAMailRoundSavesAndEndsAtOnce)
     ASSERT_EQ(saved.Count(), 1);
     EXPECT_EQ(saved.Cell(0, TSystemRecord::State), QStringLiteral("0"));
     EXPECT_EQ(saved.Cell(0, TSystemRecord::Details), QStringLiteral("eski rapor"));
-    ::close(silent);
 }
 
 } // namespace

@@ -10,11 +10,14 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
-#include "store/AppUtils.h"
 #include "Simulator.h"
+#include "store/AppUtils.h"
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -23,9 +26,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QWindow>
-#include <atomic>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Qt's own entry for key events as the platform delivers them (shortcuts included), as its test library uses.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow *w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
@@ -386,6 +392,141 @@ TEST_F(ListCommands, ShortcutsActOnTheFocusedRow)
     TMessageBoxHook::SetNextAnswer(IDOK);
     keys(Qt::Key_Delete);
     EXPECT_EQ(form.List.Count(), 0);
+}
+
+// Every command without a mouse: Alt and the underlined letter on the tool bar, F10 to the tool bar,
+// Space and Enter on the focused row; the captions stay the commands' names.
+TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
+{
+    form.List.Add(
+        Record(QStringLiteral("Arıza"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
+    form.List.Add(
+        Record(QStringLiteral("Merkez"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
+    form.List.SortBy(TSystemRecord::Name, true);
+    form.activateWindow();
+    form.ServiceList->setFocus();
+    Focus(0);
+    QApplication::processEvents();
+    if (QApplication::focusWidget() != form.ServiceList)
+        GTEST_SKIP() << "the platform gave the list no keyboard focus";
+    QWindow *window = form.windowHandle();
+    auto press = [&](int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier, const QString &Text = {}) {
+        qt_handleKeyEvent(window, QEvent::KeyPress, Key, Modifiers, Text);
+        QApplication::processEvents();
+        qt_handleKeyEvent(window, QEvent::KeyRelease, Key, Modifiers, Text);
+        QApplication::processEvents();
+    };
+    auto back = [&] {
+        form.activateWindow();
+        form.ServiceList->setFocus();
+        QApplication::processEvents();
+    };
+    auto button = [&](QAction *Action) {
+        return qobject_cast<QToolButton *>(form.MainMenu->widgetForAction(Action));
+    };
+
+    // The captions are the names; only the button's letter is marked.
+    const std::pair<QAction *, const char *> captions[] = {{form.KontrolEt, "Denetle"}, {form.Ekle, "Ekle"},
+        {form.Ayarlar, "Ayarlar"}, {form.Gonder, "Gönder"}, {form.Yardim->menuAction(), "Yardım"}};
+    for (const auto &[action, caption] : captions) {
+        EXPECT_EQ(action->text(), QString::fromUtf8(caption));
+        EXPECT_EQ(button(action)->text(), QLatin1Char('&') + QString::fromUtf8(caption));
+    }
+
+    // Space on the focused row toggles its mark and saves; held down it does not flicker.
+    press(Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    qt_handleKeyEvent(window, QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::processEvents();
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    press(Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
+
+    // Enter opens the details of a row with a report only.
+    bool opened = false;
+    QTimer::singleShot(0, [&] { opened = details.isVisible(); });
+    press(Qt::Key_Return);
+    EXPECT_FALSE(opened) << "state 1 has no report";
+    Focus(1);
+    QString shown;
+    WhileModal(
+        [&] {
+            press(Qt::Key_Enter, Qt::KeypadModifier);
+            return 0;
+        },
+        [&] {
+            shown = details.lblAlarm->text();
+            details.reject();
+        });
+    EXPECT_EQ(shown, QStringLiteral("Çalışıyor"));
+    back();
+
+    // The dot tells its state and its time.
+    EXPECT_EQ(form.ListModel->index(1, TSystemRecord::State).data(Qt::ToolTipRole).toString(),
+        QStringLiteral("Çalışıyor\n08.06.2012   17:46:00"));
+
+    // A mnemonic clicks its button now or a moment later (the button's animated click), so each window
+    // is watched for from before the key and closed once it is up.
+    auto whenShown = [&](int Key, QWidget *Window, const std::function<void()> &Close) {
+        bool shown = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!shown && Window->isVisible()) {
+                shown = true;
+                Close();
+            }
+        });
+        poll.start(10);
+        press(Key, Qt::AltModifier);
+        WaitUntil([&] { return shown && !Window->isVisible(); }, 5000);
+        if (Window->isVisible())
+            Close(); // a failing test ends instead of hanging
+        return shown;
+    };
+
+    // Alt+E, Alt+A, Alt+G open what their buttons open.
+    EXPECT_TRUE(whenShown(Qt::Key_E, &editor, [&] { editor.reject(); }));
+    EXPECT_EQ(editor.windowTitle(), QStringLiteral("Yeni Kayıt"));
+    back();
+    EXPECT_TRUE(whenShown(Qt::Key_A, &settings, [&] { settings.reject(); }));
+    back();
+    TMessageBoxHook::Clear();
+    press(Qt::Key_G, Qt::AltModifier);
+    WaitUntil([] { return !TMessageBoxHook::Shown.isEmpty(); }, 2000);
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
+    EXPECT_EQ(
+        TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
+    back();
+
+    // Alt+Y opens the help menu.
+    EXPECT_TRUE(whenShown(Qt::Key_Y, form.Yardim, [&] { form.Yardim->close(); }));
+    back();
+
+    // F10 takes the focus to the first command; Alt+D runs the check (the console is busy meanwhile, and
+    // F10 then finds the first command still usable).
+    press(Qt::Key_F10);
+    EXPECT_EQ(QApplication::focusWidget(), button(form.KontrolEt));
+    back();
+    // Systems that take the connection and never answer keep the check running for a while.
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length), 0);
+    const QString target = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+    for (int row = 0; row < form.List.Count(); ++row)
+        form.List.SetCell(row, TSystemRecord::IP, target);
+    press(Qt::Key_D, Qt::AltModifier);
+    ASSERT_TRUE(WaitUntil([&] { return form.Busy(); }, 2000));
+    press(Qt::Key_F10);
+    EXPECT_EQ(QApplication::focusWidget(), button(form.Yardim->menuAction()));
+    ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    ::close(silent);
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Denetleme başladı. IP: ") + target));
 }
 
 TEST_F(ListCommands, SelectClickTogglesAndSaves)

@@ -3,7 +3,7 @@
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/UnitSettings.h"
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "dialogs/DialogTestUtil.h"
 #include "engine/CheckEngine.h"
 #include <QCheckBox>

@@ -5,9 +5,9 @@
 #include "../support/PrivateMount.h"
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <QDir>

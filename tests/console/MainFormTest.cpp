@@ -2,8 +2,8 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
-#include "console/records/SystemListFile.h"
-#include "store/Logger.h"
+#include "records/SystemListFile.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
 #include "Simulator.h"
 #include "dialogs/DialogTestUtil.h"
@@ -451,6 +451,142 @@ TEST_F(MainFormTest, SelectHeaderTogglesEveryRowAndOtherHeadersSort)
     EXPECT_EQ(Names(*form), (QStringList {QStringLiteral("10"), QStringLiteral("9")})); // texts: "10" < "9"
     head->sectionClicked(TSystemRecord::DeviceCnt);
     EXPECT_EQ(Names(*form), (QStringList {QStringLiteral("9"), QStringLiteral("10")}));
+}
+
+// The dot of the tray icon as drawn: the colour at its centre.
+QColor TrayDot(const TMainForm &Form)
+{
+    return Form.TrayIcon->icon().pixmap(32, 32).toImage().pixelColor(16, 14);
+}
+
+// The tray shows the marked systems' state: its colour, and the counts in its hint once a cycle has run;
+// a periodic cycle tells the desktop of the systems that entered an alarm state, when the setting says so.
+TEST_F(MainFormTest, TrayShowsTheStateAndPeriodicCyclesNotify)
+{
+    auto form = MakeForm();
+    TSimSystem down = Healthy("kapali");
+    down.Mode = "refuse";
+    TSimSystem alarm = Healthy("alarmli");
+    alarm.Devices[0].Channels = "0,1,0,0";
+    StartFleet(*form, {Healthy("saglam"), down, alarm});
+    form->UpdateTrayState();
+    QList<QPair<QString, QString>> shown;
+    form->ShowNotification = [&](const QString &title, const QString &text) { shown.append({title, text}); };
+    const QColor grey(0xa0, 0xa4, 0xaa), red(0xe5, 0x39, 0x35), green(0x43, 0xc0, 0x47);
+    auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24
+            && std::abs(a.blue() - b.blue()) < 24;
+    };
+    EXPECT_TRUE(near(TrayDot(*form), grey));
+    EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici"));
+
+    form->KontrolEtClick();
+    WaitIdle(*form);
+    EXPECT_TRUE(near(TrayDot(*form), red));
+    EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 2 alarm / 3"));
+    EXPECT_TRUE(shown.isEmpty()) << "the menu's check notifies nobody";
+
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].first, QStringLiteral("ZYRdenetleyici"));
+    EXPECT_EQ(shown[0].second, QStringLiteral("kapali: Çalışmıyor\nalarmli: Alarm tespit edildi"));
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
+    EXPECT_EQ(shown.size(), 1) << "nothing new";
+
+    // Unmarked, the alarms count no more: green with the healthy one, grey with none.
+    for (const char *name : {"kapali", "alarmli"}) {
+        const int row = Names(*form).indexOf(QString::fromUtf8(name));
+        form->Engine->ToggleSelect(form->List.IdAt(row));
+    }
+    form->UpdateTrayState();
+    EXPECT_TRUE(near(TrayDot(*form), green));
+    EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 0 alarm / 1"));
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
+    form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("saglam"))));
+    form->UpdateTrayState();
+    EXPECT_TRUE(near(TrayDot(*form), grey));
+    EXPECT_EQ(form->TrayIcon->toolTip(), QStringLiteral("ZYRdenetleyici – 0 alarm / 0"));
+
+    // Marked again they enter an alarm state anew; with the setting off the desktop hears nothing.
+    form->Settings().cbDesktopNotify = false;
+    form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("kapali"))));
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
+    EXPECT_EQ(shown.size(), 1);
+    EXPECT_TRUE(near(TrayDot(*form), red));
+    form->Settings().cbDesktopNotify = true;
+    form->Engine->ToggleSelect(form->List.IdAt(Names(*form).indexOf(QStringLiteral("alarmli"))));
+    form->Engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle(*form);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown[1].second, QStringLiteral("alarmli: Alarm tespit edildi"));
+}
+
+// The column widths and the sort order of the last run come back, and the rows are sorted by them at
+// once; a damaged layout costs nothing, and reading it writes nothing.
+TEST_F(MainFormTest, ListLayoutOfTheLastRunComesBack)
+{
+    {
+        TSystemList list;
+        for (const char *ip : {"h2", "h3", "h1"}) {
+            TSystemRecord r;
+            r.Cells = {QStringLiteral("1"), QStringLiteral("ad-") + QLatin1String(ip), QLatin1String(ip),
+                QString(), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
+                QStringLiteral("0")};
+            list.Add(r);
+        }
+        SaveSystemList(list, QStringLiteral("ZYRdenetleyici.dat"));
+    }
+    auto write = [](const QByteArray &bytes) {
+        QFile f(QStringLiteral("ZYRdenetleyici.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    };
+    auto read = [] {
+        QFile f(QStringLiteral("ZYRdenetleyici.ini"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray layout
+        = "[General]\r\nPeriod=5\r\n[\\ServiceList\\Columns\\Name]\r\nWidth=140\r\nSorted=0\r\n"
+          "[\\ServiceList\\Columns\\IP]\r\nWidth=90\r\nSorted=2\r\n"
+          "[\\ServiceList\\Columns\\Email]\r\nWidth=250\r\nSorted=0\r\n";
+    write(layout);
+    {
+        auto form = MakeForm();
+        EXPECT_EQ(read(), layout) << "reading costs no byte";
+        QHeaderView *head = form->ServiceList->header();
+        EXPECT_EQ(head->sectionSize(TSystemRecord::Name), 140);
+        EXPECT_EQ(head->sectionSize(TSystemRecord::Email), 250);
+        EXPECT_EQ(head->sectionSize(TSystemRecord::State), 45) << "fixed columns stay as they are";
+        EXPECT_EQ(Names(*form),
+            (QStringList{QStringLiteral("ad-h1"), QStringLiteral("ad-h2"), QStringLiteral("ad-h3")}));
+        EXPECT_EQ(head->sortIndicatorSection(), int(TSystemRecord::IP));
+        EXPECT_EQ(head->sortIndicatorOrder(), Qt::AscendingOrder);
+        head->resizeSection(TSystemRecord::Name, 160);
+    }
+    // Written at the end, read at the next start.
+    const TSavedListLayout again = ReadListLayout(QStringLiteral("ZYRdenetleyici.ini"));
+    EXPECT_EQ(again.Widths[TSystemRecord::Name], 160);
+    EXPECT_EQ(again.SortColumn, int(TSystemRecord::IP));
+    EXPECT_TRUE(read().startsWith("[General]\r\nPeriod=5\r\n"));
+
+    // Damaged: the defaults, sorted by name descending as at any first start.
+    const QByteArray damaged
+        = "[\\ServiceList\\Columns\\Name]\nWidth=-3\nSorted=5\n[\\ServiceList\\Columns\\Email]\n"
+          "Width=\xff\nSorted\n[\\ServiceList\\Columns\\IP";
+    write(damaged);
+    auto form = MakeForm();
+    EXPECT_EQ(read(), damaged);
+    QHeaderView *head = form->ServiceList->header();
+    EXPECT_EQ(head->sectionSize(TSystemRecord::Name), 75);
+    EXPECT_EQ(head->sectionSize(TSystemRecord::Email), 200);
+    EXPECT_EQ(Names(*form),
+        (QStringList{QStringLiteral("ad-h3"), QStringLiteral("ad-h2"), QStringLiteral("ad-h1")}));
+    EXPECT_EQ(head->sortIndicatorSection(), int(TSystemRecord::Name));
+    EXPECT_EQ(head->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
 TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)

@@ -331,16 +331,66 @@ TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı. IP: 127.0.0.1:1")), 1);
 }
 
+// The systems that entered an alarm state are told of at the end of periodic cycles only, at once (not
+// after a slow mail round), and once; the menu's cycles neither tell nor change what was told.
+TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
+{
+    StartFleet({Refusing(), Healthy(), Refusing()});
+    Add(QStringLiteral("kapali"), Target(0));
+    Add(QStringLiteral("saglam"), Target(1));
+    const TRecordId later = Add(QStringLiteral("sonra"), Target(2));
+    list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("0"));
+    engine->Settings().cbAfterCtrl = 0;
+    std::atomic<bool> release{false};
+    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
+    QList<QStringList> told;
+    QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
+        [&](const QStringList &lines) { told << lines; });
+
+    EXPECT_FALSE(engine->CycleHasRun());
+    ASSERT_TRUE(engine->CheckFocused(list.IdAt(0)));
+    WaitIdle();
+    EXPECT_FALSE(engine->CycleHasRun()) << "a single check is no cycle";
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    WaitIdle();
+    EXPECT_TRUE(engine->CycleHasRun());
+    EXPECT_TRUE(told.isEmpty()) << "the menu's cycle tells nothing";
+
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    // Told while the status mails are still held back.
+    ASSERT_TRUE(WaitUntil([&] { return !told.isEmpty(); }));
+    EXPECT_EQ(told[0], QStringList({QStringLiteral("kapali: Çalışmıyor")}));
+    EXPECT_TRUE(engine->MailBusy());
+    release = true;
+    WaitIdle();
+
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle();
+    EXPECT_EQ(told.size(), 1) << "still down: told once";
+
+    list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("1"));
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    WaitIdle();
+    EXPECT_EQ(told.size(), 1);
+    engine->Timer1Timer(TCheckOrigin::Timer);
+    WaitIdle();
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_EQ(told[1], QStringList({QStringLiteral("sonra: Çalışmıyor")}));
+}
+
 // Status mails to a server that accepts and never answers: every address waits its TimeOut, on the mail
 // thread; the window thread's 10 ms timer keeps ticking all along.
 TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
 {
-    TSilentServer silent;
-    ASSERT_GT(silent.Port(), 0);
+    const TLoopbackListener silent(64);
+    ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
         s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
+    s.edtHost = QString::fromStdString(silent.Host());
     s.edtPort = QString::number(silent.Port());
     s.edtFrom = QStringLiteral("denetleyici@example.com");
     s.SetTimeOut(1500);
@@ -375,12 +425,12 @@ TEST_F(EngineTest, MailRoundToASilentServerLeavesTheEventLoopRunning)
 // The program ending during a mail round: the wait under way ends at once and no further address is tried.
 TEST_F(EngineTest, ShutdownEndsAMailRoundAtOnce)
 {
-    TSilentServer silent;
-    ASSERT_GT(silent.Port(), 0);
+    const TLoopbackListener silent(64);
+    ASSERT_TRUE(silent.Listening());
     TLiveSettings &s = engine->Settings();
     for (const char *address : {"a@example.com", "b@example.com", "c@example.com"})
         s.clbEmails.SetChecked(s.clbEmails.Add(QString::fromLatin1(address)), true);
-    s.edtHost = QStringLiteral("127.0.0.1");
+    s.edtHost = QString::fromStdString(silent.Host());
     s.edtPort = QString::number(silent.Port());
     s.edtFrom = QStringLiteral("denetleyici@example.com");
     s.SetTimeOut(60000);
@@ -405,7 +455,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
 {
     TSmtpSink sink(dir.filePath(QStringLiteral("mails")));
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
-    TSilentServer silent;
+    const TLoopbackListener silent(64);
     TLiveSettings &s = engine->Settings();
     s.clbEmails.SetChecked(s.clbEmails.Add(QStringLiteral("ops@example.com")), true);
     s.edtHost = QStringLiteral("127.0.0.1");
@@ -414,6 +464,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     s.SetTimeOut(1500);
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     TLiveSettings toSilent = s;
+    toSilent.edtHost = QString::fromStdString(silent.Host());
     toSilent.edtPort = QString::number(silent.Port());
     QList<std::pair<bool, QString>> tests;
     QObject::connect(
@@ -439,6 +490,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     EXPECT_TRUE(failed >= 0 && sent > failed) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(mailBusy, (QList<bool>{true, false, true, false}));
 
+    s.edtHost = QString::fromStdString(silent.Host());
     s.edtPort = QString::number(silent.Port());
     engine->SendStatusMails();
     ASSERT_TRUE(engine->MailBusy());

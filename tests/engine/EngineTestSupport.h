@@ -1,16 +1,15 @@
 #pragma once
 // The check engine without a window: a list, the engine on it, a log and a current folder of the test's
-// own, fleets of simulated recording systems in the same process, a loopback server that never answers.
-#include "console/records/SystemListFile.h"
+// own, fleets of simulated recording systems in the same process.
+#include "records/SystemListFile.h"
 #include "engine/CheckEngine.h"
-#include "Simulator.h"
-#include "store/Logger.h"
+#include "Loopback.h"
+#include "SimFleet.h"
+#include "platform/Logger.h"
 #include "store/Settings.h"
-#include <arpa/inet.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <netinet/in.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,8 +17,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
-#include <sys/socket.h>
-#include <unistd.h>
 
 // Lets the event loop run until Done holds; false when it does not within Ms.
 inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
@@ -34,36 +31,6 @@ inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
     }
     return true;
 }
-
-// A loopback port whose connections the kernel accepts and nobody ever answers.
-class TSilentServer
-{
-public:
-    TSilentServer()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0
-            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-            return;
-        port = ntohs(a.sin_port);
-    }
-    ~TSilentServer()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    TSilentServer(const TSilentServer &) = delete;
-    TSilentServer &operator=(const TSilentServer &) = delete;
-    int Port() const { return port; }
-
-private:
-    int fd = -1;
-    int port = 0;
-};
 
 class EngineTest : public ::testing::Test
 {
@@ -113,9 +80,8 @@ protected:
     }
     void StartFleet(std::vector<TSimSystem> Systems)
     {
-        sim = std::make_unique<TSimulator>(std::move(Systems));
-        std::string error;
-        ASSERT_TRUE(sim->Start(error)) << error;
+        sim = StartSimulator(std::move(Systems));
+        ASSERT_TRUE(sim);
     }
     QString Target(size_t I) const { return QString::fromStdString(sim->Target(I)); }
 

@@ -3,7 +3,7 @@
 #include "MailTestSupport.h"
 #include "platform/Errors.h"
 #include "QtPrint.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <arpa/inet.h>
 #include <chrono>
 #include <clocale>

@@ -1,6 +1,7 @@
 #include "platform/Autostart.h"
 #include "platform/Errors.h"
 #include "platform/Version.h"
+#include "XdgSandbox.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,25 +29,16 @@ void WriteBytes(const QString &path, const QByteArray &bytes)
 class Autostart : public ::testing::Test
 {
 protected:
-    QTemporaryDir dir;
-    QString common = dir.filePath(QStringLiteral("xdg/autostart/"));
-    QString own = dir.filePath(QStringLiteral("config/autostart/"));
+    TXdgSandbox sandbox;
+    QString common = sandbox.Path(QStringLiteral("xdg/autostart/"));
+    QString own = sandbox.Path(QStringLiteral("config/autostart/"));
     const QString name = QStringLiteral("ZYRdenetleyici 2.1");
-    std::vector<std::pair<const char *, QByteArray>> saved;
 
     void SetUp() override
     {
-        for (const char *var : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"})
-            saved.emplace_back(var, qgetenv(var));
-        qputenv("HOME", QFile::encodeName(dir.filePath(QStringLiteral("home"))));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
-        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(QStringLiteral("relative/ignored::") + dir.filePath(QStringLiteral("xdg"))
+        sandbox.Apply();
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(QStringLiteral("relative/ignored::") + sandbox.Path(QStringLiteral("xdg"))
                                                      + QStringLiteral(":/etc/xdg")));
-    }
-    void TearDown() override
-    {
-        for (const auto &[var, value] : saved)
-            qputenv(var, value);
     }
 };
 
@@ -59,7 +51,7 @@ TEST_F(Autostart, FoldersFollowTheXdgVariables)
     qunsetenv("XDG_CONFIG_DIRS");
     qunsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(GetStartupFolder(), QStringLiteral("/etc/xdg/autostart/"));
-    EXPECT_EQ(GetUserStartupFolder(), dir.filePath(QStringLiteral("home/.config/autostart/")));
+    EXPECT_EQ(GetUserStartupFolder(), sandbox.Path(QStringLiteral("home/.config/autostart/")));
 }
 
 TEST_F(Autostart, EntryGoesToAllUsersAndIsRemovedFromBoth)
@@ -83,12 +75,12 @@ TEST_F(Autostart, EntryGoesToAllUsersAndIsRemovedFromBoth)
 TEST_F(Autostart, UnwritableAllUsersFolderFallsBackToTheUsersOwn)
 {
     // A file where the all-users folder should be stops root as well as an ordinary user.
-    WriteBytes(dir.filePath(QStringLiteral("xdg/autostart")), "not a folder");
+    WriteBytes(sandbox.Path(QStringLiteral("xdg/autostart")), "not a folder");
     CreateStartupEntry(name);
     EXPECT_TRUE(ReadBytes(own + name + QStringLiteral(".desktop")).startsWith("[Desktop Entry]\n"));
 
     // An entry in either folder is enough: nothing is written twice, nothing replaced.
-    QFile::remove(dir.filePath(QStringLiteral("xdg/autostart")));
+    QFile::remove(sandbox.Path(QStringLiteral("xdg/autostart")));
     WriteBytes(own + name + QStringLiteral(".desktop"), "foreign");
     CreateStartupEntry(name);
     EXPECT_FALSE(QFile::exists(common + name + QStringLiteral(".desktop")));
@@ -97,8 +89,8 @@ TEST_F(Autostart, UnwritableAllUsersFolderFallsBackToTheUsersOwn)
 
 TEST_F(Autostart, NeitherFolderWritableRaises)
 {
-    WriteBytes(dir.filePath(QStringLiteral("xdg/autostart")), "x");
-    WriteBytes(dir.filePath(QStringLiteral("config/autostart")), "x");
+    WriteBytes(sandbox.Path(QStringLiteral("xdg/autostart")), "x");
+    WriteBytes(sandbox.Path(QStringLiteral("config/autostart")), "x");
     EXPECT_THROW(CreateStartupEntry(name), EZyrError);
 }
 

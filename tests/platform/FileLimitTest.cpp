@@ -1,12 +1,10 @@
 #include "platform/FileLimit.h"
 #include "platform/Socket.h"
+#include "Loopback.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,20 +40,14 @@ TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
 {
     TLimitGuard guard;
     // A listener that would accept, so only the missing descriptor can make the connect fail.
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 8), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    const uint16_t port = ntohs(address.sin_port);
+    const TLoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
+    const std::string host = listener.Host();
+    const uint16_t port = listener.Port();
 
     {
         TTcpSocket reachable;
-        ASSERT_TRUE(reachable.Connect("127.0.0.1", port, 2000));
+        ASSERT_TRUE(reachable.Connect(host, port, 2000));
     }
 
     // Use up every descriptor below a lowered limit.
@@ -67,28 +59,21 @@ TEST(FileLimit, ConnectWithoutAFreeDescriptorFailsCleanly)
         filler.push_back(fd);
 
     TTcpSocket starved;
-    EXPECT_FALSE(starved.Connect("127.0.0.1", port, 2000));
+    EXPECT_FALSE(starved.Connect(host, port, 2000));
     EXPECT_FALSE(starved.ErrorText().isEmpty());
     EXPECT_TRUE(starved.LocalFailure()); // this machine's shortage, not the listener's refusal
 
     for (int fd : filler)
         close(fd);
-    close(listener);
 }
 
 TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
 {
     TLimitGuard guard;
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 8), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    const uint16_t port = ntohs(address.sin_port);
+    const TLoopbackListener listener;
+    ASSERT_TRUE(listener.Listening());
+    const std::string host = listener.Host();
+    const uint16_t port = listener.Port();
 
     // The lowest free descriptor is one less than the reserve below the limit: one socket fits, the next
     // would take a reserved one.
@@ -100,9 +85,9 @@ TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
 
     TTcpSocket first;
-    EXPECT_TRUE(first.Connect("127.0.0.1", port, 2000));
+    EXPECT_TRUE(first.Connect(host, port, 2000));
     TTcpSocket second;
-    EXPECT_FALSE(second.Connect("127.0.0.1", port, 2000));
+    EXPECT_FALSE(second.Connect(host, port, 2000));
     EXPECT_FALSE(second.ErrorText().isEmpty());
     EXPECT_TRUE(second.LocalFailure());
     // What the sockets left is there for the rest of the program.
@@ -111,7 +96,6 @@ TEST(FileLimit, SocketsLeaveTheLastDescriptorsToTheRest)
     if (spare >= 0)
         close(spare);
     first.Close();
-    close(listener);
 }
 
 TEST(FileLimit, BudgetLeavesTheReserveAndWhatIsOpen)

@@ -167,7 +167,7 @@ TEST(CheckThread, ConnectTimeLimits)
 {
     TFullListener full;
     ASSERT_TRUE(full.Ready());
-    const QString target = QStringLiteral("127.0.0.1:%1").arg(full.Port());
+    const QString target = QString::fromStdString(full.Target());
     struct Case
     {
         int32_t timeOut;
@@ -196,7 +196,7 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
 {
     TFullListener full;
     ASSERT_TRUE(full.Ready());
-    const QString target = QStringLiteral("127.0.0.1:%1").arg(full.Port());
+    const QString target = QString::fromStdString(full.Target());
     TResultQueue queue;
     std::vector<std::future<TThResponse>> direct;
     for (const int32_t timeOut : {0, 1}) {

@@ -102,7 +102,7 @@ TEST(PlusProbe, EachPortTestHasTimeOutDivFour)
 {
     TFullListener full;
     ASSERT_TRUE(full.Ready());
-    const TProbeTarget address{"127.0.0.1", full.Port()};
+    const TProbeTarget address{full.Host(), full.Port()};
     QByteArray report;
     const auto start = Clock::now();
     // The own port is dropped unanswered and the sweep stops there: one limit of TimeOut div 4 = 1000 ms,

@@ -62,61 +62,10 @@ inline std::unique_ptr<TThResponse> CheckOnce(
     return queue.Take();
 }
 
-#include "Simulator.h"
+#include "Loopback.h"
+#include "SimFleet.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <vector>
-
-// A simulator serving the given systems from this process.
-inline std::unique_ptr<TSimulator> StartSimulator(std::vector<TSimSystem> systems)
-{
-    auto sim = std::make_unique<TSimulator>(std::move(systems));
-    std::string error;
-    if (!sim->Start(error)) {
-        ADD_FAILURE() << "simulator: " << error;
-        return nullptr;
-    }
-    return sim;
-}
-
-// A loopback listener whose accept queue is full, so a further connect is never answered: the only
-// way to meet a connect time limit without leaving the machine.
-class TFullListener
-{
-public:
-    TFullListener();
-    ~TFullListener();
-    uint16_t Port() const { return port; }
-    bool Ready() const { return ready; }
-    // Ends the filling connections and takes what waits in the queue, so that a connect held back gets
-    // through at its next try. Called again, takes the later ones too.
-    void Drain();
-
-private:
-    int listener = -1;
-    uint16_t port = 0;
-    bool ready = false;
-    std::vector<int> clients;
-    std::vector<int> taken;
-};
-
-// A zyrsim process serving a fleet (--fleet N --delay 100, 85 % ordinary, 5 % extended, 5 % refusing,
-// 5 % silent systems), each on its own loopback address.
-struct TFleetProcess
-{
-    pid_t pid = -1;
-    FILE *out = nullptr;
-    std::vector<std::vector<std::string>> lines; // name, target, kind, mode
-
-    bool Start(int count, const std::string &base);
-    // At a random base address; a few tries, as other tests may hold an address.
-    bool StartSomewhere(int count);
-    // The exit status of zyrsim.
-    int Stop();
-    ~TFleetProcess() { Stop(); }
-};

@@ -69,7 +69,7 @@ TEST(Socket, ConnectFailuresAreReportedAndBounded)
     TFullListener full;
     ASSERT_TRUE(full.Ready());
     const auto begin = Clock::now();
-    EXPECT_FALSE(client.Connect("127.0.0.1", full.Port(), 1000));
+    EXPECT_FALSE(client.Connect(full.Host(), full.Port(), 1000));
     EXPECT_EQ(client.LastError, ETIMEDOUT);
     EXPECT_FALSE(client.LocalFailure());
     const long long spent = MsSince(begin);

@@ -1,6 +1,7 @@
-// The layout writer over an arbitrary settings file: it never crashes or hangs, every byte outside the
-// "\ServiceList" sections stays, its own sections are there whole, and a second save changes nothing.
-#include "console/records/SystemListFile.h"
+// The layout reader and writer over an arbitrary settings file: neither crashes or hangs, the reader gives
+// only values it can stand for, every byte outside the "\ServiceList" sections stays, the writer's own
+// sections are there whole and read back as written, and a second save changes nothing.
+#include "records/SystemListFile.h"
 #include "platform/Charset.h"
 #include "platform/Errors.h"
 #include <cstdint>
@@ -83,6 +84,13 @@ TListLayout Layout()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const TSavedListLayout found = ReadListLayoutBytes(bytes);
+    for (int width : found.Widths)
+        if (width < 0 || width > 10000)
+            abort();
+    if (found.SortColumn != -1
+        && (found.SortColumn < TSystemRecord::Name || found.SortColumn > TSystemRecord::State))
+        abort();
     {
         QFile file(Path());
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
@@ -109,6 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         + "[\\ServiceList\\Band\\Band0]" + eol + "ID=0" + eol + "Visible=1" + eol + "Index=0" + eol
         + "Width=333" + eol + eol;
     if (!once.contains(expected))
+        abort();
+
+    // What was written is what a later start reads.
+    const TSavedListLayout back = ReadListLayout(Path());
+    for (int c = 0; c < TSystemRecord::ColumnCount; ++c)
+        if (back.Widths[size_t(c)] != 10 + c)
+            abort();
+    if (back.SortColumn != TSystemRecord::Name || back.SortAscending)
         abort();
 
     SaveListLayout(Layout(), Path());

@@ -1,4 +1,4 @@
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include <cstddef>
 #include <cstdint>

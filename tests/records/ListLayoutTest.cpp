@@ -1,5 +1,5 @@
 #include "../support/PrivateMount.h"
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "store/Profile.h"
 #include "TestTexts.h"
@@ -197,6 +197,86 @@ TEST(ListLayout, FullDiskLeavesTheSettingsFileAsItWas)
     EXPECT_EQ(ErrorOf(path), QStringLiteral("Cannot create file ") + path);
     EXPECT_EQ(ReadAll(path), before);
     EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // and the filler
+}
+
+} // namespace
+
+namespace {
+
+// A layout written at the end of one run is read back at the next start.
+TEST(ListLayoutRead, WhatTheWriterWroteComesBack)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ZYRdenetleyici.ini"));
+    TListLayout layout;
+    layout.Bands.push_back({0, true, 0, 500});
+    for (int c = 0; c < TSystemRecord::ColumnCount; ++c)
+        layout.Columns.push_back(
+            {0, 0, c, c < 6, c, c < 6 ? 30 + c : 0, c == TSystemRecord::Email ? 2 : 0, 0, 0});
+    SaveListLayout(layout, ini);
+    const QByteArray bytes = ReadAll(ini);
+    const TSavedListLayout saved = ReadListLayout(ini);
+    EXPECT_EQ(ReadAll(ini), bytes) << "reading writes nothing";
+    for (int c = 0; c < TSystemRecord::ColumnCount; ++c)
+        EXPECT_EQ(saved.Widths[size_t(c)], c < 6 ? 30 + c : 0) << c;
+    EXPECT_EQ(saved.SortColumn, int(TSystemRecord::Email));
+    EXPECT_TRUE(saved.SortAscending);
+
+    const TSavedListLayout missing = ReadListLayout(dir.filePath(QStringLiteral("none.ini")));
+    EXPECT_EQ(missing.SortColumn, -1);
+    EXPECT_EQ(missing.Widths, (std::array<int, TSystemRecord::ColumnCount>{}));
+}
+
+// Damaged or hostile sections give nothing for what is damaged and never more than what is sound.
+TEST(ListLayoutRead, DamagedValuesGiveNothingForThemselves)
+{
+    struct TCase
+    {
+        const char *Name;
+        QByteArray Bytes;
+        int NameWidth;
+        int EmailWidth;
+        int SortColumn;
+        bool Ascending;
+    };
+    const TCase cases[] = {
+        {"sound, keys in any letter case, blanks, CR LF",
+            "\xEF\xBB\xBF[ \\ServiceList\\Columns\\Name ]\r\n WIDTH = 120 \r\nsorted=1\r\n", 120, 0, 1,
+            false},
+        {"a section the writer does not own (letter case)",
+            "[\\servicelist\\columns\\Name]\nWidth=120\nSorted=1\n", 0, 0, -1, false},
+        {"no numbers", "[\\ServiceList\\Columns\\Name]\nWidth=wide\nSorted=x\n", 0, 0, -1, false},
+        {"out of range",
+            "[\\ServiceList\\Columns\\Name]\nWidth=0\n[\\ServiceList\\Columns\\Email]\nWidth=99999999999\n"
+            "Sorted=-1\n[\\ServiceList\\Columns\\IP]\nSorted=3\n",
+            0, 0, -1, false},
+        {"first section and key count",
+            "[\\ServiceList\\Columns\\Name]\nWidth=90\nWidth=10\n[\\ServiceList\\Columns\\Name]\nWidth="
+            "50\nSorted=2\n",
+            90, 0, -1, false},
+        {"first sorted column counts; Select and hidden columns do not sort",
+            "[\\ServiceList\\Columns\\Select]\nSorted=2\n[\\ServiceList\\Columns\\Details]\nSorted=2\n"
+            "[\\ServiceList\\Columns\\State]\nSorted=1\n[\\ServiceList\\Columns\\IP]\nSorted=2\n",
+            0, 0, 2, true},
+        {"keys outside a column section",
+            "Width=70\n[\\ServiceList]\nWidth=70\nSorted=2\n[\\ServiceList\\Columns\\]\n"
+            "Width=70\n[\\ServiceList\\Columns\\Nam]\nWidth=70\n",
+            0, 0, -1, false},
+        {"no section end, no line end, no value", "[\\ServiceList\\Columns\\Email\nWidth", 0, 0, -1, false},
+        {"bytes that are no UTF-8",
+            "[\\ServiceList\\Columns\\Email]\n\xFF\xFE=\x80\nWidth=\xDE"
+            "12\nWidth=12",
+            0, 0, -1, false},
+    };
+    for (const TCase &c : cases) {
+        const TSavedListLayout saved = ReadListLayoutBytes(c.Bytes);
+        EXPECT_EQ(saved.Widths[TSystemRecord::Name], c.NameWidth) << c.Name;
+        EXPECT_EQ(saved.Widths[TSystemRecord::Email], c.EmailWidth) << c.Name;
+        EXPECT_EQ(saved.SortColumn, c.SortColumn) << c.Name;
+        if (c.SortColumn >= 0) {
+            EXPECT_EQ(saved.SortAscending, c.Ascending) << c.Name;
+        }
+    }
 }
 
 } // namespace

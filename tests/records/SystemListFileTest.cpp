@@ -1,4 +1,4 @@
-#include "console/records/SystemListFile.h"
+#include "records/SystemListFile.h"
 #include "../support/PrivateMount.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"

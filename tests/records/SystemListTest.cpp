@@ -1,4 +1,4 @@
-#include "console/records/SystemList.h"
+#include "records/SystemList.h"
 #include "platform/Errors.h"
 #include "TestTexts.h"
 #include <gtest/gtest.h>

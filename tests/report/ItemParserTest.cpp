@@ -1,4 +1,4 @@
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include <gtest/gtest.h>
 #include <QStringList>
 

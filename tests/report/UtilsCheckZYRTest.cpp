@@ -1,5 +1,5 @@
 #include "report/UtilsCheckZYR.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>

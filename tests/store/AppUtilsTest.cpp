@@ -1,6 +1,6 @@
 #include "Sandbox.h"
 #include "store/AppUtils.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <gtest/gtest.h>
 
 namespace {

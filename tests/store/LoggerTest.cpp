@@ -1,11 +1,16 @@
 #include "platform/UserLocale.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,17 +64,50 @@ TEST(Logger, TimeStampLeavesOutMidnight)
     EXPECT_GT(later.size(), midnight.size() + 1);
 }
 
+// Root writes into read-only folders, so as root the logger runs in a child process that has become
+// nobody.
 TEST(Logger, ReadOnlyFolderLeavesLoggerInactive)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
     QTemporaryDir dir;
-    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
-    TLogger log(dir.filePath(QStringLiteral("ZYRdenetleyici.log")));
-    EXPECT_FALSE(log.Active());
-    log.Log(QStringLiteral("nothing")); // must not crash
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("ZYRdenetleyici.log"))));
-    chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_EQ(chmod(folder.constData(), 0555), 0);
+    const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.log"));
+    enum { Fine, Unreachable, Active, Written, NoNobody };
+    const auto check = [&] {
+        if (access(folder.constData(), R_OK | X_OK) != 0)
+            return Unreachable; // it would be inactive for the wrong reason
+        TLogger log(path);
+        if (log.Active())
+            return Active;
+        log.Log(QStringLiteral("nothing")); // must not crash
+        return QFile::exists(path) ? Written : Fine;
+    };
+    int result = Fine;
+    if (geteuid() != 0) {
+        result = check();
+    } else if (const passwd *nobody = getpwnam("nobody"); !nobody) {
+        result = NoNobody;
+    } else {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0
+                || geteuid() == 0)
+                _exit(NoNobody);
+            _exit(check());
+        }
+        int status = 0;
+        ASSERT_TRUE(pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) << "the child as nobody";
+        result = WEXITSTATUS(status);
+    }
+    chmod(folder.constData(), 0755);
+    if (result == NoNobody) {
+        std::fprintf(stderr, "\n*** SKIPPED: root could not become nobody to meet a read-only folder ***\n");
+        GTEST_SKIP() << "SKIPPED: root could not become nobody";
+    }
+    EXPECT_NE(result, Unreachable) << "the temporary folder is out of the test user's reach: " << folder.constData();
+    EXPECT_NE(result, Active) << "the logger opened a file in a read-only folder";
+    EXPECT_NE(result, Written) << "the logger wrote into a read-only folder";
+    EXPECT_EQ(result, Fine);
 }
 
 TEST(Logger, UnopenablePathLeavesLoggerInactive)

@@ -50,6 +50,7 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     EXPECT_TRUE(s.CheckOnStart());
     EXPECT_EQ(s.MailAfterCtrl(), 1);
     EXPECT_TRUE(s.BeepAlarm());
+    EXPECT_TRUE(s.DesktopNotify());
     EXPECT_EQ(s.edtPort, QStringLiteral("25"));
     EXPECT_EQ(s.Port(), 25);
     EXPECT_EQ(s.AuthType(), 1);
@@ -63,24 +64,26 @@ TEST_F(Settings, NoFileGivesTheDefaults)
 
 TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
 {
-    WriteBytes(ini, "[General]\r\n"
-                    "Period=-5\r\n"
-                    "RunAtStartup=2\r\n"
-                    "ShowMainOnStart=0\r\n"
-                    "CheckOnStart=abc\r\n"
-                    "MailAfterCtrl=7\r\n"
-                    "BeepAlarm=0\r\n"
-                    "TimeOut=1234\r\n"
-                    "[Smtp]\r\n"
-                    "Host=  mail.example.com  \r\n"
-                    "Port=0x1D\r\n"
-                    "AuthType=2\r\n"
-                    "SSL=2\r\n"
-                    "To=B@X.COM,nobody@x.com\r\n"
-                    "[Emails]\r\n"
-                    "c@x.com=\r\n"
-                    "b@x.com=\r\n"
-                    "A@x.com=\r\n");
+    WriteBytes(ini,
+        "[General]\r\n"
+        "Period=-5\r\n"
+        "RunAtStartup=2\r\n"
+        "ShowMainOnStart=0\r\n"
+        "CheckOnStart=abc\r\n"
+        "MailAfterCtrl=7\r\n"
+        "BeepAlarm=0\r\n"
+        "DesktopNotify=0\r\n"
+        "TimeOut=1234\r\n"
+        "[Smtp]\r\n"
+        "Host=  mail.example.com  \r\n"
+        "Port=0x1D\r\n"
+        "AuthType=2\r\n"
+        "SSL=2\r\n"
+        "To=B@X.COM,nobody@x.com\r\n"
+        "[Emails]\r\n"
+        "c@x.com=\r\n"
+        "b@x.com=\r\n"
+        "A@x.com=\r\n");
     TLiveSettings s(folder);
     s.edtPeriod = QStringLiteral("30");
     s.LoadSettings();
@@ -91,6 +94,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_TRUE(s.cbCheckOnStartup);
     EXPECT_EQ(s.MailAfterCtrl(), 1);
     EXPECT_FALSE(s.cbBeep);
+    EXPECT_FALSE(s.DesktopNotify());
     EXPECT_EQ(s.TimeOut(), 1234);
     EXPECT_EQ(s.edtHost, QStringLiteral("mail.example.com"));
     EXPECT_EQ(s.edtPort, QStringLiteral("29"));
@@ -107,6 +111,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_EQ(Value("General", "CheckOnStart"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "MailAfterCtrl"), QStringLiteral("1"));
     EXPECT_EQ(Value("General", "TimeOut"), QStringLiteral("1234"));
+    EXPECT_EQ(Value("General", "DesktopNotify"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "Port"), QStringLiteral("29"));
     EXPECT_EQ(Value("Smtp", "AuthType"), QStringLiteral("0"));
     EXPECT_EQ(Value("Smtp", "SSL"), QStringLiteral("0"));
@@ -123,6 +128,7 @@ TEST_F(Settings, OddStoredValuesLoadAndSaveBack)
     EXPECT_EQ(s.SSL(), 1);
     EXPECT_EQ(s.AuthType(), 1);
     EXPECT_EQ(s.TimeOut(), 5000);
+    EXPECT_TRUE(s.DesktopNotify()) << "a file without the key notifies";
     s.edtPort = QStringLiteral("  ");
     s.SaveSettings();
     EXPECT_EQ(Value("General", "RunAtStartup"), QStringLiteral("1"));
@@ -292,6 +298,7 @@ TEST_F(Settings, ByteOrderMarkAndCrLfSurviveLoadAndSave)
                    "CheckOnStart=1\r\n"
                    "MailAfterCtrl=1\r\n"
                    "BeepAlarm=1\r\n"
+                   "DesktopNotify=1\r\n"
                    "\r\n"
                    "[Notlar]\r\n"
                    "Metin=\xDE\x75\x62\x65\r\n"

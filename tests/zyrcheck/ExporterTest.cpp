@@ -8,11 +8,11 @@
 #include <cmath>
 #include <csignal>
 #include <future>
+#include <memory>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <QTemporaryDir>
-#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -70,28 +70,18 @@ std::string ReadAll(int Fd, std::chrono::milliseconds Limit, bool &Closed)
 struct TTripwire
 {
     std::string Host;
-    std::vector<int> Fds;
+    std::vector<std::unique_ptr<TLoopbackListener>> Listeners;
     bool Open()
     {
-        std::mt19937 random(std::random_device{}());
         for (int attempt = 0; attempt < 50; ++attempt) {
-            Close();
-            Host = "127." + std::to_string(60 + random() % 100) + "." + std::to_string(random() % 256) + "."
-                + std::to_string(1 + random() % 254);
-            bool ok = true;
-            for (const int port : {17000, 80, 27101, 27103, 27105, 27106}) {
-                const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                sockaddr_in at{};
-                at.sin_family = AF_INET;
-                at.sin_port = htons(uint16_t(port));
-                inet_pton(AF_INET, Host.c_str(), &at.sin_addr);
-                Fds.push_back(fd);
-                if (bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) != 0 || listen(fd, 16) != 0) {
-                    ok = false;
+            Listeners.clear();
+            Host = RandomLoopbackHost();
+            for (const uint16_t port : {17000, 80, 27101, 27103, 27105, 27106}) {
+                Listeners.push_back(std::make_unique<TLoopbackListener>(Host, port));
+                if (!Listeners.back()->Listening())
                     break;
-                }
             }
-            if (ok)
+            if (Listeners.size() == 6 && Listeners.back()->Listening())
                 return true;
         }
         return false;
@@ -99,18 +89,10 @@ struct TTripwire
     int Connections()
     {
         int count = 0;
-        for (const int fd : Fds)
-            for (int c; (c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++count)
-                close(c);
+        for (const auto &listener : Listeners)
+            count += listener->AcceptAndCloseWaiting();
         return count;
     }
-    void Close()
-    {
-        for (const int fd : Fds)
-            close(fd);
-        Fds.clear();
-    }
-    ~TTripwire() { Close(); }
 };
 
 class ExporterTest : public ::testing::Test

@@ -118,29 +118,13 @@ TEST(PluginProgram, UnknownForBadArgumentsHelpVersionAndAnExceededLimit)
 
     // A listener whose accept queue is full never completes a connect; with no connect limit of the probe's
     // own, only -t ends the run.
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    socklen_t size = sizeof at;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&at), &size);
-    std::vector<int> fillers;
-    for (int i = 0; i < 8; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at);
-        fillers.push_back(fd);
-    }
-    const std::string target = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
-    const TRun late = RunPlugin({"-H", target, "--probe-timeout", "0", "-t", "1"});
+    const TFullListener full(RandomLoopbackHost());
+    ASSERT_TRUE(full.Ready());
+    const TRun late = RunPlugin({"-H", full.Target(), "--probe-timeout", "0", "-t", "1"});
     EXPECT_EQ(late.Exit, 3);
     EXPECT_EQ(late.Out, "ZYR UNKNOWN - check timed out after 1 s\n");
     EXPECT_GE(late.Seconds, 0.95);
     EXPECT_LT(late.Seconds, 3.0);
-    for (const int fd : fillers)
-        close(fd);
-    close(listener);
 }
 
 TEST(PluginProgram, VerboseRowsAndNoFileWritten)

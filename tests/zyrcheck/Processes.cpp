@@ -135,21 +135,6 @@ int TChild::Stop(std::chrono::milliseconds Grace)
     return status;
 }
 
-int FreePort(const std::string &Host)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    inet_pton(AF_INET, Host.c_str(), &at.sin_addr);
-    socklen_t size = sizeof at;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr *>(&at), &size) == 0)
-        port = ntohs(at.sin_port);
-    close(fd);
-    return port;
-}
-
 long ResidentKb(pid_t Pid)
 {
     std::ifstream in("/proc/" + std::to_string(Pid) + "/status");

@@ -1,5 +1,7 @@
 #pragma once
 // Programs the tests start: each in a process group of its own, which is ended whole when the test is done.
+#include "Loopback.h"
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -32,8 +34,6 @@ private:
     int status = -1;
 };
 
-// A port that was free on Host a moment ago.
-int FreePort(const std::string &Host = "127.0.0.1");
 // Resident memory of a process in kB (VmRSS), -1 when it cannot be read.
 long ResidentKb(pid_t Pid);
 std::string ReadFile(const std::string &Path);

@@ -2,7 +2,7 @@
 #include "zyrcheck/ZyrCheck.h"
 #include "Fleet.h"
 #include "Processes.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "zyrcheck/Exposition.h"
 #include "zyrcheck/Plugin.h"
 #include "zyrcheck/Targets.h"

@@ -2,8 +2,9 @@
 // Helpers of the dialog tests: real windows on the offscreen platform, driven with real key and mouse
 // events that pass through the application as a user's would.
 #include "console/MessageBoxes.h"
-#include "store/Logger.h"
+#include "platform/Logger.h"
 #include "SmtpSink.h"
+#include "XdgSandbox.h"
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -93,11 +94,7 @@ public:
     {
         previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR"}) {
-            const QString path = dir.filePath(QLatin1String(name));
-            QDir().mkpath(path);
-            qputenv(name, path.toUtf8());
-        }
+        desktop.Apply();
         log = std::make_unique<TLogger>(dir.filePath(QStringLiteral("ZYRdenetleyici.log")));
         Logger = log.get();
         TMessageBoxHook::Clear();
@@ -118,6 +115,7 @@ public:
 
 private:
     QTemporaryDir dir;
+    TXdgSandbox desktop;
     QString previous;
     std::unique_ptr<TLogger> log;
 };

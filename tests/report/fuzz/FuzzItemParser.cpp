@@ -1,5 +1,5 @@
 // Splits arbitrary text with every separator the program uses, and reads each item every way.
-#include "report/ItemParser.h"
+#include "platform/ItemParser.h"
 #include <cstddef>
 #include <cstdint>
 

@@ -1,0 +1,59 @@
+#include "platform/Logger.h"
+#include "platform/UserLocale.h"
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <fcntl.h>
+#include <unistd.h>
+
+TLogger *Logger = nullptr;
+
+TLogger::TLogger(const QString &FileName)
+{
+    // O_APPEND puts every write at the end, also after lines another process wrote meanwhile.
+    fd = ::open(QFile::encodeName(FileName).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+TLogger::~TLogger()
+{
+    std::lock_guard guard(lock);
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+QString TLogger::TimeStamp(const QDateTime &when)
+{
+    // The user's formats, asked of the system once: asking cost more than writing the line, and a cycle
+    // over thousands of systems logs two lines per check on the window's thread.
+    static const QLocale locale = UserLocale();
+    static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
+    // Qt's long time format names the time zone; the log wants the clock time alone.
+    static const QString timeFormat = [] {
+        QString format = locale.timeFormat(QLocale::LongFormat);
+        format.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
+        return format.trimmed();
+    }();
+    QString text = locale.toString(when.date(), dateFormat);
+    const QTime t = when.time();
+    if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
+        return text;
+    return text + QLatin1Char(' ') + locale.toString(t, timeFormat);
+}
+
+void TLogger::Log(const QString &Text)
+{
+    if (fd < 0)
+        return;
+    const QByteArray line = (TimeStamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + Text).toUtf8() + "\r\n";
+    std::lock_guard guard(lock);
+    if (fd < 0)
+        return;
+    qsizetype done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
+        if (n <= 0)
+            return; // a failed write is not reported
+        done += n;
+    }
+}

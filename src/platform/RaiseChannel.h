@@ -1,0 +1,39 @@
+#pragma once
+#include <functional>
+#include <QObject>
+
+class QSocketNotifier;
+
+// How a second start finds the running copy again: a local socket "<Name>.raise" in the user's run-time
+// folder (UserRuntimeFolder: the user's own, mode 0700; the socket itself 0600). A connection is the
+// whole request; one from another user is dropped unheard.
+class TRaiseChannel : public QObject
+{
+public:
+    // Listens in Folder (nothing when it is empty or the path too long for a socket). A socket left by a
+    // copy that ended without removing it is replaced: only the holder of the single-instance lock may
+    // listen.
+    TRaiseChannel(const QString &Folder, const QString &Name, QObject *Parent = nullptr);
+    // Removes its socket file.
+    ~TRaiseChannel() override;
+    TRaiseChannel(const TRaiseChannel &) = delete;
+    TRaiseChannel &operator=(const TRaiseChannel &) = delete;
+
+    bool Listening() const { return fd >= 0; }
+    const QString &Path() const { return path; }
+
+    // Called on the event loop's thread for each request of a copy started by the same user.
+    std::function<void()> OnRaise;
+
+private:
+    void Accept();
+
+    int fd = -1;
+    QString path;
+    unsigned long long inode = 0;
+    QSocketNotifier *notifier = nullptr;
+};
+
+// Asks the copy that listens in Folder to show its window. Never waits: false when none listens (or its
+// queue is full).
+bool RequestRaise(const QString &Folder, const QString &Name);
