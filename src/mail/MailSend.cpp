@@ -58,7 +58,7 @@ void SendMail(
         throw EZyrError(QStringLiteral("Authentication error"));
     }
     // Asked for a secured channel and not offered one: the mail still goes, and the operator can see how.
-    if (Settings.SSL && !smtp.Sock().SSL().Active())
+    if (Settings.SSL && !smtp.Sock().TlsActive())
         LogFmt("Sunucu STARTTLS desteklemiyor, e-posta şifrelenmeden gönderiliyor: %s", Settings.Host);
     qint64 size = 0;
     for (const QString &line : mime.Lines)

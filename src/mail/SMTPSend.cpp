@@ -1,14 +1,25 @@
 #include "mail/SMTPSend.h"
 #include "platform/Charset.h"
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 #ifdef ZYR_WITH_OPENSSL
+#include "mail/SSLOpenSSL.h"
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #else
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
 #endif
+
+std::unique_ptr<TSSLBase> CreateDefaultSSL()
+{
+#ifdef ZYR_WITH_OPENSSL
+    return std::make_unique<TSSLOpenSSL>();
+#else
+    return std::make_unique<TSSLNone>();
+#endif
+}
 
 QByteArray MailBase64Encode(const QByteArray &data)
 {
@@ -62,6 +73,7 @@ QByteArray HmacMd5(const QByteArray &key, const QByteArray &message)
 
 TSMTPSend::TSMTPSend()
 {
+    sock.SetSSL(CreateDefaultSSL());
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) == 0 && name[0])
         SystemName = QString::fromUtf8(name);
@@ -74,8 +86,7 @@ bool TSMTPSend::Send(const QString &line)
     // An address from the settings file could smuggle in a command of its own.
     if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n')))
         return false;
-    sock.SendTimeoutMs = Timeout;
-    return sock.SendString(line.toUtf8() + "\r\n");
+    return sock.SendAll(line.toUtf8() + "\r\n", std::max(Timeout, 0));
 }
 
 int TSMTPSend::Command(const QString &line)
@@ -95,11 +106,11 @@ int TSMTPSend::ReadReply()
     ResultString.clear();
     ResultCode = 0;
     const auto deadline
-        = TTCPBlockSocket::TClock::now() + std::chrono::milliseconds(qint64(Timeout) * kReplyTimeoutFactor);
+        = TTcpSocket::TClock::now() + std::chrono::milliseconds(qint64(Timeout) * kReplyTimeoutFactor);
     bool failed = false;
     while (true) {
-        const QByteArray raw = sock.RecvString(Timeout, deadline);
-        if (sock.LastError != 0) {
+        QByteArray raw;
+        if (!sock.ReadLine(raw, Timeout, deadline)) {
             failed = true;
             break;
         }
@@ -129,10 +140,7 @@ int TSMTPSend::ReadReply()
 
 QString TSMTPSend::SocketErrorText() const
 {
-    if (sock.LastError == 0)
-        return QString();
-    char buffer[256];
-    return QString::fromLocal8Bit(::strerror_r(sock.LastError, buffer, sizeof buffer));
+    return sock.ErrorText();
 }
 
 QString TSMTPSend::FindCapability(const QString &name) const
@@ -159,10 +167,9 @@ bool TSMTPSend::OpenSession()
     ESMTPSize = false;
     MaxSize = 0;
 
-    sock.CloseSocket();
-    if (!sock.Connect(TargetHost, TargetPort))
+    if (!sock.ConnectAny(TargetHost, TargetPort, kConnectTimeoutMs))
         return false;
-    if (FullSSL && !sock.SSLDoConnect(Timeout))
+    if (FullSSL && !sock.StartTLS(Timeout))
         return false;
     if (ReadReply() != 220)
         return false;
@@ -180,7 +187,7 @@ bool TSMTPSend::OpenSession()
     if (!FullSSL && AutoTLS && !FindCapability(QStringLiteral("STARTTLS")).isEmpty()) {
         if (Command(QStringLiteral("STARTTLS")) != 220 || sock.LastError != 0)
             return false;
-        if (!sock.SSLDoConnect(Timeout))
+        if (!sock.StartTLS(Timeout))
             return false;
         Command(QStringLiteral("EHLO ") + SystemName);
         FillCapabilities();
@@ -254,20 +261,20 @@ bool TSMTPSend::SendContent(const QStringList &lines)
 {
     if (Command(QStringLiteral("DATA")) != 354)
         return false;
-    sock.SendTimeoutMs = Timeout;
+    const int sendLimit = std::max(Timeout, 0);
     QByteArray block;
     for (const QString &text : lines) {
         QByteArray line = text.toUtf8();
         if (line.startsWith('.'))
             line.prepend('.');
         if (block.size() + line.size() >= 1500) {
-            if (!block.isEmpty() && !sock.SendString(block))
+            if (!block.isEmpty() && !sock.SendAll(block, sendLimit))
                 return false;
             block.clear();
         }
         block += line + "\r\n";
     }
-    if (!block.isEmpty() && !sock.SendString(block))
+    if (!block.isEmpty() && !sock.SendAll(block, sendLimit))
         return false;
     return Command(QStringLiteral(".")) / 100 == 2;
 }
@@ -275,6 +282,6 @@ bool TSMTPSend::SendContent(const QStringList &lines)
 bool TSMTPSend::CloseSession()
 {
     const bool ok = Command(QStringLiteral("QUIT")) == 221;
-    sock.CloseSocket();
+    sock.Close();
     return ok;
 }

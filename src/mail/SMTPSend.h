@@ -1,12 +1,18 @@
 #pragma once
-#include "mail/BlockSocket.h"
+#include "platform/Socket.h"
+#include <memory>
 #include <QString>
 #include <QStringList>
+
+// The TLS layer of the build: OpenSSL when the program is built with it, otherwise the null layer.
+std::unique_ptr<TSSLBase> CreateDefaultSSL();
 
 // SMTP client: one session per mail, optional STARTTLS and authentication.
 class TSMTPSend
 {
 public:
+    // The platform's own connect would wait two minutes with the window frozen.
+    static constexpr int kConnectTimeoutMs = 21000;
     // Longest reply accepted, and the whole reply's time budget in units of Timeout: a hostile or
     // broken server must not hold the window with endless or trickling input.
     static constexpr int kMaxReplyLines = 100;
@@ -32,7 +38,7 @@ public:
     bool ESMTPSize = false;
     int MaxSize = 0;
 
-    TTCPBlockSocket &Sock() { return sock; }
+    TTcpSocket &Sock() { return sock; }
 
     bool OpenSession();
     bool SendSender(const QString &address, qint64 size);
@@ -52,7 +58,7 @@ private:
     bool AuthPlain();
     bool AuthLogin();
 
-    TTCPBlockSocket sock;
+    TTcpSocket sock;
 };
 
 QByteArray MailBase64Encode(const QByteArray &data);

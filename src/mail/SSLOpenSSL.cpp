@@ -1,9 +1,7 @@
 #include "mail/SSLOpenSSL.h"
-#include <chrono>
 #include <climits>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -74,7 +72,7 @@ void TSSLOpenSSL::Shutdown()
     ERR_clear_error();
 }
 
-bool TSSLOpenSSL::Connect(int fd, int timeoutMs, int cancelFd)
+bool TSSLOpenSSL::Begin(int fd)
 {
     Shutdown();
     ctx = SSL_CTX_new(TLS_client_method());
@@ -87,26 +85,17 @@ bool TSSLOpenSSL::Connect(int fd, int timeoutMs, int cancelFd)
         Shutdown();
         return false;
     }
-    using TClock = std::chrono::steady_clock;
-    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
+    return true;
+}
+
+TSSLBase::TState TSSLOpenSSL::Handshake()
+{
+    if (!ssl)
+        return TState::Failed;
     TNoSigPipe guard;
-    while (true) {
-        const int r = SSL_connect(ssl);
-        if (r > 0) {
-            active = true;
-            return true;
-        }
-        const int err = SSL_get_error(ssl, r);
-        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE)
-            break;
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-        pollfd p[2] = {{fd, short(err == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0}, {cancelFd, POLLIN, 0}};
-        if (left <= 0 || ::poll(p, cancelFd >= 0 ? 2 : 1, int(left)) <= 0 || p[1].revents)
-            break;
-    }
-    Shutdown();
-    return false;
+    const int r = SSL_connect(ssl);
+    active = r > 0;
+    return Result(r).State;
 }
 
 TSSLBase::TIo TSSLOpenSSL::Result(int r)

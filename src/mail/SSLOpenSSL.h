@@ -1,5 +1,5 @@
 #pragma once
-#include "mail/BlockSocket.h"
+#include "platform/Socket.h"
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
@@ -11,7 +11,8 @@ class TSSLOpenSSL : public TSSLBase
 public:
     TSSLOpenSSL();
     ~TSSLOpenSSL() override;
-    bool Connect(int fd, int timeoutMs, int cancelFd) override;
+    bool Begin(int fd) override;
+    TState Handshake() override;
     void Shutdown() override;
     bool Active() const override { return active; }
     TIo Send(const char *data, qsizetype size) override;

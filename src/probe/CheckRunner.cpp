@@ -23,7 +23,6 @@
 #include <queue>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -554,7 +553,7 @@ private:
     // be had (the check is back at the head of the queue).
     bool Connect(TJob *job)
     {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int fd = OpenTcpSocket();
         if (fd < 0 && IsLocalResourceError(errno)) {
             Release(1);
             Starved(job);
@@ -574,13 +573,8 @@ private:
         job->Fd = fd;
         job->Phase = TPhase::Connecting;
         job->Result.ProbeState = psNoAnswer;
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(job->Address.Port);
-        to.sin_addr = job->Ip;
-        int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
-        const int err = rc == 0 ? 0 : errno;
-        if (rc != 0 && err != EINPROGRESS && err != EINTR) {
+        const int err = StartConnect(fd, job->Ip, job->Address.Port);
+        if (err != 0 && err != EINPROGRESS) {
             if (IsLocalResourceError(err)) {
                 close(fd);
                 job->Fd = -1;
@@ -595,13 +589,13 @@ private:
         // On loopback the handshake is mostly done by now, and the request goes out at once. On a connection
         // still being set up the send fails with EAGAIN and nothing reaches the wire; the request then waits
         // for the connect as before.
-        bool connected = rc == 0;
+        bool connected = err == 0;
         if (!connected) {
-            const ssize_t n = send(fd, StatusRequest.data(), StatusRequest.size(), MSG_NOSIGNAL);
+            const ssize_t n = SendSome(fd, StatusRequest.data(), StatusRequest.size());
             if (n > 0) {
                 connected = true;
                 job->Sent = uint8_t(n);
-            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
                 Finish(job); // the connect failed (refused, unreachable)
                 return true;
             }
@@ -631,10 +625,7 @@ private:
         const bool readable = events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP);
         switch (job->Phase) {
         case TPhase::Connecting: {
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (getsockopt(job->Fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
-                error = errno;
+            const int error = ConnectError(job->Fd);
             if (error == 0 && !(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
                 return; // still on its way
             if (error != 0) {
@@ -669,14 +660,12 @@ private:
     void Send(TJob *job)
     {
         while (job->Sent < StatusRequest.size()) {
-            const ssize_t n = send(
-                job->Fd, StatusRequest.data() + job->Sent, StatusRequest.size() - job->Sent, MSG_NOSIGNAL);
+            const ssize_t n
+                = SendSome(job->Fd, StatusRequest.data() + job->Sent, StatusRequest.size() - job->Sent);
             if (n > 0) {
                 job->Sent = uint8_t(job->Sent + n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 if (job->Phase != TPhase::Sending) {
                     job->Phase = TPhase::Sending;
@@ -698,10 +687,7 @@ private:
     void Receive(TJob *job)
     {
         std::array<unsigned char, ReplyBufferSize> reply{};
-        ssize_t received;
-        do
-            received = recv(job->Fd, reply.data(), reply.size(), 0);
-        while (received < 0 && errno == EINTR);
+        const ssize_t received = ReceiveSome(job->Fd, reply.data(), reply.size());
         try {
             AcceptStatusReply(reply.data(), received, job->Result);
         } catch (...) {

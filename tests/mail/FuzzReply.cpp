@@ -88,14 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (code < 0 || code > 999 || smtp.FullResult.size() > TSMTPSend::kMaxReplyLines)
                 std::abort();
             for (const QString &line : smtp.FullResult) // one byte makes at most one character
-                if (line.size() > TTCPBlockSocket::kMaxLineLength)
+                if (line.size() > TTcpSocket::kMaxLineLength)
                     std::abort();
             if (code != 0 && smtp.FullResult.first().left(3) != QString::number(code).rightJustified(3, u'0'))
                 std::abort();
             if (smtp.Sock().LastError != 0)
                 break;
         }
-        smtp.Sock().CloseSocket(); // unblocks a writer still sending
+        smtp.Sock().Close(); // unblocks a writer still sending
     }
     writer->Wait();
     ::close(fds[1]);

@@ -268,7 +268,7 @@ TEST(SmtpSession, ConnectionLostUnderTheMessageGivesTheSystemsText)
         TTestLog log;
         TMailObjects objects;
         EXPECT_EQ(Deliver(objects, Settings(server.Port()), c.body), "Connection reset by peer");
-        objects.SMTP.Sock().CloseSocket();
+        objects.SMTP.Sock().Close();
         server.Received();
     }
     std::setlocale(LC_MESSAGES, previous.c_str());
@@ -299,7 +299,7 @@ TEST(SmtpSession, ConnectionFailuresAreAuthenticationErrors)
         {{"S:554 busy\r\n", "W"}, {"S:220 ok\r\n", "R", "S:500 no\r\n", "R", "S:501 no\r\n", "W"}});
     EXPECT_EQ(Deliver(objects, Settings(busy.Port())), "Authentication error");
     EXPECT_EQ(Deliver(objects, Settings(busy.Port())), "Authentication error");
-    objects.SMTP.Sock().CloseSocket();
+    objects.SMTP.Sock().Close();
     EXPECT_EQ(busy.Received()[1], (TLines{Ehlo(), "HELO " + Ehlo().substr(5)}));
 }
 
@@ -315,14 +315,14 @@ TEST(SmtpSession, ConnectGivesUpAtItsLimit)
     socklen_t len = sizeof a;
     ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
     const QString port = QString::number(ntohs(a.sin_port));
-    std::vector<std::unique_ptr<TTCPBlockSocket>> fillers;
+    std::vector<std::unique_ptr<TTcpSocket>> fillers;
     for (int i = 0; i < 3; ++i) {
-        fillers.push_back(std::make_unique<TTCPBlockSocket>());
-        fillers.back()->Connect(QStringLiteral("127.0.0.1"), port, 200);
+        fillers.push_back(std::make_unique<TTcpSocket>());
+        fillers.back()->ConnectAny(QStringLiteral("127.0.0.1"), port, 200);
     }
-    TTCPBlockSocket late;
+    TTcpSocket late;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(late.Connect(QStringLiteral("127.0.0.1"), port, 300));
+    EXPECT_FALSE(late.ConnectAny(QStringLiteral("127.0.0.1"), port, 300));
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(250));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
@@ -414,7 +414,7 @@ TEST(SmtpSession, LineBreaksInAnAddressNeverReachTheServer)
     s = Settings(server.Port());
     EXPECT_EQ(Deliver(objects, s, {QStringLiteral("x")}, QStringLiteral("a@example.com>\nDATA")),
         "Mail to address error:a@example.com>\nDATA");
-    objects.SMTP.Sock().CloseSocket();
+    objects.SMTP.Sock().Close();
     const auto received = server.Received();
     EXPECT_EQ(received[0], TLines{Ehlo()});
     EXPECT_EQ(received[1], (TLines{Ehlo(), "MAIL FROM:<zyr@example.com>"}));
@@ -553,7 +553,7 @@ TEST(SmtpStartTls, RefusedOrImpossibleTlsIsAnAuthenticationError)
     // Without a TLS library the handshake cannot happen.
     objects.SMTP.Sock().SetSSL(std::make_unique<TSSLNone>());
     EXPECT_EQ(Deliver(objects, s), "Authentication error");
-    objects.SMTP.Sock().CloseSocket();
+    objects.SMTP.Sock().Close();
     EXPECT_EQ(server.Received()[1], (TLines{Ehlo(), "STARTTLS"}));
 }
 
@@ -570,15 +570,43 @@ TEST(SmtpStartTls, APeerGoneAfterTheHandshakeFailsTheMailNotTheProgram)
     // Writing into the dead secured connection must not raise SIGPIPE.
     bool sent = true;
     for (int i = 0; i < 5 && sent; ++i) {
-        sent = objects.SMTP.Sock().SendString("NOOP\r\n");
+        sent = objects.SMTP.Sock().SendAll(QByteArray("NOOP\r\n"), objects.SMTP.Timeout);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_FALSE(sent);
     // The next session closes the old one (its close_notify meets a closed socket) and goes on.
     s.SSL = false;
     EXPECT_EQ(Deliver(objects, s), "Mail from address(es) error");
-    objects.SMTP.Sock().CloseSocket();
+    objects.SMTP.Sock().Close();
     server.Received();
+}
+
+// The program ending while the server holds the TLS handshake: the handshake's wait ends at the cancel
+// like every other wait of the session, long before the time-out.
+TEST(SmtpStartTls, CancelEndsAHandshakeTheServerHolds)
+{
+    SKIP_WITHOUT_TLS();
+    const std::string previous = std::setlocale(LC_MESSAGES, nullptr);
+    std::setlocale(LC_MESSAGES, "C");
+    TFakeSmtpServer server(
+        {{"S:220 fake\r\n", "R", "S:250-fake\r\n250 STARTTLS\r\n", "R", "S:220 go ahead\r\n", "P:2000"}});
+    TMailSettings s = Settings(server.Port());
+    s.SSL = true;
+    s.TimeOut = 10000;
+    TMailObjects objects;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        objects.Cancel.Trigger();
+    });
+    EXPECT_EQ(Deliver(objects, s), "Operation canceled");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    EXPECT_GE(waited, std::chrono::milliseconds(300));
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+    objects.SMTP.Sock().Close();
+    EXPECT_EQ(server.Received()[0], (TLines{Ehlo(), "STARTTLS"}));
+    std::setlocale(LC_MESSAGES, previous.c_str());
 }
 
 // ReadReply over a socket pair. With packets every send is exactly one read of the client (up to

@@ -103,6 +103,14 @@ TFullListener::TFullListener(const std::string &Host)
     }
 }
 
+void TFullListener::Drain()
+{
+    for (const int fd : clients)
+        close(fd);
+    clients.clear();
+    listener.AcceptAndCloseWaiting();
+}
+
 TFullListener::~TFullListener()
 {
     for (const int fd : clients)

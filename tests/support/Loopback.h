@@ -58,6 +58,9 @@ public:
     const std::string &Host() const { return listener.Host(); }
     uint16_t Port() const { return listener.Port(); }
     std::string Target() const { return listener.Target(); }
+    // Ends the filling connections and takes every waiting one, so that a connect held back gets through
+    // at its next try. Called again, takes the later ones too.
+    void Drain();
 
 private:
     TLoopbackListener listener;
