@@ -32,9 +32,9 @@
 #include <mutex>
 #include <random>
 #include <sys/resource.h>
-#include <unordered_map>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 using namespace bench;
 
@@ -118,7 +118,8 @@ public:
     // User plus system CPU time of the simulator process so far, in nanoseconds; -1 when unknown.
     int64_t CpuNs() const
     {
-        FILE *f = fopen(QStringLiteral("/proc/%1/stat").arg(process.processId()).toLocal8Bit().constData(), "r");
+        FILE *f
+            = fopen(QStringLiteral("/proc/%1/stat").arg(process.processId()).toLocal8Bit().constData(), "r");
         if (!f)
             return -1;
         char text[1024] = {};
@@ -128,7 +129,8 @@ public:
         if (!n || !p)
             return -1;
         unsigned long long utime = 0, stime = 0;
-        // Fields after the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
+        // Fields after the name: state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime
+        // stime
         if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
             return -1;
         return int64_t(utime + stime) * (1000000000 / sysconf(_SC_CLK_TCK));
@@ -200,9 +202,9 @@ void FillList(TMainForm &form, const std::vector<TSystem> &systems)
     int n = 0;
     for (const TSystem &s : systems) {
         TSystemRecord r;
-        r.Cells = {QStringLiteral("1"),    QStringLiteral("sim%1").arg(++n), s.Target, QString(),
-                   QStringLiteral("1"),    QStringLiteral("0"),              QString(), QString(),
-                   s.Plus ? QStringLiteral("-1") : QStringLiteral("0")};
+        r.Cells = {QStringLiteral("1"), QStringLiteral("sim%1").arg(++n), s.Target, QString(),
+            QStringLiteral("1"), QStringLiteral("0"), QString(), QString(),
+            s.Plus ? QStringLiteral("-1") : QStringLiteral("0")};
         rows.push_back(std::move(r));
     }
     form.List.ReplaceAll(std::move(rows));
@@ -426,8 +428,9 @@ QString StatesText(const std::map<int, int> &states)
 int RunBenchmark(TMainForm &form, const TOptions &o)
 {
     TFleet fleet;
-    if (!fleet.Start(o.Zyrsim, {QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
-                                QStringLiteral("--delay"), QString::number(o.Delay)})) {
+    if (!fleet.Start(o.Zyrsim,
+            {QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
+                QStringLiteral("--delay"), QString::number(o.Delay)})) {
         fprintf(stderr, "zyrsim did not come up\n");
         return 1;
     }
@@ -442,8 +445,9 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
 
     FillList(form, fleet.Systems);
     if (o.FdLimit > 0) {
-        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own state.
-        const rlimit limit {rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
+        // Fewer descriptors than checks: the checks wait their turn, and every system still gets its own
+        // state.
+        const rlimit limit{rlim_t(o.FdLimit), rlim_t(o.FdLimit)};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
             return 1;
         printf("fd_limit %d\n", o.FdLimit);
@@ -461,8 +465,8 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
                " in_flight %d/%d last_start_ms %.1f states %s lost %d doubled %d unfinished %d\n",
             c + 1, f.WallMs, f.WallMs / single, f.StallMs, f.CpuUsPerCheck, f.MainCpuUsPerCheck,
             f.PollerCpuUsPerCheck, f.PlusCpuUsPerCheck, f.ResolverCpuUsPerCheck, f.OtherCpuUsPerCheck,
-            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, f.LastStartMs, qPrintable(StatesText(f.States)),
-            f.Lost, f.Doubled, f.Unfinished);
+            f.SimCpuUsPerCheck, f.PeakRssMb, f.PeakInFlight, f.Capacity, f.LastStartMs,
+            qPrintable(StatesText(f.States)), f.Lost, f.Doubled, f.Unfinished);
         fflush(stdout);
         faults += f.Lost + f.Doubled + f.Unfinished + f.Stray;
         notWorking = std::max(notWorking, f.States.count(csNotWorking) ? f.States.at(csNotWorking) : 0);
@@ -503,9 +507,10 @@ int RunBenchmark(TMainForm &form, const TOptions &o)
 // A fleet whose systems misbehave in every way the simulator knows, drawn afresh from the seed.
 QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, std::vector<QString> &modes)
 {
-    static const char *const ordinary[] = {"ok",    "ok",     "ok",      "refuse", "silent", "close",
-                                           "badsig", "badcode", "neglen", "short",  "split"};
-    static const char *const lists[] = {"ok", "ok", "broken", "unavailable", "truncated", "oversize", "close"};
+    static const char *const ordinary[]
+        = {"ok", "ok", "ok", "refuse", "silent", "close", "badsig", "badcode", "neglen", "short", "split"};
+    static const char *const lists[]
+        = {"ok", "ok", "broken", "unavailable", "truncated", "oversize", "close"};
     const QStringList octets = base.split(QLatin1Char('.'));
     const uint32_t first = (octets.value(0).toUInt() << 24) | (octets.value(1).toUInt() << 16)
         | (octets.value(2).toUInt() << 8) | octets.value(3).toUInt();
@@ -513,7 +518,11 @@ QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, 
     modes.clear();
     for (int i = 0; i < count; ++i) {
         const uint32_t a = first + uint32_t(i);
-        const QString host = QStringLiteral("%1.%2.%3.%4").arg(a >> 24).arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255);
+        const QString host = QStringLiteral("%1.%2.%3.%4")
+                                 .arg(a >> 24)
+                                 .arg((a >> 16) & 255)
+                                 .arg((a >> 8) & 255)
+                                 .arg(a & 255);
         const bool plus = random() % 10 == 0;
         text += QStringLiteral("[soak%1]\n").arg(i + 1);
         text += QStringLiteral("address = %1:%2\n").arg(host).arg(plus ? 8080 : 17000);
@@ -521,7 +530,10 @@ QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, 
         if (plus) {
             const QString mode = QString::fromLatin1(lists[random() % std::size(lists)]);
             text += QStringLiteral("type = plus\nlist = %1\nlistdelay = %2\n").arg(mode).arg(random() % 400);
-            text += QStringLiteral("device = P%1 4 0%2%3\n").arg(i).arg(random() % 3).arg(QStringLiteral("00"));
+            text += QStringLiteral("device = P%1 4 0%2%3\n")
+                        .arg(i)
+                        .arg(random() % 3)
+                        .arg(QStringLiteral("00"));
             if (random() % 8 == 0)
                 text += QStringLiteral("closed = 27105\n");
             modes.push_back(QStringLiteral("plus-") + mode);
@@ -582,16 +594,16 @@ int RunSoak(TMainForm &form, const TOptions &o)
             const int state = int(form.List.CellAsNumber(i, TSystemRecord::State));
             const QString mode = modeOf.value(form.List.Cell(i, TSystemRecord::IP));
             const bool ok = mode == QLatin1String("refuse") ? state == csNotWorking
-                : (mode == QLatin1String("silent") || mode == QLatin1String("close") || mode == QLatin1String("badsig")
-                   || mode == QLatin1String("badcode"))
+                : (mode == QLatin1String("silent") || mode == QLatin1String("close")
+                      || mode == QLatin1String("badsig") || mode == QLatin1String("badcode"))
                 ? state == csWorking
                 : mode == QLatin1String("ok") ? state >= csWorkingReport && state <= csAlarm
-                                                : state >= csNotWorking && state <= csAlarm;
+                                              : state >= csNotWorking && state <= csAlarm;
             // A reply the system sends late (its delay plus the machine's load beyond the 512 ms wait) is
             // rightly "working, no report"; counted apart, not as a fault.
             const bool late = !ok && state == csWorking
-                && (mode == QLatin1String("ok") || mode == QLatin1String("split") || mode == QLatin1String("short")
-                    || mode == QLatin1String("neglen"));
+                && (mode == QLatin1String("ok") || mode == QLatin1String("split")
+                    || mode == QLatin1String("short") || mode == QLatin1String("neglen"));
             lateReplies += late;
             mismatched += !ok && !late;
             if (!ok)
@@ -619,22 +631,26 @@ int RunSoak(TMainForm &form, const TOptions &o)
             baseRss = std::max(baseRss, lastRss);
         }
         if (cycle % 10 == 0 || f.Lost + f.Doubled + f.Unfinished + f.Stray + mismatched || f.StallMs > 100) {
-            printf("soak cycle %d wall_ms %.1f stall_ms %.1f threads %lld fds %lld rss_mb %.1f lost %d doubled %d "
+            printf("soak cycle %d wall_ms %.1f stall_ms %.1f threads %lld fds %lld rss_mb %.1f lost %d "
+                   "doubled %d "
                    "unfinished %d stray %d mismatched %d\n",
-                   cycle, f.WallMs, f.StallMs, (long long)lastThreads, (long long)lastFds, lastRss / 1024.0, f.Lost,
-                   f.Doubled, f.Unfinished, f.Stray, mismatched);
+                cycle, f.WallMs, f.StallMs, (long long)lastThreads, (long long)lastFds, lastRss / 1024.0,
+                f.Lost, f.Doubled, f.Unfinished, f.Stray, mismatched);
             fflush(stdout);
         }
     }
     form.Engine->removeEventFilter(&counter);
-    auto growth = [](int64_t base, int64_t last) { return base > 0 ? 100.0 * double(last - base) / double(base) : 0; };
+    auto growth = [](int64_t base, int64_t last) {
+        return base > 0 ? 100.0 * double(last - base) / double(base) : 0;
+    };
     printf("soak_cycles %d\n", cycle);
     printf("soak_results %lld\n", (long long)cycle * o.Fleet);
     Figure("soak_cycle_ms_median", Median(walls), "ms");
     Figure("soak_stall_ms_max", worstStall, "ms");
     printf("soak_threads base %lld end %lld max %lld\n", (long long)baseThreads, (long long)lastThreads,
-           (long long)maxThreads);
-    printf("soak_fds base %lld end %lld max %lld\n", (long long)baseFds, (long long)lastFds, (long long)maxFds);
+        (long long)maxThreads);
+    printf(
+        "soak_fds base %lld end %lld max %lld\n", (long long)baseFds, (long long)lastFds, (long long)maxFds);
     printf("soak_rss_mb base %.1f end %.1f max %.1f\n", baseRss / 1024.0, lastRss / 1024.0, maxRss / 1024.0);
     Figure("soak_threads_growth_pct", growth(baseThreads, lastThreads), "%");
     Figure("soak_fds_growth_pct", growth(baseFds, lastFds), "%");
@@ -686,8 +702,9 @@ int main(int argc, char **argv)
 {
     TOptions o;
     if (!ParseOptions(argc, argv, o)) {
-        fprintf(stderr, "usage: zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base A]"
-                        " [--timeout MS] [--singles S] [--fd-limit N] [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
+        fprintf(stderr,
+            "usage: zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base A]"
+            " [--timeout MS] [--singles S] [--fd-limit N] [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -705,7 +722,7 @@ int main(int argc, char **argv)
         form.show();
         QCoreApplication::processEvents();
         printf("open_file_limit %llu\n", [] {
-            rlimit l {};
+            rlimit l{};
             getrlimit(RLIMIT_NOFILE, &l);
             return (unsigned long long)l.rlim_cur;
         }());

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <ctime>
+#include <dirent.h>
 #include <sys/resource.h>
 
 namespace bench {
@@ -51,7 +51,7 @@ int OpenDescriptors()
 
 int64_t CpuNs()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     auto ns = [](const timeval &t) { return int64_t(t.tv_sec) * 1000000000 + int64_t(t.tv_usec) * 1000; };
     return ns(usage.ru_utime) + ns(usage.ru_stime);
@@ -59,7 +59,7 @@ int64_t CpuNs()
 
 int64_t ThreadCpuNs()
 {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }

@@ -85,20 +85,24 @@ void WriteList(const QString &file, int count)
     TSystemList list;
     std::vector<TSystemRecord> rows;
     rows.reserve(size_t(count));
-    const QString details = QStringLiteral(
-        "2.9.4\x04" "35.2 GB\x04" "0\x04" "120.0 GB\x04" "0\x04" "1\x05" "S100001\x06" "0\x06" "8\x06" "0,0,0,0,0,0,0,0");
+    const QString details = QStringLiteral("2.9.4\x04"
+                                           "35.2 GB\x04"
+                                           "0\x04"
+                                           "120.0 GB\x04"
+                                           "0\x04"
+                                           "1\x05"
+                                           "S100001\x06"
+                                           "0\x06"
+                                           "8\x06"
+                                           "0,0,0,0,0,0,0,0");
     for (int i = 0; i < count; ++i) {
         const uint32_t a = random();
         TSystemRecord r;
-        r.Cells = {QStringLiteral("0"),
-                   QStringLiteral("Kayıt %1").arg(random() % 1000000),
-                   QStringLiteral("127.%1.%2.%3:17000").arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
-                   QStringLiteral("operator%1@example.com.tr,merkez@example.com.tr").arg(i % 50),
-                   QString::number(1 + i % 4),
-                   QStringLiteral("0"),
-                   details,
-                   QString(),
-                   i % 20 == 0 ? QStringLiteral("-1") : QStringLiteral("0")};
+        r.Cells = {QStringLiteral("0"), QStringLiteral("Kayıt %1").arg(random() % 1000000),
+            QStringLiteral("127.%1.%2.%3:17000").arg((a >> 16) & 255).arg((a >> 8) & 255).arg(a & 255),
+            QStringLiteral("operator%1@example.com.tr,merkez@example.com.tr").arg(i % 50),
+            QString::number(1 + i % 4), QStringLiteral("0"), details, QString(),
+            i % 20 == 0 ? QStringLiteral("-1") : QStringLiteral("0")};
         rows.push_back(std::move(r));
     }
     list.ReplaceAll(std::move(rows));
@@ -207,8 +211,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The program's start-up may write an autostart entry and a lock file: keep them out of the desktop.
     QTemporaryDir sandbox;
-    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR", "XDG_CACHE_HOME",
-                             "XDG_DATA_HOME"}) {
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_RUNTIME_DIR",
+             "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
         const QString path = sandbox.filePath(QString::fromLatin1(name));
         QDir().mkpath(path);
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -246,24 +250,26 @@ int main(int argc, char **argv)
             exit.push_back(run.ExitMs);
             shutdown.push_back(run.ShutdownMs);
         }
-        TRun m {Median(start), Median(save), Median(saveCpu), Median(sort), Median(exit), Median(shutdown)};
+        TRun m{Median(start), Median(save), Median(saveCpu), Median(sort), Median(exit), Median(shutdown)};
         medians[count] = m;
         scriptMedians[count] = Median(script);
-        printf("records %d file_bytes %lld start_ms %.1f save_ms %.1f save_cpu_ms %.1f shutdown_ms %.1f sort_ms %.1f"
+        printf("records %d file_bytes %lld start_ms %.1f save_ms %.1f save_cpu_ms %.1f shutdown_ms %.1f "
+               "sort_ms %.1f"
                " exit_ms %.1f\n",
-               count, (long long)bytes, m.StartMs, m.SaveMs, m.SaveCpuMs, m.ShutdownMs, m.SortMs, m.ExitMs);
+            count, (long long)bytes, m.StartMs, m.SaveMs, m.SaveCpuMs, m.ShutdownMs, m.SortMs, m.ExitMs);
         fflush(stdout);
     }
-    const TRun empty = medians.count(0) ? medians[0] : TRun {};
-    printf("start_ms_0 %.3f\nsave_ms_0 %.3f\nshutdown_ms_0 %.3f\n", empty.StartMs, empty.SaveMs, empty.ShutdownMs);
+    const TRun empty = medians.count(0) ? medians[0] : TRun{};
+    printf("start_ms_0 %.3f\nsave_ms_0 %.3f\nshutdown_ms_0 %.3f\n", empty.StartMs, empty.SaveMs,
+        empty.ShutdownMs);
     for (const auto &[count, m] : medians) {
         if (count == 0 || empty.StartMs <= 0)
             continue;
         printf("start_ratio_%d %.3f\n", count, m.StartMs / empty.StartMs);
         printf("save_cpu_ratio_%d %.3f\n", count, m.SaveCpuMs / std::max(empty.SaveCpuMs, 0.001));
         printf("shutdown_ratio_%d %.3f\n", count, m.ShutdownMs / std::max(empty.ShutdownMs, 0.001));
-        printf("start_ms_%d %.3f\nsave_ms_%d %.3f\nshutdown_ms_%d %.3f\n", count, m.StartMs, count, m.SaveMs, count,
-               m.ShutdownMs);
+        printf("start_ms_%d %.3f\nsave_ms_%d %.3f\nshutdown_ms_%d %.3f\n", count, m.StartMs, count, m.SaveMs,
+            count, m.ShutdownMs);
         printf("sort_ms_%d %.3f\n", count, m.SortMs);
         const double script = scriptMedians[count];
         printf("save_script_ms_%d %.3f\n", count, script);

@@ -38,7 +38,8 @@ void MakeLink(QLabel *Label)
 
 } // namespace
 
-TFormAbout::TFormAbout(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+TFormAbout::TFormAbout(QWidget *Parent)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("FormAbout"));
     setWindowTitle(QStringLiteral("Hakkında"));
@@ -107,7 +108,8 @@ void TFormAbout::showEvent(QShowEvent *Event)
 
 bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
 {
-    if (Event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton) {
+    if (Event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton) {
         if (Watched == lblWeb)
             OpenUrl(QUrl::fromUserInput(lblWeb->text()));
         else if (Watched == lblMail)

@@ -2,9 +2,9 @@
 #include "console/MessageBoxes.h"
 #include "platform/Errors.h"
 #include "platform/FileLimit.h"
-#include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
+#include <QSocketNotifier>
 #include <unistd.h>
 
 namespace {
@@ -19,7 +19,8 @@ void OnSignal(int sig)
 }
 } // namespace
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+TApplication::TApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
 {
     // Every check of a cycle holds a socket at the same time.
     RaiseOpenFileLimit();
@@ -41,7 +42,8 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
-TSignalWatcher::TSignalWatcher(std::initializer_list<int> Signals, QObject *parent) : QObject(parent)
+TSignalWatcher::TSignalWatcher(std::initializer_list<int> Signals, QObject *parent)
+    : QObject(parent)
 {
     if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;

@@ -1,7 +1,7 @@
 #pragma once
+#include <initializer_list>
 #include <QApplication>
 #include <QObject>
-#include <initializer_list>
 
 // The application object: no exception may cross Qt's event loop, so whatever an event handler lets
 // escape ends up in the general error display.

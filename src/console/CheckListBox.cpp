@@ -2,7 +2,8 @@
 #include "store/CheckList.h"
 #include <algorithm>
 
-TCheckListBox::TCheckListBox(QWidget *Parent) : QListWidget(Parent)
+TCheckListBox::TCheckListBox(QWidget *Parent)
+    : QListWidget(Parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);

@@ -5,7 +5,8 @@
 
 std::function<void()> TDigitsOnly::Beep = [] { QApplication::beep(); };
 
-TDigitsOnly::TDigitsOnly(QWidget *Field) : QObject(Field)
+TDigitsOnly::TDigitsOnly(QWidget *Field)
+    : QObject(Field)
 {
     Field->installEventFilter(this);
     // A spin box types into its inner line edit, which gets the key first.
@@ -30,7 +31,8 @@ bool TDigitsOnly::eventFilter(QObject *, QEvent *Event)
     if (digits)
         return false;
     // Tab and Enter reach the dialog as they would without the filter.
-    if (text.size() == 1 && (text[0] == QLatin1Char('\t') || text[0] == QLatin1Char('\r') || text[0] == QChar(27)))
+    if (text.size() == 1
+        && (text[0] == QLatin1Char('\t') || text[0] == QLatin1Char('\r') || text[0] == QChar(27)))
         return false;
     if (Beep)
         Beep();

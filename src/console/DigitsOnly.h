@@ -1,6 +1,6 @@
 #pragma once
-#include <QObject>
 #include <functional>
+#include <QObject>
 
 class QWidget;
 

@@ -12,7 +12,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-TFormHelp::TFormHelp(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+TFormHelp::TFormHelp(QWidget *Parent)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("FormHelp"));
     setWindowTitle(QStringLiteral("Kullanım Kılavuzu"));

@@ -1,6 +1,6 @@
 #pragma once
-#include <QDialog>
 #include <functional>
+#include <QDialog>
 
 class QUrl;
 

@@ -9,10 +9,9 @@ QString IconPath(const char *name)
 
 QIcon Glyph(int index)
 {
-    static const char *const names[] = {nullptr,        nullptr,      nullptr,     "box-empty.png", "box-ticked.png",
-                                        "delete.png",   "add.png",    "check.png", "settings.png",  "exit.png",
-                                        "edit.png",     "send.png",   "about.png", "help.png",      "guide.png",
-                                        "log.png"};
+    static const char *const names[] = {nullptr, nullptr, nullptr, "box-empty.png", "box-ticked.png",
+        "delete.png", "add.png", "check.png", "settings.png", "exit.png", "edit.png", "send.png", "about.png",
+        "help.png", "guide.png", "log.png"};
     if (index < 0 || index >= int(std::size(names)) || !names[index])
         return {};
     // A new QIcon decodes its file again; the list asks for the tick boxes on every row it paints.
@@ -26,7 +25,7 @@ QIcon Glyph(int index)
 QPixmap StateImage(int code)
 {
     static const char *const names[] = {"dot-grey.png", "dot-red.png", "dot-green.png", "dot-green.png",
-                                        "dot-red.png",  "dot-red.png", "dot-red.png"};
+        "dot-red.png", "dot-red.png", "dot-red.png"};
     if (code < 0 || code >= int(std::size(names)))
         return {};
     return QPixmap(IconPath(names[code])); // QPixmap keeps loaded files in its own cache

@@ -2,7 +2,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 
-TKeyPreview::TKeyPreview(QWidget *Window, THandler Handler) : QObject(Window), window(Window), handler(std::move(Handler))
+TKeyPreview::TKeyPreview(QWidget *Window, THandler Handler)
+    : QObject(Window)
+    , window(Window)
+    , handler(std::move(Handler))
 {
     // Key events go to the focused control first, so only an application filter sees them before it.
     qApp->installEventFilter(this);

@@ -9,8 +9,8 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
-#include "store/AppUtils.h"
 #include "platform/Logger.h"
+#include "store/AppUtils.h"
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -30,9 +30,14 @@ QString ErrorMessage(const std::exception &Error)
 
 } // namespace
 
-TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help,
-                             TFormAbout &About)
-    : QObject(&Form), form(Form), editor(Editor), details(Details), help(Help), about(About)
+TListCommands::TListCommands(
+    TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help, TFormAbout &About)
+    : QObject(&Form)
+    , form(Form)
+    , editor(Editor)
+    , details(Details)
+    , help(Help)
+    , about(About)
 {
     listMenu = new QMenu(form.ServiceList);
     listMenu->setObjectName(QStringLiteral("PopupMenu1"));
@@ -76,7 +81,8 @@ TListCommands::TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetai
     if (form.FormSettings)
         form.FormSettings->RecordsChanged = [this] { ListChanged(); };
     // The send command's selection error, shown as the general error display shows any other.
-    connect(form.Engine, &TCheckEngine::SendFailed, this, [](const QString &message) { ShowGeneralError(message); });
+    connect(form.Engine, &TCheckEngine::SendFailed, this,
+        [](const QString &message) { ShowGeneralError(message); });
 }
 
 bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
@@ -149,7 +155,7 @@ void TListCommands::AddRecord()
     // Confirmed during a cycle that started under the dialog: the record joins the list at once, takes
     // no part in that cycle and moves to its sorted place when the cycle ends.
     form.Engine->AddRecord({editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
-                            GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()});
+        GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()});
     ListChanged();
 }
 
@@ -174,8 +180,9 @@ void TListCommands::ChangeRecord()
     SetCheckedList(editor.Emails, list.Cell(position, TSystemRecord::Email));
     if (editor.exec() != QDialog::Accepted)
         return;
-    if (form.Engine->ChangeRecord(record, {editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
-                                           GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()}))
+    if (form.Engine->ChangeRecord(record,
+            {editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
+                GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()}))
         ListChanged();
 }
 

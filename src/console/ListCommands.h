@@ -17,7 +17,8 @@ class TMainForm;
 class TListCommands : public QObject
 {
 public:
-    TListCommands(TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help, TFormAbout &About);
+    TListCommands(
+        TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help, TFormAbout &About);
 
     void AddRecord();
     void ChangeRecord();

@@ -5,11 +5,11 @@
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
 #include "console/UnitSettings.h"
-#include "records/SystemListFile.h"
 #include "platform/Errors.h"
 #include "platform/FileLocations.h"
-#include "platform/Version.h"
 #include "platform/Logger.h"
+#include "platform/Version.h"
+#include "records/SystemListFile.h"
 #include "store/Settings.h"
 #include <QApplication>
 #include <QCloseEvent>
@@ -63,8 +63,8 @@ TMainForm::TMainForm(TLiveSettings &Live, QWidget *parent)
     ServiceList->SetUpColumns();
     setCentralWidget(ServiceList);
     connect(ServiceList->header(), &QHeaderView::sectionClicked, this, &TMainForm::ServiceListHeaderClick);
-    ServiceList->header()->setSortIndicator(List.SortColumn(),
-                                            List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ServiceList->header()->setSortIndicator(
+        List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
 
     Engine = new TCheckEngine(List, Live, this);
@@ -139,8 +139,9 @@ void TMainForm::CreateMenu()
     MainMenu->setContextMenuPolicy(Qt::PreventContextMenu);
     MainMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     MainMenu->setIconSize(QSize(16, 16));
-    MainMenu->setStyleSheet(QStringLiteral("QToolBar { background: rgb(214, 223, 247); border: none; spacing: 2px; }"
-                                           "QToolButton { padding: 2px 4px; }"));
+    MainMenu->setStyleSheet(
+        QStringLiteral("QToolBar { background: rgb(214, 223, 247); border: none; spacing: 2px; }"
+                       "QToolButton { padding: 2px 4px; }"));
     addToolBar(Qt::TopToolBarArea, MainMenu);
     // The captions are the commands' names; the tool buttons show them with the first letter underlined,
     // the key that Alt takes to the command (the button's own mnemonic, from the button text).
@@ -399,8 +400,8 @@ void TMainForm::ServiceListHeaderClick(int Column)
         return;
     }
     if (List.HeaderClickSort(Column))
-        ServiceList->header()->setSortIndicator(List.SortColumn(),
-                                                List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+        ServiceList->header()->setSortIndicator(
+            List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TMainForm::ReadLayout()

@@ -1,8 +1,8 @@
 #pragma once
-#include "records/SystemList.h"
 #include "engine/CheckEngine.h"
-#include <QMainWindow>
+#include "records/SystemList.h"
 #include <functional>
+#include <QMainWindow>
 
 class QAction;
 class QMenu;

@@ -5,8 +5,8 @@ namespace {
 bool hookEnabled = false;
 QList<int> nextAnswers;
 
-int Run(QMessageBox::Icon icon, const QString &title, const QString &text, QMessageBox::StandardButtons buttons,
-        int defaultAnswer)
+int Run(QMessageBox::Icon icon, const QString &title, const QString &text,
+    QMessageBox::StandardButtons buttons, int defaultAnswer)
 {
     const int hooked = TMessageBoxHook::Take({title, text, icon}, defaultAnswer);
     if (hooked >= 0)
@@ -47,7 +47,8 @@ int TMessageBoxHook::Take(const TShown &box, int defaultAnswer)
 
 int ConfirmBox(const QString &Text)
 {
-    return Run(QMessageBox::Question, QStringLiteral("ONAY"), Text, QMessageBox::Ok | QMessageBox::Cancel, IDCANCEL);
+    return Run(
+        QMessageBox::Question, QStringLiteral("ONAY"), Text, QMessageBox::Ok | QMessageBox::Cancel, IDCANCEL);
 }
 
 void ErrorBox(const QString &Text)
@@ -64,5 +65,6 @@ QString GeneralErrorText(const QString &Message)
 
 void ShowGeneralError(const QString &Message)
 {
-    Run(QMessageBox::Critical, QStringLiteral("ZYRdenetleyici"), GeneralErrorText(Message), QMessageBox::Ok, IDOK);
+    Run(QMessageBox::Critical, QStringLiteral("ZYRdenetleyici"), GeneralErrorText(Message), QMessageBox::Ok,
+        IDOK);
 }

@@ -19,7 +19,9 @@ int StateCode(const QString &text)
 }
 } // namespace
 
-TServiceListModel::TServiceListModel(TSystemList &List, QObject *parent) : QAbstractTableModel(parent), list(List)
+TServiceListModel::TServiceListModel(TSystemList &List, QObject *parent)
+    : QAbstractTableModel(parent)
+    , list(List)
 {
     list.SetObserver(this);
 }
@@ -79,8 +81,8 @@ QVariant TServiceListModel::headerData(int section, Qt::Orientation orientation,
 {
     if (orientation != Qt::Horizontal)
         return {};
-    static const char *const captions[] = {"", "İsim", "IP Adresi", "Bildirim Adresleri", "Aygıt", "Durum",
-                                           "Detay", "", ""};
+    static const char *const captions[]
+        = {"", "İsim", "IP Adresi", "Bildirim Adresleri", "Aygıt", "Durum", "Detay", "", ""};
     if (role == Qt::DisplayRole && section >= 0 && section < TSystemRecord::ColumnCount)
         return QString::fromUtf8(captions[section]);
     if (role == Qt::DecorationRole && section == TSystemRecord::Select)
@@ -92,7 +94,8 @@ QVariant TServiceListModel::headerData(int section, Qt::Orientation orientation,
 
 Qt::ItemFlags TServiceListModel::flags(const QModelIndex &index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren : Qt::NoItemFlags;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                           : Qt::NoItemFlags;
 }
 
 void TServiceListModel::SetSelectHeaderCaption(const QString &Caption)
@@ -130,7 +133,8 @@ void TServiceListModel::RowsChanged(int First, int Last)
     emit dataChanged(index(First, 0), index(Last, TSystemRecord::ColumnCount - 1));
 }
 
-void TServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void TServiceListDelegate::paint(
+    QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyleOptionViewItem opt(option);
     opt.state &= ~QStyle::State_HasFocus;
@@ -160,7 +164,8 @@ QSize TServiceListDelegate::sizeHint(const QStyleOptionViewItem &option, const Q
     return size;
 }
 
-TServiceListView::TServiceListView(QWidget *parent) : QTreeView(parent)
+TServiceListView::TServiceListView(QWidget *parent)
+    : QTreeView(parent)
 {
     setObjectName(QStringLiteral("ServiceList"));
     setRootIsDecorated(false);
@@ -212,9 +217,12 @@ void TServiceListView::SetUpColumns()
         QHeaderView::ResizeMode Mode;
     };
     const TWidth widths[] = {
-        {TSystemRecord::Select, 18, QHeaderView::Fixed},   {TSystemRecord::Name, 75, QHeaderView::Interactive},
-        {TSystemRecord::IP, 100, QHeaderView::Stretch},    {TSystemRecord::Email, 200, QHeaderView::Interactive},
-        {TSystemRecord::DeviceCnt, 46, QHeaderView::Fixed}, {TSystemRecord::State, 45, QHeaderView::Fixed},
+        {TSystemRecord::Select, 18, QHeaderView::Fixed},
+        {TSystemRecord::Name, 75, QHeaderView::Interactive},
+        {TSystemRecord::IP, 100, QHeaderView::Stretch},
+        {TSystemRecord::Email, 200, QHeaderView::Interactive},
+        {TSystemRecord::DeviceCnt, 46, QHeaderView::Fixed},
+        {TSystemRecord::State, 45, QHeaderView::Fixed},
     };
     for (const TWidth &w : widths) {
         head->setSectionResizeMode(w.Column, w.Mode);
@@ -228,7 +236,8 @@ void TServiceListView::keyboardSearch(const QString &search)
         return;
     const QModelIndex current = currentIndex();
     if (!current.isValid() || current.column() != TSystemRecord::Name)
-        selectionModel()->setCurrentIndex(model()->index(current.isValid() ? current.row() : 0, TSystemRecord::Name),
-                                          QItemSelectionModel::NoUpdate);
+        selectionModel()->setCurrentIndex(
+            model()->index(current.isValid() ? current.row() : 0, TSystemRecord::Name),
+            QItemSelectionModel::NoUpdate);
     QTreeView::keyboardSearch(search);
 }

@@ -3,21 +3,21 @@
 #include "console/KeyPreview.h"
 #include "platform/Format.h"
 #include "platform/ItemParser.h"
+#include "platform/Logger.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include "platform/Logger.h"
-#include <QCursor>
+#include <algorithm>
 #include <QApplication>
-#include <QScreen>
+#include <QCursor>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace {
 
@@ -38,8 +38,8 @@ constexpr int kMaxChannels = 512;
 
 } // namespace
 
-void TDetailsDelegate::PaintChannels(QPainter *Painter, const QRect &Cell, const QString &States,
-                                     const QColor &Background, const QColor &Text)
+void TDetailsDelegate::PaintChannels(
+    QPainter *Painter, const QRect &Cell, const QString &States, const QColor &Background, const QColor &Text)
 {
     Painter->fillRect(Cell, Background);
     const QString trimmed = States.trimmed();
@@ -68,13 +68,15 @@ void TDetailsDelegate::PaintChannels(QPainter *Painter, const QRect &Cell, const
         const int width = metrics.horizontalAdvance(number);
         if (width <= BoxWidth) {
             Painter->setPen(textColour);
-            Painter->drawText(QPoint(box.left() + (BoxWidth - width) / 2, box.top() + 1 + metrics.ascent()), number);
+            Painter->drawText(
+                QPoint(box.left() + (BoxWidth - width) / 2, box.top() + 1 + metrics.ascent()), number);
         }
     }
     Painter->restore();
 }
 
-void TDetailsDelegate::paint(QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const
+void TDetailsDelegate::paint(
+    QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const
 {
     const bool selected = Option.state & QStyle::State_Selected;
     const QColor background = selected ? kSelectedRow : (Index.row() % 2 == 0 ? kEvenRow : kOddRow);
@@ -96,7 +98,7 @@ void TDetailsDelegate::paint(QPainter *Painter, const QStyleOptionViewItem &Opti
         if (!image.isNull()) {
             const QSize size = image.deviceIndependentSize().toSize();
             const QPoint at(Option.rect.left() + (Option.rect.width() - size.width()) / 2,
-                            Option.rect.top() + (Option.rect.height() - size.height()) / 2);
+                Option.rect.top() + (Option.rect.height() - size.height()) / 2);
             Painter->drawPixmap(at, image);
         }
         break;
@@ -105,12 +107,13 @@ void TDetailsDelegate::paint(QPainter *Painter, const QStyleOptionViewItem &Opti
         Painter->fillRect(Option.rect, background);
         Painter->setPen(text);
         Painter->drawText(Option.rect.adjusted(3, 0, -2, 0), int(Qt::AlignLeft | Qt::AlignVCenter),
-                          Option.fontMetrics.elidedText(cell, Qt::ElideRight, Option.rect.width() - 5));
+            Option.fontMetrics.elidedText(cell, Qt::ElideRight, Option.rect.width() - 5));
     }
     Painter->restore();
 }
 
-TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
+TFormDetails::TFormDetails(QWidget *Parent)
+    : QDialog(Parent, Qt::Tool)
 {
     setObjectName(QStringLiteral("FormDetails"));
     setWindowTitle(QStringLiteral("Detay"));
@@ -119,7 +122,8 @@ TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
     TLAlarm = new QTreeWidget(this);
     TLAlarm->setObjectName(QStringLiteral("TLAlarm"));
     TLAlarm->setColumnCount(3);
-    TLAlarm->setHeaderLabels({QStringLiteral("Açıklama"), QStringLiteral("Durum"), QStringLiteral("Kanallar")});
+    TLAlarm->setHeaderLabels(
+        {QStringLiteral("Açıklama"), QStringLiteral("Durum"), QStringLiteral("Kanallar")});
     TLAlarm->setRootIsDecorated(false);
     TLAlarm->setItemsExpandable(false);
     TLAlarm->setUniformRowHeights(true);
@@ -135,9 +139,10 @@ TFormDetails::TFormDetails(QWidget *Parent) : QDialog(Parent, Qt::Tool)
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(224, 227, 245); "
-                                         "font-weight: bold; border: none; border-right: 1px solid rgb(191, 198, 230); "
-                                         "border-bottom: 1px solid rgb(191, 198, 230); padding: 2px 3px; }"));
+    header->setStyleSheet(
+        QStringLiteral("QHeaderView::section { background-color: rgb(224, 227, 245); "
+                       "font-weight: bold; border: none; border-right: 1px solid rgb(191, 198, 230); "
+                       "border-bottom: 1px solid rgb(191, 198, 230); padding: 2px 3px; }"));
     if (QTreeWidgetItem *head = TLAlarm->headerItem())
         head->setTextAlignment(Col_State, Qt::AlignCenter);
     QPalette listPal = TLAlarm->palette();
@@ -195,15 +200,16 @@ void TFormDetails::FillReport(const QString &ReportText)
     try {
         const TGetDetails details(ReportText);
         AddRow(Format("Sunucu versiyon %s", details.ServerVersion), QStringLiteral("2"), QString());
-        AddRow(Format("Kalan Disk Alanı %s", details.FreeDisk), QString::number(details.DiskAlarm), QString());
-        AddRow(Format("Kalan Yedekleme Disk Alanı %s", details.FreeBackupDisk), QString::number(details.BackupDiskAlarm),
-               QString());
+        AddRow(
+            Format("Kalan Disk Alanı %s", details.FreeDisk), QString::number(details.DiskAlarm), QString());
+        AddRow(Format("Kalan Yedekleme Disk Alanı %s", details.FreeBackupDisk),
+            QString::number(details.BackupDiskAlarm), QString());
         int largest = 0;
         for (int i = 0; i < details.DeviceCount; ++i) {
             const TDevice device = details.GetDevice(i);
             const bool red = device.State == 2 ? device.Capacity == 0 : device.State == 1;
             AddRow(Format("Aygıt SeriNo/Kapasite %s / %d", device.SerialNo, device.Capacity),
-                   red ? QStringLiteral("1") : QStringLiteral("0"), details.ChannelStates(i));
+                red ? QStringLiteral("1") : QStringLiteral("0"), details.ChannelStates(i));
             largest = std::max(largest, device.Capacity);
         }
         if (largest > 0)
@@ -225,7 +231,7 @@ void TFormDetails::FillPlusReport(const QString &ReportText)
         for (int i = 0; i < details.DeviceCount(); ++i) {
             const TPlusDevice device = details.GetDevice(i);
             AddRow(Format("Aygıt SeriNo/Kapasite %s / %d", device.Serial, device.ChannelCount),
-                   device.HasAlarm ? QStringLiteral("1") : QStringLiteral("0"), details.ChannelStates(i));
+                device.HasAlarm ? QStringLiteral("1") : QStringLiteral("0"), details.ChannelStates(i));
         }
     } catch (const std::exception &) {
         // An extended report that cannot be read keeps the rows made so far, without a log line.
@@ -264,7 +270,8 @@ void TFormDetails::FitColumns()
     // The description takes the room the fixed columns leave, never less than its minimum; when even that
     // does not fit, the list scrolls sideways.
     const int available = TLAlarm->viewport()->width();
-    const int desc = std::max(kDescMinWidth, available > 0 ? available - kStateWidth - channelsWidth : kDescWidth);
+    const int desc
+        = std::max(kDescMinWidth, available > 0 ? available - kStateWidth - channelsWidth : kDescWidth);
     QHeaderView *header = TLAlarm->header();
     header->resizeSection(Col_Desc, desc);
     header->resizeSection(Col_State, kStateWidth);
@@ -281,8 +288,9 @@ bool TFormDetails::eventFilter(QObject *Watched, QEvent *Event)
 QPoint TFormDetails::PlaceAtPointer(QPoint Pointer, QSize Frame, const QRect &Available)
 {
     const int x = std::clamp(Pointer.x() - Frame.width(), Available.left(),
-                             std::max(Available.left(), Available.right() + 1 - Frame.width()));
-    const int y = std::clamp(Pointer.y(), Available.top(), std::max(Available.top(), Available.bottom() + 1 - Frame.height()));
+        std::max(Available.left(), Available.right() + 1 - Frame.width()));
+    const int y = std::clamp(
+        Pointer.y(), Available.top(), std::max(Available.top(), Available.bottom() + 1 - Frame.height()));
     return QPoint(x, y);
 }
 
@@ -297,8 +305,8 @@ QMargins TFormDetails::FrameMargins() const
     for (const QWidget *window : windows) {
         const QRect frame = window->frameGeometry();
         const QRect inner = window->geometry();
-        const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
-                               frame.bottom() - inner.bottom());
+        const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+            frame.right() - inner.right(), frame.bottom() - inner.bottom());
         if (!margins.isNull())
             return margins;
     }
@@ -320,7 +328,7 @@ QSize TFormDetails::ScreenRoom() const
         return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     const QMargins margins = FrameMargins();
     return QSize(available.width() - margins.left() - margins.right(),
-                 available.height() - margins.top() - margins.bottom());
+        available.height() - margins.top() - margins.bottom());
 }
 
 void TFormDetails::showEvent(QShowEvent *Event)

@@ -12,11 +12,12 @@ class TDetailsDelegate : public QStyledItemDelegate
 {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const override;
+    void paint(
+        QPainter *Painter, const QStyleOptionViewItem &Option, const QModelIndex &Index) const override;
 
     static constexpr int BoxWidth = 15;
-    static void PaintChannels(QPainter *Painter, const QRect &Cell, const QString &States, const QColor &Background,
-                              const QColor &Text);
+    static void PaintChannels(QPainter *Painter, const QRect &Cell, const QString &States,
+        const QColor &Background, const QColor &Text);
 };
 
 // The last report of one system: version (or server name and address), disk space and one row per device

@@ -35,16 +35,18 @@ QString DialogStyleSheet()
     // Style sheets know no tooltip role, so the fields take the desktop's tooltip colours by value; the
     // tooltip's text colour comes along, since a dark tooltip under dark text could not be read.
     const QPalette tip = QToolTip::palette();
-    return QStringLiteral("QDialog { background-color: rgb(246, 247, 252); }"
-                          "QLabel[field=\"true\"] { background-color: rgb(237, 244, 252); color: rgb(22, 84, 114); "
-                          "padding: 0px 4px; }"
-                          "QLineEdit, QListWidget, QSpinBox { background-color: %1; color: %2; "
-                          "border: 1px solid rgb(153, 180, 209); }"
-                          "QPushButton { font-weight: bold; }")
+    return QStringLiteral(
+        "QDialog { background-color: rgb(246, 247, 252); }"
+        "QLabel[field=\"true\"] { background-color: rgb(237, 244, 252); color: rgb(22, 84, 114); "
+        "padding: 0px 4px; }"
+        "QLineEdit, QListWidget, QSpinBox { background-color: %1; color: %2; "
+        "border: 1px solid rgb(153, 180, 209); }"
+        "QPushButton { font-weight: bold; }")
         .arg(tip.color(QPalette::ToolTipBase).name(), tip.color(QPalette::ToolTipText).name());
 }
 
-TFormNewRecord::TFormNewRecord(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+TFormNewRecord::TFormNewRecord(QWidget *Parent)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("FormNewRecord"));
     setModal(true);
@@ -59,7 +61,8 @@ TFormNewRecord::TFormNewRecord(QWidget *Parent) : QDialog(Parent, Qt::Tool | Qt:
     edtDeviceCnt->setMaxLength(2);
     edtDeviceCnt->setFixedWidth(40);
     // Pasted text is held to digits as well; typed keys are filtered with a beep.
-    edtDeviceCnt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), edtDeviceCnt));
+    edtDeviceCnt->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), edtDeviceCnt));
     new TDigitsOnly(edtDeviceCnt);
     edtEmails = new TCheckListBox(this);
     edtEmails->setObjectName(QStringLiteral("edtEmails"));
@@ -159,8 +162,8 @@ void TFormNewRecord::Confirm()
     edtDeviceCnt->setText(edtDeviceCnt->text().trimmed());
     if (edtIP->text().isEmpty()) {
         // The one message box of the program that belongs to its dialog.
-        const TMessageBoxHook::TShown shown{QStringLiteral("HATA"), QStringLiteral("IP Adresi boş bırakılamaz"),
-                                            QMessageBox::Critical};
+        const TMessageBoxHook::TShown shown{
+            QStringLiteral("HATA"), QStringLiteral("IP Adresi boş bırakılamaz"), QMessageBox::Critical};
         if (TMessageBoxHook::Take(shown, IDOK) < 0)
             QMessageBox(shown.Icon, shown.Title, shown.Text, QMessageBox::Ok, this).exec();
         return;

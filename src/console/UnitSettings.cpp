@@ -57,7 +57,8 @@ QValidator *DigitsValidator(QObject *Parent)
 
 } // namespace
 
-TPeriodEdit::TPeriodEdit(QWidget *Parent) : QSpinBox(Parent)
+TPeriodEdit::TPeriodEdit(QWidget *Parent)
+    : QSpinBox(Parent)
 {
     // The arrows keep to 1..1440; what is typed is checked by Save, so the box itself takes any number.
     setRange(0, 999999);
@@ -150,7 +151,8 @@ TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
                 AddMail();
             return true;
         }
-        if (ctrl && key->key() == Qt::Key_Delete && (target == clbEmails || clbEmails->isAncestorOf(target))) {
+        if (ctrl && key->key() == Qt::Key_Delete
+            && (target == clbEmails || clbEmails->isAncestorOf(target))) {
             if (key->type() == QEvent::KeyRelease)
                 DeleteMail();
             return true;
@@ -195,15 +197,16 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     new TDigitsOnly(edtPeriod);
     lblDk = new QLabel(QStringLiteral("dk"), Page);
     lblDk->setObjectName(QStringLiteral("lblDk"));
-    cbRunAtStartup = Tick("cbRunAtStartup", QStringLiteral("Bilgisayar açılışında otomatik olarak başlat"), Page);
+    cbRunAtStartup
+        = Tick("cbRunAtStartup", QStringLiteral("Bilgisayar açılışında otomatik olarak başlat"), Page);
     cbShowOnStartup = Tick("cbShowOnStartup", QStringLiteral("Açılışta ana pencereyi göster"), Page);
     cbCheckOnStartup = Tick("cbCheckOnStartup", QStringLiteral("Açılışta denetle"), Page);
 
     auto *group = new QGroupBox(QStringLiteral("Periyodik Denetlemeden Sonra"), Page);
     cbAfterCtrl = new QComboBox(group);
     cbAfterCtrl->setObjectName(QStringLiteral("cbAfterCtrl"));
-    cbAfterCtrl->addItems({QStringLiteral("Her denetlemeden sonra yolla"), QStringLiteral("Alarm varsa yolla"),
-                           QStringLiteral("Yollama")});
+    cbAfterCtrl->addItems({QStringLiteral("Her denetlemeden sonra yolla"),
+        QStringLiteral("Alarm varsa yolla"), QStringLiteral("Yollama")});
     cbBeep = Tick("cbBeep", QStringLiteral("Alarm varsa sesli uyarı ver"), group);
     cbDesktopNotify = Tick("cbDesktopNotify", QStringLiteral("Masaüstü bildirimi"), group);
     auto *groupLayout = new QGridLayout(group);
@@ -342,7 +345,7 @@ void TFormSettings::Bind()
             Settings.MailAfterCtrl = index;
     });
     connect(edtEmail, &QLineEdit::textChanged, this,
-            [this](const QString &value) { btnAddMail->setEnabled(!value.trimmed().isEmpty()); });
+        [this](const QString &value) { btnAddMail->setEnabled(!value.trimmed().isEmpty()); });
     clbEmails->SetList(&Settings.Emails);
 }
 
@@ -496,4 +499,3 @@ void TFormSettings::Save()
     }
     accept();
 }
-

@@ -1,8 +1,8 @@
 #pragma once
 #include "store/Settings.h"
+#include <functional>
 #include <QDialog>
 #include <QSpinBox>
-#include <functional>
 
 class QCheckBox;
 class QComboBox;

@@ -1,6 +1,6 @@
 #pragma once
-#include "records/SystemList.h"
 #include "engine/TrayState.h"
+#include "records/SystemList.h"
 #include <functional>
 #include <memory>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "engine/Verdict.h"
-#include "records/SystemList.h"
 #include "probe/CheckThread.h"
+#include "records/SystemList.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
 

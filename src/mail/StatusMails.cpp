@@ -1,6 +1,6 @@
 #include "mail/StatusMails.h"
-#include "records/SystemList.h"
 #include "mail/StatusReport.h"
+#include "records/SystemList.h"
 #include "store/Settings.h"
 #include <utility>
 #include <vector>

@@ -1,13 +1,13 @@
 #include "mail/StatusReport.h"
-#include "records/SystemList.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
+#include "platform/ItemParser.h"
+#include "platform/Logger.h"
 #include "platform/UserLocale.h"
 #include "platform/Version.h"
-#include "platform/ItemParser.h"
+#include "records/SystemList.h"
 #include "report/PlusDetails.h"
 #include "report/UtilsCheckZYR.h"
-#include "platform/Logger.h"
 #include "store/Settings.h"
 #include <cstdlib>
 #include <QDateTime>

@@ -4,10 +4,38 @@ namespace {
 
 // 0x80..0x9F of Windows-1254; 0xFFFD marks the undefined bytes.
 constexpr char16_t kHigh1254[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0xFFFD, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0xFFFD, 0x0178,
+    0x20AC,
+    0xFFFD,
+    0x201A,
+    0x0192,
+    0x201E,
+    0x2026,
+    0x2020,
+    0x2021,
+    0x02C6,
+    0x2030,
+    0x0160,
+    0x2039,
+    0x0152,
+    0xFFFD,
+    0xFFFD,
+    0xFFFD,
+    0xFFFD,
+    0x2018,
+    0x2019,
+    0x201C,
+    0x201D,
+    0x2022,
+    0x2013,
+    0x2014,
+    0x02DC,
+    0x2122,
+    0x0161,
+    0x203A,
+    0x0153,
+    0xFFFD,
+    0xFFFD,
+    0x0178,
 };
 
 char16_t Map1254(unsigned char b)
@@ -17,13 +45,20 @@ char16_t Map1254(unsigned char b)
     if (b < 0xA0)
         return kHigh1254[b - 0x80];
     switch (b) { // where Windows-1254 differs from Latin-1
-    case 0xD0: return 0x011E; // Ğ
-    case 0xDD: return 0x0130; // İ
-    case 0xDE: return 0x015E; // Ş
-    case 0xF0: return 0x011F; // ğ
-    case 0xFD: return 0x0131; // ı
-    case 0xFE: return 0x015F; // ş
-    default: return b;
+    case 0xD0:
+        return 0x011E; // Ğ
+    case 0xDD:
+        return 0x0130; // İ
+    case 0xDE:
+        return 0x015E; // Ş
+    case 0xF0:
+        return 0x011F; // ğ
+    case 0xFD:
+        return 0x0131; // ı
+    case 0xFE:
+        return 0x015F; // ş
+    default:
+        return b;
     }
 }
 
@@ -42,11 +77,17 @@ bool IsValidUtf8(const char *data, qsizetype size)
         int len;
         char32_t cp, min;
         if ((c & 0xE0) == 0xC0) {
-            len = 2; cp = c & 0x1F; min = 0x80;
+            len = 2;
+            cp = c & 0x1F;
+            min = 0x80;
         } else if ((c & 0xF0) == 0xE0) {
-            len = 3; cp = c & 0x0F; min = 0x800;
+            len = 3;
+            cp = c & 0x0F;
+            min = 0x800;
         } else if ((c & 0xF8) == 0xF0) {
-            len = 4; cp = c & 0x07; min = 0x10000;
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
         } else {
             return false;
         }

@@ -6,6 +6,9 @@
 class EZyrError : public std::runtime_error
 {
 public:
-    explicit EZyrError(const QString &message) : std::runtime_error(message.toStdString()) {}
+    explicit EZyrError(const QString &message)
+        : std::runtime_error(message.toStdString())
+    {
+    }
     QString Message() const { return QString::fromUtf8(what()); }
 };

@@ -1,25 +1,25 @@
 #pragma once
 // printf-like formatting with %s (text) and %d (integer), checked at compile time: a format that
 // does not match its arguments does not compile.
+#include <concepts>
 #include <QByteArray>
 #include <QString>
-#include <concepts>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
 namespace zyr::detail {
 
-template<typename T>
-concept TextArg = std::is_convertible_v<const T &, QString> || std::is_convertible_v<const T &, std::string_view>;
-template<typename T>
-concept IntArg = std::integral<std::remove_cvref_t<T>> && !std::same_as<std::remove_cvref_t<T>, bool>
-    && !std::same_as<std::remove_cvref_t<T>, char>;
+template <typename T>
+concept TextArg
+    = std::is_convertible_v<const T &, QString> || std::is_convertible_v<const T &, std::string_view>;
+template <typename T>
+concept IntArg = std::integral<std::remove_cvref_t<T>> && !std::same_as<std::remove_cvref_t<T>,
+                     bool> && !std::same_as<std::remove_cvref_t<T>, char>;
 
 void FormatMismatch(); // never defined: reaching it in a constant evaluation is the compile error
 
-template<typename... Args>
-consteval void CheckFormat(std::string_view fmt)
+template <typename... Args> consteval void CheckFormat(std::string_view fmt)
 {
     constexpr bool isText[] = {TextArg<Args>..., false};
     constexpr bool isInt[] = {IntArg<Args>..., false};
@@ -42,28 +42,40 @@ consteval void CheckFormat(std::string_view fmt)
         FormatMismatch();
 }
 
-inline QString ToText(const QString &s) { return s; }
-inline QString ToText(const char *s) { return QString::fromUtf8(s); }
-inline QString ToText(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-inline QString ToText(const QByteArray &s) { return QString::fromUtf8(s); }
+inline QString ToText(const QString &s)
+{
+    return s;
+}
+inline QString ToText(const char *s)
+{
+    return QString::fromUtf8(s);
+}
+inline QString ToText(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+inline QString ToText(const QByteArray &s)
+{
+    return QString::fromUtf8(s);
+}
 
 QString FormatRuntime(std::string_view fmt, const QString *texts, const long long *ints, size_t count);
 
 } // namespace zyr::detail
 
-template<typename... Args>
-struct TFormatString
+template <typename... Args> struct TFormatString
 {
     std::string_view text;
-    template<typename S>
-        requires std::is_convertible_v<const S &, std::string_view>
-    consteval TFormatString(const S &s) : text(s)
+    template <typename S>
+    requires std::is_convertible_v<const S &, std::string_view>
+    consteval TFormatString(const S &s)
+        : text(s)
     {
         zyr::detail::CheckFormat<Args...>(text);
     }
 };
 
-template<typename... Args>
+template <typename... Args>
 QString Format(TFormatString<std::type_identity_t<Args>...> fmt, const Args &...args)
 {
     QString texts[sizeof...(Args) + 1];

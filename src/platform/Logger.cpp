@@ -1,9 +1,9 @@
 #include "platform/Logger.h"
 #include "platform/UserLocale.h"
+#include <fcntl.h>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
-#include <fcntl.h>
 #include <unistd.h>
 
 TLogger *Logger = nullptr;
@@ -45,7 +45,8 @@ void TLogger::Log(const QString &Text)
 {
     if (fd < 0)
         return;
-    const QByteArray line = (TimeStamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + Text).toUtf8() + "\r\n";
+    const QByteArray line
+        = (TimeStamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + Text).toUtf8() + "\r\n";
     std::lock_guard guard(lock);
     if (fd < 0)
         return;

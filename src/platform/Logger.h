@@ -1,8 +1,8 @@
 #pragma once
 #include "platform/Format.h"
+#include <mutex>
 #include <QDateTime>
 #include <QString>
-#include <mutex>
 
 // The event log: one time-stamped line per event, appended to a text file. Any thread may log.
 class TLogger
@@ -14,7 +14,7 @@ public:
     TLogger &operator=(const TLogger &) = delete;
 
     void Log(const QString &Text);
-    template<typename... Args>
+    template <typename... Args>
     void LogFmt(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...args)
     {
         Log(Format<Args...>(Fmt, args...));
@@ -37,8 +37,7 @@ inline void Log(const QString &Text)
     if (Logger)
         Logger->Log(Text);
 }
-template<typename... Args>
-void LogFmt(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...args)
+template <typename... Args> void LogFmt(TFormatString<std::type_identity_t<Args>...> Fmt, const Args &...args)
 {
     if (Logger)
         Logger->Log(Format<Args...>(Fmt, args...));

@@ -24,12 +24,14 @@ QChar SeparatorOf(const QString &format, QChar fallback)
 
 QChar UserDateSeparator()
 {
-    static const QChar separator = SeparatorOf(UserLocale().dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
+    static const QChar separator
+        = SeparatorOf(UserLocale().dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
     return separator;
 }
 
 QChar UserTimeSeparator()
 {
-    static const QChar separator = SeparatorOf(UserLocale().timeFormat(QLocale::LongFormat), QLatin1Char(':'));
+    static const QChar separator
+        = SeparatorOf(UserLocale().timeFormat(QLocale::LongFormat), QLatin1Char(':'));
     return separator;
 }

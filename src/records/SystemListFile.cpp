@@ -181,7 +181,8 @@ QByteArray SystemListBytes(const TSystemList &List, bool ResetStates)
     for (int i = 0; i < List.Count(); ++i) {
         const TSystemRecord &r = List.Record(i);
         // Resetting the state writes that cell also into a short row, extended with empty cells.
-        const qsizetype cells = ResetStates ? qMax(r.Cells.size(), qsizetype(TSystemRecord::State + 1)) : r.Cells.size();
+        const qsizetype cells
+            = ResetStates ? qMax(r.Cells.size(), qsizetype(TSystemRecord::State + 1)) : r.Cells.size();
         AppendInt32(out, kHeaderSize);
         AppendInt32(out, r.ImageIndex);
         AppendInt32(out, r.SelectedIndex);
@@ -191,8 +192,8 @@ QByteArray SystemListBytes(const TSystemList &List, bool ResetStates)
         AppendInt32(out, qint32(cells));
         for (qsizetype c = 0; c < cells; ++c) {
             const QString &cell = ResetStates && c == TSystemRecord::State ? zero
-                : c < r.Cells.size()                                     ? r.Cells.at(c)
-                                                                         : none;
+                : c < r.Cells.size()                                       ? r.Cells.at(c)
+                                                                           : none;
             const qsizetype at = out.size();
             // A lone surrogate is written as toUtf8 writes it, as it always was.
             if (std::any_of(cell.cbegin(), cell.cend(), [](QChar ch) { return ch.isSurrogate(); })) {

@@ -1,6 +1,6 @@
 #include "report/Json.h"
-#include "platform/ItemParser.h"
 #include "platform/Format.h"
+#include "platform/ItemParser.h"
 #include <cmath>
 #include <QLocale>
 

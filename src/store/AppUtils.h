@@ -11,9 +11,18 @@ QString GetCheckedList(const TCheckList &List);
 // Clears every tick, then ticks each listed address the list holds (whole text, letter case ignored).
 void SetCheckedList(TCheckList &List, const QString &Addresses);
 
-inline bool IntToBool(int Value) { return Value == 1; }
-inline int BoolToInt(bool Value) { return Value ? 1 : 0; }
-inline QChar BoolToChar(bool Value) { return Value ? QLatin1Char('1') : QLatin1Char('0'); }
+inline bool IntToBool(int Value)
+{
+    return Value == 1;
+}
+inline int BoolToInt(bool Value)
+{
+    return Value ? 1 : 0;
+}
+inline QChar BoolToChar(bool Value)
+{
+    return Value ? QLatin1Char('1') : QLatin1Char('0');
+}
 
 // True when a typed (trimmed, non-blank) notification address is refused.
 bool IsInvalidEmail(const QString &Address);

@@ -1,7 +1,7 @@
 #pragma once
+#include <functional>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <vector>
 
 // An address list with ticks, kept sorted ignoring letter case the way a sorted list box is.

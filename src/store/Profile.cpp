@@ -2,8 +2,8 @@
 #include "platform/Charset.h"
 #include "platform/Errors.h"
 #include "platform/Format.h"
-#include "platform/SaveFile.h"
 #include "platform/Integers.h"
+#include "platform/SaveFile.h"
 
 namespace {
 
@@ -132,8 +132,9 @@ bool TProfile::SectionExists(const QString &Section) const
 
 void TProfile::WriteString(const QString &Section, const QString &Key, const QString &Value)
 {
-    if (BreaksLayout(Section) || BreaksLayout(Key) || BreaksLayout(Value) || Section.contains(QLatin1Char(']'))
-        || Key.contains(QLatin1Char('=')) || TrimBlanks(Key).isEmpty() || TrimBlanks(Key).startsWith(QLatin1Char('[')))
+    if (BreaksLayout(Section) || BreaksLayout(Key) || BreaksLayout(Value)
+        || Section.contains(QLatin1Char(']')) || Key.contains(QLatin1Char('=')) || TrimBlanks(Key).isEmpty()
+        || TrimBlanks(Key).startsWith(QLatin1Char('[')))
         Refuse();
     QList<TIniLine> lines = LinesToChange();
     const QByteArray eol = IniLineEnd(lines);
@@ -179,8 +180,8 @@ void TProfile::EraseSection(const QString &Section)
 void TProfile::ReplaceSection(const QString &Section, const QList<QPair<QString, QString>> &Keys)
 {
     for (const auto &[key, value] : Keys)
-        if (BreaksLayout(key) || BreaksLayout(value) || key.contains(QLatin1Char('=')) || TrimBlanks(key).isEmpty()
-            || TrimBlanks(key).startsWith(QLatin1Char('[')))
+        if (BreaksLayout(key) || BreaksLayout(value) || key.contains(QLatin1Char('='))
+            || TrimBlanks(key).isEmpty() || TrimBlanks(key).startsWith(QLatin1Char('[')))
             Refuse();
     if (BreaksLayout(Section) || Section.contains(QLatin1Char(']')))
         Refuse();

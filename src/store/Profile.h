@@ -18,7 +18,10 @@ public:
     static constexpr int MaxValueLength = 2047;
     static constexpr int KeyNamesBufferSize = 16384;
 
-    explicit TProfile(const QString &FileName) : fileName(FileName) {}
+    explicit TProfile(const QString &FileName)
+        : fileName(FileName)
+    {
+    }
     const QString &FileName() const { return fileName; }
 
     QString ReadString(const QString &Section, const QString &Key, const QString &Default = QString()) const;

@@ -1,16 +1,16 @@
 // The real program, started the way a user starts it: its own folder with a settings file, a list file in
 // the current directory, the offscreen platform.
-#include "records/SystemListFile.h"
 #include "Loopback.h"
+#include "records/SystemListFile.h"
 #include "XdgSandbox.h"
+#include <csignal>
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <csignal>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -35,7 +35,7 @@ protected:
         QFile ini(dir.filePath(QStringLiteral("ZYRdenetleyici.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[General]\r\nRunAtStartup=0\r\nPeriod=0\r\n").toUtf8() + general.toUtf8()
-                  + QByteArrayLiteral("\r\n[Smtp]\r\nHost=\r\n"));
+            + QByteArrayLiteral("\r\n[Smtp]\r\nHost=\r\n"));
     }
 
     void WriteList(const QStringList &ips)
@@ -43,8 +43,9 @@ protected:
         TSystemList list;
         for (const QString &ip : ips) {
             TSystemRecord r;
-            r.Cells = {QStringLiteral("1"), QStringLiteral("sistem ") + ip, ip, QString(), QStringLiteral("0"),
-                       QStringLiteral("3"), QStringLiteral("eski rapor"), QString(), QStringLiteral("0")};
+            r.Cells
+                = {QStringLiteral("1"), QStringLiteral("sistem ") + ip, ip, QString(), QStringLiteral("0"),
+                    QStringLiteral("3"), QStringLiteral("eski rapor"), QString(), QStringLiteral("0")};
             list.Add(r);
         }
         SaveSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat")));
@@ -79,7 +80,10 @@ protected:
         return false;
     }
 
-    void LoadSaved(TSystemList &list) { LoadSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat"))); }
+    void LoadSaved(TSystemList &list)
+    {
+        LoadSystemList(list, dir.filePath(QStringLiteral("ZYRdenetleyici.dat")));
+    }
 };
 
 TEST_F(ProgramTest, StartsInOrderRefusesASecondCopyAndSavesOnSigterm)

@@ -2,8 +2,8 @@
 // sending its status mails to a server that accepts and never answers when SIGTERM arrives.
 #include "app/Program.h"
 #include "console/Main.h"
-#include "records/SystemListFile.h"
 #include "Loopback.h"
+#include "records/SystemListFile.h"
 #include "XdgSandbox.h"
 #include <csignal>
 #include <cstring>

@@ -28,10 +28,11 @@ QString Report(const QStringList &Header, const QList<QStringList> &Devices)
 // The worked example: two devices, one channel in alarm, a status-code device.
 QString WorkedExample()
 {
-    return Report({QStringLiteral("2"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"), QStringLiteral("0"),
-                   QStringLiteral("120.0 GB"), QStringLiteral("0")},
-                  {{QStringLiteral("A1B2C3"), QStringLiteral("0"), QStringLiteral("8"), QStringLiteral("0,0,1,2,0,0,0,0")},
-                   {QStringLiteral("D4E5F6"), QStringLiteral("2"), QStringLiteral("30"), QStringLiteral("4,3")}});
+    return Report({QStringLiteral("2"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"),
+                      QStringLiteral("0"), QStringLiteral("120.0 GB"), QStringLiteral("0")},
+        {{QStringLiteral("A1B2C3"), QStringLiteral("0"), QStringLiteral("8"),
+             QStringLiteral("0,0,1,2,0,0,0,0")},
+            {QStringLiteral("D4E5F6"), QStringLiteral("2"), QStringLiteral("30"), QStringLiteral("4,3")}});
 }
 
 struct TRow
@@ -42,8 +43,8 @@ struct TRow
 
 void PrintTo(const TRow &Row, std::ostream *Out)
 {
-    *Out << '{' << Row.Desc.toStdString() << " | " << Row.State.toStdString() << " | " << Row.Channels.toStdString()
-         << '}';
+    *Out << '{' << Row.Desc.toStdString() << " | " << Row.State.toStdString() << " | "
+         << Row.Channels.toStdString() << '}';
 }
 
 class DetailsWindow : public ::testing::Test
@@ -66,13 +67,14 @@ protected:
     QList<TRow> Show(const QString &Text, bool Plus = false, const std::function<void()> &Look = {})
     {
         bool closedByEsc = false;
-        const int result = WhileModal([&] { return Plus ? details.ShowPlusReport(Text) : details.ShowReport(Text); },
-                                      [&] {
-                                          if (Look)
-                                              Look();
-                                          KeyClick(details.TLAlarm, Qt::Key_Escape);
-                                          closedByEsc = !details.isVisible();
-                                      });
+        const int result
+            = WhileModal([&] { return Plus ? details.ShowPlusReport(Text) : details.ShowReport(Text); },
+                [&] {
+                    if (Look)
+                        Look();
+                    KeyClick(details.TLAlarm, Qt::Key_Escape);
+                    closedByEsc = !details.isVisible();
+                });
         EXPECT_TRUE(closedByEsc);
         EXPECT_EQ(result, QDialog::Rejected);
         return Rows();
@@ -85,7 +87,8 @@ TEST_F(DetailsWindow, WorkedExampleRowsDotsAndChannelWidth)
         {QStringLiteral("Sunucu versiyon 2.9.4"), QStringLiteral("2"), QString()},
         {QStringLiteral("Kalan Disk Alanı 35.2 GB"), QStringLiteral("0"), QString()},
         {QStringLiteral("Kalan Yedekleme Disk Alanı 120.0 GB"), QStringLiteral("0"), QString()},
-        {QStringLiteral("Aygıt SeriNo/Kapasite A1B2C3 / 8"), QStringLiteral("0"), QStringLiteral("0,0,1,2,0,0,0,0")},
+        {QStringLiteral("Aygıt SeriNo/Kapasite A1B2C3 / 8"), QStringLiteral("0"),
+            QStringLiteral("0,0,1,2,0,0,0,0")},
         {QStringLiteral("Aygıt SeriNo/Kapasite D4E5F6 / 30"), QStringLiteral("0"), QStringLiteral("0,1")},
     };
     EXPECT_EQ(Show(WorkedExample()), expected);
@@ -96,9 +99,9 @@ TEST_F(DetailsWindow, WorkedExampleRowsDotsAndChannelWidth)
 
 TEST_F(DetailsWindow, NoDeviceShowsTheThreeFixedRowsAndKeepsTheChannelWidth)
 {
-    const QString empty = Report({QStringLiteral("0"), QStringLiteral("3.0"), QStringLiteral("1 GB"), QStringLiteral("1"),
-                                  QStringLiteral("2 GB"), QStringLiteral("0")},
-                                 {});
+    const QString empty = Report({QStringLiteral("0"), QStringLiteral("3.0"), QStringLiteral("1 GB"),
+                                     QStringLiteral("1"), QStringLiteral("2 GB"), QStringLiteral("0")},
+        {});
     const QList<TRow> rows = Show(empty);
     ASSERT_EQ(rows.size(), 3);
     EXPECT_EQ(rows[1], (TRow{QStringLiteral("Kalan Disk Alanı 1 GB"), QStringLiteral("1"), QString()}));
@@ -124,10 +127,10 @@ TEST_F(DetailsWindow, DeviceDotFollowsStateAndCapacity)
         {"5", "4", "0"},
     };
     for (const TCase &c : cases) {
-        const QString text = Report({QStringLiteral("1"), QStringLiteral("v"), QStringLiteral("d"), QStringLiteral("0"),
-                                     QStringLiteral("b"), QStringLiteral("0")},
-                                    {{QStringLiteral("S1"), QLatin1String(c.State), QLatin1String(c.Capacity),
-                                      QStringLiteral("4,4")}});
+        const QString text = Report({QStringLiteral("1"), QStringLiteral("v"), QStringLiteral("d"),
+                                        QStringLiteral("0"), QStringLiteral("b"), QStringLiteral("0")},
+            {{QStringLiteral("S1"), QLatin1String(c.State), QLatin1String(c.Capacity),
+                QStringLiteral("4,4")}});
         const QList<TRow> rows = Show(text);
         ASSERT_EQ(rows.size(), 4);
         EXPECT_EQ(rows[3].State, QLatin1String(c.Dot)) << "State " << c.State << ", Capacity " << c.Capacity;
@@ -137,11 +140,12 @@ TEST_F(DetailsWindow, DeviceDotFollowsStateAndCapacity)
 TEST_F(DetailsWindow, MissingDeviceIsLoggedAndTheRowsBeforeItStay)
 {
     // The header announces three devices, the list holds one.
-    const QString text = Report({QStringLiteral("3"), QStringLiteral("v"), QStringLiteral("d"), QStringLiteral("0"),
-                                 QStringLiteral("b"), QStringLiteral("0")},
-                                {{QStringLiteral("S1"), QStringLiteral("0"), QStringLiteral("2"), QStringLiteral("0,1")}});
+    const QString text = Report({QStringLiteral("3"), QStringLiteral("v"), QStringLiteral("d"),
+                                    QStringLiteral("0"), QStringLiteral("b"), QStringLiteral("0")},
+        {{QStringLiteral("S1"), QStringLiteral("0"), QStringLiteral("2"), QStringLiteral("0,1")}});
     EXPECT_EQ(Show(text).size(), 4);
-    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Bir hata oluştu. Hata kodu: 10004. List index out of bounds (1)")))
+    EXPECT_TRUE(sandbox.LogText().contains(
+        QStringLiteral("Bir hata oluştu. Hata kodu: 10004. List index out of bounds (1)")))
         << sandbox.LogText().toStdString();
 }
 
@@ -169,10 +173,10 @@ TEST_F(DetailsWindow, ExtendedReportRowsAndNoLogForBadText)
 TEST_F(DetailsWindow, ChannelBoxesAreDrawnInTheirColours)
 {
     // Device rows 3 (odd) and 4 (even): 0 green, 1 red, 2 plain, a non-number drawn as 0.
-    const QString text = Report({QStringLiteral("2"), QStringLiteral("v"), QStringLiteral("d"), QStringLiteral("0"),
-                                 QStringLiteral("b"), QStringLiteral("0")},
-                                {{QStringLiteral("S1"), QStringLiteral("0"), QStringLiteral("4"), QStringLiteral("0,1,2,x")},
-                                 {QStringLiteral("S2"), QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("2,1,0")}});
+    const QString text = Report({QStringLiteral("2"), QStringLiteral("v"), QStringLiteral("d"),
+                                    QStringLiteral("0"), QStringLiteral("b"), QStringLiteral("0")},
+        {{QStringLiteral("S1"), QStringLiteral("0"), QStringLiteral("4"), QStringLiteral("0,1,2,x")},
+            {QStringLiteral("S2"), QStringLiteral("0"), QStringLiteral("3"), QStringLiteral("2,1,0")}});
     QImage image;
     QRect odd, even;
     Show(text, false, [&] {
@@ -190,7 +194,8 @@ TEST_F(DetailsWindow, ChannelBoxesAreDrawnInTheirColours)
     const qreal scale = image.devicePixelRatio();
     // A point of box n away from its number: the lower left corner.
     auto box = [&](const QRect &cell, int n) {
-        return image.pixelColor(QPoint(int((cell.left() + 15 * (n - 1) + 1) * scale), int((cell.bottom() - 1) * scale)));
+        return image.pixelColor(
+            QPoint(int((cell.left() + 15 * (n - 1) + 1) * scale), int((cell.bottom() - 1) * scale)));
     };
     EXPECT_EQ(box(odd, 1), QColor(64, 255, 64));
     EXPECT_EQ(box(odd, 2), QColor(255, 0, 0));
@@ -205,7 +210,8 @@ TEST_F(DetailsWindow, ChannelBoxesAreDrawnInTheirColours)
         for (int y = cell.top(); y <= cell.bottom(); ++y)
             for (int x = cell.left() + 15 * (n - 1); x < cell.left() + 15 * n; ++x) {
                 const QColor c = image.pixelColor(QPoint(int(x * scale), int(y * scale)));
-                if (qAbs(c.red() - ink.red()) < 60 && qAbs(c.green() - ink.green()) < 60 && qAbs(c.blue() - ink.blue()) < 60)
+                if (qAbs(c.red() - ink.red()) < 60 && qAbs(c.green() - ink.green()) < 60
+                    && qAbs(c.blue() - ink.blue()) < 60)
                     return true;
             }
         return false;
@@ -228,24 +234,31 @@ TEST(DetailsPlacement, TopRightCornerAtThePointerMovedInsideTheAvailableArea)
         {{250, 200}, {300, 170}, {100, 200}}, // near the left edge
         {{600, 600}, {300, 170}, {300, 480}}, // near the bottom
         {{950, 700}, {300, 170}, {600, 480}}, // pointer beyond the area's right and bottom
-        {{40, 10}, {300, 170}, {100, 50}},    // beyond the left and top
-        {{899, 649}, {800, 600}, {100, 50}},  // exactly as large as the area
+        {{40, 10}, {300, 170}, {100, 50}}, // beyond the left and top
+        {{899, 649}, {800, 600}, {100, 50}}, // exactly as large as the area
     };
     for (const TCase &c : cases)
-        EXPECT_EQ(TFormDetails::PlaceAtPointer(c.Pointer, c.Frame, area), c.TopLeft) << c.Pointer.x() << ',' << c.Pointer.y();
+        EXPECT_EQ(TFormDetails::PlaceAtPointer(c.Pointer, c.Frame, area), c.TopLeft)
+            << c.Pointer.x() << ',' << c.Pointer.y();
 }
 
 TEST_F(DetailsWindow, OpensAtThePointerInsideTheScreenAndNeverWiderThanIt)
 {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    const QString small = Report({QStringLiteral("0"), QStringLiteral("3.0"), QStringLiteral("1 GB"), QStringLiteral("0"),
-                                  QStringLiteral("2 GB"), QStringLiteral("0")},
-                                 {});
+    const QString small = Report({QStringLiteral("0"), QStringLiteral("3.0"), QStringLiteral("1 GB"),
+                                     QStringLiteral("0"), QStringLiteral("2 GB"), QStringLiteral("0")},
+        {});
     // A device of 400 channels asks for a channel column far wider than any screen.
     const QString wide = Report({QStringLiteral("1"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"),
-                                 QStringLiteral("0"), QStringLiteral("120.0 GB"), QStringLiteral("0")},
-                                {{QStringLiteral("A1"), QStringLiteral("0"), QStringLiteral("400"), QStringLiteral("0,1")}});
-    enum TWhere { AtPointer, LeftEdge, Bottom, Inside };
+                                    QStringLiteral("0"), QStringLiteral("120.0 GB"), QStringLiteral("0")},
+        {{QStringLiteral("A1"), QStringLiteral("0"), QStringLiteral("400"), QStringLiteral("0,1")}});
+    enum TWhere
+    {
+        AtPointer,
+        LeftEdge,
+        Bottom,
+        Inside
+    };
     struct TCase
     {
         QPoint Pointer;
@@ -275,10 +288,12 @@ TEST_F(DetailsWindow, OpensAtThePointerInsideTheScreenAndNeverWiderThanIt)
             break;
         case Bottom:
             // raised from the bottom edge, its right edge still at the pointer
-            EXPECT_EQ(QPoint(frame.right() + 1, frame.bottom()), QPoint(c.Pointer.x(), area.bottom())) << where;
+            EXPECT_EQ(QPoint(frame.right() + 1, frame.bottom()), QPoint(c.Pointer.x(), area.bottom()))
+                << where;
             break;
         case Inside:
-            EXPECT_EQ(frame.width(), area.width()) << where; // widened for its channels, as far as the screen goes
+            EXPECT_EQ(frame.width(), area.width())
+                << where; // widened for its channels, as far as the screen goes
             break;
         }
         if (!c.Wide) {

@@ -29,10 +29,10 @@ TEST_F(HelpMenu, GuideIsLoadedAndCoversTheLinuxProgram)
     TFormHelp help;
     const QString text = help.reAbout->toPlainText();
     EXPECT_EQ(help.windowTitle(), QStringLiteral("Kullanım Kılavuzu"));
-    for (const char *topic : {"Kurulum", "Ayarlar", "Sistem ekleme ve değiştirme", "Liste ve sütunları", "Elle denetleme",
-                              "e-posta ile gönderilmesi", "Sıralama", "Programın kapatılması", "Bilgi dosyası",
-                              "Uyumluluk", "Sabit adresler", "Güvenlik", "Standart dışı portlar", "Port yönlendirme",
-                              "UTF-8", "libZyrPlus.so"})
+    for (const char *topic : {"Kurulum", "Ayarlar", "Sistem ekleme ve değiştirme", "Liste ve sütunları",
+             "Elle denetleme", "e-posta ile gönderilmesi", "Sıralama", "Programın kapatılması",
+             "Bilgi dosyası", "Uyumluluk", "Sabit adresler", "Güvenlik", "Standart dışı portlar",
+             "Port yönlendirme", "UTF-8", "libZyrPlus.so"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
     EXPECT_TRUE(help.reAbout->isReadOnly());
     EXPECT_EQ(help.reAbout->palette().color(QPalette::Text), QColor(22, 84, 114));
@@ -66,13 +66,13 @@ TEST_F(HelpMenu, AboutShowsTheVersionOfTheCaptionAndOpensItsLinks)
     QString header;
     QPoint centre;
     const int result = WhileModal([&] { return about.ShowAbout(); },
-                                  [&] {
-                                      header = about.lblHeader->text();
-                                      centre = about.frameGeometry().center();
-                                      MouseClick(about.lblWeb, about.lblWeb->rect().center());
-                                      MouseClick(about.lblMail, about.lblMail->rect().center());
-                                      KeyClick(about.btnExit, Qt::Key_Escape);
-                                  });
+        [&] {
+            header = about.lblHeader->text();
+            centre = about.frameGeometry().center();
+            MouseClick(about.lblWeb, about.lblWeb->rect().center());
+            MouseClick(about.lblMail, about.lblMail->rect().center());
+            KeyClick(about.btnExit, Qt::Key_Escape);
+        });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(header, QStringLiteral("ZYR DENETLEYİCİ   ") + GetVersionString());
     EXPECT_TRUE(GetCaption().endsWith(QLatin1Char(' ') + GetVersionString()));
@@ -96,11 +96,12 @@ TEST_F(HelpMenu, LogFileOpensTheLogOfTheCurrentDirectory)
     ASSERT_EQ(opened.size(), 1);
     ASSERT_TRUE(opened[0].isLocalFile());
     EXPECT_EQ(QFileInfo(opened[0].toLocalFile()).canonicalFilePath(),
-              QFileInfo(sandbox.Path(QStringLiteral("ZYRdenetleyici.log"))).canonicalFilePath());
+        QFileInfo(sandbox.Path(QStringLiteral("ZYRdenetleyici.log"))).canonicalFilePath());
     // What was written so far is in the file the viewer opens.
     QFile file(opened[0].toLocalFile());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("Denetleme başladı. IP: 127.0.0.1")));
+    EXPECT_TRUE(
+        QString::fromUtf8(file.readAll()).contains(QStringLiteral("Denetleme başladı. IP: 127.0.0.1")));
 }
 
 } // namespace

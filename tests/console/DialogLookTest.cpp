@@ -1,6 +1,5 @@
 // The colours of the dialogs as drawn, on the demo fleet's alarm systems. With ZYR_SCREENSHOT_DIR set, the
 // drawn windows are also written there as PNG files (scripts/screenshots-dialogs).
-#include "SimConfig.h"
 #include "console/About.h"
 #include "console/CheckListBox.h"
 #include "console/Help.h"
@@ -9,6 +8,7 @@
 #include "console/UnitSettings.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Charset.h"
+#include "SimConfig.h"
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QImage>
@@ -33,7 +33,8 @@ QImage Take(QWidget &Window, const char *Name)
 
 QColor At(const QImage &Image, QPoint Point)
 {
-    return Image.pixelColor(QPoint(int(Point.x() * Image.devicePixelRatio()), int(Point.y() * Image.devicePixelRatio())));
+    return Image.pixelColor(
+        QPoint(int(Point.x() * Image.devicePixelRatio()), int(Point.y() * Image.devicePixelRatio())));
 }
 
 QString DemoReport(const char *Name)
@@ -81,7 +82,8 @@ TEST_F(DialogLook, RecordEditor)
     EXPECT_EQ(At(image, field.topLeft() + QPoint(field.width() / 2, 0)), QColor(153, 180, 209)); // its border
     // The fields and the address list show the tooltip colour, not the white of an ordinary field.
     for (QWidget *input : std::initializer_list<QWidget *>{editor.edtName, editor.edtIP, editor.edtEmails})
-        EXPECT_EQ(At(image, input->mapTo(&editor, QPoint(input->width() - 4, input->height() - 4))), TooltipColour())
+        EXPECT_EQ(At(image, input->mapTo(&editor, QPoint(input->width() - 4, input->height() - 4))),
+            TooltipColour())
             << input->objectName().toStdString();
     EXPECT_TRUE(editor.btnAdd->font().bold() || editor.btnAdd->fontInfo().bold());
 }
@@ -100,15 +102,18 @@ TEST_F(DialogLook, DetailsOfTheAlarmSystems)
         const QString report = DemoReport(c.System);
         QImage image;
         WhileModal([&] { return c.Plus ? details.ShowPlusReport(report) : details.ShowReport(report); },
-                   [&] {
-                       image = Take(details, c.File);
-                       details.reject();
-                   });
+            [&] {
+                image = Take(details, c.File);
+                details.reject();
+            });
         ASSERT_FALSE(image.isNull());
-        const QRect header = details.TLAlarm->header()->geometry().translated(details.TLAlarm->geometry().topLeft());
-        EXPECT_EQ(At(image, header.bottomLeft() + QPoint(header.width() / 2, -3)), QColor(224, 227, 245)) << c.System;
-        EXPECT_EQ(At(image, details.PnlBottom->geometry().topLeft() + QPoint(details.PnlBottom->width() / 2, 2)),
-                  QColor(224, 227, 245));
+        const QRect header
+            = details.TLAlarm->header()->geometry().translated(details.TLAlarm->geometry().topLeft());
+        EXPECT_EQ(At(image, header.bottomLeft() + QPoint(header.width() / 2, -3)), QColor(224, 227, 245))
+            << c.System;
+        EXPECT_EQ(
+            At(image, details.PnlBottom->geometry().topLeft() + QPoint(details.PnlBottom->width() / 2, 2)),
+            QColor(224, 227, 245));
     }
 }
 
@@ -131,7 +136,8 @@ TEST_F(DialogLook, SettingsPages)
         EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
         if (page == 2) {
             const QWidget *list = settings.clbEmails;
-            EXPECT_EQ(At(image, list->mapTo(&settings, QPoint(list->width() - 4, list->height() - 4))), TooltipColour());
+            EXPECT_EQ(At(image, list->mapTo(&settings, QPoint(list->width() - 4, list->height() - 4))),
+                TooltipColour());
         }
     }
     settings.hide();
@@ -143,15 +149,16 @@ TEST_F(DialogLook, HelpAndAbout)
     help.show();
     const QImage guide = Take(help, "help");
     help.hide();
-    EXPECT_EQ(At(guide, help.reAbout->geometry().topLeft() + QPoint(3, 3)), help.palette().color(QPalette::ToolTipBase));
+    EXPECT_EQ(At(guide, help.reAbout->geometry().topLeft() + QPoint(3, 3)),
+        help.palette().color(QPalette::ToolTipBase));
 
     TFormAbout about;
     QImage image;
     WhileModal([&] { return about.ShowAbout(); },
-               [&] {
-                   image = Take(about, "about");
-                   about.reject();
-               });
+        [&] {
+            image = Take(about, "about");
+            about.reject();
+        });
     EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252));
     EXPECT_EQ(about.lblHeader->palette().color(QPalette::WindowText), QColor(22, 84, 114));
     EXPECT_TRUE(about.lblWeb->font().underline());

@@ -10,9 +10,9 @@
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
-#include "records/SystemListFile.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
+#include "records/SystemListFile.h"
 #include "Simulator.h"
 #include "store/AppUtils.h"
 #include <arpa/inet.h>
@@ -35,16 +35,17 @@
 
 // Qt's own entry for key events as the platform delivers them (shortcuts included), as its test library uses.
 Q_GUI_EXPORT void qt_handleKeyEvent(QWindow *w, QEvent::Type t, int k, Qt::KeyboardModifiers mods,
-                                    const QString &text = QString(), bool autorep = false, ushort count = 1);
+    const QString &text = QString(), bool autorep = false, ushort count = 1);
 
 namespace {
 
-TSystemRecord Record(const QString &Name, const QString &State = QStringLiteral("0"), const QString &Email = QString(),
-                     const QString &Plus = QStringLiteral("0"), const QString &Details = QString())
+TSystemRecord Record(const QString &Name, const QString &State = QStringLiteral("0"),
+    const QString &Email = QString(), const QString &Plus = QStringLiteral("0"),
+    const QString &Details = QString())
 {
     TSystemRecord record;
-    record.Cells = {QStringLiteral("1"), Name, QStringLiteral("127.0.0.1"), Email, QStringLiteral("2"), State, Details,
-                    QStringLiteral("08.06.2012   17:46:00"), Plus};
+    record.Cells = {QStringLiteral("1"), Name, QStringLiteral("127.0.0.1"), Email, QStringLiteral("2"), State,
+        Details, QStringLiteral("08.06.2012   17:46:00"), Plus};
     return record;
 }
 
@@ -63,7 +64,10 @@ protected:
     TFormNewRecord editor;
     int beeps = 0;
 
-    void SetUp() override { TDigitsOnly::Beep = [this] { ++beeps; }; }
+    void SetUp() override
+    {
+        TDigitsOnly::Beep = [this] { ++beeps; };
+    }
     void TearDown() override { TDigitsOnly::Beep = nullptr; }
 };
 
@@ -92,14 +96,18 @@ TEST_F(RecordEditor, ModesSetCaptionsAndDeviceCountButLeaveTheExtendedTick)
 TEST_F(RecordEditor, BlankAddressIsRefusedAndTheDialogStaysOpen)
 {
     bool stillOpen = false;
-    const int result = WhileModal([&] { editor.SetMode(false); return editor.exec(); },
-                                  [&] {
-                                      editor.edtName->setText(QStringLiteral("  Merkez "));
-                                      editor.edtIP->setText(QStringLiteral("   "));
-                                      editor.btnAdd->click();
-                                      stillOpen = editor.isVisible();
-                                      KeyClick(editor.edtIP, Qt::Key_Escape);
-                                  });
+    const int result = WhileModal(
+        [&] {
+            editor.SetMode(false);
+            return editor.exec();
+        },
+        [&] {
+            editor.edtName->setText(QStringLiteral("  Merkez "));
+            editor.edtIP->setText(QStringLiteral("   "));
+            editor.btnAdd->click();
+            stillOpen = editor.isVisible();
+            KeyClick(editor.edtIP, Qt::Key_Escape);
+        });
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(result, QDialog::Rejected);
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
@@ -204,20 +212,24 @@ protected:
 TEST_F(ListCommands, AddAppendsAMarkedRecordLogsItAndSavesAtOnce)
 {
     form.List.Add(Record(QStringLiteral("Eski"), QStringLiteral("3")));
-    const int result = WhileModal([&] { form.Ekle->trigger(); return editor.result(); },
-                                  [&] {
-                                      editor.edtName->setText(QStringLiteral("Şube Ğ"));
-                                      editor.edtIP->setText(QStringLiteral("127.0.0.5"));
-                                      editor.edtEmails->item(0)->setCheckState(Qt::Checked);
-                                      editor.cbZYRplus->setChecked(true);
-                                      editor.btnAdd->click();
-                                  });
+    const int result = WhileModal(
+        [&] {
+            form.Ekle->trigger();
+            return editor.result();
+        },
+        [&] {
+            editor.edtName->setText(QStringLiteral("Şube Ğ"));
+            editor.edtIP->setText(QStringLiteral("127.0.0.5"));
+            editor.edtEmails->item(0)->setCheckState(Qt::Checked);
+            editor.cbZYRplus->setChecked(true);
+            editor.btnAdd->click();
+        });
     EXPECT_EQ(result, QDialog::Accepted);
     ASSERT_EQ(form.List.Count(), 2);
     const int added = form.List.Cell(0, TSystemRecord::Name) == QStringLiteral("Şube Ğ") ? 0 : 1;
     const QStringList expected{QStringLiteral("1"), QStringLiteral("Şube Ğ"), QStringLiteral("127.0.0.5"),
-                               QStringLiteral("a@x.com"), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
-                               QStringLiteral("-1")};
+        QStringLiteral("a@x.com"), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
+        QStringLiteral("-1")};
     EXPECT_EQ(form.List.Record(added).Cells, expected);
     EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Şube Ğ\" isimli kayıt eklendi")));
 
@@ -234,12 +246,16 @@ TEST_F(ListCommands, AddedRecordTakesItsSortedPlace)
     form.List.SetSortOrder(TSystemRecord::Name, true);
     form.List.Add(Record(QStringLiteral("A")));
     form.List.Add(Record(QStringLiteral("C")));
-    WhileModal([&] { commands->AddRecord(); return 0; },
-               [&] {
-                   editor.edtName->setText(QStringLiteral("B"));
-                   editor.edtIP->setText(QStringLiteral("h"));
-                   KeyClick(editor.edtName, Qt::Key_Enter);
-               });
+    WhileModal(
+        [&] {
+            commands->AddRecord();
+            return 0;
+        },
+        [&] {
+            editor.edtName->setText(QStringLiteral("B"));
+            editor.edtIP->setText(QStringLiteral("h"));
+            KeyClick(editor.edtName, Qt::Key_Enter);
+        });
     ASSERT_EQ(form.List.Count(), 3);
     EXPECT_EQ(form.List.Cell(1, TSystemRecord::Name), QStringLiteral("B"));
     EXPECT_EQ(form.List.Cell(1, TSystemRecord::ColDateTime), QString());
@@ -248,21 +264,26 @@ TEST_F(ListCommands, AddedRecordTakesItsSortedPlace)
 TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTick)
 {
     form.List.Add(Record(QStringLiteral("Merkez"), QStringLiteral("6"), QStringLiteral("gone@x.com,A@x.com"),
-                         QStringLiteral("-1"), QStringLiteral("rapor")));
+        QStringLiteral("-1"), QStringLiteral("rapor")));
     Focus(0);
     QStringList offered;
     bool plusShown = false;
-    WhileModal([&] { commands->ChangeRecord(); return 0; },
-               [&] {
-                   for (int i = 0; i < editor.edtEmails->count(); ++i)
-                       offered << editor.edtEmails->item(i)->text()
-                                      + (editor.edtEmails->item(i)->checkState() == Qt::Checked ? QStringLiteral("+") : QString());
-                   plusShown = editor.cbZYRplus->isChecked();
-                   EXPECT_EQ(editor.windowTitle(), QStringLiteral("Kayıt Düzenle"));
-                   EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("2"));
-                   editor.edtName->setText(QStringLiteral("Merkez 2"));
-                   editor.btnAdd->click();
-               });
+    WhileModal(
+        [&] {
+            commands->ChangeRecord();
+            return 0;
+        },
+        [&] {
+            for (int i = 0; i < editor.edtEmails->count(); ++i)
+                offered << editor.edtEmails->item(i)->text()
+                        + (editor.edtEmails->item(i)->checkState() == Qt::Checked ? QStringLiteral("+")
+                                                                                  : QString());
+            plusShown = editor.cbZYRplus->isChecked();
+            EXPECT_EQ(editor.windowTitle(), QStringLiteral("Kayıt Düzenle"));
+            EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("2"));
+            editor.edtName->setText(QStringLiteral("Merkez 2"));
+            editor.btnAdd->click();
+        });
     EXPECT_EQ(offered, (QStringList{QStringLiteral("a@x.com+"), QStringLiteral("b@x.com")}));
     EXPECT_TRUE(plusShown);
     const QStringList after = form.List.Record(0).Cells;
@@ -275,11 +296,15 @@ TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTic
     EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Name), QStringLiteral("Merkez 2"));
 
     bool plusOnAdd = false;
-    WhileModal([&] { commands->AddRecord(); return 0; },
-               [&] {
-                   plusOnAdd = editor.cbZYRplus->isChecked();
-                   editor.reject();
-               });
+    WhileModal(
+        [&] {
+            commands->AddRecord();
+            return 0;
+        },
+        [&] {
+            plusOnAdd = editor.cbZYRplus->isChecked();
+            editor.reject();
+        });
     EXPECT_TRUE(plusOnAdd);
 }
 
@@ -326,8 +351,9 @@ TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSy
     QStringList names;
     for (int i = 0; i < saved->Count(); ++i)
         names << saved->Cell(i, TSystemRecord::Name) + QLatin1Char(' ') + saved->Cell(i, TSystemRecord::IP);
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Ankara ") + a.Cells[TSystemRecord::IP],
-                                  QStringLiteral("Bursa Merkez ") + b.Cells[TSystemRecord::IP]}));
+    EXPECT_EQ(names,
+        (QStringList{QStringLiteral("Ankara ") + a.Cells[TSystemRecord::IP],
+            QStringLiteral("Bursa Merkez ") + b.Cells[TSystemRecord::IP]}));
     EXPECT_EQ(form.List.Cell(0, TSystemRecord::State), QStringLiteral("1"));
     EXPECT_EQ(form.List.Cell(1, TSystemRecord::State), QStringLiteral("3"));
 }
@@ -338,11 +364,15 @@ TEST_F(ListCommands, CancelledChangeLeavesRecordAndLogAlone)
     Focus(0);
     const QStringList before = form.List.Record(0).Cells;
     const QString log = sandbox.LogText();
-    WhileModal([&] { commands->ChangeRecord(); return 0; },
-               [&] {
-                   editor.edtName->setText(QStringLiteral("Başka"));
-                   KeyClick(editor.edtName, Qt::Key_Escape);
-               });
+    WhileModal(
+        [&] {
+            commands->ChangeRecord();
+            return 0;
+        },
+        [&] {
+            editor.edtName->setText(QStringLiteral("Başka"));
+            KeyClick(editor.edtName, Qt::Key_Escape);
+        });
     EXPECT_EQ(form.List.Record(0).Cells, before);
     EXPECT_EQ(sandbox.LogText(), log);
     EXPECT_FALSE(QFile::exists(sandbox.Path(QStringLiteral("ZYRdenetleyici.dat"))));
@@ -383,11 +413,15 @@ TEST_F(ListCommands, ShortcutsActOnTheFocusedRow)
         QApplication::processEvents();
     };
     bool editorOpened = false;
-    WhileModal([&] { keys(Qt::Key_E); return 0; },
-               [&] {
-                   editorOpened = editor.isVisible() && editor.edtName->text() == QStringLiteral("Merkez");
-                   editor.reject();
-               });
+    WhileModal(
+        [&] {
+            keys(Qt::Key_E);
+            return 0;
+        },
+        [&] {
+            editorOpened = editor.isVisible() && editor.edtName->text() == QStringLiteral("Merkez");
+            editor.reject();
+        });
     EXPECT_TRUE(editorOpened);
 
     // The offscreen platform does not hand the focus back by itself when the dialog closes.
@@ -567,7 +601,7 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
     form.List.Add(Record(QStringLiteral("B"), QStringLiteral("2"), {}, QStringLiteral("0"), EmptyReport()));
     form.List.Add(Record(QStringLiteral("C"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
     form.List.Add(Record(QStringLiteral("D"), QStringLiteral("5"), {}, QStringLiteral("-1"),
-                         QStringLiteral(R"({"ServerName":"Artı","ServerIp":"127.0.0.9"})")));
+        QStringLiteral(R"({"ServerName":"Artı","ServerIp":"127.0.0.9"})")));
     QApplication::processEvents();
     for (int row = 0; row < 2; ++row) {
         bool opened = false;
@@ -583,12 +617,16 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
     };
     auto open = [&](int Row) {
         TSeen seen;
-        WhileModal([&] { MouseClick(form.ServiceList->viewport(), Cell(Row, TSystemRecord::State).center()); return 0; },
-                   [&] {
-                       seen = {details.lblAlarm->text(), details.lblTime->text(),
-                               details.TLAlarm->topLevelItem(0)->text(0), details.TLAlarm->topLevelItemCount()};
-                       details.reject();
-                   });
+        WhileModal(
+            [&] {
+                MouseClick(form.ServiceList->viewport(), Cell(Row, TSystemRecord::State).center());
+                return 0;
+            },
+            [&] {
+                seen = {details.lblAlarm->text(), details.lblTime->text(),
+                    details.TLAlarm->topLevelItem(0)->text(0), details.TLAlarm->topLevelItemCount()};
+                details.reject();
+            });
         return seen;
     };
     const TSeen ordinary = open(2);
@@ -618,7 +656,8 @@ TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
     QStringList items;
     for (QAction *action : commands->listMenu->actions())
         items << action->text();
-    EXPECT_EQ(items, (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
+    EXPECT_EQ(items,
+        (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
 }
 
 TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
@@ -630,7 +669,8 @@ TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
     commands->ListClick(1, TSystemRecord::Select);
     int shown = 0;
     for (const auto &box : TMessageBoxHook::Shown)
-        shown += box.Title == QStringLiteral("ZYRdenetleyici") && box.Text.contains(QStringLiteral("Cannot create file"));
+        shown += box.Title == QStringLiteral("ZYRdenetleyici")
+            && box.Text.contains(QStringLiteral("Cannot create file"));
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(sandbox.LogText().count(QStringLiteral("Cannot create file")), 2);
 }
@@ -646,7 +686,8 @@ TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
     form.Gonder->trigger();
     EXPECT_FALSE(form.Busy());
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
-    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
+    EXPECT_EQ(
+        TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
 
     TMessageBoxHook::SetNextAnswer(IDOK);
     form.Gonder->trigger();

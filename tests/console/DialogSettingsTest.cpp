@@ -3,9 +3,9 @@
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/UnitSettings.h"
-#include "records/SystemList.h"
 #include "dialogs/DialogTestUtil.h"
 #include "engine/CheckEngine.h"
+#include "records/SystemList.h"
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
@@ -27,7 +27,10 @@ protected:
     std::unique_ptr<TLiveSettings> live;
     std::unique_ptr<TFormSettings> dialog;
 
-    void SetUp() override { TDigitsOnly::Beep = [this] { ++beeps; }; }
+    void SetUp() override
+    {
+        TDigitsOnly::Beep = [this] { ++beeps; };
+    }
     void TearDown() override
     {
         dialog.reset();
@@ -55,7 +58,10 @@ protected:
         return *dialog;
     }
     // The settings command with Step run while the dialog is up.
-    int Execute(const std::function<void()> &Step) { return WhileModal([&] { return dialog->Execute(); }, Step); }
+    int Execute(const std::function<void()> &Step)
+    {
+        return WhileModal([&] { return dialog->Execute(); }, Step);
+    }
     QStringList Texts() const
     {
         QStringList texts;
@@ -196,7 +202,7 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
     TSystemList records;
     TSystemRecord record;
     record.Cells = {QStringLiteral("1"), QStringLiteral("Merkez"), QStringLiteral("h"),
-                    QStringLiteral("a@x.com,b@x.com")};
+        QStringLiteral("a@x.com,b@x.com")};
     records.Add(record);
     TFormSettings &d = Open();
     int changed = 0;
@@ -218,8 +224,9 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
         EXPECT_EQ(d.Settings.Emails.Count(), 2);
         EXPECT_EQ(records.Cell(0, TSystemRecord::Email), QStringLiteral("a@x.com,b@x.com"));
     }
-    EXPECT_EQ(Texts(), (QStringList{QStringLiteral("ONAY: Seçili kayıt silinsin mi?"),
-                                    QStringLiteral("ONAY: Seçilen mail adresi kullanılıyor. Yine de silinsin mi?")}));
+    EXPECT_EQ(Texts(),
+        (QStringList{QStringLiteral("ONAY: Seçili kayıt silinsin mi?"),
+            QStringLiteral("ONAY: Seçilen mail adresi kullanılıyor. Yine de silinsin mi?")}));
     EXPECT_EQ(changed, 0);
 
     // Ctrl+Delete in the list, answered OK twice.
@@ -238,7 +245,8 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
 
 TEST_F(SettingsDialog, CancelLeavesEditsLiveUntilTheNextShowing)
 {
-    WriteIni("[Smtp]\r\nTo=a@x.com,b@x.com\r\n[General]\r\nMailAfterCtrl=0\r\n[Emails]\r\na@x.com=\r\nb@x.com=\r\n");
+    WriteIni("[Smtp]\r\nTo=a@x.com,b@x.com\r\n[General]\r\nMailAfterCtrl=0\r\n[Emails]\r\na@x.com=\r\nb@x."
+             "com=\r\n");
     TFormSettings &d = Open();
     ASSERT_EQ(d.Settings.To(), QStringLiteral("a@x.com,b@x.com"));
     int applied = 0;
@@ -325,7 +333,8 @@ TEST_F(SettingsDialog, AFailedWriteReachesTheGeneralErrorDisplayAndKeepsTheDialo
     EXPECT_TRUE(open);
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ZYRdenetleyici"));
-    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Unable to write to ") + IniPath() + QLatin1Char('.'));
+    EXPECT_EQ(
+        TMessageBoxHook::Shown[0].Text, QStringLiteral("Unable to write to ") + IniPath() + QLatin1Char('.'));
 }
 
 TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
@@ -364,10 +373,12 @@ TEST_F(SettingsDialog, TestMailNeedsATickAndReportsItsOutcome)
     d.btnTest->click();
     ASSERT_TRUE(WaitUntil([&] { return !d.lblStatus->text().isEmpty(); }));
     EXPECT_TRUE(d.lblStatus->text().startsWith(QStringLiteral("Başarısız...")));
-    EXPECT_GT(d.lblStatus->text().size(), QStringLiteral("Başarısız...").size()) << "the failure's message follows";
+    EXPECT_GT(d.lblStatus->text().size(), QStringLiteral("Başarısız...").size())
+        << "the failure's message follows";
     EXPECT_TRUE(d.btnTest->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("E-posta gönderiminde hata: "))) << sandbox.LogText().toStdString();
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("E-posta gönderiminde hata: ")))
+        << sandbox.LogText().toStdString();
     d.hide();
 
     // The next showing starts with the result hidden.

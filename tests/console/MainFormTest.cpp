@@ -58,11 +58,12 @@ protected:
     }
 
     static void AddRecord(TMainForm &form, const QString &name, const QString &ip, int deviceCnt = 0,
-                          bool select = true, bool plus = false)
+        bool select = true, bool plus = false)
     {
         TSystemRecord r;
-        r.Cells = {select ? QStringLiteral("1") : QStringLiteral("0"), name, ip, QString(), QString::number(deviceCnt),
-                   QStringLiteral("0"), QString(), QString(), plus ? QStringLiteral("-1") : QStringLiteral("0")};
+        r.Cells = {select ? QStringLiteral("1") : QStringLiteral("0"), name, ip, QString(),
+            QString::number(deviceCnt), QStringLiteral("0"), QString(), QString(),
+            plus ? QStringLiteral("-1") : QStringLiteral("0")};
         form.List.Add(r);
     }
 
@@ -75,7 +76,7 @@ protected:
         for (size_t i = 0; i < sim->Systems().size(); ++i) {
             const TSimSystem &s = sim->Systems()[i];
             AddRecord(form, QString::fromStdString(s.Name), QString::fromStdString(sim->Target(i)),
-                      std::max(0, s.Expect), true, s.Kind == TSimKind::Plus);
+                std::max(0, s.Expect), true, s.Kind == TSimKind::Plus);
         }
     }
 
@@ -115,9 +116,13 @@ protected:
     // Counts the status mail rounds the engine sends, in place of sending them.
     static void CountMails(TMainForm &form, std::atomic<int> &mails)
     {
-        form.Engine->SendStatusMailsJob = [&mails](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+        form.Engine->SendStatusMailsJob
+            = [&mails](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
     }
-    static void WaitIdle(TMainForm &form) { ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); })); }
+    static void WaitIdle(TMainForm &form)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    }
 
     static QStringList Names(const TMainForm &form)
     {
@@ -132,13 +137,16 @@ TEST_F(MainFormTest, WindowStartsWithTitleMenuAndVersion)
 {
     auto form = MakeForm();
     EXPECT_TRUE(form->windowTitle().startsWith(QStringLiteral("ZYRdenetleyici ")));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ZYRdenetleyici \\d+\\.\\d+$")).match(form->windowTitle()).hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^ZYRdenetleyici \\d+\\.\\d+$"))
+                    .match(form->windowTitle())
+                    .hasMatch());
     EXPECT_EQ(form->size(), QSize(500, 500));
     EXPECT_EQ(form->minimumSize(), QSize(400, 350));
     const QStringList captions = {form->KontrolEt->text(), form->Ekle->text(), form->Ayarlar->text(),
-                                  form->Gonder->text(), form->Yardim->title()};
-    EXPECT_EQ(captions, (QStringList {QStringLiteral("Denetle"), QStringLiteral("Ekle"), QStringLiteral("Ayarlar"),
-                                      QStringLiteral("Gönder"), QStringLiteral("Yardım")}));
+        form->Gonder->text(), form->Yardim->title()};
+    EXPECT_EQ(captions,
+        (QStringList{QStringLiteral("Denetle"), QStringLiteral("Ekle"), QStringLiteral("Ayarlar"),
+            QStringLiteral("Gönder"), QStringLiteral("Yardım")}));
     for (QAction *a :
         {form->KontrolEt, form->Ekle, form->Ayarlar, form->Gonder, form->logFileAction, form->exitAction})
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
@@ -150,7 +158,7 @@ TEST_F(MainFormTest, WindowStartsWithTitleMenuAndVersion)
         EXPECT_TRUE(form->ServiceList->isColumnHidden(hidden));
     EXPECT_EQ(form->ServiceList->columnWidth(TSystemRecord::State), 45);
     EXPECT_EQ(form->ListModel->headerData(TSystemRecord::Name, Qt::Horizontal, Qt::DisplayRole).toString(),
-              QStringLiteral("İsim"));
+        QStringLiteral("İsim"));
 }
 
 TEST_F(MainFormTest, CycleOverFleetGivesEveryStateAndLogsEachOutcome)
@@ -177,9 +185,16 @@ TEST_F(MainFormTest, CycleOverFleetGivesEveryStateAndLogsEachOutcome)
     EXPECT_TRUE(form->Busy());
     WaitIdle(*form);
     const std::pair<const char *, const char *> expected[] = {
-        {"saglam", "3"},       {"kanal-alarmi", "6"}, {"disk-alarmi", "6"},       {"aygit-eksik", "4"},
-        {"aygit-fazla", "5"},  {"plus-saglam", "3"},  {"plus-kanal-alarmi", "6"}, {"kapali", "1"},
-        {"bozuk-yanit", "2"},  {"isaretsiz", "7"},
+        {"saglam", "3"},
+        {"kanal-alarmi", "6"},
+        {"disk-alarmi", "6"},
+        {"aygit-eksik", "4"},
+        {"aygit-fazla", "5"},
+        {"plus-saglam", "3"},
+        {"plus-kanal-alarmi", "6"},
+        {"kapali", "1"},
+        {"bozuk-yanit", "2"},
+        {"isaretsiz", "7"},
     };
     for (const auto &[name, state] : expected)
         EXPECT_EQ(StateOf(*form, QString::fromUtf8(name)), QString::fromUtf8(state)) << name;
@@ -195,9 +210,10 @@ TEST_F(MainFormTest, CycleOverFleetGivesEveryStateAndLogsEachOutcome)
     for (int i = 0; i < form->List.Count(); ++i) {
         const QString time = form->List.Cell(i, TSystemRecord::ColDateTime);
         if (form->List.Cell(i, TSystemRecord::Select) == QLatin1String("1"))
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d\\D\\d\\d\\D\\d{4}   \\d\\d\\D\\d\\d\\D\\d\\d$"))
-                            .match(time)
-                            .hasMatch())
+            EXPECT_TRUE(
+                QRegularExpression(QStringLiteral("^\\d\\d\\D\\d\\d\\D\\d{4}   \\d\\d\\D\\d\\d\\D\\d\\d$"))
+                    .match(time)
+                    .hasMatch())
                 << time.toStdString();
         else
             EXPECT_TRUE(time.isEmpty());
@@ -215,7 +231,8 @@ TEST_F(MainFormTest, CycleWithNoMarkedRecordClearsStatesAndStartsNothing)
     form->KontrolEtClick();
     EXPECT_EQ(form->List.Cell(0, TSystemRecord::State), QStringLiteral("7"));
     EXPECT_TRUE(form->List.Cell(0, TSystemRecord::ColDateTime).isEmpty());
-    EXPECT_TRUE(form->ListModel->data(form->ListModel->index(0, TSystemRecord::State), Qt::DecorationRole).isNull());
+    EXPECT_TRUE(
+        form->ListModel->data(form->ListModel->index(0, TSystemRecord::State), Qt::DecorationRole).isNull());
     EXPECT_FALSE(form->Busy());
     EXPECT_TRUE(form->KontrolEt->isEnabled());
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı")), 0);
@@ -342,7 +359,8 @@ TEST_F(MainFormTest, PeriodicCycleDeliversTheStatusMailAndTheMenuCheckDoesNot)
     ASSERT_TRUE(mail.open(QIODevice::ReadOnly));
     const QByteArray message = mail.readAll();
     EXPECT_TRUE(message.contains("saglam")) << message.left(400).constData();
-    EXPECT_EQ(LogCount(QStringLiteral("E-posta gönderildi")), 1) << LogLines().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(LogCount(QStringLiteral("E-posta gönderildi")), 1)
+        << LogLines().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
@@ -356,8 +374,11 @@ TEST_F(MainFormTest, AlarmSoundsOnlyForAMarkedSystemThatDoesNotWork)
         const char *Heard;
     };
     const TCase cases[] = {
-        {"1", "1", true, false, "beep"}, {"1", "1", true, true, "wav"}, {"1", "6", true, true, ""},
-        {"0", "1", true, true, ""},      {"1", "1", false, true, ""},
+        {"1", "1", true, false, "beep"},
+        {"1", "1", true, true, "wav"},
+        {"1", "6", true, true, ""},
+        {"0", "1", true, true, ""},
+        {"1", "1", false, true, ""},
     };
     for (const TCase &c : cases) {
         auto form = MakeForm();
@@ -421,8 +442,8 @@ TEST_F(MainFormTest, DamagedListFileIsShownAndTheRowsReadStay)
     {
         TSystemList list;
         TSystemRecord r;
-        r.Cells = {QStringLiteral("1"), QStringLiteral("ilk"), QStringLiteral("h1"), QString(), QStringLiteral("0"),
-                   QStringLiteral("0"), QString(), QString(), QStringLiteral("0")};
+        r.Cells = {QStringLiteral("1"), QStringLiteral("ilk"), QStringLiteral("h1"), QString(),
+            QStringLiteral("0"), QStringLiteral("0"), QString(), QString(), QStringLiteral("0")};
         list.Add(r);
         r.Cells[1] = QStringLiteral("ikinci");
         list.Add(r);
@@ -456,9 +477,9 @@ TEST_F(MainFormTest, SelectHeaderTogglesEveryRowAndOtherHeadersSort)
     head->sectionClicked(TSystemRecord::Select);
     EXPECT_EQ(form->List.SelectedCount(), 0);
     head->sectionClicked(TSystemRecord::DeviceCnt);
-    EXPECT_EQ(Names(*form), (QStringList {QStringLiteral("10"), QStringLiteral("9")})); // texts: "10" < "9"
+    EXPECT_EQ(Names(*form), (QStringList{QStringLiteral("10"), QStringLiteral("9")})); // texts: "10" < "9"
     head->sectionClicked(TSystemRecord::DeviceCnt);
-    EXPECT_EQ(Names(*form), (QStringList {QStringLiteral("9"), QStringLiteral("10")}));
+    EXPECT_EQ(Names(*form), (QStringList{QStringLiteral("9"), QStringLiteral("10")}));
 }
 
 // The dot of the tray icon as drawn: the colour at its centre.
@@ -629,8 +650,13 @@ TEST_F(MainFormTest, StartUpCheckWaitsForTheFirstActivation)
 TEST(GeneralErrorDisplay, AddsAFullStopAfterCharactersSortingAfterIt)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"Cannot open file x", "Cannot open file x."}, {"Hata 5", "Hata 5."}, {"Bitti.", "Bitti."},
-        {"(x)", "(x)"}, {"soru?", "soru?."}, {"", ""}, {"şu ğ", "şu ğ."},
+        {"Cannot open file x", "Cannot open file x."},
+        {"Hata 5", "Hata 5."},
+        {"Bitti.", "Bitti."},
+        {"(x)", "(x)"},
+        {"soru?", "soru?."},
+        {"", ""},
+        {"şu ğ", "şu ğ."},
     };
     for (const auto &[in, out] : cases)
         EXPECT_EQ(GeneralErrorText(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;

@@ -5,12 +5,12 @@
 #include "console/MessageBoxes.h"
 #include "console/UnitDetails.h"
 #include "dialogs/DialogTestUtil.h"
+#include <gtest/gtest.h>
 #include <QCursor>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QScreen>
 #include <QWindow>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -39,9 +39,10 @@ QString Report(int Channels)
     QStringList states;
     for (int i = 0; i < Channels; ++i)
         states << QString::number(i % 7 == 3 ? 1 : 0);
-    const QStringList device{QStringLiteral("A1B2C3"), QStringLiteral("0"), QString::number(Channels), states.join(u',')};
-    return Group({QStringLiteral("1"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"), QStringLiteral("0"),
-                  QStringLiteral("120.0 GB"), QStringLiteral("0")})
+    const QStringList device{
+        QStringLiteral("A1B2C3"), QStringLiteral("0"), QString::number(Channels), states.join(u',')};
+    return Group({QStringLiteral("1"), QStringLiteral("2.9.4"), QStringLiteral("35.2 GB"),
+               QStringLiteral("0"), QStringLiteral("120.0 GB"), QStringLiteral("0")})
         + QChar(4) + Group({Group(device)});
 }
 
@@ -79,30 +80,35 @@ TEST(DetailsOnTheDesktop, OpensInsideTheAreaTheTrayLeavesFrameAndAll)
         ASSERT_TRUE(WaitFor([&] { return QCursor::pos() == c.Pointer; })) << c.Where;
         QRect frame;
         WhileModal([&] { return details.ShowReport(Report(c.Channels)); },
-                   [&] {
-                       // Shown, framed, and left to the window manager a moment to settle.
-                       WaitFor([&] { return details.windowHandle() && details.windowHandle()->isExposed() && Framed(details); });
-                       // A loaded desktop may apply the window manager's last move late: the frame counts once
-                       // it has held still for half a second.
-                       QRect last;
-                       QDeadlineTimer still(500);
-                       WaitFor([&] {
-                           if (details.frameGeometry() != last) {
-                               last = details.frameGeometry();
-                               still.setRemainingTime(500);
-                           }
-                           return still.hasExpired();
-                       });
-                       frame = details.frameGeometry();
-                       const QByteArray dir = qgetenv("ZYR_SCREENSHOT_DIR");
-                       if (!dir.isEmpty() && c.Channels == 30)
-                           screen->grabWindow(0).save(QString::fromUtf8(dir) + QStringLiteral("/details-on-screen.png"));
-                       details.reject();
-                   });
-        EXPECT_TRUE(area.contains(frame)) << c.Where << ": frame " << frame.x() << ',' << frame.y() << ' ' << frame.width()
-                                          << 'x' << frame.height() << " area " << area.width() << 'x' << area.height();
+            [&] {
+                // Shown, framed, and left to the window manager a moment to settle.
+                WaitFor([&] {
+                    return details.windowHandle() && details.windowHandle()->isExposed() && Framed(details);
+                });
+                // A loaded desktop may apply the window manager's last move late: the frame counts once
+                // it has held still for half a second.
+                QRect last;
+                QDeadlineTimer still(500);
+                WaitFor([&] {
+                    if (details.frameGeometry() != last) {
+                        last = details.frameGeometry();
+                        still.setRemainingTime(500);
+                    }
+                    return still.hasExpired();
+                });
+                frame = details.frameGeometry();
+                const QByteArray dir = qgetenv("ZYR_SCREENSHOT_DIR");
+                if (!dir.isEmpty() && c.Channels == 30)
+                    screen->grabWindow(0).save(
+                        QString::fromUtf8(dir) + QStringLiteral("/details-on-screen.png"));
+                details.reject();
+            });
+        EXPECT_TRUE(area.contains(frame))
+            << c.Where << ": frame " << frame.x() << ',' << frame.y() << ' ' << frame.width() << 'x'
+            << frame.height() << " area " << area.width() << 'x' << area.height();
         if (c.Channels == 8 && c.Pointer == area.center() + QPoint(250, 0)) {
-            EXPECT_EQ(QPoint(frame.right() + 1, frame.top()), c.Pointer); // room enough: exactly at the pointer
+            EXPECT_EQ(
+                QPoint(frame.right() + 1, frame.top()), c.Pointer); // room enough: exactly at the pointer
         }
     }
 }

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <thread>
 #include <QTimer>
+#include <thread>
 
 namespace {
 

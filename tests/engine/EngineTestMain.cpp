@@ -1,6 +1,6 @@
 // Test entry of the engine: an event loop without windows, as the engine needs no more.
-#include <gtest/gtest.h>
 #include <clocale>
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 
 int main(int argc, char **argv)

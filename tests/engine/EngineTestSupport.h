@@ -1,11 +1,11 @@
 #pragma once
 // The check engine without a window: a list, the engine on it, a log and a current folder of the test's
 // own, fleets of simulated recording systems in the same process.
-#include "records/SystemListFile.h"
 #include "engine/CheckEngine.h"
 #include "Loopback.h"
-#include "SimFleet.h"
 #include "platform/Logger.h"
+#include "records/SystemListFile.h"
+#include "SimFleet.h"
 #include "store/Settings.h"
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #pragma once
-#include "records/SystemList.h"
 #include "platform/Logger.h"
+#include "records/SystemList.h"
 #include "store/Settings.h"
 #include <arpa/inet.h>
 #include <memory>

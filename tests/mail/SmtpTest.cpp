@@ -2,8 +2,8 @@
 #include "mail/MailSend.h"
 #include "MailTestSupport.h"
 #include "platform/Errors.h"
-#include "QtPrint.h"
 #include "platform/Logger.h"
+#include "QtPrint.h"
 #include <arpa/inet.h>
 #include <chrono>
 #include <clocale>

@@ -78,10 +78,10 @@ TEST_F(StatusReport, TwoSystemsTheSecondInAlarmWithItsReport)
             Row(u"Kayıt <b>2</b>"_s, u"127.0.0.2:17001"_s, "#FF0000", u"Alarm tespit edildi"_s), reportRows,
             u"</table>"_s};
     EXPECT_EQ(mail.Body, expected);
-    QStringList summary = {u"Santral, 127.0.0.1, Çalışıyor"_s,
-        u"Kayıt <b>2</b>, 127.0.0.2:17001, Alarm tespit edildi"_s, u"Sunucu versiyon 2.9.4"_s,
-        u"Kalan Disk Alanı 35.2 GB   0"_s, u"Kalan Yedekleme Disk Alanı 120.0 GB   0"_s,
-        u"Aygıt SeriNo/Kapasite A1B2C3 / 4   0,1,0,0"_s};
+    QStringList summary
+        = {u"Santral, 127.0.0.1, Çalışıyor"_s, u"Kayıt <b>2</b>, 127.0.0.2:17001, Alarm tespit edildi"_s,
+            u"Sunucu versiyon 2.9.4"_s, u"Kalan Disk Alanı 35.2 GB   0"_s,
+            u"Kalan Yedekleme Disk Alanı 120.0 GB   0"_s, u"Aygıt SeriNo/Kapasite A1B2C3 / 4   0,1,0,0"_s};
     for (int i = 1; i < 10; ++i)
         summary << u"Aygıt SeriNo/Kapasite D%1 / 2   0,0"_s.arg(i);
     EXPECT_EQ(mail.Summary, summary);
@@ -124,11 +124,13 @@ TEST_F(StatusReport, DeviceDifferenceFromTheReportOfEitherKind)
     const TMailText mail = BuildStatusReport(settings, list, QString(), u"0,1,2"_s);
     EXPECT_EQ(mail.Body[2], Row(u"A"_s, u"a"_s, "#FF0000", u"2 Aygıt eksik tespit edildi"_s));
     EXPECT_EQ(mail.Body[4], Row(u"B"_s, u"b"_s, "#FF0000", u"2 Aygıt fazla tespit edildi"_s));
-    const QString plusRow = u"<tr><td style=\"border-bottom: none; border-top: none\" colspan=\"4\">"
-                            "&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = P%1 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s;
+    const QString plusRow
+        = u"<tr><td style=\"border-bottom: none; border-top: none\" colspan=\"4\">"
+          "&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = P%1 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s;
     EXPECT_EQ(mail.Body[5],
         u"<tr><td colspan=\"4\" style=\"border-bottom: none;\"></td></tr>"_s + plusRow.arg(0) + plusRow.arg(1)
-            + u"<tr><td style=\"border-top: none\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;Aygıt SeriNo/Kapasite = "
+            + u"<tr><td style=\"border-top: none\" colspan=\"4\">&nbsp;&nbsp;&nbsp;&nbsp;Aygıt "
+              u"SeriNo/Kapasite = "
               "P2 / 0&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;</td></tr>"_s);
     EXPECT_EQ(mail.Body[6], Row(u"C"_s, u"c"_s, "#FF0000", u"Aygıt eksik tespit edildi"_s));
     EXPECT_EQ(mail.Body.last(), u"</table>"_s);

@@ -2,10 +2,10 @@
 #include "platform/Errors.h"
 #include "platform/Version.h"
 #include "XdgSandbox.h"
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <utility>
 #include <vector>
 
@@ -37,8 +37,9 @@ protected:
     void SetUp() override
     {
         sandbox.Apply();
-        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(QStringLiteral("relative/ignored::") + sandbox.Path(QStringLiteral("xdg"))
-                                                     + QStringLiteral(":/etc/xdg")));
+        qputenv("XDG_CONFIG_DIRS",
+            QFile::encodeName(QStringLiteral("relative/ignored::") + sandbox.Path(QStringLiteral("xdg"))
+                + QStringLiteral(":/etc/xdg")));
     }
 };
 
@@ -60,9 +61,10 @@ TEST_F(Autostart, EntryGoesToAllUsersAndIsRemovedFromBoth)
     const QByteArray text = ReadBytes(common + name + QStringLiteral(".desktop"));
     const QString program = ProgramFilePath();
     const QString folder = program.left(program.lastIndexOf(QLatin1Char('/')));
-    EXPECT_EQ(text, (QStringLiteral("[Desktop Entry]\nType=Application\nName=ZYRdenetleyici 2.1\nExec=\"") + program
-                     + QStringLiteral("\"\nPath=") + folder + QStringLiteral("\nTerminal=false\n"))
-                        .toUtf8());
+    EXPECT_EQ(text,
+        (QStringLiteral("[Desktop Entry]\nType=Application\nName=ZYRdenetleyici 2.1\nExec=\"") + program
+            + QStringLiteral("\"\nPath=") + folder + QStringLiteral("\nTerminal=false\n"))
+            .toUtf8());
     EXPECT_FALSE(QFile::exists(own + name + QStringLiteral(".desktop")));
 
     WriteBytes(own + name + QStringLiteral(".desktop"), "x");

@@ -53,15 +53,19 @@ TEST(Charset, ZeroBytesAndControlCharactersKept)
 
 TEST(Charset, InvalidUtf8FallsBackWhole)
 {
-    struct Case { QByteArray bytes; bool valid; };
+    struct Case
+    {
+        QByteArray bytes;
+        bool valid;
+    };
     const Case cases[] = {
-        {Bytes({0xC3, 0xA7}), true},              // ç
-        {Bytes({0xF0, 0x9F, 0x98, 0x80}), true},  // 4-byte sequence
-        {Bytes({0xC0, 0xAF}), false},             // overlong
-        {Bytes({0xED, 0xA0, 0x80}), false},       // surrogate
+        {Bytes({0xC3, 0xA7}), true}, // ç
+        {Bytes({0xF0, 0x9F, 0x98, 0x80}), true}, // 4-byte sequence
+        {Bytes({0xC0, 0xAF}), false}, // overlong
+        {Bytes({0xED, 0xA0, 0x80}), false}, // surrogate
         {Bytes({0xF4, 0x90, 0x80, 0x80}), false}, // beyond U+10FFFF
-        {Bytes({0xC3}), false},                   // truncated
-        {Bytes({0xC3, 0xA7, 0xFD}), false},       // valid start, then a Windows-1254 ı
+        {Bytes({0xC3}), false}, // truncated
+        {Bytes({0xC3, 0xA7, 0xFD}), false}, // valid start, then a Windows-1254 ı
     };
     for (const auto &c : cases)
         EXPECT_EQ(IsValidUtf8(c.bytes.constData(), c.bytes.size()), c.valid) << c.bytes.toHex().constData();

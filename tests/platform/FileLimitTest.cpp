@@ -1,6 +1,6 @@
 #include "platform/FileLimit.h"
-#include "platform/Socket.h"
 #include "Loopback.h"
+#include "platform/Socket.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 TEST(Format, TextAndIntegers)
 {
     EXPECT_EQ(Format("Bir hata oluştu. Hata kodu: %d. %s", 10005, QStringLiteral("İleti")),
-              QStringLiteral("Bir hata oluştu. Hata kodu: 10005. İleti"));
+        QStringLiteral("Bir hata oluştu. Hata kodu: 10005. İleti"));
     EXPECT_EQ(Format("%s/%s %d%%", "a", std::string("b"), -7L), QStringLiteral("a/b -7%"));
     EXPECT_EQ(Format("no args"), QStringLiteral("no args"));
 }

@@ -1,6 +1,6 @@
 #include "platform/Version.h"
-#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <QFileInfo>
 
 TEST(Version, CompiledInVersionAndCaption)
 {

@@ -1,9 +1,9 @@
 // The layout reader and writer over an arbitrary settings file: neither crashes or hangs, the reader gives
 // only values it can stand for, every byte outside the "\ServiceList" sections stays, the writer's own
 // sections are there whole and read back as written, and a second save changes nothing.
-#include "records/SystemListFile.h"
 #include "platform/Charset.h"
 #include "platform/Errors.h"
+#include "records/SystemListFile.h"
 #include <cstdint>
 #include <cstdlib>
 #include <QDir>

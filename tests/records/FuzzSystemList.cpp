@@ -1,5 +1,5 @@
-#include "records/SystemListFile.h"
 #include "platform/Errors.h"
+#include "records/SystemListFile.h"
 #include <cstddef>
 #include <cstdint>
 

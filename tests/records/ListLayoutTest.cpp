@@ -1,6 +1,6 @@
 #include "../support/PrivateMount.h"
-#include "records/SystemListFile.h"
 #include "platform/Errors.h"
+#include "records/SystemListFile.h"
 #include "store/Profile.h"
 #include "TestTexts.h"
 #include <gtest/gtest.h>

@@ -440,8 +440,8 @@ TEST(SystemListFile, ReadOnlyFolderFallsBackToWritingInPlace)
     const uid_t user = geteuid() == 0 ? 65534 : geteuid();
     ASSERT_EQ(chown(QFile::encodeName(path).constData(), user, user), 0);
     ASSERT_EQ(chown(QFile::encodeName(dir.path()).constData(), user, user), 0);
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-            | QFileDevice::ExeOther);
+    QFile::setPermissions(dir.path(),
+        QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther);
     TSystemList list;
     list.Add(MakeRecord(kMerkez));
     const pid_t child = fork();
@@ -454,7 +454,8 @@ TEST(SystemListFile, ReadOnlyFolderFallsBackToWritingInPlace)
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save failed";
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(ReadAll(path), SystemListBytes(list));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), Texts({"ZYRdenetleyici.dat"}));
 }

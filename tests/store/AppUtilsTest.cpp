@@ -1,6 +1,6 @@
-#include "Sandbox.h"
 #include "store/AppUtils.h"
 #include "platform/Logger.h"
+#include "Sandbox.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -16,8 +16,9 @@ TCheckList MakeList(std::initializer_list<const char *> texts)
 TEST(CheckList, KeepsItemsSortedIgnoringCaseAndBatchesChanges)
 {
     TCheckList list = MakeList({"c@x.com", "B@x.com", "a@x.com", "b@x.com"});
-    EXPECT_EQ(list.Items(), QStringList({QStringLiteral("a@x.com"), QStringLiteral("B@x.com"),
-                                         QStringLiteral("b@x.com"), QStringLiteral("c@x.com")}));
+    EXPECT_EQ(list.Items(),
+        QStringList({QStringLiteral("a@x.com"), QStringLiteral("B@x.com"), QStringLiteral("b@x.com"),
+            QStringLiteral("c@x.com")}));
     EXPECT_EQ(list.IndexOf(QStringLiteral("C@X.COM")), 3);
     EXPECT_EQ(list.IndexOf(QStringLiteral("c@x.co")), -1);
 
@@ -130,6 +131,6 @@ TEST(AppUtils, FailedStartupShortcutIsLoggedNotRaised)
     }
     const QString line = QString::fromUtf8(ReadBytes(logPath));
     EXPECT_TRUE(line.contains(QStringLiteral("Bir hata oluştu. Hata kodu: 10006. Cannot create file ")
-                              + sandbox.OwnAutostart() + QStringLiteral("ZYRdenetleyici 2.1.desktop")))
+        + sandbox.OwnAutostart() + QStringLiteral("ZYRdenetleyici 2.1.desktop")))
         << line.toStdString();
 }

@@ -5,10 +5,10 @@
 #include "platform/Errors.h"
 #include "store/Profile.h"
 #include "store/Settings.h"
-#include <QDir>
-#include <QFile>
 #include <cstdint>
 #include <cstdlib>
+#include <QDir>
+#include <QFile>
 #include <unistd.h>
 
 namespace {
@@ -17,7 +17,8 @@ namespace {
 QString Folder()
 {
     static const QString folder = [] {
-        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        const QString base
+            = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
         const QString f = base + QStringLiteral("/fuzz_profile_%1").arg(getpid());
         QDir().mkpath(f);
         return f;
@@ -118,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString path = Folder() + QStringLiteral("/ZYRdenetleyici.ini");
     Write(path, bytes);
     TProfile ini(path);
-    for (const QString &section : {QStringLiteral("General"), QStringLiteral("Emails"), QStringLiteral("S")}) {
+    for (const QString &section :
+        {QStringLiteral("General"), QStringLiteral("Emails"), QStringLiteral("S")}) {
         for (const QString &key : ini.ReadKeys(section))
             if (ini.ReadString(section, key).size() > TProfile::MaxValueLength)
                 abort();

@@ -1,12 +1,12 @@
-#include "platform/UserLocale.h"
 #include "platform/Logger.h"
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "platform/UserLocale.h"
 #include <cstdio>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -72,7 +72,14 @@ TEST(Logger, ReadOnlyFolderLeavesLoggerInactive)
     const QByteArray folder = QFile::encodeName(dir.path());
     ASSERT_EQ(chmod(folder.constData(), 0555), 0);
     const QString path = dir.filePath(QStringLiteral("ZYRdenetleyici.log"));
-    enum { Fine, Unreachable, Active, Written, NoNobody };
+    enum
+    {
+        Fine,
+        Unreachable,
+        Active,
+        Written,
+        NoNobody
+    };
     const auto check = [&] {
         if (access(folder.constData(), R_OK | X_OK) != 0)
             return Unreachable; // it would be inactive for the wrong reason
@@ -104,7 +111,8 @@ TEST(Logger, ReadOnlyFolderLeavesLoggerInactive)
         std::fprintf(stderr, "\n*** SKIPPED: root could not become nobody to meet a read-only folder ***\n");
         GTEST_SKIP() << "SKIPPED: root could not become nobody";
     }
-    EXPECT_NE(result, Unreachable) << "the temporary folder is out of the test user's reach: " << folder.constData();
+    EXPECT_NE(result, Unreachable) << "the temporary folder is out of the test user's reach: "
+                                   << folder.constData();
     EXPECT_NE(result, Active) << "the logger opened a file in a read-only folder";
     EXPECT_NE(result, Written) << "the logger wrote into a read-only folder";
     EXPECT_EQ(result, Fine);

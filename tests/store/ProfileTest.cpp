@@ -18,24 +18,27 @@ protected:
 
 TEST_F(Profile, FindsSectionsAndKeysIgnoringCaseAndTrimsValues)
 {
-    WriteBytes(path, "\xEF\xBB\xBF[ general ]\r\n"
-                     "  PERIOD =  15 \t\r\n"
-                     "no equals sign here\r\n"
-                     "Empty=\r\n"
-                     "[Smtp]\r\n"
-                     "Period=99\r\n"
-                     "[GENERAL]\r\n"
-                     "Period=77\r\n"
-                     "Late=1\r\n");
+    WriteBytes(path,
+        "\xEF\xBB\xBF[ general ]\r\n"
+        "  PERIOD =  15 \t\r\n"
+        "no equals sign here\r\n"
+        "Empty=\r\n"
+        "[Smtp]\r\n"
+        "Period=99\r\n"
+        "[GENERAL]\r\n"
+        "Period=77\r\n"
+        "Late=1\r\n");
     const TProfile ini(path);
     EXPECT_EQ(ini.ReadString(QStringLiteral("General"), QStringLiteral("period")), QStringLiteral("15"));
     // The first of two equal sections is the one read.
     EXPECT_EQ(ini.ReadString(QStringLiteral("General"), QStringLiteral("Late"), QStringLiteral("d")),
-              QStringLiteral("d"));
-    EXPECT_EQ(ini.ReadString(QStringLiteral("General"), QStringLiteral("Empty"), QStringLiteral("d")), QString());
+        QStringLiteral("d"));
+    EXPECT_EQ(
+        ini.ReadString(QStringLiteral("General"), QStringLiteral("Empty"), QStringLiteral("d")), QString());
     EXPECT_EQ(ini.ReadString(QStringLiteral("Nope"), QStringLiteral("Period"), QStringLiteral(" d ")),
-              QStringLiteral("d"));
-    EXPECT_EQ(ini.ReadKeys(QStringLiteral("GENERAL")), QStringList({QStringLiteral("PERIOD"), QStringLiteral("Empty")}));
+        QStringLiteral("d"));
+    EXPECT_EQ(ini.ReadKeys(QStringLiteral("GENERAL")),
+        QStringList({QStringLiteral("PERIOD"), QStringLiteral("Empty")}));
     EXPECT_TRUE(ini.ReadKeys(QStringLiteral("Nope")).isEmpty());
     EXPECT_TRUE(ini.SectionExists(QStringLiteral("smtp")));
 
@@ -51,9 +54,21 @@ TEST_F(Profile, IntegerAndBooleanReadingRule)
         const char *stored;
         int expected;
     } cases[] = {
-        {"29", 29}, {"-5", -5}, {"+7", 7}, {"0x1D", 29}, {"0X1d", 29}, {"$1F", 31}, {"$FFFFFFFF", -1},
-        {"2147483647", 2147483647}, {"2147483648", -100}, {"0x", -100}, {"abc", -100}, {"12abc", -100},
-        {"", -100}, {"-$1F", -100}, {"1 2", -100},
+        {"29", 29},
+        {"-5", -5},
+        {"+7", 7},
+        {"0x1D", 29},
+        {"0X1d", 29},
+        {"$1F", 31},
+        {"$FFFFFFFF", -1},
+        {"2147483647", 2147483647},
+        {"2147483648", -100},
+        {"0x", -100},
+        {"abc", -100},
+        {"12abc", -100},
+        {"", -100},
+        {"-$1F", -100},
+        {"1 2", -100},
     };
     for (const auto &c : cases) {
         WriteBytes(path, QByteArray("[S]\nK=") + c.stored + "\n");
@@ -82,45 +97,49 @@ TEST_F(Profile, ReadsAtMost2047CharactersAndKeyNamesThatFitTheBuffer)
 
 TEST_F(Profile, DecodesWindows1254ValuesAndUtf8Alike)
 {
-    WriteBytes(path, "[Smtp]\r\nUsername=G\xFCl\xFE\x65n \xC7\x61\xF0r\xFD\r\nFrom=" + QStringLiteral("İzmir Şube").toUtf8()
-                         + "\r\n");
+    WriteBytes(path,
+        "[Smtp]\r\nUsername=G\xFCl\xFE\x65n \xC7\x61\xF0r\xFD\r\nFrom="
+            + QStringLiteral("İzmir Şube").toUtf8() + "\r\n");
     const TProfile ini(path);
-    EXPECT_EQ(ini.ReadString(QStringLiteral("Smtp"), QStringLiteral("Username")), QStringLiteral("Gülşen Çağrı"));
+    EXPECT_EQ(
+        ini.ReadString(QStringLiteral("Smtp"), QStringLiteral("Username")), QStringLiteral("Gülşen Çağrı"));
     EXPECT_EQ(ini.ReadString(QStringLiteral("Smtp"), QStringLiteral("From")), QStringLiteral("İzmir Şube"));
 }
 
 TEST_F(Profile, WritesKeepEveryOtherLineByteForByte)
 {
     // A Windows file: CR LF, a comment, a Windows-1254 value, blank lines, a layout section.
-    WriteBytes(path, "; yorum\r\n"
-                     "[General]\r\n"
-                     "Period=5\r\n"
-                     "TimeOut=3000\r\n"
-                     "\r\n"
-                     "[\\ServiceList]\r\n"
-                     "Name=\xDE\x75\x62\x65\r\n"
-                     "\r\n"
-                     "[Smtp]\r\n"
-                     "Host=old");
+    WriteBytes(path,
+        "; yorum\r\n"
+        "[General]\r\n"
+        "Period=5\r\n"
+        "TimeOut=3000\r\n"
+        "\r\n"
+        "[\\ServiceList]\r\n"
+        "Name=\xDE\x75\x62\x65\r\n"
+        "\r\n"
+        "[Smtp]\r\n"
+        "Host=old");
     TProfile ini(path);
     ini.WriteInteger(QStringLiteral("general"), QStringLiteral("PERIOD"), 0);
     ini.WriteString(QStringLiteral("General"), QStringLiteral("BeepAlarm"), QStringLiteral("1"));
     ini.WriteString(QStringLiteral("Smtp"), QStringLiteral("Port"), QStringLiteral("25"));
     ini.WriteString(QStringLiteral("Emails"), QStringLiteral("a@b.com"), QString());
-    EXPECT_EQ(ReadBytes(path), QByteArray("; yorum\r\n"
-                                          "[General]\r\n"
-                                          "PERIOD=0\r\n"
-                                          "TimeOut=3000\r\n"
-                                          "BeepAlarm=1\r\n"
-                                          "\r\n"
-                                          "[\\ServiceList]\r\n"
-                                          "Name=\xDE\x75\x62\x65\r\n"
-                                          "\r\n"
-                                          "[Smtp]\r\n"
-                                          "Host=old\r\n"
-                                          "Port=25\r\n"
-                                          "[Emails]\r\n"
-                                          "a@b.com=\r\n"));
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray("; yorum\r\n"
+                   "[General]\r\n"
+                   "PERIOD=0\r\n"
+                   "TimeOut=3000\r\n"
+                   "BeepAlarm=1\r\n"
+                   "\r\n"
+                   "[\\ServiceList]\r\n"
+                   "Name=\xDE\x75\x62\x65\r\n"
+                   "\r\n"
+                   "[Smtp]\r\n"
+                   "Host=old\r\n"
+                   "Port=25\r\n"
+                   "[Emails]\r\n"
+                   "a@b.com=\r\n"));
 }
 
 TEST_F(Profile, WriteCreatesTheFileAndReadsBackWhatItWrote)
@@ -128,7 +147,8 @@ TEST_F(Profile, WriteCreatesTheFileAndReadsBackWhatItWrote)
     TProfile ini(path);
     ini.WriteString(QStringLiteral("Smtp"), QStringLiteral("Password"), QStringLiteral("Çağrı=1;x"));
     EXPECT_EQ(ReadBytes(path), QStringLiteral("[Smtp]\nPassword=Çağrı=1;x\n").toUtf8());
-    EXPECT_EQ(ini.ReadString(QStringLiteral("smtp"), QStringLiteral("password")), QStringLiteral("Çağrı=1;x"));
+    EXPECT_EQ(
+        ini.ReadString(QStringLiteral("smtp"), QStringLiteral("password")), QStringLiteral("Çağrı=1;x"));
 }
 
 TEST_F(Profile, WriteKeepsPermissionsAndSymbolicLinks)
@@ -141,7 +161,8 @@ TEST_F(Profile, WriteKeepsPermissionsAndSymbolicLinks)
     TProfile(link).WriteString(QStringLiteral("Smtp"), QStringLiteral("Password"), QStringLiteral("p"));
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), path);
     EXPECT_EQ(ReadBytes(path), QByteArray("[Smtp]\nPassword=p\n"));
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    const QFile::Permissions others
+        = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     EXPECT_EQ(QFile::permissions(path) & others, QFile::Permissions());
 }
 
@@ -152,8 +173,10 @@ TEST_F(Profile, EraseSectionRemovesEveryCopyAndKeepsTheRest)
     ini.EraseSection(QStringLiteral("EMAILS"));
     EXPECT_EQ(ReadBytes(path), QByteArray("[General]\nPeriod=1\n[Smtp]\nHost=h\n"));
 
-    ini.ReplaceSection(QStringLiteral("Emails"), {{QStringLiteral("x@y.com"), QString()}, {QStringLiteral("z@y.com"), QString()}});
-    EXPECT_EQ(ReadBytes(path), QByteArray("[General]\nPeriod=1\n[Smtp]\nHost=h\n[Emails]\nx@y.com=\nz@y.com=\n"));
+    ini.ReplaceSection(QStringLiteral("Emails"),
+        {{QStringLiteral("x@y.com"), QString()}, {QStringLiteral("z@y.com"), QString()}});
+    EXPECT_EQ(
+        ReadBytes(path), QByteArray("[General]\nPeriod=1\n[Smtp]\nHost=h\n[Emails]\nx@y.com=\nz@y.com=\n"));
 
     const QString none = dir.filePath(QStringLiteral("none.ini"));
     TProfile(none).EraseSection(QStringLiteral("Emails"));
@@ -183,7 +206,8 @@ TEST_F(Profile, RefusedWriteRaisesWithThePathAndLeavesTheFile)
     const QString folder = dir.filePath(QStringLiteral("ZYRdenetleyici.ini"));
     ASSERT_TRUE(QDir().mkpath(folder));
     try {
-        TProfile(folder).WriteString(QStringLiteral("General"), QStringLiteral("Period"), QStringLiteral("1"));
+        TProfile(folder).WriteString(
+            QStringLiteral("General"), QStringLiteral("Period"), QStringLiteral("1"));
         FAIL() << "no error";
     } catch (const EZyrError &e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to ") + folder);

@@ -22,7 +22,8 @@ protected:
     void SetUp() override { QDir().mkpath(folder); }
     QString Value(const char *section, const char *key) const
     {
-        return TProfile(ini).ReadString(QString::fromUtf8(section), QString::fromUtf8(key), QStringLiteral("<none>"));
+        return TProfile(ini).ReadString(
+            QString::fromUtf8(section), QString::fromUtf8(key), QStringLiteral("<none>"));
     }
 };
 
@@ -229,11 +230,12 @@ TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
 TEST_F(Settings, WindowsFileWithTurkishTextReadsBack)
 {
     // Windows-1254: Ş=DE ı=FD ğ=F0 ü=FC ç=E7 Ç=C7 İ=DD
-    WriteBytes(ini, "[Smtp]\r\n"
-                    "Host=posta.\xFE\x69rket.com.tr\r\n"
-                    "Username=G\xFCl\xFE\x65n\r\n"
-                    "Password=\xC7\x61\xF0r\xFD\xDD\x7A\r\n"
-                    "From=izleme@\xFE\x69rket.com.tr\r\n");
+    WriteBytes(ini,
+        "[Smtp]\r\n"
+        "Host=posta.\xFE\x69rket.com.tr\r\n"
+        "Username=G\xFCl\xFE\x65n\r\n"
+        "Password=\xC7\x61\xF0r\xFD\xDD\x7A\r\n"
+        "From=izleme@\xFE\x69rket.com.tr\r\n");
     TLiveSettings s(folder);
     s.LoadSettings();
     EXPECT_EQ(s.Host, QStringLiteral("posta.şirket.com.tr"));
@@ -274,7 +276,8 @@ TEST_F(Settings, SaveMakesTheStartupEntryAgree)
     s.SaveSettings();
     ASSERT_TRUE(QFile::exists(entry));
     const QByteArray first = ReadBytes(entry);
-    EXPECT_TRUE(first.contains("\nExec=\"" + QFile::encodeName(ProgramFilePath()) + "\"\n")) << first.constData();
+    EXPECT_TRUE(first.contains("\nExec=\"" + QFile::encodeName(ProgramFilePath()) + "\"\n"))
+        << first.constData();
     // The second save leaves the entry alone (same bytes, no second entry in the user's folder).
     s.SaveSettings();
     EXPECT_EQ(ReadBytes(entry), first);

@@ -1,9 +1,9 @@
 #pragma once
 // Whole files as bytes, for tests that check what a save left behind.
+#include <gtest/gtest.h>
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <gtest/gtest.h>
 
 inline QByteArray ReadBytes(const QString &path)
 {

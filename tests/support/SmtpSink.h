@@ -1,14 +1,14 @@
 #pragma once
 // A real SMTP server (aiosmtpd) on a loopback port chosen by the kernel, for tests of the mail path.
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QStringList>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QStringList>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +33,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         const QByteArray script(ZYR_SMTP_SINK), where = folder.toLocal8Bit();
         char *argv[] = {const_cast<char *>("/usr/bin/python3"), const_cast<char *>(script.constData()),
-                        const_cast<char *>(where.constData()), nullptr};
+            const_cast<char *>(where.constData()), nullptr};
         if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) != 0)
             pid = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -56,8 +56,7 @@ public:
         if (pid <= 0)
             return;
         kill(pid, SIGKILL);
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
         pid = -1;
     }
     int Port() const { return port; }

@@ -45,7 +45,8 @@ TEST(ConsoleComparison, ConsoleCycleAndZyrcheckGiveEverySystemTheSameState)
     ASSERT_FALSE(engine.Busy());
     std::map<std::string, int> console;
     for (int row = 0; row < list.Count(); ++row)
-        console[list.Cell(row, TSystemRecord::Name).toStdString()] = list.Cell(row, TSystemRecord::State).toInt();
+        console[list.Cell(row, TSystemRecord::Name).toStdString()]
+            = list.Cell(row, TSystemRecord::State).toInt();
 
     std::vector<std::future<TZyrResult>> checks;
     for (size_t i = 0; i < fleet.Size(); ++i)

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <csignal>
 #include <future>
-#include <memory>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <QTemporaryDir>

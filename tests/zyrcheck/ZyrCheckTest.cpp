@@ -1,8 +1,8 @@
 // The check, its plugin output and its exposition, in this process.
 #include "zyrcheck/ZyrCheck.h"
 #include "Fleet.h"
-#include "Processes.h"
 #include "platform/Logger.h"
+#include "Processes.h"
 #include "zyrcheck/Exposition.h"
 #include "zyrcheck/Plugin.h"
 #include "zyrcheck/Targets.h"

@@ -5,32 +5,32 @@
 #include "platform/Logger.h"
 #include "SmtpSink.h"
 #include "XdgSandbox.h"
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QThread>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
-#include <functional>
-#include <gtest/gtest.h>
-#include <memory>
 
 inline void KeyPress(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier,
-                     const QString &Text = QString())
+    const QString &Text = QString())
 {
     QKeyEvent press(QEvent::KeyPress, Key, Modifiers, Text);
     QApplication::sendEvent(Target, &press);
 }
 
 inline void KeyClick(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier,
-                     const QString &Text = QString())
+    const QString &Text = QString())
 {
     KeyPress(Target, Key, Modifiers, Text);
     QKeyEvent release(QEvent::KeyRelease, Key, Modifiers, Text);
