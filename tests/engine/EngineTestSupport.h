@@ -7,6 +7,7 @@
 #include "records/SystemListFile.h"
 #include "SimFleet.h"
 #include "store/Settings.h"
+#include "WaitUntil.h"
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -17,20 +18,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
-
-// Lets the event loop run until Done holds; false when it does not within Ms.
-inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > Ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 class EngineTest : public ::testing::Test
 {

@@ -4,6 +4,7 @@
 #include "console/MessageBoxes.h"
 #include "platform/Logger.h"
 #include "SmtpSink.h"
+#include "WaitUntil.h"
 #include "XdgSandbox.h"
 #include <functional>
 #include <gtest/gtest.h>
@@ -70,20 +71,6 @@ inline int WhileModal(const std::function<int()> &Exec, const std::function<void
     });
     guard->start(10000);
     return Exec();
-}
-
-// Lets the application run its events until Done holds; false when it does not within Ms.
-inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > Ms)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 // A current directory and desktop folders of the test's own, and an event log in it.
