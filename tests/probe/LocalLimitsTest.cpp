@@ -5,6 +5,7 @@
 #include "ProbeTestSupport.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -34,11 +35,40 @@ struct TChildRun
     std::vector<long long> Exiting; // checks queued and descriptors in flight when exit() was called
 };
 
+// The child, run as root, becomes user nobody to meet a thread limit, and then loads the device-list
+// library from its own folder. A build tree inside a private folder (a clone under /root, or a 0700
+// temporary folder) is out of nobody's reach, so the child and the library run from a copy anyone can read.
+std::string ChildProgram()
+{
+    static const std::string program = [] {
+        namespace fs = std::filesystem;
+        const fs::path built(LIMITS_CHILD_PROGRAM);
+        std::string folder = (fs::temp_directory_path() / "zyr-limits-XXXXXX").string();
+        if (!mkdtemp(folder.data()))
+            return built.string();
+        fs::permissions(folder,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                | fs::perms::others_exec);
+        const fs::path copy = fs::path(folder) / built.filename();
+        std::error_code error;
+        fs::copy_file(built, copy, error);
+        fs::copy_file(built.parent_path() / "libZyrPlus.so", fs::path(folder) / "libZyrPlus.so", error);
+        // Kept past the static objects' destruction, for the exit handler.
+        static const auto *made = new std::string(folder);
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(*made, ignored);
+        });
+        return copy.string();
+    }();
+    return program;
+}
+
 TChildRun RunChild(const std::string &fleetFile, std::vector<std::string> options)
 {
     TChildRun run;
     // A child that hangs (at its end, say) is ended and fails the test.
-    std::string command = std::string("timeout -k 5 180 '") + LIMITS_CHILD_PROGRAM + "' '" + fleetFile + "'";
+    std::string command = std::string("timeout -k 5 180 '") + ChildProgram() + "' '" + fleetFile + "'";
     for (const std::string &o : options)
         command += " " + o;
     FILE *out = popen(command.c_str(), "r");

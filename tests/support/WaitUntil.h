@@ -1,9 +1,9 @@
 #pragma once
 // Tests may spin the event loop while they wait; the program never does.
+#include <functional>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <functional>
 
 // Lets the event loop run until Done holds; false when it does not within Ms.
 inline bool WaitUntil(const std::function<bool()> &Done, int Ms = 30000)
