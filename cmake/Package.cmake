@@ -39,14 +39,16 @@ install(TARGETS ZYRdenetleyici RUNTIME DESTINATION bin)
 install(TARGETS ZyrPlus LIBRARY DESTINATION ${ZYR_INSTALL_PRIVATE_LIBDIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-# The headless probe (monitoring plugin and exporter): its program, a manual page resources/man/zyrcheck.1
-# (every program in /usr/bin needs one) and its systemd unit (on Debian 12 under /lib/systemd/system, which
-# needs an absolute DESTINATION and CPACK_SET_DESTDIR).
+# The headless probe (monitoring plugin and exporter): its program, a manual page (every program in /usr/bin
+# needs one, installed below), and its systemd unit and targets file as examples: the exporter is not
+# started on every machine the console is installed on.
 install(TARGETS zyrcheck RUNTIME DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/src/zyrcheck/zyrcheck.service ${PROJECT_SOURCE_DIR}/src/zyrcheck/targets.example
+        DESTINATION share/doc/${ZYR_PACKAGE_NAME}/examples)
 
 # Manual pages and the changelog are installed compressed, as Debian wants them.
 set(ZYR_COMPRESSED)
-foreach(file IN ITEMS man/ZYRdenetleyici.1 debian/changelog)
+foreach(file IN ITEMS man/ZYRdenetleyici.1 man/zyrcheck.1 debian/changelog)
     get_filename_component(name ${file} NAME)
     set(out ${CMAKE_BINARY_DIR}/package/${name}.gz)
     add_custom_command(OUTPUT ${out}
@@ -56,7 +58,8 @@ foreach(file IN ITEMS man/ZYRdenetleyici.1 debian/changelog)
     list(APPEND ZYR_COMPRESSED ${out})
 endforeach()
 add_custom_target(zyr_package_files ALL DEPENDS ${ZYR_COMPRESSED})
-install(FILES ${CMAKE_BINARY_DIR}/package/ZYRdenetleyici.1.gz DESTINATION share/man/man1)
+install(FILES ${CMAKE_BINARY_DIR}/package/ZYRdenetleyici.1.gz ${CMAKE_BINARY_DIR}/package/zyrcheck.1.gz
+        DESTINATION share/man/man1)
 install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz ${ZYR_RES}/debian/copyright
         DESTINATION share/doc/${ZYR_PACKAGE_NAME})
 
