@@ -1,8 +1,8 @@
 // A notification reaches a real notification daemon (dunst) on the session bus with the program's title
 // and body; with no daemon on the bus the call says so at once, so that the caller shows the tray balloon.
 // Runs under dbus-run-session inside the desktop session (dunst draws on the X display).
-#include "console/Application.h"
 #include "console/DesktopNotification.h"
+#include "console/Application.h"
 #include <gtest/gtest.h>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -47,7 +47,8 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
 {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus: run under dbus-run-session";
     ASSERT_FALSE(ServiceUp()) << "another notification daemon is on this bus";
-    EXPECT_FALSE(SendDesktopNotification(QStringLiteral("ZYRdenetleyici"), QStringLiteral("kapali: Çalışmıyor")));
+    EXPECT_FALSE(
+        SendDesktopNotification(QStringLiteral("ZYRdenetleyici"), QStringLiteral("kapali: Çalışmıyor")));
 
     // A config of its own: nothing from the machine's or the user's dunstrc.
     QTemporaryDir dir;
@@ -64,8 +65,9 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
 
     const QString body = QStringLiteral("kapali: Çalışmıyor\nR&D <2>: Aygıt eksik tespit edildi");
     EXPECT_TRUE(SendDesktopNotification(QStringLiteral("ZYRdenetleyici"), body));
-    ASSERT_TRUE(WaitFor([] { return Dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).trimmed() == "1"; }))
-        << "dunst shows no notification";
+    ASSERT_TRUE(WaitFor([] {
+        return Dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).trimmed() == "1";
+    })) << "dunst shows no notification";
 
     // Closed, the notification moves to the history, which dunstctl prints as JSON.
     Dunstctl({QStringLiteral("close-all")});
@@ -84,7 +86,8 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
     EXPECT_EQ(QStringLiteral("ZYRdenetleyici"), Field(entry, "summary"));
     EXPECT_EQ(QStringLiteral("ZYRdenetleyici"), Field(entry, "appname"));
     // The daemon reads markup in the body, so it receives the text escaped and shows it as sent.
-    EXPECT_EQ(QStringLiteral("kapali: Çalışmıyor\nR&amp;D &lt;2&gt;: Aygıt eksik tespit edildi"), Field(entry, "body"));
+    EXPECT_EQ(QStringLiteral("kapali: Çalışmıyor\nR&amp;D &lt;2&gt;: Aygıt eksik tespit edildi"),
+        Field(entry, "body"));
 
     dunst.terminate();
     dunst.waitForFinished(5000);
