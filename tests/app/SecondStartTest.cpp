@@ -143,8 +143,9 @@ protected:
         p.setProcessEnvironment(Environment(desktop));
         p.setWorkingDirectory(folder);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(program, program.endsWith(QStringLiteral("copy-under-test")) ? QStringList{QStringLiteral("--child")}
-                                                                             : QStringList{});
+        p.start(program,
+            program.endsWith(QStringLiteral("copy-under-test")) ? QStringList{QStringLiteral("--child")}
+                                                                : QStringList{});
         ASSERT_TRUE(p.waitForStarted(10000));
     }
 
@@ -187,7 +188,8 @@ TEST_F(SecondStartTest, SecondStartOnTheSameFilesInAnyEnvironmentEndsAndRaisesTh
         const QString otherList = other + QStringLiteral("/ZYRdenetleyici.dat");
         // What the second copy must leave alone, whichever files it was started on.
         const QStringList watched = {list, prog + QStringLiteral("/ZYRdenetleyici.log"),
-            prog + QStringLiteral("/ZYRdenetleyici.ini"), otherList, prog2 + QStringLiteral("/ZYRdenetleyici.ini")};
+            prog + QStringLiteral("/ZYRdenetleyici.ini"), otherList,
+            prog2 + QStringLiteral("/ZYRdenetleyici.ini")};
         std::vector<TFileState> before;
         for (const QString &path : watched)
             before.push_back(StateOf(path));
