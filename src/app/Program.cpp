@@ -15,11 +15,19 @@
 #include "store/Settings.h"
 #include <csignal>
 #include <memory>
+#include <QDir>
 
 namespace {
 const QString kName = QStringLiteral("ZYRdenetleyici");
 
-int RunWindows(TApplication &app)
+// The folders of the files one copy at a time may own: the list's (the current folder, unless installed)
+// and the settings'.
+QStringList FileFolders(const TFileLocations &files)
+{
+    return {files.DataFolder.isEmpty() ? QDir::currentPath() : files.DataFolder, files.SettingsFolder};
+}
+
+int RunWindows(TApplication &app, TRaiseChannel &raise)
 {
     // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
     // without waiting for checks or a mail. Installed first: a signal that comes during the start-up is
@@ -45,7 +53,6 @@ int RunWindows(TApplication &app)
     TMainForm form(settings);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
     // A second start asks for the window instead of opening one of its own.
-    TRaiseChannel raise(UserRuntimeFolder(kName), kName);
     raise.OnRaise = [&form] { form.ShowMainWindow(); };
     TFormNewRecord editor;
     settings.LoadSettings();
@@ -73,15 +80,18 @@ int RunProgram(int argc, char **argv)
     auto log = std::make_unique<TLogger>(files.DataFile(QStringLiteral("ZYRdenetleyici.log")));
     int result = 0;
     {
-        // A second copy ends here: no window, no tray icon, no log line; it only asks the running copy to
-        // show its window. Without a safe per-user folder the lock goes beside the settings file, never
-        // stopping the start.
-        TSingleInstance instance(kName, files.SettingsFolder);
+        // A second copy on the same files, started in whatever environment, ends here: no window, no tray
+        // icon, no log line; it only asks the running copy to show its window, at the address that copy
+        // left in its lock.
+        TSingleInstance instance(kName, FileFolders(files));
         if (instance.Acquired()) {
+            TRaiseChannel raise(
+                instance.Key().isEmpty() ? QString() : UserRuntimeFolder(kName), instance.Key());
+            instance.Publish(raise.Path());
             Logger = log.get();
-            result = RunWindows(app);
+            result = RunWindows(app, raise);
         } else {
-            RequestRaise(UserRuntimeFolder(kName), kName);
+            RequestRaise(instance.RunningCopyAddress());
         }
     }
     Logger = nullptr;

@@ -10,14 +10,11 @@
 
 namespace {
 
-bool Address(const QString &Folder, const QString &Name, sockaddr_un &Addr, QByteArray &Path)
+bool Address(const QByteArray &Path, sockaddr_un &Addr)
 {
-    if (Folder.isEmpty())
-        return false;
-    Path = QFile::encodeName(Folder + QLatin1Char('/') + Name + QStringLiteral(".raise"));
     std::memset(&Addr, 0, sizeof Addr);
     Addr.sun_family = AF_UNIX;
-    if (size_t(Path.size()) >= sizeof Addr.sun_path)
+    if (Path.isEmpty() || size_t(Path.size()) >= sizeof Addr.sun_path)
         return false;
     std::memcpy(Addr.sun_path, Path.constData(), size_t(Path.size()));
     return true;
@@ -28,9 +25,11 @@ bool Address(const QString &Folder, const QString &Name, sockaddr_un &Addr, QByt
 TRaiseChannel::TRaiseChannel(const QString &Folder, const QString &Name, QObject *Parent)
     : QObject(Parent)
 {
+    if (Folder.isEmpty() || Name.isEmpty())
+        return;
+    const QByteArray name = QFile::encodeName(Folder + QLatin1Char('/') + Name + QStringLiteral(".raise"));
     sockaddr_un addr;
-    QByteArray name;
-    if (!Address(Folder, Name, addr, name))
+    if (!Address(name, addr))
         return;
     // Whatever else stands at the name (a file, a folder) is not ours to remove: then there is no channel.
     struct stat st;
@@ -87,11 +86,10 @@ void TRaiseChannel::Accept()
         OnRaise();
 }
 
-bool RequestRaise(const QString &Folder, const QString &Name)
+bool RequestRaise(const QString &Path)
 {
     sockaddr_un addr;
-    QByteArray name;
-    if (!Address(Folder, Name, addr, name))
+    if (!Address(QFile::encodeName(Path), addr))
         return false;
     const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (sock < 0)

@@ -5,14 +5,15 @@
 class QSocketNotifier;
 
 // How a second start finds the running copy again: a local socket "<Name>.raise" in the user's run-time
-// folder (UserRuntimeFolder: the user's own, mode 0700; the socket itself 0600). A connection is the
+// folder (UserRuntimeFolder: the user's own, mode 0700; the socket itself 0600), whose path the running
+// copy writes into its lock files, so a start in another environment finds it too. A connection is the
 // whole request; one from another user is dropped unheard.
 class TRaiseChannel : public QObject
 {
 public:
-    // Listens in Folder (nothing when it is empty or the path too long for a socket). A socket left by a
-    // copy that ended without removing it is replaced: only the holder of the single-instance lock may
-    // listen.
+    // Listens in Folder (nothing when it or Name is empty, or the path is too long for a socket). A socket
+    // left by a copy that ended without removing it is replaced: Name is the key of the single-instance
+    // lock, which no other running copy holds.
     TRaiseChannel(const QString &Folder, const QString &Name, QObject *Parent = nullptr);
     // Removes its socket file.
     ~TRaiseChannel() override;
@@ -34,6 +35,6 @@ private:
     QSocketNotifier *notifier = nullptr;
 };
 
-// Asks the copy that listens in Folder to show its window. Never waits: false when none listens (or its
-// queue is full).
-bool RequestRaise(const QString &Folder, const QString &Name);
+// Asks the copy that listens at the socket Path to show its window. Never waits: false when none listens
+// (or its queue is full).
+bool RequestRaise(const QString &Path);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +108,42 @@ int SaveInPlace(const QByteArray &path, const QByteArray &bytes)
     return error ? error : closed;
 }
 
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The file's access control list as the kernel stores it; empty when it has none, or its file system
+// knows none. False when it cannot be read.
+bool ReadAccessAcl(const QByteArray &path, QByteArray &acl)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        acl.clear();
+        ssize_t n = ::getxattr(path.constData(), kAccessAcl, nullptr, 0);
+        if (n > 0) {
+            acl.resize(n);
+            n = ::getxattr(path.constData(), kAccessAcl, acl.data(), size_t(acl.size()));
+        }
+        if (n >= 0) {
+            acl.resize(n);
+            return true;
+        }
+        if (errno == ENODATA || errno == EOPNOTSUPP) {
+            acl.clear();
+            return true;
+        }
+        if (errno != ERANGE) // ERANGE: the list grew between the two calls
+            return false;
+    }
+    return false;
+}
+
+// The new file gets the old one's list, or none: a list inherited from the folder's default one may
+// grant what the old file did not.
+bool GiveAccessAcl(int fd, const QByteArray &acl)
+{
+    if (!acl.isEmpty())
+        return ::fsetxattr(fd, kAccessAcl, acl.constData(), size_t(acl.size()), 0) == 0;
+    return ::fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == EOPNOTSUPP;
+}
+
 QByteArray TemporaryName(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -134,6 +171,11 @@ int SaveFile(const QString &FileName, const QByteArray &Bytes, const TSaveFileOp
         return EEXIST;
     if (exists && !S_ISREG(old.st_mode))
         return S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+
+    // A file whose access control list cannot be read cannot be replaced by one as narrow.
+    QByteArray acl;
+    if (exists && !ReadAccessAcl(path, acl))
+        return SaveInPlace(path, Bytes);
 
     // Created private: an existing file's mode is given only once the bytes are complete.
     QByteArray temp;
@@ -170,6 +212,11 @@ int SaveFile(const QString &FileName, const QByteArray &Bytes, const TSaveFileOp
         }
         if (::fchmod(fd, old.st_mode & 07777) != 0)
             return discard(errno);
+        if (!GiveAccessAcl(fd, acl)) {
+            // Replacing the file would change who may read it.
+            discard(0);
+            return SaveInPlace(path, Bytes);
+        }
     }
     if (const int error = WriteAll(fd, Bytes, false))
         return discard(error);

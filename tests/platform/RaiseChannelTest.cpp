@@ -1,5 +1,6 @@
 // A second start asks the running copy to show its window through a socket in the user's private
-// run-time folder: heard at once, never waited for, made private, and left tidy.
+// run-time folder, at the path the running copy published: heard at once, never waited for, made
+// private, and left tidy.
 #include "platform/RaiseChannel.h"
 #include <cstring>
 #include <functional>
@@ -50,7 +51,7 @@ TEST(RaiseChannel, SecondStartIsHeardOnceItsChannelIsPrivateAndRemovedAtTheEnd)
     NeedApplication();
     QTemporaryDir dir;
     const QString socket = dir.filePath(kName + QStringLiteral(".raise"));
-    EXPECT_FALSE(RequestRaise(dir.path(), kName)) << "nobody listens yet";
+    EXPECT_FALSE(RequestRaise(socket)) << "nobody listens yet";
 
     // A socket left by a copy that was killed is taken over.
     {
@@ -60,7 +61,7 @@ TEST(RaiseChannel, SecondStartIsHeardOnceItsChannelIsPrivateAndRemovedAtTheEnd)
         std::strcpy(addr.sun_path, QFile::encodeName(socket).constData());
         ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
         ::close(stale);
-        EXPECT_FALSE(RequestRaise(dir.path(), kName)) << "a dead copy's socket answers nothing";
+        EXPECT_FALSE(RequestRaise(socket)) << "a dead copy's socket answers nothing";
     }
     int raised = 0;
     {
@@ -74,15 +75,15 @@ TEST(RaiseChannel, SecondStartIsHeardOnceItsChannelIsPrivateAndRemovedAtTheEnd)
         // Asking returns at once, before the running copy has looked.
         QElapsedTimer clock;
         clock.start();
-        EXPECT_TRUE(RequestRaise(dir.path(), kName));
+        EXPECT_TRUE(RequestRaise(socket));
         EXPECT_LT(clock.elapsed(), 1000);
         EXPECT_EQ(raised, 0);
         EXPECT_TRUE(Pump([&] { return raised == 1; }));
-        EXPECT_TRUE(RequestRaise(dir.path(), kName));
+        EXPECT_TRUE(RequestRaise(socket));
         EXPECT_TRUE(Pump([&] { return raised == 2; }));
     }
     EXPECT_FALSE(QFileInfo::exists(socket)) << "removed when the copy ends";
-    EXPECT_FALSE(RequestRaise(dir.path(), kName));
+    EXPECT_FALSE(RequestRaise(socket));
 }
 
 TEST(RaiseChannel, NoChannelWhereNoneCanBeMadeSafely)
@@ -102,15 +103,19 @@ TEST(RaiseChannel, NoChannelWhereNoneCanBeMadeSafely)
     EXPECT_TRUE(QFileInfo(path).isFile());
     EXPECT_EQ(QFileInfo(path).size(), 4);
 
-    // No run-time folder, or one too deep for a socket's name: neither listening nor asking fails loudly.
+    // No run-time folder or no lock key, or a folder too deep for a socket's name: neither listening nor
+    // asking fails loudly.
     TRaiseChannel none(QString(), kName);
     EXPECT_FALSE(none.Listening());
-    EXPECT_FALSE(RequestRaise(QString(), kName));
+    TRaiseChannel noKey(dir.path(), QString());
+    EXPECT_FALSE(noKey.Listening());
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral(".raise"))));
+    EXPECT_FALSE(RequestRaise(QString()));
     const QString deep = dir.filePath(QString(120, QLatin1Char('d')));
     ASSERT_TRUE(QDir().mkpath(deep));
     TRaiseChannel tooLong(deep, kName);
     EXPECT_FALSE(tooLong.Listening());
-    EXPECT_FALSE(RequestRaise(deep, kName));
+    EXPECT_FALSE(RequestRaise(deep + QStringLiteral("/ZYRdenetleyici.raise")));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/SaveFile.h"
 #include "../support/FileBytes.h"
 #include "../support/PrivateMount.h"
+#include <cstring>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -10,7 +11,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,13 +24,24 @@ inline void PrintTo(const QByteArray &bytes, std::ostream *os)
     *os << bytes.size() << " bytes \"" << bytes.left(48).toPercentEncoding(" []=").toStdString() << '"';
 }
 
-// The sync and close steps never fail on tmpfs; the test binary is linked with --wrap for these two.
+// The sync and close steps never fail on tmpfs, nor does giving a file an access control list; the test
+// binary is linked with --wrap for these three.
 namespace {
 int failFsync = 0;
 int failClose = 0;
+int failFsetxattr = 0;
 } // namespace
 extern "C" int __real_fsync(int fd);
 extern "C" int __real_close(int fd);
+extern "C" int __real_fsetxattr(int fd, const char *name, const void *value, size_t size, int flags);
+extern "C" int __wrap_fsetxattr(int fd, const char *name, const void *value, size_t size, int flags)
+{
+    if (failFsetxattr) {
+        errno = failFsetxattr;
+        return -1;
+    }
+    return __real_fsetxattr(fd, name, value, size, flags);
+}
 extern "C" int __wrap_fsync(int fd)
 {
     if (failFsync) {
@@ -91,6 +105,22 @@ int SaveAsNobody(const QString &path, const QByteArray &bytes)
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+// The tools an administrator uses, so the list is read back independently of the saver.
+bool SetFacl(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("setfacl"), args);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+std::string GetFacl(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("getfacl"), {QStringLiteral("-cp"), path});
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput().toStdString();
 }
 
 } // namespace
@@ -291,6 +321,69 @@ TEST(SaveFile, FileOfAnotherOwnerKeepsItsOwner)
     EXPECT_EQ(StatOf(path).st_uid, 0u);
     EXPECT_EQ(StatOf(path).st_mode & 07777, 0664u);
     EXPECT_EQ(Entries(dir.path()), Names({"shared.ini"}));
+}
+
+// The replacement grants no one more than the old file did: it gets the old file's access control list,
+// and none inherited from the folder that the old file did not have; where that cannot be done the file is
+// written in place, where it keeps its own.
+TEST(SaveFile, ReplacementGetsTheAccessControlListOfTheOldFile)
+{
+    const std::string restricted = "user::rw-\nuser:nobody:r--\ngroup::---\nmask::r--\nother::---\n\n";
+    const std::string plain = "user::rw-\ngroup::r--\nother::---\n\n";
+    struct TCase
+    {
+        const char *name;
+        const char *fileSystem;
+        const char *folderDefault; // setfacl -d -m, before the save
+        const char *fileAcl; // setfacl -m, on the old file (mode 0640)
+        int failSet; // giving the new file its list fails with this
+        bool inPlace;
+        const std::string &expected;
+    } cases[] = {
+        {"the settings file's own list (the owning group shut out)", "tmpfs", nullptr, "g::-,u:nobody:r", 0,
+            false, restricted},
+        {"no list of its own, the folder's default one would let nobody in", "tmpfs", "u:nobody:rw", nullptr,
+            0, false, plain},
+        {"a list that cannot be given to the new file", "tmpfs", nullptr, "g::-,u:nobody:r", EPERM, true,
+            restricted},
+        {"no room for the list on the new file", "tmpfs", nullptr, "g::-,u:nobody:r", ENOSPC, true,
+            restricted},
+        {"a file system without lists", "ramfs", nullptr, nullptr, 0, false, plain},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TPrivateTmpfs fs("size=1m,mode=0755");
+        SKIP_WITHOUT_PRIVATE_TMPFS(fs);
+        const QString folder = fs.FilePath("conf");
+        ASSERT_TRUE(QDir().mkdir(folder));
+        if (std::strcmp(c.fileSystem, "tmpfs") != 0) {
+            ASSERT_EQ(::mount("zyrtest", QFile::encodeName(folder).constData(), c.fileSystem, 0, nullptr), 0);
+        }
+        const QString path = folder + QStringLiteral("/ZYRdenetleyici.ini");
+        WriteBytes(path, "[Smtp]\r\nPassword=gizli\r\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+        if (c.fileAcl) {
+            ASSERT_TRUE(SetFacl({QStringLiteral("-m"), QString::fromUtf8(c.fileAcl), path}));
+        }
+        if (c.folderDefault) {
+            ASSERT_TRUE(SetFacl(
+                {QStringLiteral("-d"), QStringLiteral("-m"), QString::fromUtf8(c.folderDefault), folder}));
+        }
+        ASSERT_EQ(GetFacl(path), c.expected) << "the old file's list as set up";
+        const ino_t inode = StatOf(path).st_ino;
+
+        failFsetxattr = c.failSet;
+        const int result = SaveFile(path, "[Smtp]\r\nPassword=yeni\r\n");
+        failFsetxattr = 0;
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(ReadBytes(path), QByteArray("[Smtp]\r\nPassword=yeni\r\n"));
+        EXPECT_EQ(GetFacl(path), c.expected);
+        EXPECT_EQ(StatOf(path).st_mode & 07777, 0640u);
+        EXPECT_EQ(StatOf(path).st_ino == inode, c.inPlace);
+        EXPECT_EQ(Entries(folder), Names({"ZYRdenetleyici.ini"}));
+        if (std::strcmp(c.fileSystem, "tmpfs") != 0)
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    }
 }
 
 TEST(ReadWholeFile, ReadsOnlyRegularFilesAndNeverBlocks)
