@@ -68,8 +68,8 @@ install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz ${ZYR_RES}/debian/copyrig
 string(REGEX REPLACE "^/" "" ZYR_PACKAGE_ROOT ${ZYR_PACKAGE_PREFIX})
 file(WRITE ${CMAKE_BINARY_DIR}/package/lintian-overrides
 "# Built with _FORTIFY_SOURCE (its checked memcpy and memset show it, which lintian does not count); its
-# other fortifiable calls are bounds-checked when compiled, or receive into a buffer of a size the compiler
-# cannot know.
+# other fortifiable calls have their bounds proven when compiled, or receive into a buffer whose size the
+# compiler cannot know.
 ${ZYR_PACKAGE_NAME}: hardening-no-fortify-functions [${ZYR_PACKAGE_ROOT}/bin/ZYRdenetleyici]
 # Built with _FORTIFY_SOURCE; its only fortifiable calls poll one descriptor (bounds proven when compiled)
 # and receive into the caller's buffer, whose size the compiler cannot know: nothing left to check at run

@@ -210,8 +210,8 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
 
 // The record editor confirmed while the record's check is out. A new address or "ZYR+" makes the answer
 // under way one about another system: it is dropped without a line and the record is checked again before
-// its cycle (or single check) ends, so the verdict, the alarm lines and the mail are about the record as
-// the operator now sees it. A new device count alone judges the answer under way against it.
+// its cycle (or single check) ends, so the verdict, the alarm sound and lines and the mail are about the
+// record as the operator now sees it. A new device count alone judges the answer under way against it.
 TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
 {
     TSimSystem plus;
@@ -241,35 +241,36 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
         const char *Details; // a text the report shown holds; empty: no report
         std::vector<const char *> Mailed; // the record's state in each status mail
         std::vector<const char *> Told;
+        std::vector<const char *> Sounded; // the record's state when the alarm sounded
     };
     const char *const edited = "\"x\" isimli kayıt güncellendi";
     const TCase cases[] = {
         {"address and ZYR+ to an extended system", false, 0, {{3, true, "1"}}, false,
             {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %3",
                 "Denetleme bitti. IP: %3 Sonuç: Çalışıyor"},
-            "3", "P4001", {}, {}},
+            "3", "P4001", {}, {}, {}},
         {"address to a system that is down", false, 0, {{2, false, "1"}}, false,
             {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %2",
                 "Denetleme bitti. IP: %2 Sonuç: Çalışmıyor"},
-            "1", "", {"1"}, {"x: Çalışmıyor"}},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
         {"ZYR+ alone", false, 4, {{4, true, "1"}}, false,
             {"Denetleme başladı. IP: %4", edited, "Denetleme başladı. IP: %4",
                 "Denetleme bitti. IP: %4 Sonuç: Çalışmıyor"},
-            "1", "", {"1"}, {"x: Çalışmıyor"}},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
         {"device count alone", false, 0, {{0, false, "2"}}, false,
             {"Denetleme başladı. IP: %0", edited, "Denetleme bitti. IP: %0 Sonuç: Aygıt eksik tespit edildi"},
-            "4", "A1B2C3", {"4"}, {"x: Aygıt eksik tespit edildi"}},
+            "4", "A1B2C3", {"4"}, {"x: Aygıt eksik tespit edildi"}, {}},
         {"address twice", false, 0, {{1, false, "1"}, {2, false, "1"}}, false,
             {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %1", edited,
                 "Denetleme başladı. IP: %2", "Denetleme bitti. IP: %2 Sonuç: Çalışmıyor"},
-            "1", "", {"1"}, {"x: Çalışmıyor"}},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
         {"address, then deleted during the second check", false, 0, {{1, false, "1"}}, true,
             {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %1", "\"x\" isimli kayıt silindi"},
-            nullptr, nullptr, {}, {}},
+            nullptr, nullptr, {}, {}, {}},
         {"single check, address and ZYR+", true, 0, {{3, true, "1"}}, false,
             {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %3",
                 "Denetleme bitti. IP: %3 Sonuç: Çalışıyor"},
-            "3", "P4001", {}, {}},
+            "3", "P4001", {}, {}, {}},
     };
     auto texts = [&](const std::vector<const char *> &Lines) {
         QStringList out;
@@ -285,6 +286,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
     const QString finished = QStringLiteral("Denetleme bitti. IP: ");
     TLiveSettings &s = engine->Settings();
     s.MailAfterCtrl = 1;
+    s.BeepAlarm = true;
     QStringList mailed;
     std::mutex mailedLock;
     engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &records, TMailObjects &) {
@@ -297,6 +299,9 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
     QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
         [&](const QStringList &lines) { told << lines; });
     QObject::connect(engine.get(), &TCheckEngine::CycleFinished, engine.get(), [&] { ++ends; });
+    QStringList sounded;
+    QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(),
+        [&] { sounded << list.Cell(0, TSystemRecord::State); });
 
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
@@ -308,6 +313,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
         Logger = log.get();
         mailed.clear();
         told.clear();
+        sounded.clear();
         ends = 0;
 
         const TRecordId x = Add(QStringLiteral("x"), Target(c.First));
@@ -346,6 +352,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
         std::lock_guard lock(mailedLock);
         EXPECT_EQ(mailed, texts(c.Mailed));
         EXPECT_EQ(told, texts(c.Told));
+        EXPECT_EQ(sounded, texts(c.Sounded));
     }
 }
 
