@@ -63,6 +63,22 @@ install(FILES ${CMAKE_BINARY_DIR}/package/ZYRdenetleyici.1.gz ${CMAKE_BINARY_DIR
 install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz ${ZYR_RES}/debian/copyright
         DESTINATION share/doc/${ZYR_PACKAGE_NAME})
 
+# Lintian takes a binary with no checked libc call that it counts for one built without fortify; ours are
+# built with it (the package test shows it). The reasons stand in the overrides file.
+string(REGEX REPLACE "^/" "" ZYR_PACKAGE_ROOT ${ZYR_PACKAGE_PREFIX})
+file(WRITE ${CMAKE_BINARY_DIR}/package/lintian-overrides
+"# Built with _FORTIFY_SOURCE (its checked memcpy and memset show it, which lintian does not count); its
+# other fortifiable calls have their bounds proven when compiled, or receive into a buffer whose size the
+# compiler cannot know.
+${ZYR_PACKAGE_NAME}: hardening-no-fortify-functions [${ZYR_PACKAGE_ROOT}/bin/ZYRdenetleyici]
+# Built with _FORTIFY_SOURCE; its only fortifiable calls poll one descriptor (bounds proven when compiled)
+# and receive into the caller's buffer, whose size the compiler cannot know: nothing left to check at run
+# time.
+${ZYR_PACKAGE_NAME}: hardening-no-fortify-functions [${ZYR_PACKAGE_ROOT}/${ZYR_INSTALL_PRIVATE_LIBDIR}/libZyrPlus.so]
+")
+install(FILES ${CMAKE_BINARY_DIR}/package/lintian-overrides DESTINATION share/lintian/overrides
+        RENAME ${ZYR_PACKAGE_NAME} CONFIGURATIONS Release RelWithDebInfo)
+
 install(FILES ${ZYR_RES}/desktop/${ZYR_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${ZYR_RES}/desktop/${ZYR_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 foreach(size IN ITEMS 16 22 24 32 48 64 128 256)

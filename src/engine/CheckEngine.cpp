@@ -52,11 +52,14 @@ QString FormatCheckTime(const QDateTime &When)
         + time + two(t.minute()) + time + two(t.second());
 }
 
-TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record)
+TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
+    const QString &Target, bool IsPlus)
     : QEvent(Kind)
     , Response(std::move(Response))
     , Cycle(Cycle)
     , Record(Record)
+    , Target(Target)
+    , IsPlus(IsPlus)
 {
 }
 TCheckResultEvent::~TCheckResultEvent() = default;
@@ -64,8 +67,8 @@ TCheckResultEvent::~TCheckResultEvent() = default;
 TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent)
     : QObject(Parent)
     , List(List)
-    , settings(Settings)
     , gate(std::make_shared<TResultGate>())
+    , settings(Settings)
     , mail(std::make_unique<TMailWorker>(*this))
 {
     gate->Target = this;
@@ -189,15 +192,18 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     // The result names its cycle and record, never a row: rows may move or go before it arrives.
     const quint64 cycle = run->Id;
     std::shared_ptr<TResultGate> to = gate;
-    run->Waiting.insert(Record);
     // A text of the worker's own: the list's cell may be replaced while the check runs.
     const QString target(Target.constData(), Target.size());
-    TCheckThread::Start(
-        target, 0, Settings().TimeOut, IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+    TCheckThread::Start(target, 0, Settings().TimeOut, IsPlus,
+        [to, cycle, Record, target, IsPlus](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
-                QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));
+                QCoreApplication::postEvent(
+                    to->Target, new TCheckResultEvent(std::move(r), cycle, Record, target, IsPlus));
         });
+    // Counted once started: a start that fails leaves nothing to wait for. The result comes through the
+    // event loop, after this.
+    run->Waiting.insert(Record);
 }
 
 bool TCheckEngine::CheckFocused(TRecordId Record)
@@ -253,11 +259,37 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
                 List.BeginUpdate();
                 QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
             }
-            ApplyResult(position, *result);
+            if (ChecksAsStarted(position, *Event)) {
+                ApplyResult(position, *result);
+            } else if (counted) {
+                // The record was edited to name another system (or kind) while its check ran: that answer
+                // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
+                // alarm and mails are about the record as the operator now sees it.
+                try {
+                    StartCheck(position, Event->Record);
+                } catch (const std::exception &e) {
+                    LogError(10002, ErrorText(e));
+                }
+            }
+            // A late result of an ended cycle for an edited record is dropped: no busy period is left to
+            // check it again in.
         }
     }
     if (counted)
         MaybeFinishCycle();
+}
+
+// Whether the record still has the address and kind its check was started with. Only these decide what
+// was probed; a changed device count is read when the result is judged.
+bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResultEvent &Event) const
+{
+    if (List.Cell(Position, TSystemRecord::IP) != Event.Target)
+        return false;
+    try {
+        return List.CellAsFlag(Position, TSystemRecord::ColZYRplus) == Event.IsPlus;
+    } catch (const std::exception &) {
+        return true; // no edit makes such a cell: judging the result reports it
+    }
 }
 
 void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)

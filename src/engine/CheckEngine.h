@@ -25,16 +25,19 @@ enum class TCheckOrigin
 };
 
 // Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
-// record are the ones the check was started for.
+// record are the ones the check was started for; the address and kind are what the record said then.
 class TCheckResultEvent : public QEvent
 {
 public:
     static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 1);
-    TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record);
+    TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
+        const QString &Target, bool IsPlus);
     ~TCheckResultEvent() override;
     std::unique_ptr<TThResponse> Response;
     quint64 Cycle;
     TRecordId Record;
+    QString Target;
+    bool IsPlus;
 };
 
 // What the record editor sets of a record.
@@ -159,6 +162,7 @@ private:
     void StartCheck(int Position, TRecordId Record);
     void Launch(const QString &Target, bool IsPlus, TRecordId Record);
     void OnCheckResult(TCheckResultEvent *Event);
+    bool ChecksAsStarted(int Position, const TCheckResultEvent &Event) const;
     void ApplyResult(int Position, const TThResponse &Result);
     void MaybeFinishCycle();
     void FinishCycle();

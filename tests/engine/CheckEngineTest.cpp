@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <QTimer>
 #include <thread>
 
@@ -205,6 +206,154 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
     EXPECT_TRUE(mail.contains("kuzey-sube"));
     EXPECT_TRUE(mail.contains("guney-sube"));
     EXPECT_FALSE(mail.contains("yeni-sube"));
+}
+
+// The record editor confirmed while the record's check is out. A new address or "ZYR+" makes the answer
+// under way one about another system: it is dropped without a line and the record is checked again before
+// its cycle (or single check) ends, so the verdict, the alarm sound and lines and the mail are about the
+// record as the operator now sees it. A new device count alone judges the answer under way against it.
+TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
+{
+    TSimSystem plus;
+    plus.Kind = TSimKind::Plus;
+    plus.Host = "auto";
+    plus.Port = 0;
+    plus.Devices = {{"P4001", 0, 4, "0000"}};
+    TSimSystem slowElsewhere = Healthy(400);
+    slowElsewhere.Host = "auto"; // nothing listens on the extended ports of its address
+    // %0 and %1 answer late, %2 is down, %3 is an extended system with one device, %4 answers late.
+    StartFleet({Healthy(400), Healthy(400), Refusing(), plus, slowElsewhere});
+    struct TEdit
+    {
+        size_t System;
+        bool Plus;
+        const char *DeviceCnt;
+    };
+    struct TCase
+    {
+        const char *Name;
+        bool Single;
+        size_t First; // the ordinary system the record names when its check starts
+        std::vector<TEdit> Edits; // each confirmed while the check started last runs
+        bool DeleteAfter; // then "Kaydı Sil" while the check started last runs
+        std::vector<const char *> Log; // %n: the address of system n
+        const char *State;
+        const char *Details; // a text the report shown holds; empty: no report
+        std::vector<const char *> Mailed; // the record's state in each status mail
+        std::vector<const char *> Told;
+        std::vector<const char *> Sounded; // the record's state when the alarm sounded
+    };
+    const char *const edited = "\"x\" isimli kayıt güncellendi";
+    const TCase cases[] = {
+        {"address and ZYR+ to an extended system", false, 0, {{3, true, "1"}}, false,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %3",
+                "Denetleme bitti. IP: %3 Sonuç: Çalışıyor"},
+            "3", "P4001", {}, {}, {}},
+        {"address to a system that is down", false, 0, {{2, false, "1"}}, false,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %2",
+                "Denetleme bitti. IP: %2 Sonuç: Çalışmıyor"},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
+        {"ZYR+ alone", false, 4, {{4, true, "1"}}, false,
+            {"Denetleme başladı. IP: %4", edited, "Denetleme başladı. IP: %4",
+                "Denetleme bitti. IP: %4 Sonuç: Çalışmıyor"},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
+        {"device count alone", false, 0, {{0, false, "2"}}, false,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme bitti. IP: %0 Sonuç: Aygıt eksik tespit edildi"},
+            "4", "A1B2C3", {"4"}, {"x: Aygıt eksik tespit edildi"}, {}},
+        {"address twice", false, 0, {{1, false, "1"}, {2, false, "1"}}, false,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %1", edited,
+                "Denetleme başladı. IP: %2", "Denetleme bitti. IP: %2 Sonuç: Çalışmıyor"},
+            "1", "", {"1"}, {"x: Çalışmıyor"}, {"1"}},
+        {"address, then deleted during the second check", false, 0, {{1, false, "1"}}, true,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %1", "\"x\" isimli kayıt silindi"},
+            nullptr, nullptr, {}, {}, {}},
+        {"single check, address and ZYR+", true, 0, {{3, true, "1"}}, false,
+            {"Denetleme başladı. IP: %0", edited, "Denetleme başladı. IP: %3",
+                "Denetleme bitti. IP: %3 Sonuç: Çalışıyor"},
+            "3", "P4001", {}, {}, {}},
+    };
+    auto texts = [&](const std::vector<const char *> &Lines) {
+        QStringList out;
+        for (const char *line : Lines) {
+            QString text = QString::fromUtf8(line);
+            for (size_t i = 0; i < 5; ++i)
+                text.replace(QStringLiteral("%%1").arg(i), Target(i));
+            out << text;
+        }
+        return out;
+    };
+    const QString started = QStringLiteral("Denetleme başladı. IP: ");
+    const QString finished = QStringLiteral("Denetleme bitti. IP: ");
+    TLiveSettings &s = engine->Settings();
+    s.MailAfterCtrl = 1;
+    s.BeepAlarm = true;
+    QStringList mailed;
+    std::mutex mailedLock;
+    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &records, TMailObjects &) {
+        std::lock_guard lock(mailedLock);
+        for (int i = 0; i < records.Count(); ++i)
+            mailed << records.Cell(i, TSystemRecord::State);
+    };
+    QStringList told;
+    int ends = 0;
+    QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
+        [&](const QStringList &lines) { told << lines; });
+    QObject::connect(engine.get(), &TCheckEngine::CycleFinished, engine.get(), [&] { ++ends; });
+    QStringList sounded;
+    QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(),
+        [&] { sounded << list.Cell(0, TSystemRecord::State); });
+
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        list.Clear();
+        Logger = nullptr;
+        log.reset();
+        QFile::remove(QStringLiteral("ZYRdenetleyici.log"));
+        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
+        Logger = log.get();
+        mailed.clear();
+        told.clear();
+        sounded.clear();
+        ends = 0;
+
+        const TRecordId x = Add(QStringLiteral("x"), Target(c.First));
+        if (c.Single)
+            ASSERT_TRUE(engine->CheckFocused(x));
+        else
+            engine->CycleThenAlarm(TCheckOrigin::Timer);
+        ASSERT_TRUE(engine->Busy());
+        QString out = Target(c.First);
+        for (const TEdit &e : c.Edits) {
+            // Confirmed while the check of the address it replaces is out: its line is there, its result not.
+            ASSERT_TRUE(WaitUntil([&] { return LogCount(started + out) == LogCount(finished + out) + 1; }));
+            ASSERT_TRUE(engine->Busy());
+            ASSERT_TRUE(engine->ChangeRecord(
+                x, {QStringLiteral("x"), Target(e.System), QString::fromLatin1(e.DeviceCnt), {}, e.Plus}));
+            out = Target(e.System);
+        }
+        if (c.DeleteAfter) {
+            ASSERT_TRUE(WaitUntil([&] { return LogCount(started + out) == 1; }));
+            ASSERT_TRUE(engine->DeleteRecord(x));
+        }
+        WaitIdle();
+
+        EXPECT_EQ(LogLines(), texts(c.Log));
+        EXPECT_EQ(ends, 1);
+        if (c.State) {
+            EXPECT_EQ(Cell(x, TSystemRecord::State), QString::fromLatin1(c.State));
+            const QString details = Cell(x, TSystemRecord::Details);
+            if (*c.Details)
+                EXPECT_TRUE(details.contains(QString::fromLatin1(c.Details))) << details.toStdString();
+            else
+                EXPECT_TRUE(details.isEmpty()) << details.toStdString();
+        } else {
+            EXPECT_EQ(list.Count(), 0);
+        }
+        std::lock_guard lock(mailedLock);
+        EXPECT_EQ(mailed, texts(c.Mailed));
+        EXPECT_EQ(told, texts(c.Told));
+        EXPECT_EQ(sounded, texts(c.Sounded));
+    }
 }
 
 // An error while starting ends the cycle at once (the rows re-sort); a check already started reports

@@ -11,6 +11,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +19,19 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+
+// Texts in failure messages as the reader would see them.
+inline void PrintTo(const QString &Text, std::ostream *Out)
+{
+    *Out << '"' << Text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &Texts, std::ostream *Out)
+{
+    *Out << '{';
+    for (const QString &text : Texts)
+        *Out << "\n  \"" << text.toStdString() << '"';
+    *Out << "\n}";
+}
 
 class EngineTest : public ::testing::Test
 {
