@@ -93,8 +93,9 @@ int SaveInPlace(const QByteArray &path, const QByteArray &bytes)
         if (const int reserved = ::posix_fallocate(fd, 0, off_t(bytes.size())); reserved != 0) {
             // A reservation that failed half-way may have grown the file; the old length is its content.
             struct stat now;
-            if (::fstat(fd, &now) == 0 && now.st_size != st.st_size)
-                (void)::ftruncate(fd, st.st_size);
+            // Nothing more can be done when even that fails: the caller reports the failed reservation.
+            if (::fstat(fd, &now) == 0 && now.st_size != st.st_size && ::ftruncate(fd, st.st_size) != 0) {
+            }
             ::close(fd);
             return reserved;
         }

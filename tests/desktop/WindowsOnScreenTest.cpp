@@ -145,8 +145,9 @@ TEST(DetailsOnTheDesktop, OpensInsideTheAreaTheTrayLeavesFrameAndAll)
                 << where << ": frame " << frame.x() << ',' << frame.y() << ' ' << frame.width() << 'x'
                 << frame.height() << " outside the area " << area.width() << 'x' << area.height();
             // Room enough: the frame's top-right corner exactly at the pointer.
-            if (c.Channels == 8 && c.Pointer == area.center() + QPoint(250, 0))
+            if (c.Channels == 8 && c.Pointer == area.center() + QPoint(250, 0)) {
                 EXPECT_EQ(QPoint(frame.right() + 1, frame.top()), c.Pointer) << where;
+            }
         }
     }
 }

@@ -69,7 +69,7 @@ public:
     void FillLeaving(qint64 Bytes) const
     {
         Fill();
-        ::truncate(QFile::encodeName(FilePath("fill")).constData(), FileSize("fill") - Bytes);
+        ASSERT_EQ(::truncate(QFile::encodeName(FilePath("fill")).constData(), FileSize("fill") - Bytes), 0);
     }
     qint64 FileSize(const char *name) const { return QFileInfo(FilePath(name)).size(); }
 
