@@ -94,8 +94,7 @@ int SaveInPlace(const QByteArray &path, const QByteArray &bytes)
             // A reservation that failed half-way may have grown the file; the old length is its content.
             struct stat now;
             // Nothing more can be done when even that fails: the caller reports the failed reservation.
-            if (::fstat(fd, &now) == 0 && now.st_size != st.st_size && ::ftruncate(fd, st.st_size) != 0) {
-            }
+            if (::fstat(fd, &now) == 0 && now.st_size != st.st_size && ::ftruncate(fd, st.st_size) != 0) { }
             ::close(fd);
             return reserved;
         }
