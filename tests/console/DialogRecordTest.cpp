@@ -678,7 +678,7 @@ TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
 TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
 {
     std::atomic<int> sent{0};
-    form.Engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    form.Engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         QThread::msleep(100);
         ++sent;
     };
@@ -700,7 +700,7 @@ TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
     EXPECT_TRUE(form.Ekle->isEnabled());
 
     // A selection error reaches the general error display and the commands come back.
-    form.Engine->SendStatusMailsJob = [](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    form.Engine->SendStatusMailsJob = [](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         throw EZyrError(QStringLiteral("'x' is not a valid floating point value"));
     };
     TMessageBoxHook::Clear();

@@ -117,7 +117,7 @@ protected:
     static void CountMails(TMainForm &form, std::atomic<int> &mails)
     {
         form.Engine->SendStatusMailsJob
-            = [&mails](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+            = [&mails](const TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
     }
     static void WaitIdle(TMainForm &form)
     {
