@@ -97,6 +97,8 @@ TMainForm::TMainForm(TConsoleSession &Session, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
+    // The program's last line first; the tray icon and the layout go after it.
+    session.End();
     delete trayIcon;
     trayIcon = nullptr;
     WriteLayout();

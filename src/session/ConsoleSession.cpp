@@ -37,6 +37,14 @@ TConsoleSession::TConsoleSession(const QString &SettingsFolder, const QString &L
 
 TConsoleSession::~TConsoleSession()
 {
+    End();
+}
+
+void TConsoleSession::End()
+{
+    if (ended)
+        return;
+    ended = true;
     // A mail under way ends (and logs its end) before the program's last line.
     engine->Shutdown();
     Log(QStringLiteral("Program kapandı"));

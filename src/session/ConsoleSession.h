@@ -17,8 +17,11 @@ public:
     // The settings file lives in SettingsFolder; ListFile is the list file's path (absolute or relative to
     // the current folder). Logs "Program açıldı".
     TConsoleSession(const QString &SettingsFolder, const QString &ListFile, QObject *Parent = nullptr);
-    // Ends the mail under way, then logs "Program kapandı".
+    // Ends the session unless End did.
     ~TConsoleSession() override;
+    // The program's end: the mail under way ends (and logs its end), then "Program kapandı". Once; the main
+    // window calls it first thing when it is destroyed, before its tray icon and layout go.
+    void End();
 
     const TSystemList &List() const { return list; }
     // The list for the window's model, which observes it; changes go through the commands below.
@@ -115,4 +118,5 @@ private:
     TLiveSettings settings;
     std::unique_ptr<TCheckEngine> engine;
     bool saveErrorSeen = false;
+    bool ended = false;
 };
