@@ -130,7 +130,7 @@ void TMainForm::CreateMenu()
 {
     // A menu bar shows a glyph in place of the caption; a fixed tool bar shows both, as the menu should.
     mainMenu = new QToolBar(this);
-    mainMenu->setObjectName(QStringLiteral("mainMenu"));
+    mainMenu->setObjectName(QStringLiteral("MainMenu"));
     mainMenu->setMovable(false);
     mainMenu->setFloatable(false);
     mainMenu->setContextMenuPolicy(Qt::PreventContextMenu);
