@@ -406,6 +406,9 @@ void TFormSettings::PrepareShow()
     pageControl->setCurrentIndex(0);
     edtEmail->clear();
     session.LoadSettings();
+    // Also when the file holds what is in force already: a cancelled showing may have left a field that
+    // shows it otherwise (a blank period or port).
+    ReadFields();
 }
 
 int TFormSettings::Execute()
