@@ -102,7 +102,10 @@ TMainForm::~TMainForm()
     delete trayIcon;
     trayIcon = nullptr;
     WriteLayout();
-    // The view reads the session's list: gone before the session is.
+    // The view reads the session's list: gone before the session is. The window stops filtering its
+    // events first: the view's end sends some while it is half destroyed.
+    serviceList->viewport()->removeEventFilter(this);
+    serviceList->removeEventFilter(this);
     delete serviceList;
     serviceList = nullptr;
     delete listModel;
