@@ -13,8 +13,10 @@
 #include "platform/Logger.h"
 #include "probe/CheckRunner.h"
 #include "probe/CheckThread.h"
+#include "session/ConsoleSession.h"
 #include "store/Settings.h"
 
+#include <QAction>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -142,6 +144,24 @@ private:
     QProcess process;
 };
 
+// The console as the program makes it: a session and the main window over it, with what the benchmark
+// reads of them.
+struct TConsole
+{
+    TConsole()
+        : Session(QDir::currentPath(), QStringLiteral("ZYRdenetleyici.dat"))
+        , Form(Session)
+    {
+    }
+    bool Busy() const { return Session.Busy(); }
+
+    TConsoleSession Session;
+    TMainForm Form;
+    TSystemList &List = Session.ListForView();
+    TCheckEngine *Engine = &Session.Engine();
+    QAction *KontrolEt = Form.findChild<QAction *>(QStringLiteral("KontrolEt"));
+};
+
 // Counts the results that reach the check engine, per record.
 class TResultCounter : public QObject
 {
@@ -195,7 +215,7 @@ private:
     int64_t maxGap = 0;
 };
 
-void FillList(TMainForm &form, const std::vector<TSystem> &systems)
+void FillList(TConsole &form, const std::vector<TSystem> &systems)
 {
     std::vector<TSystemRecord> rows;
     rows.reserve(systems.size());
@@ -339,7 +359,7 @@ struct TCycleFigures
 // The check runner's share of a cycle just ended: each of its threads' CPU time, how many checks it held
 // at once, and the answering systems it let show as not working.
 void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::string, int64_t>> &threads0,
-    const TCheckRunnerFigures &runner0, int64_t t0, TMainForm &form, const TFleet &fleet)
+    const TCheckRunnerFigures &runner0, int64_t t0, TConsole &form, const TFleet &fleet)
 {
     const double perCheck = 1e3 * std::max(n, 1);
     auto spent = ThreadCpuSpent(threads0, ThreadTimes());
@@ -365,7 +385,7 @@ void RunnerFigures(TCycleFigures &f, int n, const std::map<int, std::pair<std::s
 }
 
 // The menu's "Denetle", waiting for the console to leave the busy state.
-void RunMenuCycle(TMainForm &form)
+void RunMenuCycle(TConsole &form)
 {
     QEventLoop idle;
     QObject::connect(form.Engine, &TCheckEngine::BusyChanged, &idle, [&idle](bool busy) {
@@ -377,7 +397,7 @@ void RunMenuCycle(TMainForm &form)
         idle.exec();
 }
 
-TCycleFigures RunCycle(TMainForm &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
+TCycleFigures RunCycle(TConsole &form, TResultCounter &counter, TStallMeter &stall, const TFleet &fleet)
 {
     TCycleFigures f;
     const int n = form.List.Count();
@@ -425,7 +445,7 @@ QString StatesText(const std::map<int, int> &states)
     return parts.join(QLatin1Char(','));
 }
 
-int RunBenchmark(TMainForm &form, const TOptions &o)
+int RunBenchmark(TConsole &form, const TOptions &o)
 {
     TFleet fleet;
     if (!fleet.Start(o.Zyrsim,
@@ -549,7 +569,7 @@ QString RandomFleetConfig(int count, const QString &base, std::mt19937 &random, 
     return text;
 }
 
-int RunSoak(TMainForm &form, const TOptions &o)
+int RunSoak(TConsole &form, const TOptions &o)
 {
     QTemporaryDir dir;
     std::mt19937 random(o.Seed);
@@ -717,9 +737,8 @@ int main(int argc, char **argv)
     Logger = &log;
     int rc = 0;
     {
-        TLiveSettings settings;
-        TMainForm form(settings);
-        form.show();
+        TConsole form;
+        form.Form.show();
         QCoreApplication::processEvents();
         printf("open_file_limit %llu\n", [] {
             rlimit l{};

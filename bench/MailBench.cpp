@@ -12,7 +12,7 @@
 #include "console/Main.h"
 #include "console/ServiceList.h"
 #include "platform/Logger.h"
-#include "store/Settings.h"
+#include "session/ConsoleSession.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -51,8 +51,9 @@ struct TRound
     double LongestGapMs = 0;
 };
 
-TRound SendRound(TMainForm &form)
+TRound SendRound(TConsoleSession &session, TMainForm &form)
 {
+    QWidget *list = form.findChild<TServiceListView *>(QStringLiteral("ServiceList"))->viewport();
     TRound round;
     int64_t last = NowNs(), longest = 0;
     QTimer tick;
@@ -62,17 +63,17 @@ TRound SendRound(TMainForm &form)
         const int64_t now = NowNs();
         longest = std::max(longest, now - last);
         last = now;
-        form.ServiceList->viewport()->update();
+        list->update();
     });
     QEventLoop idle;
-    QObject::connect(form.Engine, &TCheckEngine::BusyChanged, &idle, [&idle](bool busy) {
+    QObject::connect(&session, &TConsoleSession::BusyChanged, &idle, [&idle](bool busy) {
         if (!busy)
             idle.quit();
     });
     const int64_t start = NowNs();
     tick.start();
-    form.Engine->SendStatusMails(); // "Gönder", confirmed
-    if (form.Busy())
+    session.SendStatusMails(); // "Gönder", confirmed
+    if (session.Busy())
         idle.exec();
     const int64_t end = NowNs();
     longest = std::max(longest, end - last);
@@ -110,26 +111,27 @@ int main(int argc, char **argv)
     }
     std::vector<double> walls, gaps;
     {
-        TLiveSettings settings;
-        TMainForm form(settings);
+        TConsoleSession session(QDir::currentPath(), QStringLiteral("ZYRdenetleyici.dat"));
+        TMainForm form(session);
         form.show();
-        TLiveSettings &s = form.Settings();
+        TLiveSettings s = session.Settings();
         for (int i = 0; i < addresses; ++i)
             s.Emails.SetChecked(s.Emails.Add(QStringLiteral("nobetci%1@example.com").arg(i)), true);
         s.Host = QStringLiteral("127.0.0.1");
         s.Port = port;
         s.From = QStringLiteral("denetleyici@example.com");
         s.TimeOut = timeOut;
+        session.SetSettings(s);
         // Not answering: a status mail lists it under every mail rule.
         TSystemRecord r;
         r.Cells = {QStringLiteral("1"), QStringLiteral("Merkez"), QStringLiteral("127.0.0.1:1"), QString(),
             QStringLiteral("0"), QStringLiteral("1"), QString(), QString(), QStringLiteral("0")};
-        form.List.Add(r);
+        session.ListForView().Add(r);
         // The first paint loads the fonts: not part of a mail round.
         form.repaint();
         QCoreApplication::processEvents();
         for (int i = 0; i < rounds; ++i) {
-            const TRound round = SendRound(form);
+            const TRound round = SendRound(session, form);
             printf("round %d addresses %d timeout_ms %d wall_ms %.1f longest_gap_ms %.1f\n", i + 1, addresses,
                 timeOut, round.WallMs, round.LongestGapMs);
             fflush(stdout);

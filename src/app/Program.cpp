@@ -2,7 +2,6 @@
 #include "console/About.h"
 #include "console/Application.h"
 #include "console/Help.h"
-#include "console/ListCommands.h"
 #include "console/Main.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
@@ -12,10 +11,11 @@
 #include "platform/RaiseChannel.h"
 #include "platform/SingleInstance.h"
 #include "platform/Version.h"
-#include "store/Settings.h"
+#include "session/ConsoleSession.h"
 #include <csignal>
 #include <memory>
 #include <QDir>
+#include <QSystemTrayIcon>
 
 namespace {
 const QString kName = QStringLiteral("ZYRdenetleyici");
@@ -29,6 +29,8 @@ QStringList FileFolders(const TFileLocations &files)
 
 int RunWindows(TApplication &app, TRaiseChannel &raise)
 {
+    const TFileLocations &files = FileLocations();
+    TConsoleSession session(files.SettingsFolder, files.DataFile(QStringLiteral("ZYRdenetleyici.dat")));
     // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
     // without waiting for checks or a mail. Installed first: a signal that comes during the start-up is
     // handled as soon as the event loop runs.
@@ -38,31 +40,28 @@ int RunWindows(TApplication &app, TRaiseChannel &raise)
         if (terminated)
             return;
         terminated = true;
-        if (MainForm) {
-            // A mail under way is not waited for: its network waits end at once.
-            MainForm->Engine->Shutdown();
-            MainForm->SaveForSessionEnd();
-        }
+        session.EndForSignal();
         QCoreApplication::exit(0); // no close requests: the window would ask before closing
     });
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &session, &TConsoleSession::SaveForSessionEnd);
     // The main window decides when the program ends: hidden in the tray, it outlives its dialogs.
     app.setQuitOnLastWindowClosed(false);
 
-    // The live settings: the window, its engine and the settings dialog read and edit these.
-    TLiveSettings settings(FileLocations().SettingsFolder);
-    TMainForm form(settings);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.SaveForSessionEnd(); });
+    TMainForm form(session);
     // A second start asks for the window instead of opening one of its own.
     raise.OnRaise = [&form] { form.ShowMainWindow(); };
     TFormNewRecord editor;
-    settings.LoadSettings();
-    TFormSettings settingsDialog(settings);
-    form.SetSettingsDialog(&settingsDialog);
-    form.Engine->ApplySettings(true);
+    editor.CentreOn(&form);
+    session.LoadSettings();
+    TFormSettings settingsDialog(session);
+    settingsDialog.CentreOn(&form);
+    session.Start(QSystemTrayIcon::isSystemTrayAvailable());
     TFormAbout about;
+    about.CentreOn(&form);
     TFormHelp help;
     TFormDetails details;
-    TListCommands commands(form, editor, details, help, about);
+    form.JoinDialogs({editor, details, help, about, settingsDialog});
     form.ShowAtStart();
     // A signal handled inside a start-up message box ended only that box's loop: a new loop would never end.
     if (terminated)

@@ -1,7 +1,6 @@
 #include "console/About.h"
 #include "console/Help.h"
 #include "console/KeyPreview.h"
-#include "console/Main.h"
 #include "platform/Version.h"
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -99,8 +98,8 @@ int TFormAbout::ShowAbout()
 void TFormAbout::showEvent(QShowEvent *Event)
 {
     SetTexts();
-    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm)) {
-        const QRect frame = owner->window()->frameGeometry();
+    if (QWidget *centre = parentWidget() ? parentWidget() : owner.data()) {
+        const QRect frame = centre->window()->frameGeometry();
         move(frame.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     }
     QDialog::showEvent(Event);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QPointer>
 
 class QLabel;
 class QPushButton;
@@ -16,14 +17,10 @@ class TFormAbout : public QDialog
 public:
     explicit TFormAbout(QWidget *Parent = nullptr);
 
+    // The window the box opens centred on, when it has no parent.
+    void CentreOn(QWidget *Window) { owner = Window; }
     // Sets the texts and shows the box modally, centred on the main window.
     int ShowAbout();
-
-    QLabel *lblHeader;
-    QLabel *lblCompany;
-    QLabel *lblWeb;
-    QLabel *lblMail;
-    QPushButton *btnExit;
 
 protected:
     void showEvent(QShowEvent *Event) override;
@@ -31,4 +28,11 @@ protected:
 
 private:
     void SetTexts();
+
+    QPointer<QWidget> owner;
+    QLabel *lblHeader;
+    QLabel *lblCompany;
+    QLabel *lblWeb;
+    QLabel *lblMail;
+    QPushButton *btnExit;
 };

@@ -10,22 +10,9 @@ TCheckListBox::TCheckListBox(QWidget *Parent)
     connect(this, &QListWidget::itemChanged, this, &TCheckListBox::ItemChanged);
 }
 
-TCheckListBox::~TCheckListBox()
-{
-    if (list)
-        list->OnChange = nullptr;
-}
-
 void TCheckListBox::SetList(TCheckList *List)
 {
-    if (list)
-        list->OnChange = nullptr;
     list = List;
-    if (list)
-        list->OnChange = [this] {
-            if (!refreshing)
-                Refresh();
-        };
     Refresh();
 }
 
@@ -57,8 +44,7 @@ void TCheckListBox::ItemChanged(QListWidgetItem *Item)
     const bool checked = Item->checkState() == Qt::Checked;
     if (list->Checked(index) == checked)
         return;
-    // The box already shows the tick: rebuilding now would delete Item under the signal that carries it.
-    refreshing = true;
+    // The box already shows the tick: no rebuilding, which would delete Item under the signal carrying it.
     list->SetChecked(index, checked);
-    refreshing = false;
+    emit Ticked();
 }

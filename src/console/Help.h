@@ -19,6 +19,7 @@ public:
     // Shows the window, or brings it to the front when it is already open.
     void ShowHelp();
 
+private:
     QTextBrowser *reAbout;
     QPushButton *btnExit;
 };

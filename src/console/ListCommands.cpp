@@ -1,7 +1,7 @@
-#include "console/ListCommands.h"
-#include "console/About.h"
+// The main window's commands on the list and the help menu: add, change, delete, check one, the clicks on
+// the Select and State cells, the send command and the settings. A dialog names its record by identity: a
+// cycle that re-sorts the rows while it is open cannot move its result onto another system.
 #include "console/CheckListBox.h"
-#include "console/Help.h"
 #include "console/Icons.h"
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
@@ -10,14 +10,11 @@
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "platform/Logger.h"
-#include "store/AppUtils.h"
+#include "session/ConsoleSession.h"
+#include <cmath>
 #include <QAction>
-#include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 
@@ -30,16 +27,9 @@ QString ErrorMessage(const std::exception &Error)
 
 } // namespace
 
-TListCommands::TListCommands(
-    TMainForm &Form, TFormNewRecord &Editor, TFormDetails &Details, TFormHelp &Help, TFormAbout &About)
-    : QObject(&Form)
-    , form(Form)
-    , editor(Editor)
-    , details(Details)
-    , help(Help)
-    , about(About)
+void TMainForm::CreateListMenu()
 {
-    listMenu = new QMenu(form.ServiceList);
+    listMenu = new QMenu(serviceList);
     listMenu->setObjectName(QStringLiteral("PopupMenu1"));
     checkAction = listMenu->addAction(Glyph(7), QStringLiteral("Denetle"));
     checkAction->setObjectName(QStringLiteral("Kontrolet2"));
@@ -52,171 +42,150 @@ TListCommands::TListCommands(
     // The shortcuts act on the focused row while the list has the focus, with or without the menu.
     for (QAction *action : {deleteAction, changeAction}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        form.ServiceList->addAction(action);
+        serviceList->addAction(action);
     }
-    connect(checkAction, &QAction::triggered, this, [this] {
-        try {
-            form.CheckFocused();
-        } catch (const std::exception &error) {
-            ShowGeneralError(ErrorMessage(error));
-        }
-    });
-    connect(deleteAction, &QAction::triggered, this, &TListCommands::DeleteRecord);
-    connect(changeAction, &QAction::triggered, this, &TListCommands::ChangeRecord);
+    connect(checkAction, &QAction::triggered, this, &TMainForm::CheckFocused);
+    connect(deleteAction, &QAction::triggered, this, &TMainForm::DeleteRecord);
+    connect(changeAction, &QAction::triggered, this, &TMainForm::ChangeRecord);
 
-    connect(form.Ekle, &QAction::triggered, this, &TListCommands::AddRecord);
-    connect(form.Gonder, &QAction::triggered, this, &TListCommands::GonderClick);
-    connect(form.logFileAction, &QAction::triggered, this, [] { OpenLogFile(); });
-    connect(form.userGuideAction, &QAction::triggered, this, [this] { help.ShowHelp(); });
-    connect(form.aboutAction, &QAction::triggered, this, [this] { about.ShowAbout(); });
-
-    form.ServiceList->setContextMenuPolicy(Qt::DefaultContextMenu);
-    form.ServiceList->installEventFilter(this);
-    form.ServiceList->viewport()->installEventFilter(this);
-    // Runs after the main window's own handler of the header, which flips every Select on the first column.
-    connect(form.ServiceList->header(), &QHeaderView::sectionClicked, this, [this](int Column) {
-        if (Column == TSystemRecord::Select && !form.Busy())
-            ListChanged();
-    });
-    if (form.FormSettings)
-        form.FormSettings->RecordsChanged = [this] { ListChanged(); };
-    // The send command's selection error, shown as the general error display shows any other.
-    connect(form.Engine, &TCheckEngine::SendFailed, this,
-        [](const QString &message) { ShowGeneralError(message); });
+    serviceList->setContextMenuPolicy(Qt::DefaultContextMenu);
+    serviceList->installEventFilter(this);
+    serviceList->viewport()->installEventFilter(this);
 }
 
-bool TListCommands::eventFilter(QObject *Watched, QEvent *Event)
+bool TMainForm::eventFilter(QObject *Watched, QEvent *Event)
 {
-    QWidget *viewport = form.ServiceList->viewport();
-    if (Event->type() == QEvent::ContextMenu && (Watched == viewport || Watched == form.ServiceList)) {
+    QWidget *viewport = serviceList ? serviceList->viewport() : nullptr;
+    if (!viewport || (Watched != viewport && Watched != serviceList))
+        return QMainWindow::eventFilter(Watched, Event);
+    if (Event->type() == QEvent::ContextMenu) {
         // Only a right click on a row opens the menu; the keyboard's menu key opens nothing.
         auto *menu = static_cast<QContextMenuEvent *>(Event);
         if (menu->reason() == QContextMenuEvent::Mouse && Watched == viewport
-            && form.ServiceList->indexAt(menu->pos()).isValid())
+            && serviceList->indexAt(menu->pos()).isValid())
             listMenu->popup(menu->globalPos());
         return true;
     }
     // The keyboard's clicks on the focused row: Space on its mark, Enter on its dot.
-    if (Watched == form.ServiceList && Event->type() == QEvent::KeyPress) {
+    if (Watched == serviceList && Event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(Event);
         const bool space = key->key() == Qt::Key_Space;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         if ((space || enter) && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             if (!key->isAutoRepeat())
-                ListClick(form.FocusedIndex(), space ? TSystemRecord::Select : TSystemRecord::State);
+                ListClick(FocusedIndex(), space ? TSystemRecord::Select : TSystemRecord::State);
             return true;
         }
     }
     if (Watched == viewport && Event->type() == QEvent::MouseButtonRelease) {
         auto *mouse = static_cast<QMouseEvent *>(Event);
         if (mouse->button() == Qt::LeftButton) {
-            const QModelIndex index = form.ServiceList->indexAt(mouse->position().toPoint());
+            const QModelIndex index = serviceList->indexAt(mouse->position().toPoint());
             if (index.isValid())
                 ListClick(index.row(), index.column());
         }
     }
-    return QObject::eventFilter(Watched, Event);
+    return QMainWindow::eventFilter(Watched, Event);
 }
 
-void TListCommands::ListClick(int Position, int Column)
+void TMainForm::CheckFocused()
 {
-    TSystemList &list = form.List;
-    if (form.Busy() || Position < 0 || Position >= list.Count())
+    try {
+        session.CheckRecord(FocusedRecord());
+    } catch (const std::exception &error) {
+        ShowGeneralError(ErrorMessage(error));
+    }
+}
+
+void TMainForm::ListClick(int Position, int Column)
+{
+    const TSystemList &list = session.List();
+    if (session.Busy() || Position < 0 || Position >= list.Count())
         return;
     try {
         if (Column == TSystemRecord::Select) {
-            form.Engine->ToggleSelect(list.IdAt(Position));
-            ListChanged();
-        } else if (Column == TSystemRecord::State) {
+            session.ToggleSelect(list.IdAt(Position));
+        } else if (Column == TSystemRecord::State && details) {
             const double state = list.CellAsNumber(Position, TSystemRecord::State);
             if (state < int(csWorkingReport) || state > int(csAlarm) || state != std::floor(state))
                 return;
-            details.lblAlarm->setText(StateDescription(int(state)));
-            details.lblTime->setText(list.Cell(Position, TSystemRecord::ColDateTime));
-            const QString report = list.Cell(Position, TSystemRecord::Details);
-            if (list.CellAsFlag(Position, TSystemRecord::ColZYRplus))
-                details.ShowPlusReport(report);
-            else
-                details.ShowReport(report);
+            details->ShowFor(StateDescription(int(state)), list.Cell(Position, TSystemRecord::ColDateTime),
+                list.Cell(Position, TSystemRecord::Details),
+                list.CellAsFlag(Position, TSystemRecord::ColZYRplus));
         }
     } catch (const std::exception &error) {
         ShowGeneralError(ErrorMessage(error));
     }
 }
 
-void TListCommands::AddRecord()
+void TMainForm::AddRecord()
 {
-    if (form.Busy())
+    if (session.Busy() || !editor)
         return;
-    editor.SetMode(false);
-    editor.SetAddresses(form.Settings().Emails);
-    if (editor.exec() != QDialog::Accepted)
+    editor->SetMode(false);
+    editor->SetAddresses(session.Settings().Emails);
+    if (editor->exec() != QDialog::Accepted)
         return;
     // Confirmed during a cycle that started under the dialog: the record joins the list at once, takes
     // no part in that cycle and moves to its sorted place when the cycle ends.
-    form.Engine->AddRecord({editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
-        GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()});
-    ListChanged();
+    session.AddRecord(editor->Fields());
 }
 
-void TListCommands::ChangeRecord()
+void TMainForm::ChangeRecord()
 {
-    const TRecordId record = form.FocusedRecord();
-    if (form.Busy() || record == 0)
+    const TRecordId record = FocusedRecord();
+    if (session.Busy() || record == 0 || !editor)
         return;
-    TSystemList &list = form.List;
+    const TSystemList &list = session.List();
     const int position = list.PositionOf(record);
-    editor.SetMode(true);
-    editor.edtName->setText(list.Cell(position, TSystemRecord::Name));
-    editor.edtIP->setText(list.Cell(position, TSystemRecord::IP));
-    editor.edtDeviceCnt->setText(list.Cell(position, TSystemRecord::DeviceCnt));
-    editor.SetAddresses(form.Settings().Emails);
+    editor->SetMode(true);
+    editor->SetAddresses(session.Settings().Emails);
+    TRecordFields fields;
+    fields.Name = list.Cell(position, TSystemRecord::Name);
+    fields.IP = list.Cell(position, TSystemRecord::IP);
+    fields.DeviceCnt = list.Cell(position, TSystemRecord::DeviceCnt);
+    fields.Email = list.Cell(position, TSystemRecord::Email);
     try {
-        editor.cbZYRplus->setChecked(list.CellAsFlag(position, TSystemRecord::ColZYRplus));
+        fields.ZYRplus = list.CellAsFlag(position, TSystemRecord::ColZYRplus);
     } catch (const std::exception &error) {
         ShowGeneralError(ErrorMessage(error));
         return;
     }
-    SetCheckedList(editor.Emails, list.Cell(position, TSystemRecord::Email));
-    if (editor.exec() != QDialog::Accepted)
+    editor->SetFields(fields);
+    if (editor->exec() != QDialog::Accepted)
         return;
-    if (form.Engine->ChangeRecord(record,
-            {editor.edtName->text(), editor.edtIP->text(), editor.edtDeviceCnt->text(),
-                GetCheckedList(editor.Emails), editor.cbZYRplus->isChecked()}))
-        ListChanged();
+    session.ChangeRecord(record, editor->Fields());
 }
 
-void TListCommands::DeleteRecord()
+void TMainForm::DeleteRecord()
 {
-    const TRecordId record = form.FocusedRecord();
-    if (form.Busy() || record == 0)
+    const TRecordId record = FocusedRecord();
+    if (session.Busy() || record == 0)
         return;
-    const QString name = form.List.Cell(form.List.PositionOf(record), TSystemRecord::Name);
+    const QString name = session.List().Cell(session.List().PositionOf(record), TSystemRecord::Name);
     if (ConfirmBox(Format("\"%s\" isimli kayıt silinsin mi?", name)) != IDOK)
         return;
-    if (form.Engine->DeleteRecord(record))
-        ListChanged();
+    session.DeleteRecord(record);
 }
 
-void TListCommands::GonderClick()
+void TMainForm::GonderClick()
 {
-    if (form.Busy())
+    if (session.Busy())
         return;
     if (ConfirmBox(QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?")) != IDOK)
         return;
-    form.Engine->SendStatusMails();
+    session.SendStatusMails();
 }
 
-void TListCommands::ListChanged()
+void TMainForm::OpenSettings()
 {
-    form.UpdateTrayState();
-    try {
-        form.SaveListAsOnClose();
-    } catch (const std::exception &error) {
-        Log(ErrorMessage(error));
-        if (!saveErrorShown) {
-            saveErrorShown = true;
-            ShowGeneralError(ErrorMessage(error));
-        }
-    }
+    if (!session.Busy() && settingsDialog)
+        settingsDialog->Execute();
+}
+
+void TMainForm::ListSaveFailed(const QString &Message, bool First)
+{
+    // Logged each time by the session; shown once per run.
+    if (First)
+        ShowGeneralError(Message);
 }

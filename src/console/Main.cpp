@@ -1,15 +1,20 @@
 #include "console/Main.h"
+#include "console/About.h"
 #include "console/AlarmSound.h"
 #include "console/DesktopNotification.h"
+#include "console/Help.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
+#include "console/UnitDetails.h"
+#include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
 #include "platform/Errors.h"
 #include "platform/FileLocations.h"
 #include "platform/Logger.h"
 #include "platform/Version.h"
 #include "records/SystemListFile.h"
+#include "session/ConsoleSession.h"
 #include "store/Settings.h"
 #include <QApplication>
 #include <QCloseEvent>
@@ -25,8 +30,6 @@
 #include <QToolButton>
 #include <QUrl>
 
-TMainForm *MainForm = nullptr;
-
 namespace {
 QString ErrorText(const std::exception &e)
 {
@@ -37,17 +40,15 @@ QString ErrorText(const std::exception &e)
 
 } // namespace
 
-TMainForm::TMainForm(TLiveSettings &Live, QWidget *parent)
+TMainForm::TMainForm(TConsoleSession &Session, QWidget *parent)
     : QMainWindow(parent)
+    , session(Session)
 {
-    MainForm = this;
     setObjectName(QStringLiteral("MainForm"));
-    Log(QStringLiteral("Program açıldı"));
     setWindowTitle(QStringLiteral("ZYRdenetleyici"));
     QApplication::setApplicationName(QStringLiteral("ZYRdenetleyici"));
     setWindowIcon(AppIcon());
-    DataFileName = FileLocations().DataFile(QStringLiteral("ZYRdenetleyici.dat"));
-    LayoutFileName = FileLocations().DataFile(QStringLiteral("ZYRdenetleyici.ini"));
+    layoutFileName = FileLocations().DataFile(QStringLiteral("ZYRdenetleyici.ini"));
 
     resize(500, 500);
     setMinimumSize(400, 350);
@@ -57,55 +58,37 @@ TMainForm::TMainForm(TLiveSettings &Live, QWidget *parent)
     pal.setColor(QPalette::Window, kWindowColor);
     setPalette(pal);
 
-    ListModel = new TServiceListModel(List, this);
-    ServiceList = new TServiceListView(this);
-    ServiceList->setModel(ListModel);
-    ServiceList->SetUpColumns();
-    setCentralWidget(ServiceList);
-    connect(ServiceList->header(), &QHeaderView::sectionClicked, this, &TMainForm::ServiceListHeaderClick);
-    ServiceList->header()->setSortIndicator(
-        List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    listModel = new TServiceListModel(session.ListForView(), this);
+    serviceList = new TServiceListView(this);
+    serviceList->setObjectName(QStringLiteral("ServiceList"));
+    serviceList->setModel(listModel);
+    serviceList->SetUpColumns();
+    setCentralWidget(serviceList);
+    connect(serviceList->header(), &QHeaderView::sectionClicked, this, &TMainForm::ServiceListHeaderClick);
+    serviceList->header()->setSortIndicator(session.List().SortColumn(),
+        session.List().SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
+    CreateListMenu();
 
-    Engine = new TCheckEngine(List, Live, this);
-    Engine->setObjectName(QStringLiteral("Engine"));
-    Engine->HiddenStartPossible = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    connect(Engine, &TCheckEngine::BusyChanged, this, &TMainForm::ShowBusy);
-    connect(Engine, &TCheckEngine::AlarmsEntered, this, [this](const QStringList &lines) {
-        if (Settings().DesktopNotify)
-            ShowNotification(QStringLiteral("ZYRdenetleyici"), lines.join(QLatin1Char('\n')));
-    });
-    connect(Engine, &TCheckEngine::AlarmDue, this, [this](const QString &wav) {
-        if (wav.isEmpty())
-            PlayBeep();
-        else
-            PlayAlarmFile(wav);
-    });
-
+    connect(&session, &TConsoleSession::BusyChanged, this, &TMainForm::ShowBusy);
+    connect(&session, &TConsoleSession::TrayStateChanged, this, &TMainForm::UpdateTrayState);
+    connect(&session, &TConsoleSession::NotificationDue, this, &TMainForm::ShowNotification);
+    connect(&session, &TConsoleSession::AlarmDue, this, &TMainForm::PlayAlarm);
+    connect(&session, &TConsoleSession::ListSaveFailed, this, &TMainForm::ListSaveFailed);
+    // The send command's selection error, shown as the general error display shows any other.
+    connect(&session, &TConsoleSession::SendFailed, this,
+        [](const QString &message) { ShowGeneralError(message); });
     alarmSound = new TAlarmSound(this);
-    PlayAlarmFile = [this](const QString &path) { alarmSound->PlayFile(path); };
-    PlayBeep = [this] { alarmSound->PlayDefault(); };
-    // The desktop's notification service when the session has one; else the tray's own balloon.
-    ShowNotification = [this](const QString &title, const QString &text) {
-        if (!SendDesktopNotification(title, text) && TrayUsable())
-            TrayIcon->showMessage(title, text, QSystemTrayIcon::Warning);
-    };
 
     CreateTray();
-    ExitRequested = false;
+    exitRequested = false;
     ShowBusy(false);
 
     // A list that fails to load keeps the rows read so far; the remaining steps still run, so the caption
     // gets its version and the Select header its glyph.
-    if (QFile::exists(DataFileName)) {
-        Log(QStringLiteral("Veriler yüklendi"));
-        try {
-            LoadSystemList(List, DataFileName);
-        } catch (const std::exception &e) {
-            ShowGeneralError(ErrorText(e));
-        }
-    }
-    SetSelectHeader(List.SelectedCount() >= 1);
+    if (const QString failure = session.LoadList(); !failure.isEmpty())
+        ShowGeneralError(failure);
+    SetSelectHeader(session.List().SelectedCount() >= 1);
     ReadLayout();
     UpdateTrayState();
     const QString version = GetVersionString();
@@ -114,69 +97,98 @@ TMainForm::TMainForm(TLiveSettings &Live, QWidget *parent)
 
 TMainForm::~TMainForm()
 {
-    // A mail under way ends (and logs its end) before the program's last line.
-    Engine->Shutdown();
-    Log(QStringLiteral("Program kapandı"));
-    delete TrayIcon;
-    TrayIcon = nullptr;
+    // The program's last line first; the tray icon and the layout go after it.
+    session.End();
+    delete trayIcon;
+    trayIcon = nullptr;
     WriteLayout();
-    // The view reads the list until it is gone, and the list is a member that dies before the children.
-    delete ServiceList;
-    ServiceList = nullptr;
-    delete ListModel;
-    ListModel = nullptr;
-    if (MainForm == this)
-        MainForm = nullptr;
+    // The view reads the session's list: gone before the session is. The window stops filtering its
+    // events first: the view's end sends some while it is half destroyed.
+    serviceList->viewport()->removeEventFilter(this);
+    serviceList->removeEventFilter(this);
+    delete serviceList;
+    serviceList = nullptr;
+    delete listModel;
+    listModel = nullptr;
+}
+
+void TMainForm::PlayAlarm(const QString &WavFile)
+{
+    if (WavFile.isEmpty())
+        alarmSound->PlayDefault();
+    else
+        alarmSound->PlayFile(WavFile);
+}
+
+void TMainForm::ShowNotification(const QStringList &Lines)
+{
+    // The desktop's notification service when the session has one; else the tray's own balloon.
+    const QString title = QStringLiteral("ZYRdenetleyici");
+    const QString text = Lines.join(QLatin1Char('\n'));
+    if (!SendDesktopNotification(title, text) && TrayUsable())
+        trayIcon->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
 void TMainForm::CreateMenu()
 {
     // A menu bar shows a glyph in place of the caption; a fixed tool bar shows both, as the menu should.
-    MainMenu = new QToolBar(this);
-    MainMenu->setObjectName(QStringLiteral("MainMenu"));
-    MainMenu->setMovable(false);
-    MainMenu->setFloatable(false);
-    MainMenu->setContextMenuPolicy(Qt::PreventContextMenu);
-    MainMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    MainMenu->setIconSize(QSize(16, 16));
-    MainMenu->setStyleSheet(
+    mainMenu = new QToolBar(this);
+    mainMenu->setObjectName(QStringLiteral("MainMenu"));
+    mainMenu->setMovable(false);
+    mainMenu->setFloatable(false);
+    mainMenu->setContextMenuPolicy(Qt::PreventContextMenu);
+    mainMenu->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    mainMenu->setIconSize(QSize(16, 16));
+    mainMenu->setStyleSheet(
         QStringLiteral("QToolBar { background: rgb(214, 223, 247); border: none; spacing: 2px; }"
                        "QToolButton { padding: 2px 4px; }"));
-    addToolBar(Qt::TopToolBarArea, MainMenu);
+    addToolBar(Qt::TopToolBarArea, mainMenu);
     // The captions are the commands' names; the tool buttons show them with the first letter underlined,
     // the key that Alt takes to the command (the button's own mnemonic, from the button text).
     auto item = [this](QAction *&action, const char *name, const QString &caption, int glyph) {
-        action = MainMenu->addAction(Glyph(glyph), caption);
+        action = mainMenu->addAction(Glyph(glyph), caption);
         action->setObjectName(QLatin1String(name));
         action->setIconText(QLatin1Char('&') + caption);
     };
-    item(KontrolEt, "KontrolEt", QStringLiteral("Denetle"), 7);
-    item(Ekle, "Ekle", QStringLiteral("Ekle"), 6);
-    item(Ayarlar, "Ayarlar", QStringLiteral("Ayarlar"), 8);
-    item(Gonder, "Gonder", QStringLiteral("Gönder"), 11);
-    Yardim = new QMenu(QStringLiteral("Yardım"), this);
-    Yardim->setObjectName(QStringLiteral("Yardim"));
-    Yardim->setIcon(Glyph(13));
-    Yardim->menuAction()->setObjectName(QStringLiteral("YardimAction"));
-    Yardim->menuAction()->setIconText(QStringLiteral("&Yardım"));
-    logFileAction = Yardim->addAction(Glyph(15), QStringLiteral("Bilgi Dosyası"));
+    item(checkAllAction, "KontrolEt", QStringLiteral("Denetle"), 7);
+    item(addAction, "Ekle", QStringLiteral("Ekle"), 6);
+    item(settingsAction, "Ayarlar", QStringLiteral("Ayarlar"), 8);
+    item(sendAction, "Gonder", QStringLiteral("Gönder"), 11);
+    helpMenu = new QMenu(QStringLiteral("Yardım"), this);
+    helpMenu->setObjectName(QStringLiteral("Yardim"));
+    helpMenu->setIcon(Glyph(13));
+    helpMenu->menuAction()->setObjectName(QStringLiteral("YardimAction"));
+    helpMenu->menuAction()->setIconText(QStringLiteral("&Yardım"));
+    logFileAction = helpMenu->addAction(Glyph(15), QStringLiteral("Bilgi Dosyası"));
     logFileAction->setObjectName(QStringLiteral("LogFile1"));
-    Yardim->addSeparator();
-    userGuideAction = Yardim->addAction(Glyph(14), QStringLiteral("Kullanım Kılavuzu"));
+    helpMenu->addSeparator();
+    userGuideAction = helpMenu->addAction(Glyph(14), QStringLiteral("Kullanım Kılavuzu"));
     userGuideAction->setObjectName(QStringLiteral("KullanmKlavuzu1"));
-    aboutAction = Yardim->addAction(Glyph(12), QStringLiteral("Hakkında"));
+    aboutAction = helpMenu->addAction(Glyph(12), QStringLiteral("Hakkında"));
     aboutAction->setObjectName(QStringLiteral("Hakknda1"));
-    MainMenu->addAction(Yardim->menuAction());
-    if (auto *button = qobject_cast<QToolButton *>(MainMenu->widgetForAction(Yardim->menuAction())))
+    mainMenu->addAction(helpMenu->menuAction());
+    if (auto *button = qobject_cast<QToolButton *>(mainMenu->widgetForAction(helpMenu->menuAction())))
         button->setPopupMode(QToolButton::InstantPopup);
     // The commands take the focus from the keyboard (F10, Tab, the arrows) and run with Space.
-    for (QAction *action : MainMenu->actions())
-        if (QWidget *button = MainMenu->widgetForAction(action))
+    for (QAction *action : mainMenu->actions())
+        if (QWidget *button = mainMenu->widgetForAction(action))
             button->setFocusPolicy(Qt::TabFocus);
     auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
     f10->setObjectName(QStringLiteral("FocusMenu"));
     connect(f10, &QShortcut::activated, this, &TMainForm::FocusMenu);
-    connect(KontrolEt, &QAction::triggered, this, &TMainForm::KontrolEtClick);
+    connect(checkAllAction, &QAction::triggered, &session, &TConsoleSession::CheckCycle);
+    connect(addAction, &QAction::triggered, this, &TMainForm::AddRecord);
+    connect(settingsAction, &QAction::triggered, this, &TMainForm::OpenSettings);
+    connect(sendAction, &QAction::triggered, this, &TMainForm::GonderClick);
+    connect(logFileAction, &QAction::triggered, this, [] { OpenLogFile(); });
+    connect(userGuideAction, &QAction::triggered, this, [this] {
+        if (help)
+            help->ShowHelp();
+    });
+    connect(aboutAction, &QAction::triggered, this, [this] {
+        if (about)
+            about->ShowAbout();
+    });
 }
 
 void TMainForm::CreateTray()
@@ -187,12 +199,12 @@ void TMainForm::CreateTray()
     exitAction->setObjectName(QStringLiteral("k1"));
     connect(exitAction, &QAction::triggered, this, &TMainForm::ExitClick);
 
-    TrayIcon = new QSystemTrayIcon(TrayStateIcon(TTrayColour::Grey), this);
-    TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-    TrayIcon->setToolTip(windowTitle());
-    TrayIcon->setContextMenu(trayMenu);
+    trayIcon = new QSystemTrayIcon(TrayStateIcon(TTrayColour::Grey), this);
+    trayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    trayIcon->setToolTip(windowTitle());
+    trayIcon->setContextMenu(trayMenu);
     // Many Linux trays never send a double click, so a single click brings the window back too.
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
             ShowMainWindow();
     });
@@ -208,65 +220,46 @@ void TMainForm::CreateTray()
 
 void TMainForm::UpdateTrayPresence()
 {
-    if (!TrayIcon || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (!trayIcon || !QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    TrayIcon->show();
+    trayIcon->show();
     if (trayWatch)
         trayWatch->stop();
 }
 
 bool TMainForm::TrayUsable() const
 {
-    return TrayIcon && TrayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+    return trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TMainForm::SetSettingsDialog(TFormSettings *Dialog)
+void TMainForm::JoinDialogs(const TMainDialogs &Dialogs)
 {
-    FormSettings = Dialog;
-    if (!Dialog)
-        return;
-    Dialog->Records = &List;
-    Dialog->Applied = [this] { Engine->ApplySettings(false); };
-    Dialog->SetEngine(Engine);
-    connect(Dialog, &QObject::destroyed, this, [this] { FormSettings = nullptr; });
-    connect(Ayarlar, &QAction::triggered, Dialog, [this] {
-        if (!Busy() && FormSettings)
-            FormSettings->Execute();
-    });
-}
-
-TLiveSettings &TMainForm::Settings()
-{
-    return Engine->Settings();
-}
-
-bool TMainForm::Busy() const
-{
-    return Engine->Busy();
+    editor = &Dialogs.Editor;
+    details = &Dialogs.Details;
+    help = &Dialogs.Help;
+    about = &Dialogs.About;
+    settingsDialog = &Dialogs.Settings;
 }
 
 void TMainForm::ShowBusy(bool Flag)
 {
-    for (QAction *action : {KontrolEt, Ekle, Ayarlar, Gonder})
+    for (QAction *action : {checkAllAction, addAction, settingsAction, sendAction})
         action->setEnabled(!Flag);
-    ServiceList->setEnabled(!Flag);
-    if (!Flag)
-        UpdateTrayState();
+    serviceList->setEnabled(!Flag);
 }
 
 void TMainForm::UpdateTrayState()
 {
-    if (!TrayIcon || Busy())
+    if (!trayIcon || session.Busy())
         return;
-    const TTrayState state = ReadTrayState(List);
-    TrayIcon->setIcon(TrayStateIcon(state.Colour));
-    TrayIcon->setToolTip(TrayHint(state, Engine->CycleHasRun()));
+    trayIcon->setIcon(TrayStateIcon(session.TrayState().Colour));
+    trayIcon->setToolTip(session.TrayHint());
 }
 
 void TMainForm::FocusMenu()
 {
-    for (QAction *action : MainMenu->actions()) {
-        QWidget *button = MainMenu->widgetForAction(action);
+    for (QAction *action : mainMenu->actions()) {
+        QWidget *button = mainMenu->widgetForAction(action);
         if (button && action->isEnabled() && button->isVisible()) {
             button->setFocus(Qt::ShortcutFocusReason);
             return;
@@ -274,21 +267,16 @@ void TMainForm::FocusMenu()
     }
 }
 
-void TMainForm::CheckFocused()
-{
-    Engine->CheckFocused(FocusedRecord());
-}
-
 bool TMainForm::event(QEvent *event)
 {
     if (event->type() == QEvent::WindowActivate)
-        Engine->FormActivate();
+        session.WindowActivated();
     return QMainWindow::event(event);
 }
 
 void TMainForm::ShowAtStart()
 {
-    if (Engine->ShowOnStart || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (session.ShowOnStart() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         show();
         activateWindow(); // the start-up check waits for the first activation
     }
@@ -315,32 +303,25 @@ void TMainForm::changeEvent(QEvent *event)
 
 void TMainForm::ExitClick()
 {
-    ExitRequested = true;
+    exitRequested = true;
     close();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    if (Busy()) {
-        ExitRequested = false;
+    if (session.Busy()) {
+        exitRequested = false;
         event->ignore();
         return;
     }
-    if (!ExitRequested && ConfirmBox(Format("%s kapatılsın mı?", windowTitle())) != IDOK) {
+    if (!exitRequested && ConfirmBox(Format("%s kapatılsın mı?", windowTitle())) != IDOK) {
         event->ignore();
         return;
     }
-    ExitRequested = false;
-    // Written with every State as 0. The rows themselves need the reset only when the window stays
-    // open after a failed save; otherwise resetting ten thousand rows would cost more than the write.
+    exitRequested = false;
     try {
-        SaveListAsOnClose();
+        session.SaveOnClose();
     } catch (const std::exception &e) {
-        {
-            TListUpdate update(List);
-            for (int i = 0; i < List.Count(); ++i)
-                List.SetCellNumber(i, TSystemRecord::State, csNotChecked);
-        }
         ShowGeneralError(ErrorText(e));
         event->ignore();
         return;
@@ -351,79 +332,57 @@ void TMainForm::closeEvent(QCloseEvent *event)
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
 }
 
-void TMainForm::SaveListAsOnClose()
-{
-    SaveSystemListOnClose(List, DataFileName);
-}
-
-void TMainForm::SaveForSessionEnd()
-{
-    try {
-        SaveListAsOnClose();
-    } catch (const std::exception &e) {
-        LogError(10001, ErrorText(e));
-    }
-}
-
 int TMainForm::FocusedIndex() const
 {
-    const QModelIndex current = ServiceList->currentIndex();
-    return current.isValid() && current.row() < List.Count() ? current.row() : -1;
+    const QModelIndex current = serviceList->currentIndex();
+    return current.isValid() && current.row() < session.List().Count() ? current.row() : -1;
 }
 
 TRecordId TMainForm::FocusedRecord() const
 {
     const int position = FocusedIndex();
-    return position < 0 ? 0 : List.IdAt(position);
+    return position < 0 ? 0 : session.List().IdAt(position);
 }
 
 void TMainForm::SetSelectHeader(bool Ticked)
 {
-    ListModel->SetSelectHeaderCaption(Ticked ? QStringLiteral("1") : QStringLiteral("0"));
-}
-
-void TMainForm::ToggleAllSelect()
-{
-    const bool ticked = ListModel->SelectHeaderCaption() == QLatin1String("0");
-    ListModel->SetSelectHeaderCaption(ticked ? QStringLiteral("1") : QStringLiteral("0"));
-    TListUpdate update(List);
-    for (int i = 0; i < List.Count(); ++i)
-        List.SetCell(i, TSystemRecord::Select, ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    listModel->SetSelectHeaderCaption(Ticked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TMainForm::ServiceListHeaderClick(int Column)
 {
-    if (Busy())
+    if (session.Busy())
         return;
     if (Column == TSystemRecord::Select) {
-        ToggleAllSelect();
+        // The hidden caption flips and every record's Select follows it.
+        const bool ticked = listModel->SelectHeaderCaption() == QLatin1String("0");
+        SetSelectHeader(ticked);
+        session.SetAllSelect(ticked);
         return;
     }
-    if (List.HeaderClickSort(Column))
-        ServiceList->header()->setSortIndicator(
-            List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    if (session.SortByHeader(Column))
+        serviceList->header()->setSortIndicator(session.List().SortColumn(),
+            session.List().SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TMainForm::ReadLayout()
 {
     // The widths the operator gave the columns that take them, and the order the rows had; sorted once now
     // so that the header's indicator tells the truth about the rows.
-    const TSavedListLayout saved = ReadListLayout(LayoutFileName);
-    QHeaderView *head = ServiceList->header();
+    const TSavedListLayout saved = ReadListLayout(layoutFileName);
+    QHeaderView *head = serviceList->header();
     for (int column : {int(TSystemRecord::Name), int(TSystemRecord::Email)})
         if (saved.Widths[size_t(column)] > 0)
             head->resizeSection(column, std::max(saved.Widths[size_t(column)], head->minimumSectionSize()));
-    if (saved.SortColumn >= 0)
-        List.SetSortOrder(saved.SortColumn, saved.SortAscending);
-    List.Sort();
-    head->setSortIndicator(
-        List.SortColumn(), List.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    session.SetSortOrder(saved.SortColumn, saved.SortAscending);
+    head->setSortIndicator(session.List().SortColumn(),
+        session.List().SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void TMainForm::WriteLayout()
 {
     TListLayout layout;
-    const QHeaderView *head = ServiceList->header();
+    const QHeaderView *head = serviceList->header();
     int bandWidth = 0;
     for (int c = 0; c < TSystemRecord::ColumnCount; ++c) {
         TListColumnLayout column;
@@ -431,14 +390,14 @@ void TMainForm::WriteLayout()
         column.Index = head->visualIndex(c);
         column.ColIndex = column.Index;
         column.Width = head->sectionSize(c);
-        column.Sorted = SortedLayoutValue(List, c);
+        column.Sorted = SortedLayoutValue(session.List(), c);
         if (column.Visible)
             bandWidth += column.Width;
         layout.Columns.push_back(column);
     }
     layout.Bands.push_back({0, true, 0, bandWidth});
     try {
-        SaveListLayout(layout, LayoutFileName);
+        SaveListLayout(layout, layoutFileName);
     } catch (const std::exception &e) {
         Log(ErrorText(e)); // the program is ending; the layout is only informative
     }

@@ -1,10 +1,15 @@
 #include "console/ServiceList.h"
 #include "console/Icons.h"
+#include <algorithm>
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
+#include <QTimerEvent>
 
 namespace {
+// About one frame of a 60 Hz screen.
+constexpr int FrameMs = 16;
+
 // Cells shown as an image only.
 bool ImageColumn(int column)
 {
@@ -104,8 +109,30 @@ void TServiceListModel::SetSelectHeaderCaption(const QString &Caption)
     emit headerDataChanged(Qt::Horizontal, TSystemRecord::Select, TSystemRecord::Select);
 }
 
+void TServiceListModel::FlushChanges()
+{
+    frame.stop();
+    if (changedFirst < 0)
+        return;
+    const int first = changedFirst, last = std::min(changedLast, list.Count() - 1);
+    changedFirst = changedLast = -1;
+    if (first <= last)
+        emit dataChanged(index(first, 0), index(last, TSystemRecord::ColumnCount - 1));
+}
+
+void TServiceListModel::timerEvent(QTimerEvent *Event)
+{
+    if (Event->timerId() == frame.timerId())
+        FlushChanges();
+    else
+        QAbstractTableModel::timerEvent(Event);
+}
+
 void TServiceListModel::ListAboutToReset()
 {
+    // Rows named in a gathered change lose their meaning with the reset.
+    frame.stop();
+    changedFirst = changedLast = -1;
     beginResetModel();
 }
 void TServiceListModel::ListReset()
@@ -114,6 +141,7 @@ void TServiceListModel::ListReset()
 }
 void TServiceListModel::RowAboutToBeInserted(int Position)
 {
+    FlushChanges();
     beginInsertRows({}, Position, Position);
 }
 void TServiceListModel::RowInserted(int)
@@ -122,6 +150,7 @@ void TServiceListModel::RowInserted(int)
 }
 void TServiceListModel::RowAboutToBeRemoved(int Position)
 {
+    FlushChanges();
     beginRemoveRows({}, Position, Position);
 }
 void TServiceListModel::RowRemoved(int)
@@ -130,7 +159,10 @@ void TServiceListModel::RowRemoved(int)
 }
 void TServiceListModel::RowsChanged(int First, int Last)
 {
-    emit dataChanged(index(First, 0), index(Last, TSystemRecord::ColumnCount - 1));
+    changedFirst = changedFirst < 0 ? First : std::min(changedFirst, First);
+    changedLast = std::max(changedLast, Last);
+    if (!frame.isActive())
+        frame.start(FrameMs, Qt::PreciseTimer, this);
 }
 
 void TServiceListDelegate::paint(

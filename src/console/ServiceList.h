@@ -1,11 +1,14 @@
 #pragma once
 #include "records/SystemList.h"
 #include <QAbstractTableModel>
+#include <QBasicTimer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
 // The record list as the main window shows it. The model reads the list's cells on demand and forwards
-// its change notifications, so a burst of results repaints rows without re-laying out the view.
+// its change notifications. Changed cells reach the view at most once a frame, however many results
+// arrive: the rows written meanwhile are gathered into one change. Rows added, removed or moved reach it
+// at once, after the gathered change.
 class TServiceListModel : public QAbstractTableModel, private TSystemListObserver
 {
     Q_OBJECT
@@ -23,6 +26,12 @@ public:
     QString SelectHeaderCaption() const { return selectCaption; }
     void SetSelectHeaderCaption(const QString &Caption);
 
+    // Tells the view of the gathered change now.
+    void FlushChanges();
+
+protected:
+    void timerEvent(QTimerEvent *Event) override;
+
 private:
     void ListAboutToReset() override;
     void ListReset() override;
@@ -34,6 +43,9 @@ private:
 
     TSystemList &list;
     QString selectCaption = QStringLiteral("0");
+    QBasicTimer frame;
+    int changedFirst = -1;
+    int changedLast = -1;
 };
 
 // Draws the tick boxes and state dots centred, hides the focus rectangle, rows 20 pixels high.

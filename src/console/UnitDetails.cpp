@@ -240,6 +240,13 @@ void TFormDetails::FillPlusReport(const QString &ReportText)
     FitColumns();
 }
 
+int TFormDetails::ShowFor(const QString &StateText, const QString &Time, const QString &ReportText, bool Plus)
+{
+    lblAlarm->setText(StateText);
+    lblTime->setText(Time);
+    return Plus ? ShowPlusReport(ReportText) : ShowReport(ReportText);
+}
+
 int TFormDetails::ShowReport(const QString &ReportText)
 {
     FillReport(ReportText);

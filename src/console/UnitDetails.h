@@ -31,10 +31,9 @@ public:
     static constexpr int Col_State = 1;
     static constexpr int Col_Channels = 2;
 
-    // Fill the list from an ordinary status report or from an extended system's device list, then show
-    // the window modally. The caller sets lblAlarm and lblTime first.
-    int ShowReport(const QString &ReportText);
-    int ShowPlusReport(const QString &ReportText);
+    // The last report of a system in state StateText, checked at Time: the list filled from an ordinary
+    // status report or from an extended system's device list, then the window shown modally.
+    int ShowFor(const QString &StateText, const QString &Time, const QString &ReportText, bool Plus);
 
     // The width of Col_Channels: 150 at first, 15 pixels per channel of the largest ordinary device shown.
     int ChannelsWidth() const { return channelsWidth; }
@@ -43,16 +42,13 @@ public:
     // as little as needed to lie inside the available area (the frame is never larger than the area).
     static QPoint PlaceAtPointer(QPoint Pointer, QSize Frame, const QRect &Available);
 
-    QTreeWidget *TLAlarm;
-    QWidget *PnlBottom;
-    QLabel *lblAlarm;
-    QLabel *lblTime;
-
 protected:
     void showEvent(QShowEvent *Event) override;
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+    int ShowReport(const QString &ReportText);
+    int ShowPlusReport(const QString &ReportText);
     void FillReport(const QString &ReportText);
     void FillPlusReport(const QString &ReportText);
     void AddRow(const QString &Desc, const QString &State, const QString &Channels);
@@ -64,4 +60,8 @@ private:
     QSize ScreenRoom() const;
 
     int channelsWidth = 150;
+    QTreeWidget *TLAlarm;
+    QWidget *PnlBottom;
+    QLabel *lblAlarm;
+    QLabel *lblTime;
 };

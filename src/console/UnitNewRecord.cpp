@@ -3,7 +3,6 @@
 #include "console/DigitsOnly.h"
 #include "console/Icons.h"
 #include "console/KeyPreview.h"
-#include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "store/AppUtils.h"
 #include <QCheckBox>
@@ -139,6 +138,7 @@ void TFormNewRecord::SetMode(bool Edit)
     edtIP->clear();
     edtDeviceCnt->clear();
     UncheckAll(Emails);
+    edtEmails->Refresh();
     btnAdd->setIcon(Glyph(Edit ? 10 : 6));
     setWindowTitle(Edit ? QStringLiteral("Kayıt Düzenle") : QStringLiteral("Yeni Kayıt"));
     btnAdd->setText(Edit ? QStringLiteral("Değiştir") : QStringLiteral("Kaydet"));
@@ -148,11 +148,26 @@ void TFormNewRecord::SetMode(bool Edit)
 
 void TFormNewRecord::SetAddresses(const TCheckList &Settings)
 {
-    Emails.BeginUpdate();
     Emails.Clear();
     for (int i = 0; i < Settings.Count(); ++i)
         Emails.Add(Settings.Text(i));
-    Emails.EndUpdate();
+    edtEmails->Refresh();
+}
+
+void TFormNewRecord::SetFields(const TRecordFields &Fields)
+{
+    edtName->setText(Fields.Name);
+    edtIP->setText(Fields.IP);
+    edtDeviceCnt->setText(Fields.DeviceCnt);
+    cbZYRplus->setChecked(Fields.ZYRplus);
+    SetCheckedList(Emails, Fields.Email);
+    edtEmails->Refresh();
+}
+
+TRecordFields TFormNewRecord::Fields() const
+{
+    return {
+        edtName->text(), edtIP->text(), edtDeviceCnt->text(), GetCheckedList(Emails), cbZYRplus->isChecked()};
 }
 
 void TFormNewRecord::Confirm()
@@ -175,8 +190,8 @@ void TFormNewRecord::Confirm()
 
 void TFormNewRecord::showEvent(QShowEvent *Event)
 {
-    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm))
-        move(owner->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (QWidget *centre = parentWidget() ? parentWidget() : owner.data())
+        move(centre->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(Event);
     edtName->setFocus();
 }

@@ -2,14 +2,13 @@
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/KeyPreview.h"
-#include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/UnitNewRecord.h"
-#include "engine/CheckEngine.h"
 #include "platform/IniLines.h"
 #include "platform/Integers.h"
 #include "platform/SettingRules.h"
 #include "records/SystemList.h"
+#include "session/ConsoleSession.h"
 #include "store/AppUtils.h"
 #include <algorithm>
 #include <QApplication>
@@ -94,9 +93,10 @@ int TPeriodEdit::valueFromText(const QString &Text) const
     return Text.toInt(); // empty gives 0, which Save refuses
 }
 
-TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
+TFormSettings::TFormSettings(TConsoleSession &Session, QWidget *Parent)
     : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
-    , Settings(Settings)
+    , session(Session)
+    , values(Session.Settings())
 {
     setObjectName(QStringLiteral("FormSettings"));
     setWindowTitle(QStringLiteral("Ayarlar"));
@@ -162,30 +162,31 @@ TFormSettings::TFormSettings(TLiveSettings &Settings, QWidget *Parent)
 
     Bind();
     btnAddMail->setEnabled(false);
-    Settings.OnLoaded = [this] { ReadFields(); };
     ReadFields();
+    // Settings changed elsewhere (loaded from the file) show at once.
+    connect(&session, &TConsoleSession::SettingsChanged, this, [this] {
+        if (!publishing)
+            ReadFields();
+    });
+    // A status mail sent at the end of a cycle or by "Gönder" also keeps Test disabled and shows the
+    // hourglass.
+    connect(&session, &TConsoleSession::MailBusyChanged, this, &TFormSettings::SetMailBusy);
+    connect(&session, &TConsoleSession::TestMailFinished, this, [this](bool Sent, const QString &Failure) {
+        lblStatus->setText(Sent ? QStringLiteral("Başarılı") : QStringLiteral("Başarısız...") + Failure);
+    });
+    SetMailBusy(session.MailBusy());
 }
 
 TFormSettings::~TFormSettings()
 {
-    Settings.OnLoaded = nullptr;
     SetMailBusy(false);
 }
 
-void TFormSettings::SetEngine(TCheckEngine *Engine)
+void TFormSettings::Publish()
 {
-    if (engine)
-        disconnect(engine, nullptr, this, nullptr);
-    engine = Engine;
-    if (!engine)
-        return;
-    // A status mail sent at the end of a cycle or by "Gönder" also keeps Test disabled and shows the
-    // hourglass.
-    connect(engine, &TCheckEngine::MailBusyChanged, this, &TFormSettings::SetMailBusy);
-    connect(engine, &TCheckEngine::TestMailFinished, this, [this](bool Sent, const QString &Failure) {
-        lblStatus->setText(Sent ? QStringLiteral("Başarılı") : QStringLiteral("Başarısız...") + Failure);
-    });
-    SetMailBusy(engine->MailBusy());
+    publishing = true;
+    session.SetSettings(values);
+    publishing = false;
 }
 
 void TFormSettings::BuildGeneralPage(QWidget *Page)
@@ -308,14 +309,18 @@ void TFormSettings::Bind()
     // Each edit goes straight into the live settings; ReadFields sets the controls without echoing back.
     auto tick = [this](QCheckBox *box, bool TLiveSettings::*field) {
         connect(box, &QCheckBox::toggled, this, [this, field](bool on) {
-            if (!reading)
-                Settings.*field = on;
+            if (reading)
+                return;
+            values.*field = on;
+            Publish();
         });
     };
     auto text = [this](QLineEdit *edit, QString TLiveSettings::*field) {
         connect(edit, &QLineEdit::textChanged, this, [this, field](const QString &value) {
-            if (!reading)
-                Settings.*field = TrimBlanks(value);
+            if (reading)
+                return;
+            values.*field = TrimBlanks(value);
+            Publish();
         });
     };
     tick(cbRunAtStartup, &TLiveSettings::RunAtStartup);
@@ -331,8 +336,10 @@ void TFormSettings::Bind()
     text(edtFrom, &TLiveSettings::From);
     // An empty or unreadable port is port 25.
     connect(edtPort, &QLineEdit::textChanged, this, [this](const QString &value) {
-        if (!reading)
-            Settings.Port = ReadIntegerDef(TrimBlanks(value), 25);
+        if (reading)
+            return;
+        values.Port = ReadIntegerDef(TrimBlanks(value), 25);
+        Publish();
     });
     connect(edtPeriod->findChild<QLineEdit *>(), &QLineEdit::textChanged, this, [this] { TakePeriod(); });
     connect(cbPerCtrl, &QCheckBox::toggled, this, [this](bool on) {
@@ -341,48 +348,54 @@ void TFormSettings::Bind()
         TakePeriod();
     });
     connect(cbAfterCtrl, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!reading && index >= 0)
-            Settings.MailAfterCtrl = index;
+        if (reading || index < 0)
+            return;
+        values.MailAfterCtrl = index;
+        Publish();
     });
     connect(edtEmail, &QLineEdit::textChanged, this,
         [this](const QString &value) { btnAddMail->setEnabled(!value.trimmed().isEmpty()); });
-    clbEmails->SetList(&Settings.Emails);
+    clbEmails->SetList(&values.Emails);
+    connect(clbEmails, &TCheckListBox::Ticked, this, &TFormSettings::Publish);
 }
 
 void TFormSettings::TakePeriod()
 {
     // Unticked, or a period field that is blank or no number: periodic checking is off.
-    if (!reading)
-        Settings.Period = cbPerCtrl->isChecked()
-            ? ReadIntegerDef(TrimBlanks(edtPeriod->findChild<QLineEdit *>()->text()), 0)
-            : 0;
+    if (reading)
+        return;
+    values.Period = cbPerCtrl->isChecked()
+        ? ReadIntegerDef(TrimBlanks(edtPeriod->findChild<QLineEdit *>()->text()), 0)
+        : 0;
+    Publish();
 }
 
 void TFormSettings::ReadFields()
 {
     reading = true;
+    values = session.Settings();
     // A period that is off leaves the field as it was (1 at first), for when the box is ticked again.
-    const bool periodic = Settings.Period > 0;
+    const bool periodic = values.Period > 0;
     cbPerCtrl->setChecked(periodic);
     if (periodic)
-        edtPeriod->findChild<QLineEdit *>()->setText(QString::number(Settings.Period));
+        edtPeriod->findChild<QLineEdit *>()->setText(QString::number(values.Period));
     edtPeriod->setVisible(periodic);
     lblDk->setVisible(periodic);
-    cbRunAtStartup->setChecked(Settings.RunAtStartup);
-    cbShowOnStartup->setChecked(Settings.ShowMainOnStart);
-    cbCheckOnStartup->setChecked(Settings.CheckOnStart);
+    cbRunAtStartup->setChecked(values.RunAtStartup);
+    cbShowOnStartup->setChecked(values.ShowMainOnStart);
+    cbCheckOnStartup->setChecked(values.CheckOnStart);
     // A choice outside the three items shows none of them and stays as it was.
-    const int afterCtrl = Settings.MailAfterCtrl;
+    const int afterCtrl = values.MailAfterCtrl;
     cbAfterCtrl->setCurrentIndex(afterCtrl >= 0 && afterCtrl < cbAfterCtrl->count() ? afterCtrl : -1);
-    cbBeep->setChecked(Settings.BeepAlarm);
-    cbDesktopNotify->setChecked(Settings.DesktopNotify);
-    edtHost->setText(Settings.Host);
-    edtUsername->setText(Settings.Username);
-    edtPassword->setText(Settings.Password);
-    edtPort->setText(QString::number(Settings.Port));
-    cbAuth->setChecked(Settings.AuthType);
-    cbSSL->setChecked(Settings.SSL);
-    edtFrom->setText(Settings.From);
+    cbBeep->setChecked(values.BeepAlarm);
+    cbDesktopNotify->setChecked(values.DesktopNotify);
+    edtHost->setText(values.Host);
+    edtUsername->setText(values.Username);
+    edtPassword->setText(values.Password);
+    edtPort->setText(QString::number(values.Port));
+    cbAuth->setChecked(values.AuthType);
+    cbSSL->setChecked(values.SSL);
+    edtFrom->setText(values.From);
     clbEmails->Refresh();
     reading = false;
 }
@@ -392,22 +405,25 @@ void TFormSettings::PrepareShow()
     lblStatus->hide();
     pageControl->setCurrentIndex(0);
     edtEmail->clear();
-    Settings.LoadSettings();
+    session.LoadSettings();
+    // Also when the file holds what is in force already: a cancelled showing may have left a field that
+    // shows it otherwise (a blank period or port).
+    ReadFields();
 }
 
 int TFormSettings::Execute()
 {
     PrepareShow();
     const int result = exec();
-    if (result == QDialog::Accepted && Applied)
-        Applied();
+    if (result == QDialog::Accepted)
+        session.ApplySettings();
     return result;
 }
 
 void TFormSettings::showEvent(QShowEvent *Event)
 {
-    if (QWidget *owner = parentWidget() ? parentWidget() : static_cast<QWidget *>(MainForm))
-        move(owner->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (QWidget *centre = parentWidget() ? parentWidget() : owner.data())
+        move(centre->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(Event);
 }
 
@@ -415,7 +431,7 @@ bool TFormSettings::eventFilter(QObject *Watched, QEvent *Event)
 {
     // Leaving the port field shows the port that will be used: 25 for an empty or unreadable text.
     if (Watched == edtPort && Event->type() == QEvent::FocusOut)
-        edtPort->setText(QString::number(Settings.Port));
+        edtPort->setText(QString::number(values.Port));
     return QDialog::eventFilter(Watched, Event);
 }
 
@@ -428,11 +444,13 @@ void TFormSettings::AddMail()
         ErrorBox(QStringLiteral("Geçersiz e-posta adresi."));
         return;
     }
-    if (Settings.Emails.IndexOf(address) >= 0) {
+    if (values.Emails.IndexOf(address) >= 0) {
         ErrorBox(QStringLiteral("Girilen e-posta adresi zaten kayıtlı."));
         return;
     }
-    const int index = Settings.Emails.Add(address);
+    const int index = values.Emails.Add(address);
+    Publish();
+    clbEmails->Refresh();
     clbEmails->setCurrentRow(index);
     edtEmail->clear();
 }
@@ -440,19 +458,19 @@ void TFormSettings::AddMail()
 void TFormSettings::DeleteMail()
 {
     const int index = clbEmails->currentRow();
-    if (index < 0 || index >= Settings.Emails.Count() || !clbEmails->item(index)->isSelected())
+    if (index < 0 || index >= values.Emails.Count() || !clbEmails->item(index)->isSelected())
         return;
     if (ConfirmBox(QStringLiteral("Seçili kayıt silinsin mi?")) != IDOK)
         return;
-    const QString address = Settings.Emails.Text(index);
-    if (Records && Records->AddressInUse(address)) {
+    const QString address = values.Emails.Text(index);
+    if (session.AddressInUse(address)) {
         if (ConfirmBox(QStringLiteral("Seçilen mail adresi kullanılıyor. Yine de silinsin mi?")) != IDOK)
             return;
-        Records->RemoveAddress(address);
-        if (RecordsChanged)
-            RecordsChanged();
+        session.RemoveAddress(address);
     }
-    Settings.Emails.Delete(index);
+    values.Emails.Delete(index);
+    Publish();
+    clbEmails->Refresh();
 }
 
 void TFormSettings::SetMailBusy(bool Busy)
@@ -469,29 +487,28 @@ void TFormSettings::SetMailBusy(bool Busy)
 
 void TFormSettings::TestMail()
 {
-    if (Settings.To().isEmpty()) {
+    if (values.To().isEmpty()) {
         ErrorBox(QStringLiteral("En az bir \"Bildirim Adresi\" seçilmesi gerekir"));
         return;
     }
     lblStatus->clear();
     lblStatus->show();
-    // Sent on the engine's mail thread; the outcome comes back through TestMailFinished.
-    if (engine)
-        engine->SendTestMail(Settings);
+    // Sent on the mail thread; the outcome comes back through TestMailFinished.
+    session.SendTestMail(values);
 }
 
 void TFormSettings::Save()
 {
     // Ticked, the period is the field's number: blank or unreadable it is 0, and refused.
     if (cbPerCtrl->isChecked()) {
-        if (!PeriodAccepted(Settings.Period)) {
+        if (!PeriodAccepted(values.Period)) {
             ErrorBox(QStringLiteral("\"Period\" değerini kontrol ediniz"));
             edtPeriod->setFocus();
             return;
         }
     }
     try {
-        Settings.SaveSettings();
+        session.SaveSettings();
     } catch (const std::exception &error) {
         // The dialog stays open; keys written before the failure stay written.
         ShowGeneralError(QString::fromUtf8(error.what()));

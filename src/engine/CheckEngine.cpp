@@ -79,7 +79,7 @@ TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *
     StartUpTimer->setObjectName(QStringLiteral("TimerDummy"));
     StartUpTimer->setInterval(500);
     connect(StartUpTimer, &QTimer::timeout, this, &TCheckEngine::StartUpCheckDue);
-    SendStatusMailsJob = [](TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
+    SendStatusMailsJob = [](const TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
         ::SendStatusMails(Live, Records, Objects);
     };
 }
@@ -427,7 +427,7 @@ void TCheckEngine::ApplySettings(bool AtStart)
     TLiveSettings &live = Settings();
     if (AtStart) {
         ShowOnStart = live.ShowMainOnStart;
-        const bool hidden = !live.ShowMainOnStart && HiddenStartPossible && HiddenStartPossible();
+        const bool hidden = !live.ShowMainOnStart && HiddenStartPossible;
         if (!hidden || !live.CheckOnStart)
             PendingStartCheck = live.CheckOnStart;
         else
@@ -475,9 +475,7 @@ void TCheckEngine::QueueStatusMails(TDueMails Due)
 void TCheckEngine::StartStatusMails(const TDueMails &Due)
 {
     // The mail thread works on copies taken now; the window may change the originals meanwhile.
-    auto live = std::make_shared<TLiveSettings>(Settings());
-    live->OnLoaded = nullptr;
-    live->Emails.OnChange = nullptr;
+    auto live = std::make_shared<const TLiveSettings>(Settings());
     std::vector<TSystemRecord> rows;
     rows.reserve(size_t(List.Count()));
     const std::unordered_set<TRecordId> members(Due.Members.begin(), Due.Members.end());
@@ -534,9 +532,7 @@ bool TCheckEngine::SendTestMail(const TLiveSettings &Source)
 {
     if (mailOut != TMailKind::None)
         return false;
-    auto live = std::make_shared<TLiveSettings>(Source);
-    live->OnLoaded = nullptr;
-    live->Emails.OnChange = nullptr;
+    auto live = std::make_shared<const TLiveSettings>(Source);
     mailOut = TMailKind::Test;
     emit MailBusyChanged(true);
     struct TOutcome

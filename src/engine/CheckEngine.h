@@ -73,9 +73,9 @@ public:
     bool ShowOnStart = true;
     // Whether a hidden start could be undone (a tray icon can bring the window back); without it a
     // hidden start counts as a shown one.
-    std::function<bool()> HiddenStartPossible;
+    bool HiddenStartPossible = false;
     // The status mails of one round, run on the mail thread from the snapshot; replaceable for tests.
-    std::function<void(TLiveSettings &, const TSystemList &, TMailObjects &)> SendStatusMailsJob;
+    std::function<void(const TLiveSettings &, const TSystemList &, TMailObjects &)> SendStatusMailsJob;
 
     bool Busy() const { return busy; }
     // Checks of the current cycle or single check not answered yet.

@@ -6,10 +6,8 @@
 
 void UncheckAll(TCheckList &List)
 {
-    List.BeginUpdate();
     for (int i = 0; i < List.Count(); ++i)
         List.SetChecked(i, false);
-    List.EndUpdate();
 }
 
 QString GetCheckedList(const TCheckList &List)
@@ -24,7 +22,6 @@ QString GetCheckedList(const TCheckList &List)
 
 void SetCheckedList(TCheckList &List, const QString &Addresses)
 {
-    List.BeginUpdate();
     UncheckAll(List);
     TItemParser parser(Addresses, QLatin1Char(','));
     while (parser.HasMore()) {
@@ -39,7 +36,6 @@ void SetCheckedList(TCheckList &List, const QString &Addresses)
             if (const int index = List.IndexOf(part); index >= 0)
                 List.SetChecked(index, true);
     }
-    List.EndUpdate();
 }
 
 bool IsInvalidEmail(const QString &Address)

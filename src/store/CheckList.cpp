@@ -7,7 +7,6 @@ void TCheckList::SetChecked(int Index, bool Checked)
     if (item.Checked == Checked)
         return;
     item.Checked = Checked;
-    Changed();
 }
 
 int TCheckList::Add(const QString &Text)
@@ -16,7 +15,6 @@ int TCheckList::Add(const QString &Text)
     while (at < items.size() && items[at].Text.compare(Text, Qt::CaseInsensitive) <= 0)
         ++at;
     items.insert(items.begin() + qsizetype(at), TItem{Text, false});
-    Changed();
     return int(at);
 }
 
@@ -25,15 +23,11 @@ void TCheckList::Delete(int Index)
     if (Index < 0 || size_t(Index) >= items.size())
         throw std::out_of_range("TCheckList::Delete");
     items.erase(items.begin() + Index);
-    Changed();
 }
 
 void TCheckList::Clear()
 {
-    if (items.empty())
-        return;
     items.clear();
-    Changed();
 }
 
 int TCheckList::IndexOf(const QString &Text) const
@@ -51,23 +45,4 @@ QStringList TCheckList::Items() const
     for (const TItem &item : items)
         texts.append(item.Text);
     return texts;
-}
-
-void TCheckList::EndUpdate()
-{
-    if (updateDepth > 0 && --updateDepth == 0 && pendingChange) {
-        pendingChange = false;
-        if (OnChange)
-            OnChange();
-    }
-}
-
-void TCheckList::Changed()
-{
-    if (updateDepth > 0) {
-        pendingChange = true;
-        return;
-    }
-    if (OnChange)
-        OnChange();
 }

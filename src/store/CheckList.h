@@ -1,5 +1,4 @@
 #pragma once
-#include <functional>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -22,20 +21,15 @@ public:
     int IndexOf(const QString &Text) const;
     QStringList Items() const;
 
-    // While updates are suspended no OnChange is raised; the last EndUpdate raises one if anything changed.
-    void BeginUpdate() { ++updateDepth; }
-    void EndUpdate();
-    std::function<void()> OnChange;
+    bool operator==(const TCheckList &Other) const = default;
 
 private:
     struct TItem
     {
         QString Text;
         bool Checked = false;
+        bool operator==(const TItem &Other) const = default;
     };
-    void Changed();
 
     std::vector<TItem> items;
-    int updateDepth = 0;
-    bool pendingChange = false;
 };

@@ -110,7 +110,6 @@ QString TLiveSettings::To() const
 void TLiveSettings::LoadSettings()
 {
     const TProfile ini(fileName);
-    Emails.BeginUpdate();
     for (const TKey &key : kKeys) {
         if (key.Kind != TKind::Keys)
             continue;
@@ -144,10 +143,6 @@ void TLiveSettings::LoadSettings()
             break;
         }
     }
-    Emails.EndUpdate();
-
-    if (OnLoaded)
-        OnLoaded();
 }
 
 void TLiveSettings::SaveSettings()

@@ -1,11 +1,10 @@
 #pragma once
 #include "store/CheckList.h"
-#include <functional>
 #include <QString>
 
-// The live settings, typed, one field per key of the settings file. The program object owns them and
-// hands them to the main window, the check engine and the settings dialog, which edits them in place:
-// a cancelled dialog leaves its edits in force until the next LoadSettings.
+// The live settings, typed, one field per key of the settings file: a plain value, so a snapshot is a copy.
+// The console session owns the live copy and tells of its changes; a cancelled settings dialog leaves its
+// edits in force until the next LoadSettings.
 class TLiveSettings
 {
 public:
@@ -37,14 +36,14 @@ public:
     QString FileName() const { return fileName; }
 
     // Reads the file into the fields; missing keys and values that are no integers or lie outside a
-    // key's range give the defaults. Raises OnLoaded afterwards so that a dialog can refresh its controls.
+    // key's range give the defaults.
     void LoadSettings();
     // Writes the fields to the file (raises EZyrError "Unable to write to %s" when a write is refused,
     // keys written before stay written), then makes the autostart entry agree with RunAtStartup. Each
     // write replaces the file whole or leaves it as it was; a new file is readable by its owner alone.
     void SaveSettings();
 
-    std::function<void()> OnLoaded;
+    bool operator==(const TLiveSettings &Other) const = default;
 
 private:
     QString fileName;

@@ -1,13 +1,15 @@
 // The program's own start-up (RunProgram) in a child process of this test, from a folder of its own,
 // sending its status mails to a server that accepts and never answers when SIGTERM arrives.
 #include "app/Program.h"
-#include "console/Main.h"
+#include "console/MessageBoxes.h"
 #include "Loopback.h"
 #include "records/SystemListFile.h"
 #include "XdgSandbox.h"
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,13 +23,18 @@ namespace {
 
 bool childMode = false;
 
-// In the child: once the window is up, what a confirmed "Gönder" does.
+// In the child: once the window is up, "Gönder" confirmed.
 void SendOnceRunning()
 {
     if (childMode)
         QTimer::singleShot(300, qApp, [] {
-            if (MainForm)
-                MainForm->Engine->SendStatusMails();
+            for (QWidget *window : QApplication::topLevelWidgets())
+                if (window->objectName() == QLatin1String("MainForm"))
+                    if (auto *send = window->findChild<QAction *>(QStringLiteral("Gonder"))) {
+                        TMessageBoxHook::Enable(true);
+                        TMessageBoxHook::SetNextAnswer(IDOK);
+                        send->trigger();
+                    }
         });
 }
 

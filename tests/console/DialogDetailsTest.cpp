@@ -52,12 +52,17 @@ class DetailsWindow : public ::testing::Test
 protected:
     TSandbox sandbox;
     TFormDetails details;
+    QTreeWidget *const TLAlarm = Child<QTreeWidget>(&details, "TLAlarm");
+    QLabel *const lblAlarm = Child<QLabel>(&details, "lblAlarm");
+    QLabel *const lblTime = Child<QLabel>(&details, "lblTime");
+    // What the caller tells of the system: its state and the time of the report.
+    QString state = QStringLiteral("Çalışıyor"), time = QStringLiteral("08.06.2012   17:46:00");
 
     QList<TRow> Rows() const
     {
         QList<TRow> rows;
-        for (int i = 0; i < details.TLAlarm->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem *item = details.TLAlarm->topLevelItem(i);
+        for (int i = 0; i < TLAlarm->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem *item = TLAlarm->topLevelItem(i);
             rows.append({item->text(0), item->text(1), item->text(2)});
         }
         return rows;
@@ -67,14 +72,13 @@ protected:
     QList<TRow> Show(const QString &Text, bool Plus = false, const std::function<void()> &Look = {})
     {
         bool closedByEsc = false;
-        const int result
-            = WhileModal([&] { return Plus ? details.ShowPlusReport(Text) : details.ShowReport(Text); },
-                [&] {
-                    if (Look)
-                        Look();
-                    KeyClick(details.TLAlarm, Qt::Key_Escape);
-                    closedByEsc = !details.isVisible();
-                });
+        const int result = WhileModal([&] { return details.ShowFor(state, time, Text, Plus); },
+            [&] {
+                if (Look)
+                    Look();
+                KeyClick(TLAlarm, Qt::Key_Escape);
+                closedByEsc = !details.isVisible();
+            });
         EXPECT_TRUE(closedByEsc);
         EXPECT_EQ(result, QDialog::Rejected);
         return Rows();
@@ -93,7 +97,7 @@ TEST_F(DetailsWindow, WorkedExampleRowsDotsAndChannelWidth)
     };
     EXPECT_EQ(Show(WorkedExample()), expected);
     EXPECT_EQ(details.ChannelsWidth(), 450); // 15 x the largest capacity, 30
-    EXPECT_EQ(details.TLAlarm->header()->sectionSize(TFormDetails::Col_Channels), 450);
+    EXPECT_EQ(TLAlarm->header()->sectionSize(TFormDetails::Col_Channels), 450);
     EXPECT_EQ(details.windowTitle(), QStringLiteral("Detay"));
 }
 
@@ -180,9 +184,9 @@ TEST_F(DetailsWindow, ChannelBoxesAreDrawnInTheirColours)
     QImage image;
     QRect odd, even;
     Show(text, false, [&] {
-        details.TLAlarm->clearSelection();
-        details.TLAlarm->setCurrentItem(nullptr);
-        const QTreeWidget *list = details.TLAlarm;
+        TLAlarm->clearSelection();
+        TLAlarm->setCurrentItem(nullptr);
+        const QTreeWidget *list = TLAlarm;
         odd = list->visualItemRect(list->topLevelItem(3));
         even = list->visualItemRect(list->topLevelItem(4));
         const int left = list->header()->sectionViewportPosition(TFormDetails::Col_Channels);
@@ -304,18 +308,20 @@ TEST_F(DetailsWindow, OpensAtThePointerInsideTheScreenAndNeverWiderThanIt)
 
 TEST_F(DetailsWindow, StatusLineShowsWhatTheCallerSet)
 {
-    details.lblAlarm->setText(QStringLiteral("Alarm tespit edildi"));
-    details.lblTime->setText(QStringLiteral("08.06.2012   17:46:00"));
-    QString alarm;
+    state = QStringLiteral("Alarm tespit edildi");
+    time = QStringLiteral("09.06.2012   08:05:59");
+    QString alarm, shownTime;
     QColor alarmColour;
     Show(WorkedExample(), false, [&] {
-        alarm = details.lblAlarm->text();
-        alarmColour = details.lblAlarm->palette().color(QPalette::WindowText);
+        alarm = lblAlarm->text();
+        shownTime = lblTime->text();
+        alarmColour = lblAlarm->palette().color(QPalette::WindowText);
     });
     EXPECT_EQ(alarm, QStringLiteral("Alarm tespit edildi"));
+    EXPECT_EQ(shownTime, QStringLiteral("09.06.2012   08:05:59"));
     EXPECT_EQ(alarmColour, QColor(Qt::red));
-    EXPECT_GE(details.lblTime->width(), 110);
-    EXPECT_GE(details.lblTime->width(), details.lblTime->sizeHint().width()); // the whole time is shown
+    EXPECT_GE(lblTime->width(), 110);
+    EXPECT_GE(lblTime->width(), lblTime->sizeHint().width()); // the whole time is shown
 }
 
 } // namespace

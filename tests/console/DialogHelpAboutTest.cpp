@@ -1,8 +1,11 @@
 // The help menu's three windows: the user guide, the about box and the log file opener.
 #include "console/About.h"
 #include "console/Help.h"
+#include "console/UnitNewRecord.h"
+#include "console/UnitSettings.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Version.h"
+#include "session/ConsoleSession.h"
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
@@ -27,15 +30,15 @@ protected:
 TEST_F(HelpMenu, GuideIsLoadedAndCoversTheLinuxProgram)
 {
     TFormHelp help;
-    const QString text = help.reAbout->toPlainText();
+    const QString text = Child<QTextBrowser>(&help, "reAbout")->toPlainText();
     EXPECT_EQ(help.windowTitle(), QStringLiteral("Kullanım Kılavuzu"));
     for (const char *topic : {"Kurulum", "Ayarlar", "Sistem ekleme ve değiştirme", "Liste ve sütunları",
              "Elle denetleme", "e-posta ile gönderilmesi", "Sıralama", "Programın kapatılması",
              "Bilgi dosyası", "Uyumluluk", "Sabit adresler", "Güvenlik", "Standart dışı portlar",
              "Port yönlendirme", "UTF-8", "libZyrPlus.so"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
-    EXPECT_TRUE(help.reAbout->isReadOnly());
-    EXPECT_EQ(help.reAbout->palette().color(QPalette::Text), QColor(22, 84, 114));
+    EXPECT_TRUE(Child<QTextBrowser>(&help, "reAbout")->isReadOnly());
+    EXPECT_EQ(Child<QTextBrowser>(&help, "reAbout")->palette().color(QPalette::Text), QColor(22, 84, 114));
 }
 
 TEST_F(HelpMenu, GuideStaysOpenBesideTheMainWindowAndClosesWithEscOrTamam)
@@ -50,10 +53,10 @@ TEST_F(HelpMenu, GuideStaysOpenBesideTheMainWindowAndClosesWithEscOrTamam)
     help.ShowHelp(); // already open: brought to the front, still one window
     EXPECT_TRUE(help.isVisible());
 
-    KeyClick(help.reAbout, Qt::Key_Escape);
+    KeyClick(Child<QTextBrowser>(&help, "reAbout"), Qt::Key_Escape);
     EXPECT_FALSE(help.isVisible());
     help.ShowHelp();
-    help.btnExit->click();
+    Child<QPushButton>(&help, "btnExit")->click();
     EXPECT_FALSE(help.isVisible());
 }
 
@@ -67,26 +70,52 @@ TEST_F(HelpMenu, AboutShowsTheVersionOfTheCaptionAndOpensItsLinks)
     QPoint centre;
     const int result = WhileModal([&] { return about.ShowAbout(); },
         [&] {
-            header = about.lblHeader->text();
+            header = Child<QLabel>(&about, "lblHeader")->text();
             centre = about.frameGeometry().center();
-            MouseClick(about.lblWeb, about.lblWeb->rect().center());
-            MouseClick(about.lblMail, about.lblMail->rect().center());
-            KeyClick(about.btnExit, Qt::Key_Escape);
+            MouseClick(Child<QLabel>(&about, "lblWeb"), Child<QLabel>(&about, "lblWeb")->rect().center());
+            MouseClick(Child<QLabel>(&about, "lblMail"), Child<QLabel>(&about, "lblMail")->rect().center());
+            KeyClick(Child<QPushButton>(&about, "btnExit"), Qt::Key_Escape);
         });
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(header, QStringLiteral("ZYR DENETLEYİCİ   ") + GetVersionString());
     EXPECT_TRUE(GetCaption().endsWith(QLatin1Char(' ') + GetVersionString()));
     EXPECT_FALSE(GetVersionString().isEmpty());
     EXPECT_LE((centre - main.frameGeometry().center()).manhattanLength(), 3);
-    EXPECT_EQ(about.lblCompany->text(), QStringLiteral("Dorvanek"));
+    EXPECT_EQ(Child<QLabel>(&about, "lblCompany")->text(), QStringLiteral("Dorvanek"));
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[0].scheme(), QStringLiteral("http"));
-    EXPECT_EQ(opened[0].host(), about.lblWeb->text());
-    EXPECT_EQ(opened[1], QUrl(QStringLiteral("mailto:") + about.lblMail->text()));
+    EXPECT_EQ(opened[0].host(), Child<QLabel>(&about, "lblWeb")->text());
+    EXPECT_EQ(opened[1], QUrl(QStringLiteral("mailto:") + Child<QLabel>(&about, "lblMail")->text()));
     EXPECT_TRUE(opened[0].host().endsWith(QStringLiteral(".example.com")));
 
-    const int byButton = WhileModal([&] { return about.ShowAbout(); }, [&] { about.btnExit->click(); });
+    const int byButton = WhileModal(
+        [&] { return about.ShowAbout(); }, [&] { Child<QPushButton>(&about, "btnExit")->click(); });
     EXPECT_EQ(byButton, QDialog::Accepted);
+}
+
+// Made without a parent, as the program makes them, the modal dialogs open centred on the main window.
+TEST_F(HelpMenu, DialogsWithoutAParentOpenCentredOnTheWindowTheyAreGiven)
+{
+    QMainWindow main;
+    main.setGeometry(120, 90, 500, 500);
+    main.show();
+    TConsoleSession session(sandbox.Path(QString()), QStringLiteral("ZYRdenetleyici.dat"));
+    TFormAbout about;
+    TFormNewRecord editor;
+    TFormSettings settings(session);
+    about.CentreOn(&main);
+    editor.CentreOn(&main);
+    settings.CentreOn(&main);
+    for (QDialog *dialog : std::initializer_list<QDialog *>{&about, &editor, &settings}) {
+        QPoint centre;
+        WhileModal([&] { return dialog->exec(); },
+            [&] {
+                centre = dialog->frameGeometry().center();
+                dialog->reject();
+            });
+        EXPECT_LE((centre - main.frameGeometry().center()).manhattanLength(), 3)
+            << dialog->objectName().toStdString();
+    }
 }
 
 TEST_F(HelpMenu, LogFileOpensTheLogOfTheCurrentDirectory)

@@ -8,6 +8,7 @@
 #include "console/UnitSettings.h"
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Charset.h"
+#include "session/ConsoleSession.h"
 #include "SimConfig.h"
 #include <QCheckBox>
 #include <QHeaderView>
@@ -68,9 +69,8 @@ TEST_F(DialogLook, RecordEditor)
         addresses.Add(QLatin1String(a));
     editor.SetMode(false);
     editor.SetAddresses(addresses);
-    editor.Emails.SetChecked(1, true);
-    editor.edtName->setText(QStringLiteral("Kanal alarmı"));
-    editor.edtIP->setText(QStringLiteral("127.0.0.10:17220"));
+    editor.SetFields({QStringLiteral("Kanal alarmı"), QStringLiteral("127.0.0.10:17220"), QStringLiteral("0"),
+        QStringLiteral("nobetci@example.com"), false});
     editor.show();
     const QImage image = Take(editor, "record-editor");
     editor.hide();
@@ -78,14 +78,16 @@ TEST_F(DialogLook, RecordEditor)
     QLabel *label = editor.findChildren<QLabel *>().value(0);
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(At(image, label->geometry().topLeft() + QPoint(1, 1)), QColor(237, 244, 252));
-    const QRect field = editor.edtName->geometry();
+    const QRect field = Child<QLineEdit>(&editor, "edtName")->geometry();
     EXPECT_EQ(At(image, field.topLeft() + QPoint(field.width() / 2, 0)), QColor(153, 180, 209)); // its border
     // The fields and the address list show the tooltip colour, not the white of an ordinary field.
-    for (QWidget *input : std::initializer_list<QWidget *>{editor.edtName, editor.edtIP, editor.edtEmails})
+    for (QWidget *input : std::initializer_list<QWidget *>{Child<QLineEdit>(&editor, "edtName"),
+             Child<QLineEdit>(&editor, "edtIP"), Child<TCheckListBox>(&editor, "edtEmails")})
         EXPECT_EQ(At(image, input->mapTo(&editor, QPoint(input->width() - 4, input->height() - 4))),
             TooltipColour())
             << input->objectName().toStdString();
-    EXPECT_TRUE(editor.btnAdd->font().bold() || editor.btnAdd->fontInfo().bold());
+    EXPECT_TRUE(Child<QPushButton>(&editor, "btnAdd")->font().bold()
+        || Child<QPushButton>(&editor, "btnAdd")->fontInfo().bold());
 }
 
 TEST_F(DialogLook, DetailsOfTheAlarmSystems)
@@ -97,45 +99,52 @@ TEST_F(DialogLook, DetailsOfTheAlarmSystems)
     } cases[] = {{"kanal-alarmi", "details", false}, {"plus-kanal-alarmi", "details-plus", true}};
     for (const TCase &c : cases) {
         TFormDetails details;
-        details.lblAlarm->setText(QStringLiteral("Alarm tespit edildi"));
-        details.lblTime->setText(QStringLiteral("08.06.2012   17:46:00"));
         const QString report = DemoReport(c.System);
         QImage image;
-        WhileModal([&] { return c.Plus ? details.ShowPlusReport(report) : details.ShowReport(report); },
+        WhileModal(
+            [&] {
+                return details.ShowFor(QStringLiteral("Alarm tespit edildi"),
+                    QStringLiteral("08.06.2012   17:46:00"), report, c.Plus);
+            },
             [&] {
                 image = Take(details, c.File);
                 details.reject();
             });
         ASSERT_FALSE(image.isNull());
-        const QRect header
-            = details.TLAlarm->header()->geometry().translated(details.TLAlarm->geometry().topLeft());
+        const QRect header = Child<QTreeWidget>(&details, "TLAlarm")
+                                 ->header()
+                                 ->geometry()
+                                 .translated(Child<QTreeWidget>(&details, "TLAlarm")->geometry().topLeft());
         EXPECT_EQ(At(image, header.bottomLeft() + QPoint(header.width() / 2, -3)), QColor(224, 227, 245))
             << c.System;
-        EXPECT_EQ(
-            At(image, details.PnlBottom->geometry().topLeft() + QPoint(details.PnlBottom->width() / 2, 2)),
+        EXPECT_EQ(At(image,
+                      Child<QWidget>(&details, "PnlBottom")->geometry().topLeft()
+                          + QPoint(Child<QWidget>(&details, "PnlBottom")->width() / 2, 2)),
             QColor(224, 227, 245));
     }
 }
 
 TEST_F(DialogLook, SettingsPages)
 {
-    TLiveSettings live(sandbox.Path(QString()));
-    TFormSettings settings(live);
-    settings.Settings.Emails.Add(QStringLiteral("merkez@example.com"));
-    settings.Settings.Emails.Add(QStringLiteral("nobetci@example.com"));
-    settings.Settings.Emails.SetChecked(0, true);
-    settings.cbPerCtrl->setChecked(true);
-    settings.edtPeriod->setValue(15);
-    settings.edtHost->setText(QStringLiteral("smtp.example.com"));
-    settings.edtFrom->setText(QStringLiteral("denetleyici@example.com"));
+    TConsoleSession session(sandbox.Path(QString()), QStringLiteral("ZYRdenetleyici.dat"));
+    TLiveSettings values = session.Settings();
+    values.Emails.Add(QStringLiteral("merkez@example.com"));
+    values.Emails.Add(QStringLiteral("nobetci@example.com"));
+    values.Emails.SetChecked(0, true);
+    session.SetSettings(values);
+    TFormSettings settings(session);
+    Child<QCheckBox>(&settings, "cbPerCtrl")->setChecked(true);
+    Child<QSpinBox>(&settings, "edtPeriod")->setValue(15);
+    Child<QLineEdit>(&settings, "edtHost")->setText(QStringLiteral("smtp.example.com"));
+    Child<QLineEdit>(&settings, "edtFrom")->setText(QStringLiteral("denetleyici@example.com"));
     settings.show();
     const char *files[] = {"settings-general", "settings-mail", "settings-addresses"};
     for (int page = 0; page < 3; ++page) {
-        settings.pageControl->setCurrentIndex(page);
+        Child<QTabWidget>(&settings, "dxPageControl1")->setCurrentIndex(page);
         const QImage image = Take(settings, files[page]);
         EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252)) << files[page];
         if (page == 2) {
-            const QWidget *list = settings.clbEmails;
+            const QWidget *list = Child<TCheckListBox>(&settings, "clbEmails");
             EXPECT_EQ(At(image, list->mapTo(&settings, QPoint(list->width() - 4, list->height() - 4))),
                 TooltipColour());
         }
@@ -149,7 +158,7 @@ TEST_F(DialogLook, HelpAndAbout)
     help.show();
     const QImage guide = Take(help, "help");
     help.hide();
-    EXPECT_EQ(At(guide, help.reAbout->geometry().topLeft() + QPoint(3, 3)),
+    EXPECT_EQ(At(guide, Child<QTextBrowser>(&help, "reAbout")->geometry().topLeft() + QPoint(3, 3)),
         help.palette().color(QPalette::ToolTipBase));
 
     TFormAbout about;
@@ -160,8 +169,8 @@ TEST_F(DialogLook, HelpAndAbout)
             about.reject();
         });
     EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252));
-    EXPECT_EQ(about.lblHeader->palette().color(QPalette::WindowText), QColor(22, 84, 114));
-    EXPECT_TRUE(about.lblWeb->font().underline());
+    EXPECT_EQ(Child<QLabel>(&about, "lblHeader")->palette().color(QPalette::WindowText), QColor(22, 84, 114));
+    EXPECT_TRUE(Child<QLabel>(&about, "lblWeb")->font().underline());
 }
 
 } // namespace

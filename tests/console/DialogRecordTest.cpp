@@ -1,10 +1,10 @@
-// The record editor and the list commands, driven on the real main window: every change reaches the list
-// file at once.
+// The record editor, and the list commands driven on the real main window over a console session: the
+// keys, clicks and dialogs that reach each command. What the commands do to the records, the log and the
+// list file is tested on the session alone (tests/session).
 #include "console/About.h"
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/Help.h"
-#include "console/ListCommands.h"
 #include "console/Main.h"
 #include "console/ServiceList.h"
 #include "console/UnitDetails.h"
@@ -13,8 +13,8 @@
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Errors.h"
 #include "records/SystemListFile.h"
+#include "session/ConsoleSession.h"
 #include "Simulator.h"
-#include "store/AppUtils.h"
 #include <arpa/inet.h>
 #include <atomic>
 #include <netinet/in.h>
@@ -57,11 +57,30 @@ QString EmptyReport()
         + QStringLiteral("0") + s + QStringLiteral("2 GB") + s + QStringLiteral("0") + QChar(6);
 }
 
+// The record editor's controls, by their names.
+struct TEditorControls
+{
+    explicit TEditorControls(const TFormNewRecord &Editor)
+        : edtName(Child<QLineEdit>(&Editor, "edtName"))
+        , edtIP(Child<QLineEdit>(&Editor, "edtIP"))
+        , edtDeviceCnt(Child<QLineEdit>(&Editor, "edtDeviceCnt"))
+        , edtEmails(Child<TCheckListBox>(&Editor, "edtEmails"))
+        , cbZYRplus(Child<QCheckBox>(&Editor, "cbZYRplus"))
+        , btnAdd(Child<QPushButton>(&Editor, "btnAdd"))
+    {
+    }
+    QLineEdit *edtName, *edtIP, *edtDeviceCnt;
+    TCheckListBox *edtEmails;
+    QCheckBox *cbZYRplus;
+    QPushButton *btnAdd;
+};
+
 class RecordEditor : public ::testing::Test
 {
 protected:
     TSandbox sandbox;
     TFormNewRecord editor;
+    const TEditorControls ed{editor};
     int beeps = 0;
 
     void SetUp() override
@@ -79,17 +98,17 @@ TEST_F(RecordEditor, ModesSetCaptionsAndDeviceCountButLeaveTheExtendedTick)
         const char *Title, *Confirm, *Count;
     } cases[] = {{false, "Yeni Kayıt", "Kaydet", "0"}, {true, "Kayıt Düzenle", "Değiştir", ""}};
     for (const TCase &c : cases) {
-        editor.edtName->setText(QStringLiteral("x"));
-        editor.edtIP->setText(QStringLiteral("y"));
-        editor.cbZYRplus->setChecked(true);
+        ed.edtName->setText(QStringLiteral("x"));
+        ed.edtIP->setText(QStringLiteral("y"));
+        ed.cbZYRplus->setChecked(true);
         editor.SetMode(c.Edit);
         EXPECT_EQ(editor.windowTitle(), QString::fromUtf8(c.Title));
-        EXPECT_EQ(editor.btnAdd->text(), QString::fromUtf8(c.Confirm));
-        EXPECT_EQ(editor.edtDeviceCnt->text(), QLatin1String(c.Count));
-        EXPECT_TRUE(editor.edtName->text().isEmpty());
-        EXPECT_TRUE(editor.edtIP->text().isEmpty());
-        EXPECT_FALSE(editor.btnAdd->icon().isNull());
-        EXPECT_TRUE(editor.cbZYRplus->isChecked());
+        EXPECT_EQ(ed.btnAdd->text(), QString::fromUtf8(c.Confirm));
+        EXPECT_EQ(ed.edtDeviceCnt->text(), QLatin1String(c.Count));
+        EXPECT_TRUE(ed.edtName->text().isEmpty());
+        EXPECT_TRUE(ed.edtIP->text().isEmpty());
+        EXPECT_FALSE(ed.btnAdd->icon().isNull());
+        EXPECT_TRUE(ed.cbZYRplus->isChecked());
     }
 }
 
@@ -102,11 +121,11 @@ TEST_F(RecordEditor, BlankAddressIsRefusedAndTheDialogStaysOpen)
             return editor.exec();
         },
         [&] {
-            editor.edtName->setText(QStringLiteral("  Merkez "));
-            editor.edtIP->setText(QStringLiteral("   "));
-            editor.btnAdd->click();
+            ed.edtName->setText(QStringLiteral("  Merkez "));
+            ed.edtIP->setText(QStringLiteral("   "));
+            ed.btnAdd->click();
             stillOpen = editor.isVisible();
-            KeyClick(editor.edtIP, Qt::Key_Escape);
+            KeyClick(ed.edtIP, Qt::Key_Escape);
         });
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(result, QDialog::Rejected);
@@ -114,23 +133,23 @@ TEST_F(RecordEditor, BlankAddressIsRefusedAndTheDialogStaysOpen)
     EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("HATA"));
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("IP Adresi boş bırakılamaz"));
     EXPECT_EQ(TMessageBoxHook::Shown[0].Icon, QMessageBox::Critical);
-    EXPECT_EQ(editor.edtIP->text(), QString());
-    EXPECT_EQ(editor.edtName->text(), QStringLiteral("Merkez"));
+    EXPECT_EQ(ed.edtIP->text(), QString());
+    EXPECT_EQ(ed.edtName->text(), QStringLiteral("Merkez"));
 }
 
 TEST_F(RecordEditor, DeviceCountTakesTwoDigitsAndBeepsOnOtherKeys)
 {
     editor.SetMode(true);
     editor.show();
-    TypeChar(editor.edtDeviceCnt, QLatin1Char('a'));
+    TypeChar(ed.edtDeviceCnt, QLatin1Char('a'));
     EXPECT_EQ(beeps, 1);
-    TypeChar(editor.edtDeviceCnt, QLatin1Char(' '));
+    TypeChar(ed.edtDeviceCnt, QLatin1Char(' '));
     EXPECT_EQ(beeps, 2);
     for (QChar c : QStringLiteral("123"))
-        TypeChar(editor.edtDeviceCnt, c);
-    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("12"));
-    KeyClick(editor.edtDeviceCnt, Qt::Key_Backspace);
-    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("1"));
+        TypeChar(ed.edtDeviceCnt, c);
+    EXPECT_EQ(ed.edtDeviceCnt->text(), QStringLiteral("12"));
+    KeyClick(ed.edtDeviceCnt, Qt::Key_Backspace);
+    EXPECT_EQ(ed.edtDeviceCnt->text(), QStringLiteral("1"));
     EXPECT_EQ(beeps, 2);
     editor.hide();
 }
@@ -148,50 +167,54 @@ TEST_F(RecordEditor, EnterInTheAddressListConfirmsAndAnEmptyCountBecomesZero)
             return editor.exec();
         },
         [&] {
-            nameHadFocus = editor.focusWidget() == editor.edtName;
-            editor.edtIP->setText(QStringLiteral(" 127.0.0.5:17220 "));
-            editor.edtDeviceCnt->clear();
-            editor.edtEmails->item(1)->setCheckState(Qt::Checked);
-            editor.edtEmails->setFocus();
-            KeyClick(editor.edtEmails, Qt::Key_Return);
+            nameHadFocus = editor.focusWidget() == ed.edtName;
+            ed.edtIP->setText(QStringLiteral(" 127.0.0.5:17220 "));
+            ed.edtDeviceCnt->clear();
+            ed.edtEmails->item(1)->setCheckState(Qt::Checked);
+            ed.edtEmails->setFocus();
+            KeyClick(ed.edtEmails, Qt::Key_Return);
         });
     EXPECT_TRUE(nameHadFocus);
     EXPECT_EQ(result, QDialog::Accepted);
-    EXPECT_EQ(editor.edtIP->text(), QStringLiteral("127.0.0.5:17220"));
-    EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("0"));
-    EXPECT_EQ(editor.edtEmails->item(0)->text(), QStringLiteral("a@x.com")); // sorted
-    EXPECT_EQ(GetCheckedList(editor.Emails), QStringLiteral("b@x.com"));
+    EXPECT_EQ(ed.edtIP->text(), QStringLiteral("127.0.0.5:17220"));
+    EXPECT_EQ(ed.edtDeviceCnt->text(), QStringLiteral("0"));
+    EXPECT_EQ(ed.edtEmails->item(0)->text(), QStringLiteral("a@x.com")); // sorted
+    EXPECT_EQ(editor.Fields().Email, QStringLiteral("b@x.com"));
     EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty());
 }
 
-// The commands on the real main window, with the dialogs they use.
+// The commands on the real main window over a session, with the dialogs they use.
 class ListCommands : public ::testing::Test
 {
 protected:
     TSandbox sandbox;
-    TLiveSettings live{sandbox.Path(QString())};
-    TFormSettings settings{live};
-    TMainForm form{live};
+    TConsoleSession session{sandbox.Path(QString()), QStringLiteral("ZYRdenetleyici.dat")};
+    TFormSettings settings{session};
+    TMainForm form{session};
     TFormNewRecord editor{&form};
+    const TEditorControls ed{editor};
     TFormDetails details;
     TFormHelp help;
     TFormAbout about;
-    std::unique_ptr<TListCommands> commands;
+    TServiceListView *const view = Child<TServiceListView>(&form, "ServiceList");
+    QAbstractItemModel *const model = view->model();
 
     void SetUp() override
     {
-        settings.Settings.Emails.Add(QStringLiteral("b@x.com"));
-        settings.Settings.Emails.Add(QStringLiteral("a@x.com"));
-        form.SetSettingsDialog(&settings);
-        commands = std::make_unique<TListCommands>(form, editor, details, help, about);
+        TLiveSettings values = session.Settings();
+        values.Emails.Add(QStringLiteral("b@x.com"));
+        values.Emails.Add(QStringLiteral("a@x.com"));
+        session.SetSettings(values);
+        form.JoinDialogs({editor, details, help, about, settings});
         form.show();
     }
     void TearDown() override
     {
-        commands.reset();
         form.hide(); // the list must not be laid out again while the window is destroyed
     }
 
+    TSystemList &List() { return session.ListForView(); }
+    QAction *Action(const char *Name) const { return Child<QAction>(&form, Name); }
     // The list as the file holds it now.
     std::unique_ptr<TSystemList> Saved()
     {
@@ -199,110 +222,78 @@ protected:
         LoadSystemList(*saved, sandbox.Path(QStringLiteral("ZYRdenetleyici.dat")));
         return saved;
     }
-    QRect Cell(int Row, int Column)
-    {
-        return form.ServiceList->visualRect(form.ListModel->index(Row, Column));
-    }
-    void Focus(int Row)
-    {
-        form.ServiceList->setCurrentIndex(form.ListModel->index(Row, TSystemRecord::Name));
-    }
+    QRect Cell(int Row, int Column) { return view->visualRect(model->index(Row, Column)); }
+    void Focus(int Row) { view->setCurrentIndex(model->index(Row, TSystemRecord::Name)); }
 };
 
-TEST_F(ListCommands, AddAppendsAMarkedRecordLogsItAndSavesAtOnce)
+TEST_F(ListCommands, AddOpensTheEditorWhoseConfirmedFieldsBecomeAMarkedRecord)
 {
-    form.List.Add(Record(QStringLiteral("Eski"), QStringLiteral("3")));
+    List().Add(Record(QStringLiteral("Eski"), QStringLiteral("3")));
     const int result = WhileModal(
         [&] {
-            form.Ekle->trigger();
+            Action("Ekle")->trigger();
             return editor.result();
         },
         [&] {
-            editor.edtName->setText(QStringLiteral("Şube Ğ"));
-            editor.edtIP->setText(QStringLiteral("127.0.0.5"));
-            editor.edtEmails->item(0)->setCheckState(Qt::Checked);
-            editor.cbZYRplus->setChecked(true);
-            editor.btnAdd->click();
+            EXPECT_EQ(editor.windowTitle(), QStringLiteral("Yeni Kayıt"));
+            ed.edtName->setText(QStringLiteral("Şube Ğ"));
+            ed.edtIP->setText(QStringLiteral("127.0.0.5"));
+            ed.edtDeviceCnt->clear();
+            ed.edtEmails->item(0)->setCheckState(Qt::Checked);
+            ed.cbZYRplus->setChecked(true);
+            ed.btnAdd->click();
         });
     EXPECT_EQ(result, QDialog::Accepted);
-    ASSERT_EQ(form.List.Count(), 2);
-    const int added = form.List.Cell(0, TSystemRecord::Name) == QStringLiteral("Şube Ğ") ? 0 : 1;
+    ASSERT_EQ(List().Count(), 2);
+    const int added = List().Cell(0, TSystemRecord::Name) == QStringLiteral("Şube Ğ") ? 0 : 1;
     const QStringList expected{QStringLiteral("1"), QStringLiteral("Şube Ğ"), QStringLiteral("127.0.0.5"),
         QStringLiteral("a@x.com"), QStringLiteral("0"), QStringLiteral("0"), QString(), QString(),
         QStringLiteral("-1")};
-    EXPECT_EQ(form.List.Record(added).Cells, expected);
-    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Şube Ğ\" isimli kayıt eklendi")));
-
-    // The file holds both rows as a close writes them, while the screen keeps the old row's state.
-    const auto saved = Saved();
-    ASSERT_EQ(saved->Count(), 2);
-    EXPECT_EQ(saved->Record(added).Cells, expected);
-    EXPECT_EQ(saved->Cell(1 - added, TSystemRecord::State), QStringLiteral("0"));
-    EXPECT_EQ(form.List.Cell(1 - added, TSystemRecord::State), QStringLiteral("3"));
+    EXPECT_EQ(List().Record(added).Cells, expected);
+    EXPECT_EQ(Saved()->Record(added).Cells, expected);
 }
 
-TEST_F(ListCommands, AddedRecordTakesItsSortedPlace)
+TEST_F(ListCommands, ChangeOffersTheAddressesWithTheRecordsTickedAndTheNextAddKeepsTheExtendedTick)
 {
-    form.List.SetSortOrder(TSystemRecord::Name, true);
-    form.List.Add(Record(QStringLiteral("A")));
-    form.List.Add(Record(QStringLiteral("C")));
-    WhileModal(
-        [&] {
-            commands->AddRecord();
-            return 0;
-        },
-        [&] {
-            editor.edtName->setText(QStringLiteral("B"));
-            editor.edtIP->setText(QStringLiteral("h"));
-            KeyClick(editor.edtName, Qt::Key_Enter);
-        });
-    ASSERT_EQ(form.List.Count(), 3);
-    EXPECT_EQ(form.List.Cell(1, TSystemRecord::Name), QStringLiteral("B"));
-    EXPECT_EQ(form.List.Cell(1, TSystemRecord::ColDateTime), QString());
-}
-
-TEST_F(ListCommands, ChangeDropsDeletedAddressesAndTheNextAddKeepsTheExtendedTick)
-{
-    form.List.Add(Record(QStringLiteral("Merkez"), QStringLiteral("6"), QStringLiteral("gone@x.com,A@x.com"),
+    List().Add(Record(QStringLiteral("Merkez"), QStringLiteral("6"), QStringLiteral("gone@x.com,A@x.com"),
         QStringLiteral("-1"), QStringLiteral("rapor")));
     Focus(0);
     QStringList offered;
     bool plusShown = false;
     WhileModal(
         [&] {
-            commands->ChangeRecord();
+            Action("Deitir1")->trigger();
             return 0;
         },
         [&] {
-            for (int i = 0; i < editor.edtEmails->count(); ++i)
-                offered << editor.edtEmails->item(i)->text()
-                        + (editor.edtEmails->item(i)->checkState() == Qt::Checked ? QStringLiteral("+")
-                                                                                  : QString());
-            plusShown = editor.cbZYRplus->isChecked();
+            for (int i = 0; i < ed.edtEmails->count(); ++i)
+                offered << ed.edtEmails->item(i)->text()
+                        + (ed.edtEmails->item(i)->checkState() == Qt::Checked ? QStringLiteral("+")
+                                                                              : QString());
+            plusShown = ed.cbZYRplus->isChecked();
             EXPECT_EQ(editor.windowTitle(), QStringLiteral("Kayıt Düzenle"));
-            EXPECT_EQ(editor.edtDeviceCnt->text(), QStringLiteral("2"));
-            editor.edtName->setText(QStringLiteral("Merkez 2"));
-            editor.btnAdd->click();
+            EXPECT_EQ(ed.edtName->text(), QStringLiteral("Merkez"));
+            EXPECT_EQ(ed.edtIP->text(), QStringLiteral("127.0.0.1"));
+            EXPECT_EQ(ed.edtDeviceCnt->text(), QStringLiteral("2"));
+            ed.edtName->setText(QStringLiteral("Merkez 2"));
+            ed.btnAdd->click();
         });
     EXPECT_EQ(offered, (QStringList{QStringLiteral("a@x.com+"), QStringLiteral("b@x.com")}));
     EXPECT_TRUE(plusShown);
-    const QStringList after = form.List.Record(0).Cells;
+    const QStringList after = List().Record(0).Cells;
     EXPECT_EQ(after[TSystemRecord::Email], QStringLiteral("a@x.com"));
     EXPECT_EQ(after[TSystemRecord::Name], QStringLiteral("Merkez 2"));
-    // State, report and time stay until the next check.
-    EXPECT_EQ(after[TSystemRecord::State], QStringLiteral("6"));
-    EXPECT_EQ(after[TSystemRecord::Details], QStringLiteral("rapor"));
-    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Merkez 2\" isimli kayıt güncellendi")));
+    EXPECT_EQ(after[TSystemRecord::ColZYRplus], QStringLiteral("-1"));
     EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Name), QStringLiteral("Merkez 2"));
 
     bool plusOnAdd = false;
     WhileModal(
         [&] {
-            commands->AddRecord();
+            Action("Ekle")->trigger();
             return 0;
         },
         [&] {
-            plusOnAdd = editor.cbZYRplus->isChecked();
+            plusOnAdd = ed.cbZYRplus->isChecked();
             editor.reject();
         });
     EXPECT_TRUE(plusOnAdd);
@@ -327,22 +318,24 @@ TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSy
     TSystemRecord b = Record(QStringLiteral("Bursa"), QStringLiteral("1"));
     b.Cells[TSystemRecord::IP] = QString::fromStdString(sim.Target(1));
     b.Cells[TSystemRecord::DeviceCnt] = QStringLiteral("1");
-    form.List.Add(a);
-    form.List.Add(b);
-    form.List.SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
-    settings.Settings.MailAfterCtrl = 2;
+    List().Add(a);
+    List().Add(b);
+    List().SortBy(TSystemRecord::State, true); // Bursa (1), Ankara (3)
+    TLiveSettings values = session.Settings();
+    values.MailAfterCtrl = 2;
+    session.SetSettings(values);
     Focus(0);
     bool cycleEnded = false;
     WhileModal(
         [&] {
-            commands->ChangeRecord();
+            Action("Deitir1")->trigger();
             return 0;
         },
         [&] {
-            form.Engine->CycleThenAlarm(TCheckOrigin::Timer);
-            cycleEnded = WaitUntil([&] { return !form.Busy(); });
-            editor.edtName->setText(QStringLiteral("Bursa Merkez"));
-            editor.btnAdd->click();
+            session.Engine().CycleThenAlarm(TCheckOrigin::Timer);
+            cycleEnded = WaitUntil([&] { return !session.Busy(); });
+            ed.edtName->setText(QStringLiteral("Bursa Merkez"));
+            ed.btnAdd->click();
         });
     ASSERT_TRUE(cycleEnded);
     // Ankara stopped answering and Bursa came back: the rows swapped places under the dialog.
@@ -354,56 +347,56 @@ TEST_F(ListCommands, ChangeConfirmedAfterACycleReSortedTheRowsLandsOnTheOpenedSy
     EXPECT_EQ(names,
         (QStringList{QStringLiteral("Ankara ") + a.Cells[TSystemRecord::IP],
             QStringLiteral("Bursa Merkez ") + b.Cells[TSystemRecord::IP]}));
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::State), QStringLiteral("1"));
-    EXPECT_EQ(form.List.Cell(1, TSystemRecord::State), QStringLiteral("3"));
+    EXPECT_EQ(List().Cell(0, TSystemRecord::State), QStringLiteral("1"));
+    EXPECT_EQ(List().Cell(1, TSystemRecord::State), QStringLiteral("3"));
 }
 
 TEST_F(ListCommands, CancelledChangeLeavesRecordAndLogAlone)
 {
-    form.List.Add(Record(QStringLiteral("Merkez")));
+    List().Add(Record(QStringLiteral("Merkez")));
     Focus(0);
-    const QStringList before = form.List.Record(0).Cells;
+    const QStringList before = List().Record(0).Cells;
     const QString log = sandbox.LogText();
     WhileModal(
         [&] {
-            commands->ChangeRecord();
+            Action("Deitir1")->trigger();
             return 0;
         },
         [&] {
-            editor.edtName->setText(QStringLiteral("Başka"));
-            KeyClick(editor.edtName, Qt::Key_Escape);
+            ed.edtName->setText(QStringLiteral("Başka"));
+            KeyClick(ed.edtName, Qt::Key_Escape);
         });
-    EXPECT_EQ(form.List.Record(0).Cells, before);
+    EXPECT_EQ(List().Record(0).Cells, before);
     EXPECT_EQ(sandbox.LogText(), log);
     EXPECT_FALSE(QFile::exists(sandbox.Path(QStringLiteral("ZYRdenetleyici.dat"))));
 }
 
 TEST_F(ListCommands, DeleteAsksFirst)
 {
-    form.List.Add(Record(QStringLiteral("Merkez")));
+    List().Add(Record(QStringLiteral("Merkez")));
     Focus(0);
     TMessageBoxHook::SetNextAnswer(IDCANCEL);
-    commands->DeleteRecord();
-    ASSERT_EQ(form.List.Count(), 1);
+    Action("KaydSil1")->trigger();
+    ASSERT_EQ(List().Count(), 1);
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ONAY"));
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("\"Merkez\" isimli kayıt silinsin mi?"));
+    EXPECT_FALSE(sandbox.LogText().contains(QStringLiteral("silindi")));
 
     TMessageBoxHook::SetNextAnswer(IDOK);
-    commands->DeleteRecord();
-    EXPECT_EQ(form.List.Count(), 0);
+    Action("KaydSil1")->trigger();
+    EXPECT_EQ(List().Count(), 0);
     EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("\"Merkez\" isimli kayıt silindi")));
-    EXPECT_EQ(Saved()->Count(), 0);
 }
 
 TEST_F(ListCommands, ShortcutsActOnTheFocusedRow)
 {
-    form.List.Add(Record(QStringLiteral("Merkez")));
+    List().Add(Record(QStringLiteral("Merkez")));
     form.activateWindow();
-    form.ServiceList->setFocus();
+    view->setFocus();
     Focus(0);
     QApplication::processEvents();
-    if (QApplication::focusWidget() != form.ServiceList)
+    if (QApplication::focusWidget() != view)
         GTEST_SKIP() << "the platform gave the list no keyboard focus";
     auto keys = [&](int Key) {
         QWindow *window = form.windowHandle();
@@ -419,34 +412,32 @@ TEST_F(ListCommands, ShortcutsActOnTheFocusedRow)
             return 0;
         },
         [&] {
-            editorOpened = editor.isVisible() && editor.edtName->text() == QStringLiteral("Merkez");
+            editorOpened = editor.isVisible() && ed.edtName->text() == QStringLiteral("Merkez");
             editor.reject();
         });
     EXPECT_TRUE(editorOpened);
 
     // The offscreen platform does not hand the focus back by itself when the dialog closes.
     form.activateWindow();
-    form.ServiceList->setFocus();
+    view->setFocus();
     QApplication::processEvents();
     TMessageBoxHook::SetNextAnswer(IDOK);
     keys(Qt::Key_Delete);
-    EXPECT_EQ(form.List.Count(), 0);
+    EXPECT_EQ(List().Count(), 0);
 }
 
 // Every command without a mouse: Alt and the underlined letter on the tool bar, F10 to the tool bar,
 // Space and Enter on the focused row; the captions stay the commands' names.
 TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
 {
-    form.List.Add(
-        Record(QStringLiteral("Arıza"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
-    form.List.Add(
-        Record(QStringLiteral("Merkez"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
-    form.List.SortBy(TSystemRecord::Name, true);
+    List().Add(Record(QStringLiteral("Arıza"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
+    List().Add(Record(QStringLiteral("Merkez"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
+    List().SortBy(TSystemRecord::Name, true);
     form.activateWindow();
-    form.ServiceList->setFocus();
+    view->setFocus();
     Focus(0);
     QApplication::processEvents();
-    if (QApplication::focusWidget() != form.ServiceList)
+    if (QApplication::focusWidget() != view)
         GTEST_SKIP() << "the platform gave the list no keyboard focus";
     QWindow *window = form.windowHandle();
     auto press = [&](int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier, const QString &Text = {}) {
@@ -457,30 +448,30 @@ TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
     };
     auto back = [&] {
         form.activateWindow();
-        form.ServiceList->setFocus();
+        view->setFocus();
         QApplication::processEvents();
     };
-    auto button = [&](QAction *Action) {
-        return qobject_cast<QToolButton *>(form.MainMenu->widgetForAction(Action));
-    };
+    QToolBar *menu = Child<QToolBar>(&form, "MainMenu");
+    QMenu *help = Child<QMenu>(&form, "Yardim");
+    auto button = [&](QAction *Action) { return qobject_cast<QToolButton *>(menu->widgetForAction(Action)); };
 
     // The captions are the names; only the button's letter is marked.
-    const std::pair<QAction *, const char *> captions[] = {{form.KontrolEt, "Denetle"}, {form.Ekle, "Ekle"},
-        {form.Ayarlar, "Ayarlar"}, {form.Gonder, "Gönder"}, {form.Yardim->menuAction(), "Yardım"}};
+    const std::pair<QAction *, const char *> captions[]
+        = {{Action("KontrolEt"), "Denetle"}, {Action("Ekle"), "Ekle"}, {Action("Ayarlar"), "Ayarlar"},
+            {Action("Gonder"), "Gönder"}, {help->menuAction(), "Yardım"}};
     for (const auto &[action, caption] : captions) {
         EXPECT_EQ(action->text(), QString::fromUtf8(caption));
         EXPECT_EQ(button(action)->text(), QLatin1Char('&') + QString::fromUtf8(caption));
     }
 
-    // Space on the focused row toggles its mark and saves; held down it does not flicker.
+    // Space on the focused row toggles its mark; held down it does not flicker.
     press(Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
-    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("0"));
     qt_handleKeyEvent(window, QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
     QApplication::processEvents();
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("0"));
     press(Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("1"));
 
     // Enter opens the details of a row with a report only.
     bool opened = false;
@@ -495,14 +486,14 @@ TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
             return 0;
         },
         [&] {
-            shown = details.lblAlarm->text();
+            shown = Child<QLabel>(&details, "lblAlarm")->text();
             details.reject();
         });
     EXPECT_EQ(shown, QStringLiteral("Çalışıyor"));
     back();
 
     // The dot tells its state and its time.
-    EXPECT_EQ(form.ListModel->index(1, TSystemRecord::State).data(Qt::ToolTipRole).toString(),
+    EXPECT_EQ(model->index(1, TSystemRecord::State).data(Qt::ToolTipRole).toString(),
         QStringLiteral("Çalışıyor\n08.06.2012   17:46:00"));
 
     // A mnemonic clicks its button now or a moment later (the button's animated click), so each window
@@ -539,13 +530,13 @@ TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
     back();
 
     // Alt+Y opens the help menu.
-    EXPECT_TRUE(whenShown(Qt::Key_Y, form.Yardim, [&] { form.Yardim->close(); }));
+    EXPECT_TRUE(whenShown(Qt::Key_Y, help, [&] { help->close(); }));
     back();
 
     // F10 takes the focus to the first command; Alt+D runs the check (the console is busy meanwhile, and
     // F10 then finds the first command still usable).
     press(Qt::Key_F10);
-    EXPECT_EQ(QApplication::focusWidget(), button(form.KontrolEt));
+    EXPECT_EQ(QApplication::focusWidget(), button(Action("KontrolEt")));
     back();
     // Systems that take the connection and never answer keep the check running for a while.
     const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -557,58 +548,45 @@ TEST_F(ListCommands, KeyboardReachesTheCommandsAndTheFocusedRow)
     ASSERT_EQ(::listen(silent, 8), 0);
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length), 0);
     const QString target = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
-    for (int row = 0; row < form.List.Count(); ++row)
-        form.List.SetCell(row, TSystemRecord::IP, target);
+    for (int row = 0; row < List().Count(); ++row)
+        List().SetCell(row, TSystemRecord::IP, target);
     press(Qt::Key_D, Qt::AltModifier);
-    ASSERT_TRUE(WaitUntil([&] { return form.Busy(); }, 2000));
+    ASSERT_TRUE(WaitUntil([&] { return session.Busy(); }, 2000));
     press(Qt::Key_F10);
-    EXPECT_EQ(QApplication::focusWidget(), button(form.Yardim->menuAction()));
-    ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    EXPECT_EQ(QApplication::focusWidget(), button(help->menuAction()));
+    ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
     ::close(silent);
     EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Denetleme başladı. IP: ") + target));
 }
 
-TEST_F(ListCommands, SelectClickTogglesAndSaves)
+TEST_F(ListCommands, SelectClickToggles)
 {
-    form.List.Add(Record(QStringLiteral("Merkez")));
+    List().Add(Record(QStringLiteral("Merkez")));
     QApplication::processEvents();
-    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center());
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("0"));
+    MouseClick(view->viewport(), Cell(0, TSystemRecord::Select).center());
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("0"));
     EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), QStringLiteral("0"));
-    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center());
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
+    MouseClick(view->viewport(), Cell(0, TSystemRecord::Select).center());
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("1"));
     // A right click is no toggle.
-    MouseClick(form.ServiceList->viewport(), Cell(0, TSystemRecord::Select).center(), Qt::RightButton);
-    EXPECT_EQ(form.List.Cell(0, TSystemRecord::Select), QStringLiteral("1"));
-}
-
-TEST_F(ListCommands, HeaderClickTogglesEveryRowAndSaves)
-{
-    form.List.Add(Record(QStringLiteral("A")));
-    form.List.Add(Record(QStringLiteral("B")));
-    form.List.SetCell(1, TSystemRecord::Select, QStringLiteral("0"));
-    QHeaderView *header = form.ServiceList->header();
-    emit header->sectionClicked(TSystemRecord::Select);
-    const QString first = form.List.Cell(0, TSystemRecord::Select);
-    EXPECT_EQ(form.List.Cell(1, TSystemRecord::Select), first);
-    EXPECT_EQ(Saved()->Cell(0, TSystemRecord::Select), first);
-    EXPECT_EQ(Saved()->Cell(1, TSystemRecord::Select), first);
+    MouseClick(view->viewport(), Cell(0, TSystemRecord::Select).center(), Qt::RightButton);
+    EXPECT_EQ(List().Cell(0, TSystemRecord::Select), QStringLiteral("1"));
 }
 
 TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
 {
-    form.List.Add(Record(QStringLiteral("A"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
-    form.List.Add(Record(QStringLiteral("B"), QStringLiteral("2"), {}, QStringLiteral("0"), EmptyReport()));
-    form.List.Add(Record(QStringLiteral("C"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
-    form.List.Add(Record(QStringLiteral("D"), QStringLiteral("5"), {}, QStringLiteral("-1"),
+    List().Add(Record(QStringLiteral("A"), QStringLiteral("1"), {}, QStringLiteral("0"), EmptyReport()));
+    List().Add(Record(QStringLiteral("B"), QStringLiteral("2"), {}, QStringLiteral("0"), EmptyReport()));
+    List().Add(Record(QStringLiteral("C"), QStringLiteral("3"), {}, QStringLiteral("0"), EmptyReport()));
+    List().Add(Record(QStringLiteral("D"), QStringLiteral("5"), {}, QStringLiteral("-1"),
         QStringLiteral(R"({"ServerName":"Artı","ServerIp":"127.0.0.9"})")));
     QApplication::processEvents();
     for (int row = 0; row < 2; ++row) {
         bool opened = false;
         QTimer::singleShot(0, [&] { opened = details.isVisible(); });
-        MouseClick(form.ServiceList->viewport(), Cell(row, TSystemRecord::State).center());
+        MouseClick(view->viewport(), Cell(row, TSystemRecord::State).center());
         QApplication::processEvents();
-        EXPECT_FALSE(opened) << "state " << form.List.Cell(row, TSystemRecord::State).toStdString();
+        EXPECT_FALSE(opened) << "state " << List().Cell(row, TSystemRecord::State).toStdString();
     }
     struct TSeen
     {
@@ -619,12 +597,14 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
         TSeen seen;
         WhileModal(
             [&] {
-                MouseClick(form.ServiceList->viewport(), Cell(Row, TSystemRecord::State).center());
+                MouseClick(view->viewport(), Cell(Row, TSystemRecord::State).center());
                 return 0;
             },
             [&] {
-                seen = {details.lblAlarm->text(), details.lblTime->text(),
-                    details.TLAlarm->topLevelItem(0)->text(0), details.TLAlarm->topLevelItemCount()};
+                const auto *rows = Child<QTreeWidget>(&details, "TLAlarm");
+                seen = {Child<QLabel>(&details, "lblAlarm")->text(),
+                    Child<QLabel>(&details, "lblTime")->text(), rows->topLevelItem(0)->text(0),
+                    rows->topLevelItemCount()};
                 details.reject();
             });
         return seen;
@@ -640,75 +620,107 @@ TEST_F(ListCommands, StateClickOpensTheDetailsOnlyWithAReport)
 
 TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
 {
-    form.List.Add(Record(QStringLiteral("Merkez")));
+    List().Add(Record(QStringLiteral("Merkez")));
     QApplication::processEvents();
-    QWidget *viewport = form.ServiceList->viewport();
+    QWidget *viewport = view->viewport();
+    QMenu *menu = Child<QMenu>(&form, "PopupMenu1");
     auto request = [&](QContextMenuEvent::Reason Reason, QPoint At) {
         QContextMenuEvent event(Reason, At, viewport->mapToGlobal(At));
-        QApplication::sendEvent(Reason == QContextMenuEvent::Mouse ? viewport : form.ServiceList, &event);
-        const bool shown = commands->listMenu->isVisible();
-        commands->listMenu->hide();
+        QApplication::sendEvent(
+            Reason == QContextMenuEvent::Mouse ? viewport : static_cast<QWidget *>(view), &event);
+        const bool shown = menu->isVisible();
+        menu->hide();
         return shown;
     };
     EXPECT_FALSE(request(QContextMenuEvent::Keyboard, Cell(0, TSystemRecord::Name).center()));
     EXPECT_FALSE(request(QContextMenuEvent::Mouse, QPoint(20, viewport->height() - 5)));
     EXPECT_TRUE(request(QContextMenuEvent::Mouse, Cell(0, TSystemRecord::Name).center()));
     QStringList items;
-    for (QAction *action : commands->listMenu->actions())
+    for (QAction *action : menu->actions())
         items << action->text();
     EXPECT_EQ(items,
         (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
 }
 
-TEST_F(ListCommands, AFailedSaveIsLoggedEachTimeAndShownOnce)
+// "Denetle" of the row menu checks the focused record alone, marked or not; a record whose ZYRplus flag
+// is no flag is refused with the general error display.
+TEST_F(ListCommands, RowMenuChecksTheFocusedRecord)
 {
-    form.DataFileName = sandbox.Path(QStringLiteral("yok/ZYRdenetleyici.dat"));
-    form.List.Add(Record(QStringLiteral("A")));
-    form.List.Add(Record(QStringLiteral("B")));
-    commands->ListClick(0, TSystemRecord::Select);
-    commands->ListClick(1, TSystemRecord::Select);
+    List().Add(Record(QStringLiteral("A")));
+    List().Add(Record(QStringLiteral("B")));
+    List().SetCell(0, TSystemRecord::Select, QStringLiteral("0"));
+    List().SetCell(0, TSystemRecord::IP, QStringLiteral("127.0.0.1:1"));
+    List().SetCell(1, TSystemRecord::IP, QStringLiteral("127.0.0.1:2"));
+    Focus(0);
+    Action("Kontrolet2")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Denetleme başladı. IP: 127.0.0.1:1")));
+    EXPECT_FALSE(sandbox.LogText().contains(QStringLiteral("127.0.0.1:2")));
+    const int a = List().Cell(0, TSystemRecord::Name) == QStringLiteral("A") ? 0 : 1;
+    EXPECT_EQ(List().Cell(a, TSystemRecord::State), QStringLiteral("1"));
+    EXPECT_EQ(List().Cell(1 - a, TSystemRecord::State), QStringLiteral("0"));
+
+    List().SetCell(1 - a, TSystemRecord::ColZYRplus, QStringLiteral("belki"));
+    Focus(1 - a);
+    Action("Kontrolet2")->trigger();
+    EXPECT_FALSE(session.Busy());
+    ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ZYRdenetleyici"));
+    EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("'belki' is not a valid boolean value."));
+}
+
+TEST_F(ListCommands, AFailedSaveIsShownOnce)
+{
+    // A folder where the list file should be: no write succeeds.
+    ASSERT_TRUE(QDir().mkdir(sandbox.Path(QStringLiteral("ZYRdenetleyici.dat"))));
+    List().Add(Record(QStringLiteral("A")));
+    List().Add(Record(QStringLiteral("B")));
+    QApplication::processEvents();
+    MouseClick(view->viewport(), Cell(0, TSystemRecord::Select).center());
+    MouseClick(view->viewport(), Cell(1, TSystemRecord::Select).center());
+    EXPECT_EQ(List().Cell(1, TSystemRecord::Select), QStringLiteral("0"));
     int shown = 0;
     for (const auto &box : TMessageBoxHook::Shown)
         shown += box.Title == QStringLiteral("ZYRdenetleyici")
-            && box.Text.contains(QStringLiteral("Cannot create file"));
+            && box.Text == QStringLiteral("Cannot create file ZYRdenetleyici.dat.");
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(sandbox.LogText().count(QStringLiteral("Cannot create file")), 2);
+    EXPECT_EQ(TMessageBoxHook::Shown.size(), 1);
 }
 
 TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
 {
     std::atomic<int> sent{0};
-    form.Engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    session.Engine().SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         QThread::msleep(100);
         ++sent;
     };
     TMessageBoxHook::SetNextAnswer(IDCANCEL);
-    form.Gonder->trigger();
-    EXPECT_FALSE(form.Busy());
+    Action("Gonder")->trigger();
+    EXPECT_FALSE(session.Busy());
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(
         TMessageBoxHook::Shown[0].Text, QStringLiteral("Görüntülenen sonuçlar e-posta ile gönderilsin mi?"));
 
     TMessageBoxHook::SetNextAnswer(IDOK);
-    form.Gonder->trigger();
-    // The mails go out on the engine's thread; the commands stay locked meanwhile.
-    EXPECT_TRUE(form.Busy());
-    EXPECT_FALSE(form.Ekle->isEnabled());
-    EXPECT_FALSE(form.ServiceList->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return !form.Busy(); }));
+    Action("Gonder")->trigger();
+    // The mails go out on the mail thread; the commands stay locked meanwhile.
+    EXPECT_TRUE(session.Busy());
+    EXPECT_FALSE(Action("Ekle")->isEnabled());
+    EXPECT_FALSE(view->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
     EXPECT_EQ(sent.load(), 1);
-    EXPECT_TRUE(form.Ekle->isEnabled());
+    EXPECT_TRUE(Action("Ekle")->isEnabled());
 
     // A selection error reaches the general error display and the commands come back.
-    form.Engine->SendStatusMailsJob = [](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    session.Engine().SendStatusMailsJob = [](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         throw EZyrError(QStringLiteral("'x' is not a valid floating point value"));
     };
     TMessageBoxHook::Clear();
     TMessageBoxHook::SetNextAnswer(IDOK);
-    form.Gonder->trigger();
+    Action("Gonder")->trigger();
     ASSERT_TRUE(WaitUntil([&] { return TMessageBoxHook::Shown.size() == 2; }));
-    EXPECT_FALSE(form.Busy());
-    EXPECT_TRUE(form.Ekle->isEnabled());
+    EXPECT_FALSE(session.Busy());
+    EXPECT_TRUE(Action("Ekle")->isEnabled());
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[1].Text, QStringLiteral("'x' is not a valid floating point value."));
 }

@@ -8,7 +8,7 @@
 #include "platform/Errors.h"
 #include "platform/Logger.h"
 #include "records/SystemListFile.h"
-#include "store/Settings.h"
+#include "session/ConsoleSession.h"
 #include <gtest/gtest.h>
 #include <memory>
 #include <QDir>
@@ -40,6 +40,13 @@ protected:
     {
         return QString::fromUtf8(ReadBytes(logDir.filePath(QStringLiteral("ZYRdenetleyici.log"))));
     }
+
+    // A window over a session on the list file of the current folder, as the program makes them.
+    struct TProgram
+    {
+        TConsoleSession Session{QDir::currentPath(), QStringLiteral("ZYRdenetleyici.dat")};
+        TMainForm Form{Session};
+    };
 
     // The program's files in Folder, as its own folder and current directory.
     static void WriteFiles(const QString &folder)
@@ -81,20 +88,23 @@ TEST_F(FileFaults, ConfirmedCloseOnAFullOrReadOnlyFileSystemKeepsWindowAndFiles)
         const QByteArray ini = ReadBytes(fs.FilePath("ZYRdenetleyici.ini"));
         const QByteArray dat = ReadBytes(fs.FilePath("ZYRdenetleyici.dat"));
         QDir::setCurrent(fs.Path());
-        TLiveSettings settings;
-        auto form = std::make_unique<TMainForm>(settings);
-        ASSERT_EQ(form->List.Count(), 1);
-        form->show();
+        auto program = std::make_unique<TProgram>();
+        ASSERT_EQ(program->Session.List().Count(), 1);
+        program->Form.show();
         if (full)
             fs.Fill();
         else
             ASSERT_TRUE(fs.MakeReadOnly());
 
-        CloseFailsAndStays(*form, QStringLiteral("Cannot create file ZYRdenetleyici.dat."));
+        CloseFailsAndStays(program->Form, QStringLiteral("Cannot create file ZYRdenetleyici.dat."));
         EXPECT_EQ(ReadBytes(fs.FilePath("ZYRdenetleyici.dat")), dat);
-        form.reset(); // the layout, written at the end, fails the same way and is logged
+        program.reset(); // the layout, written at the end, fails the same way and is logged
         EXPECT_EQ(ReadBytes(fs.FilePath("ZYRdenetleyici.ini")), ini);
-        EXPECT_TRUE(LogText().contains(QStringLiteral("Cannot create file ZYRdenetleyici.ini")));
+        // The window's end steps come after the program's last line.
+        const QString log = LogText();
+        EXPECT_TRUE(log.contains(QStringLiteral("Cannot create file ZYRdenetleyici.ini")));
+        EXPECT_LT(log.indexOf(QStringLiteral("Program kapandı")),
+            log.indexOf(QStringLiteral("Cannot create file ZYRdenetleyici.ini")));
         QDir::setCurrent(oldDir);
     }
 }
@@ -107,12 +117,11 @@ TEST_F(FileFaults, ListFileReplacedByAFolderIsShownAtStartAndAtClose)
     ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("ZYRdenetleyici.dat/icinde")));
     QDir::setCurrent(dir.path());
 
-    TLiveSettings settings;
-    auto form = std::make_unique<TMainForm>(settings);
+    auto program = std::make_unique<TProgram>();
     ASSERT_EQ(TMessageBoxHook::Shown.size(), 1);
     EXPECT_EQ(TMessageBoxHook::Shown[0].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[0].Text, QStringLiteral("Cannot open file ZYRdenetleyici.dat."));
-    form->show();
-    CloseFailsAndStays(*form, QStringLiteral("Cannot create file ZYRdenetleyici.dat."));
+    program->Form.show();
+    CloseFailsAndStays(program->Form, QStringLiteral("Cannot create file ZYRdenetleyici.dat."));
     EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("ZYRdenetleyici.dat/icinde"))).exists());
 }

@@ -1,12 +1,18 @@
 // A notification reaches a real notification daemon (dunst) on the session bus with the program's title
 // and body; with no daemon on the bus the call says so at once, so that the caller shows the tray balloon.
+// The main window shows the notifications of its session's periodic cycles this way.
 // Runs under dbus-run-session inside the desktop session (dunst draws on the X display).
 #include "console/DesktopNotification.h"
 #include "console/Application.h"
+#include "console/Main.h"
+#include "session/ConsoleSession.h"
+#include "SimFleet.h"
+#include "WaitUntil.h"
 #include <gtest/gtest.h>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,6 +49,49 @@ QString Field(const QJsonObject &Entry, const char *Name)
     return Entry.value(QLatin1String(Name)).toObject().value(QStringLiteral("data")).toString();
 }
 
+// dunst on the test's bus, with a config of its own: nothing from the machine's or the user's dunstrc.
+class TDunst
+{
+public:
+    bool Start()
+    {
+        QFile config(dir.filePath(QStringLiteral("dunstrc")));
+        if (!dir.isValid() || !config.open(QIODevice::WriteOnly))
+            return false;
+        config.write("[global]\n    markup = full\n");
+        config.close();
+        dunst.setProcessChannelMode(QProcess::ForwardedChannels);
+        dunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), config.fileName()});
+        return dunst.waitForStarted(5000) && WaitFor(ServiceUp);
+    }
+    ~TDunst()
+    {
+        dunst.terminate();
+        dunst.waitForFinished(5000);
+        WaitFor([] { return !ServiceUp(); }, 5000);
+    }
+    // The notifications shown so far, closed and read back from the history (newest first).
+    QJsonArray Closed()
+    {
+        Dunstctl({QStringLiteral("close-all")});
+        QJsonArray history;
+        WaitFor([&] {
+            history = QJsonDocument::fromJson(Dunstctl({QStringLiteral("history")}))
+                          .object()
+                          .value(QStringLiteral("data"))
+                          .toArray()
+                          .at(0)
+                          .toArray();
+            return !history.isEmpty();
+        });
+        return history;
+    }
+
+private:
+    QTemporaryDir dir;
+    QProcess dunst;
+};
+
 TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
 {
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus: run under dbus-run-session";
@@ -50,18 +99,8 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
     EXPECT_FALSE(
         SendDesktopNotification(QStringLiteral("ZYRdenetleyici"), QStringLiteral("kapali: Çalışmıyor")));
 
-    // A config of its own: nothing from the machine's or the user's dunstrc.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QFile config(dir.filePath(QStringLiteral("dunstrc")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("[global]\n    markup = full\n");
-    config.close();
-    QProcess dunst;
-    dunst.setProcessChannelMode(QProcess::ForwardedChannels);
-    dunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), config.fileName()});
-    ASSERT_TRUE(dunst.waitForStarted(5000));
-    ASSERT_TRUE(WaitFor(ServiceUp)) << "dunst did not take the notification service";
+    TDunst dunst;
+    ASSERT_TRUE(dunst.Start()) << "dunst did not take the notification service";
 
     const QString body = QStringLiteral("kapali: Çalışmıyor\nR&D <2>: Aygıt eksik tespit edildi");
     EXPECT_TRUE(SendDesktopNotification(QStringLiteral("ZYRdenetleyici"), body));
@@ -70,17 +109,7 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
     })) << "dunst shows no notification";
 
     // Closed, the notification moves to the history, which dunstctl prints as JSON.
-    Dunstctl({QStringLiteral("close-all")});
-    QJsonArray history;
-    ASSERT_TRUE(WaitFor([&] {
-        history = QJsonDocument::fromJson(Dunstctl({QStringLiteral("history")}))
-                      .object()
-                      .value(QStringLiteral("data"))
-                      .toArray()
-                      .at(0)
-                      .toArray();
-        return !history.isEmpty();
-    }));
+    const QJsonArray history = dunst.Closed();
     ASSERT_EQ(1, history.size());
     const QJsonObject entry = history.at(0).toObject();
     EXPECT_EQ(QStringLiteral("ZYRdenetleyici"), Field(entry, "summary"));
@@ -88,9 +117,58 @@ TEST(DesktopNotification, ReachesTheDaemonWithTitleAndBodyAndFailsWithoutOne)
     // The daemon reads markup in the body, so it receives the text escaped and shows it as sent.
     EXPECT_EQ(QStringLiteral("kapali: Çalışmıyor\nR&amp;D &lt;2&gt;: Aygıt eksik tespit edildi"),
         Field(entry, "body"));
+}
 
-    dunst.terminate();
-    dunst.waitForFinished(5000);
+// A periodic cycle in which marked systems entered an alarm state: the window tells the desktop, one line
+// a system; the menu's check and a cycle with nothing new tell nothing.
+TEST(DesktopNotification, PeriodicCycleOfTheSessionIsToldByTheWindow)
+{
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected()) << "no session bus: run under dbus-run-session";
+    TDunst dunst;
+    ASSERT_TRUE(dunst.Start()) << "dunst did not take the notification service";
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(work.path());
+    TSimSystem down;
+    down.Name = "kapali";
+    down.Port = 0;
+    down.Mode = "refuse";
+    TSimSystem alarm = down;
+    alarm.Name = "alarmli";
+    alarm.Mode = "ok";
+    alarm.Devices = {{"A1B2C3", 0, 4, "0,1,0,0"}};
+    const auto sim = StartSimulator({down, alarm});
+    ASSERT_TRUE(sim);
+    {
+        TConsoleSession session(work.path(), QStringLiteral("ZYRdenetleyici.dat"));
+        TMainForm form(session);
+        for (size_t i = 0; i < sim->Systems().size(); ++i) {
+            TSystemRecord r;
+            r.Cells = {QStringLiteral("1"), QString::fromStdString(sim->Systems()[i].Name),
+                QString::fromStdString(sim->Target(i)), QString(), QStringLiteral("1"), QStringLiteral("0"),
+                QString(), QString(), QStringLiteral("0")};
+            session.ListForView().Add(r);
+        }
+        TLiveSettings s = session.Settings();
+        s.BeepAlarm = false;
+        session.SetSettings(s);
+        auto displayed = [] {
+            return Dunstctl({QStringLiteral("count"), QStringLiteral("displayed")}).trimmed();
+        };
+        for (const TCheckOrigin origin : {TCheckOrigin::Menu, TCheckOrigin::Timer, TCheckOrigin::Timer}) {
+            session.Engine().CycleThenAlarm(origin);
+            ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
+        }
+        EXPECT_TRUE(WaitFor([&] { return displayed() == "1"; })) << "dunst shows " << displayed().constData();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(displayed(), "1");
+    }
+    QDir::setCurrent(previous);
+    const QJsonArray history = dunst.Closed();
+    ASSERT_EQ(1, history.size());
+    const QJsonObject entry = history.at(0).toObject();
+    EXPECT_EQ(QStringLiteral("ZYRdenetleyici"), Field(entry, "summary"));
+    EXPECT_EQ(QStringLiteral("kapali: Çalışmıyor\nalarmli: Alarm tespit edildi"), Field(entry, "body"));
 }
 
 } // namespace

@@ -114,11 +114,13 @@ TEST(DetailsOnTheDesktop, OpensInsideTheAreaTheTrayLeavesFrameAndAll)
         // A details window of its own: the first showing, before the window manager has ever framed it, is
         // the one a window manager may take differently; the second shows the window it has framed.
         TFormDetails details;
-        details.lblAlarm->setText(QStringLiteral("Alarm tespit edildi"));
-        details.lblTime->setText(QStringLiteral("08.06.2012   17:46:00"));
         for (const char *showing : {"first showing", "second showing"}) {
             QRect frame;
-            WhileModal([&] { return details.ShowReport(Report(c.Channels)); },
+            WhileModal(
+                [&] {
+                    return details.ShowFor(QStringLiteral("Alarm tespit edildi"),
+                        QStringLiteral("08.06.2012   17:46:00"), Report(c.Channels), false);
+                },
                 [&] {
                     // Shown and framed; a loaded desktop may apply the window manager's last move late, so
                     // the frame counts once it has held still for half a second.

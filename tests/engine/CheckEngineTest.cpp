@@ -411,7 +411,7 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
     std::atomic<bool> release{false};
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         ++mails;
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -461,7 +461,7 @@ TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
     s.BeepAlarm = true;
     s.MailAfterCtrl = 0;
     std::atomic<int> mails{0};
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+    engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
     int alarms = 0;
     QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(), [&] { ++alarms; });
 
@@ -491,7 +491,7 @@ TEST_F(EngineTest, PeriodicCyclesTellOfSystemsEnteringAnAlarmStateOnce)
     list.SetCell(list.PositionOf(later), TSystemRecord::Select, QStringLiteral("0"));
     engine->Settings().MailAfterCtrl = 0;
     std::atomic<bool> release{false};
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) {
+    engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) {
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     };
@@ -657,7 +657,7 @@ TEST_F(EngineTest, SettingsAndSendConfirmedWhileBusyRunWhenItEnds)
     TLiveSettings &s = engine->Settings();
     s.Period = 5;
     std::atomic<int> mails{0};
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
+    engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
 
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
     s.Period = 7;

@@ -48,10 +48,14 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     s.Port = 99;
     s.Host = QStringLiteral("h");
     s.TimeOut = 7;
-    int loaded = 0;
-    s.OnLoaded = [&] { ++loaded; };
+    s.Emails.SetChecked(0, true);
+    // A copy is a snapshot: the load leaves it as it was.
+    const TLiveSettings before = s;
     s.LoadSettings();
-    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(before.Period, 9);
+    EXPECT_EQ(before.Host, QStringLiteral("h"));
+    EXPECT_EQ(before.To(), QStringLiteral("old@x.com"));
+    EXPECT_FALSE(s == before);
     EXPECT_EQ(s.Period, 0);
     EXPECT_TRUE(s.RunAtStartup);
     EXPECT_TRUE(s.ShowMainOnStart);
@@ -67,6 +71,14 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     EXPECT_EQ(s.To(), QString());
     EXPECT_EQ(s.TimeOut, 5000);
     EXPECT_FALSE(QFile::exists(ini)) << "loading writes nothing";
+
+    // Loaded from the same file, two values are equal whatever they held; one field apart, they differ.
+    TLiveSettings again(folder);
+    again.Host = QStringLiteral("x");
+    again.LoadSettings();
+    EXPECT_TRUE(again == s);
+    again.TimeOut = 5001;
+    EXPECT_FALSE(again == s);
 }
 
 TEST_F(Settings, OddStoredValuesLoadAndSaveBack)

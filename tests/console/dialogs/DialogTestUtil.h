@@ -22,6 +22,16 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <stdexcept>
+
+// A window's control by its object name. A missing one ends the test with an error, never a null pointer.
+template <class T> T *Child(const QObject *Parent, const char *Name)
+{
+    T *child = Parent->findChild<T *>(QLatin1String(Name));
+    if (!child)
+        throw std::runtime_error(std::string("no control named ") + Name);
+    return child;
+}
 
 inline void KeyPress(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier,
     const QString &Text = QString())

@@ -1,0 +1,233 @@
+#include "session/ConsoleSession.h"
+#include "platform/Errors.h"
+#include "platform/Logger.h"
+#include "records/SystemListFile.h"
+#include <QFile>
+
+namespace {
+QString ErrorText(const std::exception &Error)
+{
+    if (auto *zyr = dynamic_cast<const EZyrError *>(&Error))
+        return zyr->Message();
+    return QString::fromUtf8(Error.what());
+}
+} // namespace
+
+TConsoleSession::TConsoleSession(const QString &SettingsFolder, const QString &ListFile, QObject *Parent)
+    : QObject(Parent)
+    , listFile(ListFile)
+    , settings(SettingsFolder)
+{
+    Log(QStringLiteral("Program açıldı"));
+    engine = std::make_unique<TCheckEngine>(list, settings);
+    engine->setObjectName(QStringLiteral("Engine"));
+    connect(engine.get(), &TCheckEngine::BusyChanged, this, [this](bool Busy) {
+        emit BusyChanged(Busy);
+        NotifyTray();
+    });
+    connect(engine.get(), &TCheckEngine::AlarmDue, this, &TConsoleSession::AlarmDue);
+    connect(engine.get(), &TCheckEngine::AlarmsEntered, this, [this](const QStringList &Lines) {
+        if (settings.DesktopNotify)
+            emit NotificationDue(Lines);
+    });
+    connect(engine.get(), &TCheckEngine::MailBusyChanged, this, &TConsoleSession::MailBusyChanged);
+    connect(engine.get(), &TCheckEngine::TestMailFinished, this, &TConsoleSession::TestMailFinished);
+    connect(engine.get(), &TCheckEngine::SendFailed, this, &TConsoleSession::SendFailed);
+}
+
+TConsoleSession::~TConsoleSession()
+{
+    End();
+}
+
+void TConsoleSession::End()
+{
+    if (ended)
+        return;
+    ended = true;
+    // A mail under way ends (and logs its end) before the program's last line.
+    engine->Shutdown();
+    Log(QStringLiteral("Program kapandı"));
+}
+
+QString TConsoleSession::LoadList()
+{
+    QString failure;
+    if (QFile::exists(listFile)) {
+        Log(QStringLiteral("Veriler yüklendi"));
+        try {
+            LoadSystemList(list, listFile);
+        } catch (const std::exception &e) {
+            failure = ErrorText(e);
+        }
+    }
+    NotifyTray();
+    return failure;
+}
+
+void TConsoleSession::LoadSettings()
+{
+    TLiveSettings loaded = settings;
+    loaded.LoadSettings();
+    SetSettings(loaded);
+}
+
+void TConsoleSession::Start(bool HiddenStartPossible)
+{
+    engine->HiddenStartPossible = HiddenStartPossible;
+    engine->ApplySettings(true);
+}
+
+void TConsoleSession::SetSettings(const TLiveSettings &Value)
+{
+    if (Value == settings)
+        return;
+    settings = Value;
+    emit SettingsChanged();
+}
+
+void TConsoleSession::SaveSettings()
+{
+    settings.SaveSettings();
+}
+
+void TConsoleSession::ApplySettings()
+{
+    engine->ApplySettings(false);
+}
+
+TTrayState TConsoleSession::TrayState() const
+{
+    return ReadTrayState(list);
+}
+
+QString TConsoleSession::TrayHint() const
+{
+    return ::TrayHint(TrayState(), engine->CycleHasRun());
+}
+
+void TConsoleSession::CheckCycle()
+{
+    engine->CheckCycle(TCheckOrigin::Menu);
+}
+
+void TConsoleSession::CheckRecord(TRecordId Record)
+{
+    engine->CheckFocused(Record);
+}
+
+TRecordId TConsoleSession::AddRecord(const TRecordFields &Fields)
+{
+    const TRecordId id = engine->AddRecord(Fields);
+    ListChanged();
+    return id;
+}
+
+bool TConsoleSession::ChangeRecord(TRecordId Record, const TRecordFields &Fields)
+{
+    if (!engine->ChangeRecord(Record, Fields))
+        return false;
+    ListChanged();
+    return true;
+}
+
+bool TConsoleSession::DeleteRecord(TRecordId Record)
+{
+    if (!engine->DeleteRecord(Record))
+        return false;
+    ListChanged();
+    return true;
+}
+
+void TConsoleSession::ToggleSelect(TRecordId Record)
+{
+    if (engine->ToggleSelect(Record))
+        ListChanged();
+}
+
+void TConsoleSession::SetAllSelect(bool Ticked)
+{
+    {
+        TListUpdate update(list);
+        for (int i = 0; i < list.Count(); ++i)
+            list.SetCell(i, TSystemRecord::Select, Ticked ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    ListChanged();
+}
+
+bool TConsoleSession::SortByHeader(int Column)
+{
+    return !Busy() && list.HeaderClickSort(Column);
+}
+
+void TConsoleSession::SetSortOrder(int Column, bool Ascending)
+{
+    if (Column >= 0)
+        list.SetSortOrder(Column, Ascending);
+    list.Sort();
+}
+
+void TConsoleSession::RemoveAddress(const QString &Address)
+{
+    list.RemoveAddress(Address);
+    ListChanged();
+}
+
+void TConsoleSession::SendStatusMails()
+{
+    engine->SendStatusMails();
+}
+
+bool TConsoleSession::SendTestMail(const TLiveSettings &Values)
+{
+    return engine->SendTestMail(Values);
+}
+
+void TConsoleSession::SaveOnClose()
+{
+    try {
+        SaveSystemListOnClose(list, listFile);
+    } catch (...) {
+        // The window stays open: its rows show what the file would have held.
+        TListUpdate update(list);
+        for (int i = 0; i < list.Count(); ++i)
+            list.SetCellNumber(i, TSystemRecord::State, csNotChecked);
+        throw;
+    }
+}
+
+void TConsoleSession::EndForSignal()
+{
+    // A mail under way is not waited for: its network waits end at once.
+    engine->Shutdown();
+    SaveForSessionEnd();
+}
+
+void TConsoleSession::SaveForSessionEnd()
+{
+    try {
+        SaveSystemListOnClose(list, listFile);
+    } catch (const std::exception &e) {
+        LogError(10001, ErrorText(e));
+    }
+}
+
+void TConsoleSession::NotifyTray()
+{
+    if (!Busy())
+        emit TrayStateChanged();
+}
+
+void TConsoleSession::ListChanged()
+{
+    NotifyTray();
+    try {
+        SaveSystemListOnClose(list, listFile);
+    } catch (const std::exception &e) {
+        const QString message = ErrorText(e);
+        Log(message);
+        const bool first = !saveErrorSeen;
+        saveErrorSeen = true;
+        emit ListSaveFailed(message, first);
+    }
+}
