@@ -4,13 +4,13 @@
 // beside it. The running copy is the program's own start-up (RunProgram) in a child copy of this test,
 // which hides its window and says on its output each time the window is shown again.
 #include "app/Program.h"
-#include "console/Main.h"
 #include "records/SystemListFile.h"
 #include "XdgSandbox.h"
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QWidget>
 #include <sys/stat.h>
 #include <vector>
 
@@ -35,11 +36,15 @@ void WatchTheWindow()
     auto *timer = new QTimer(qApp);
     QObject::connect(timer, &QTimer::timeout, [] {
         static int shown = 0;
-        if (!MainForm || !MainForm->isVisible())
+        QWidget *window = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("MainForm"))
+                window = top;
+        if (!window || !window->isVisible())
             return;
         if (shown++ > 0)
             std::puts("shown");
-        MainForm->hide();
+        window->hide();
         std::puts("hidden");
         std::fflush(stdout);
     });

@@ -284,7 +284,7 @@ TEST_F(SettingsDialog, CancelLeavesEditsLiveUntilTheNextShowing)
 {
     WriteIni("[Smtp]\r\nTo=a@x.com,b@x.com\r\n[General]\r\nMailAfterCtrl=0\r\n[Emails]\r\na@x.com=\r\nb@x."
              "com=\r\n");
-    TFormSettings &d = Open();
+    Open();
     ASSERT_EQ(Live().To(), QStringLiteral("a@x.com,b@x.com"));
     ArmTimer();
     const int first = Execute([&] {
@@ -336,7 +336,7 @@ TEST_F(SettingsDialog, BadPeriodIsRefusedWithTheFocusInThePeriodField)
 
 TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
 {
-    TFormSettings &d = Open();
+    Open();
     EXPECT_FALSE(session->Engine().PeriodTimer->isActive());
     const int result = Execute([&] {
         EXPECT_EQ(C<QTabWidget>("dxPageControl1")->currentIndex(), 0);

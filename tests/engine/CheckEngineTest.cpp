@@ -289,7 +289,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
     s.BeepAlarm = true;
     QStringList mailed;
     std::mutex mailedLock;
-    engine->SendStatusMailsJob = [&](TLiveSettings &, const TSystemList &records, TMailObjects &) {
+    engine->SendStatusMailsJob = [&](const TLiveSettings &, const TSystemList &records, TMailObjects &) {
         std::lock_guard lock(mailedLock);
         for (int i = 0; i < records.Count(); ++i)
             mailed << records.Cell(i, TSystemRecord::State);

@@ -168,8 +168,9 @@ TEST_F(SessionTest, MailsAfterAPeriodicCycleFollowTheRule)
         Edit([&](TLiveSettings &s) { s.MailAfterCtrl = c.Rule; });
         session->Engine().CycleThenAlarm(c.Origin);
         WaitIdle();
-        if (c.Alarm)
+        if (c.Alarm) {
             EXPECT_EQ(StateOf(QStringLiteral("fazla")), QStringLiteral("5"));
+        }
         EXPECT_EQ(mails.load(), c.Mails) << "rule " << c.Rule << " origin " << int(c.Origin);
     }
 }
