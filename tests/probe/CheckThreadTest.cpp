@@ -1,6 +1,8 @@
 #include "probe/CheckThread.h"
 
 #include "platform/Charset.h"
+#include "platform/Errors.h"
+#include "probe/CheckRunner.h"
 #include "ProbeTestSupport.h"
 
 #include <chrono>
@@ -155,7 +157,8 @@ TEST(CheckThread, NamesAndUnresolvableHosts)
     EXPECT_TRUE(nameless->ReportText.isEmpty());
 }
 
-// Both ways a check runs: on the check runner, and on the caller's thread (the plugin's way).
+// Both ways a check is asked of the runner: with a sink (the console's way), and waited for on the
+// caller's thread (zyrcheck's way).
 std::unique_ptr<TThResponse> CheckEitherWay(bool onRunner, const QString &target, int32_t timeOut)
 {
     if (onRunner)
@@ -221,4 +224,36 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
         EXPECT_EQ(direct[i].get().ProbeState, psConnected) << "thread, TimeOut " << i;
     while (auto r = queue.Take())
         EXPECT_EQ(r->ProbeState, psConnected) << "runner, TimeOut " << r->RecordIndex;
+}
+
+// A wait for a check that outlives its bound ends there with an error. The check itself goes on and its
+// result, coming later, lands in memory that is still there (the sanitizers watch).
+TEST(CheckThread, WaitForARunnerCheckEndsAtItsBound)
+{
+    TFullListener full;
+    ASSERT_TRUE(full.Ready());
+    const QString target = QString::fromStdString(full.Target());
+    // TimeOut 0 sets no connect limit of the check's own: only the bound ends the wait.
+    auto waited = std::async(std::launch::async, [&target] {
+        const auto start = Clock::now();
+        try {
+            RunCheck(target, 0, false, std::chrono::milliseconds(400));
+        } catch (const EZyrError &) {
+            return MsSince(start);
+        }
+        return -1LL;
+    });
+    const bool ended = waited.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // The check gets through once the queue is drained, and delivers.
+    const auto start = Clock::now();
+    while (CheckRunnerFigures().InFlight > 0 && MsSince(start) < 20000) {
+        full.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(ended) << "the wait outlived its bound";
+    const long long spent = waited.get();
+    EXPECT_GE(spent, 360);
+    EXPECT_LT(spent, 2000);
+    EXPECT_EQ(CheckRunnerFigures().InFlight, 0);
 }
