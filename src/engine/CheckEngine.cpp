@@ -193,7 +193,7 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     // A text of the worker's own: the list's cell may be replaced while the check runs.
     const QString target(Target.constData(), Target.size());
     TCheckThread::Start(
-        target, 0, Settings().TimeOut, IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
+        target, Settings().TimeOut, IsPlus, [to, cycle, Record](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
                 QCoreApplication::postEvent(to->Target, new TCheckResultEvent(std::move(r), cycle, Record));

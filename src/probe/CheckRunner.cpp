@@ -897,15 +897,13 @@ void AcceptStatusReply(const unsigned char *Reply, ssize_t Received, TThResponse
     Result.ReportText = DecodeExternalText(reinterpret_cast<const char *>(Reply) + ReplyHeaderSize, size);
 }
 
-void TCheckThread::Start(
-    const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
+void TCheckThread::Start(const QString &Target, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
 {
     auto *job = new TJob;
     job->Target = Target;
     job->TimeOut = EffectiveTimeOut(TimeOut);
     job->IsPlus = IsPlus;
     job->Sink = std::move(Sink);
-    job->Result.RecordIndex = RecordIndex;
     job->Result.ProbeState = psNoAnswer;
     Runner().Submit(job);
 }

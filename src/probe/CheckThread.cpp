@@ -49,7 +49,7 @@ TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus, std::c
         std::unique_ptr<TThResponse> Result;
     };
     auto wait = std::make_shared<TWait>();
-    TCheckThread::Start(Target, 0, TimeOut, IsPlus, [wait](std::unique_ptr<TThResponse> Result) {
+    TCheckThread::Start(Target, TimeOut, IsPlus, [wait](std::unique_ptr<TThResponse> Result) {
         std::lock_guard lock(wait->Mutex);
         wait->Result = std::move(Result);
         wait->Done.notify_all();

@@ -14,10 +14,9 @@ enum TProbeState : int32_t
 };
 
 // One check's outcome. The worker creates it and hands it over through the sink; from then on it
-// belongs to the receiver.
+// belongs to the receiver; whatever names the check (the engine's cycle and record) travels in the sink.
 struct TThResponse
 {
-    int32_t RecordIndex = 0;
     int32_t ProbeState = psNoAnswer;
     // The recording system's bytes, decoded once by DecodeExternalText; zero bytes are kept.
     QString ReportText;
@@ -58,8 +57,7 @@ class TCheckThread
 {
 public:
     // Queues the check and returns at once. TimeOut is in milliseconds; a negative value counts as 5000.
-    static void Start(
-        const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
+    static void Start(const QString &Target, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
 
     TCheckThread() = delete;
 };

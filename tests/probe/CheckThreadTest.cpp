@@ -123,14 +123,14 @@ TEST(CheckThread, OrdinaryAnswersGiveTheirStates)
 
     TResultQueue queue;
     for (size_t i = 0; i < sim->Systems().size(); ++i)
-        TCheckThread::Start(Target(*sim, i), int32_t(i), 2000, false, queue.Sink());
+        TCheckThread::Start(Target(*sim, i), 2000, false, queue.Sink(int32_t(i)));
     ASSERT_TRUE(queue.WaitFor(sim->Systems().size(), std::chrono::seconds(20)));
     std::vector<int> seen(sim->Systems().size());
     while (auto r = queue.Take()) {
-        ASSERT_GE(r->RecordIndex, 0);
-        ASSERT_LT(size_t(r->RecordIndex), seen.size());
-        ++seen[size_t(r->RecordIndex)];
-        const std::string &name = sim->Systems()[size_t(r->RecordIndex)].Name;
+        ASSERT_GE(r.Tag, 0);
+        ASSERT_LT(size_t(r.Tag), seen.size());
+        ++seen[size_t(r.Tag)];
+        const std::string &name = sim->Systems()[size_t(r.Tag)].Name;
         const Expect &e = expected.at(name);
         EXPECT_EQ(r->ProbeState, e.state) << name;
         EXPECT_EQ(r->ReportText, e.text) << name;
@@ -146,9 +146,8 @@ TEST(CheckThread, NamesAndUnresolvableHosts)
     s.Port = 0;
     auto sim = StartSimulator({s});
     ASSERT_TRUE(sim);
-    auto named = CheckOnce(QStringLiteral("localhost:%1").arg(sim->Systems()[0].Port), 2000, false, 41);
+    auto named = CheckOnce(QStringLiteral("localhost:%1").arg(sim->Systems()[0].Port), 2000, false);
     ASSERT_TRUE(named);
-    EXPECT_EQ(named->RecordIndex, 41);
     EXPECT_EQ(named->ProbeState, psReport);
 
     auto nameless = CheckOnce(QStringLiteral(":%1").arg(sim->Systems()[0].Port), 2000, false);
@@ -203,7 +202,7 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
     TResultQueue queue;
     std::vector<std::future<TThResponse>> direct;
     for (const int32_t timeOut : {0, 1}) {
-        TCheckThread::Start(target, timeOut, timeOut, false, queue.Sink());
+        TCheckThread::Start(target, timeOut, false, queue.Sink(timeOut));
         direct.push_back(
             std::async(std::launch::async, [&target, timeOut] { return RunCheck(target, timeOut, false); }));
     }
@@ -223,7 +222,7 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
     for (size_t i = 0; i < direct.size(); ++i)
         EXPECT_EQ(direct[i].get().ProbeState, psConnected) << "thread, TimeOut " << i;
     while (auto r = queue.Take())
-        EXPECT_EQ(r->ProbeState, psConnected) << "runner, TimeOut " << r->RecordIndex;
+        EXPECT_EQ(r->ProbeState, psConnected) << "runner, TimeOut " << r.Tag;
 }
 
 // A wait for a check that outlives its bound ends there with an error. The check itself goes on and its
