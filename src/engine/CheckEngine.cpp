@@ -264,17 +264,18 @@ void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
 {
     try {
         const int i = Position;
-        List.SetCellNumber(i, TSystemRecord::State, Result.ProbeState);
+        // The time and the report first: they stand even when a read of the verdict raises.
         List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
-        if (Result.ProbeState == psReport) {
+        if (Result.ProbeState == psReport)
             List.SetCell(i, TSystemRecord::Details, Result.ReportText);
-            const TReportVerdict report = ReadReportVerdict(
-                List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
-            if (report.HasAlarm)
-                List.SetCellNumber(i, TSystemRecord::State, csAlarm);
-            List.SetCellNumber(i, TSystemRecord::State,
-                VerdictState(psReport, report, List.CellAsNumber(i, TSystemRecord::DeviceCnt)));
-        }
+        WriteResultState(
+            Result.ProbeState,
+            [&] {
+                return ReadReportVerdict(
+                    List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+            },
+            [&] { return List.CellAsNumber(i, TSystemRecord::DeviceCnt); },
+            [&](int State) { List.SetCellNumber(i, TSystemRecord::State, State); });
         LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
             StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
     } catch (const std::exception &e) {
