@@ -245,7 +245,7 @@ double SlowestSingleMs(const std::vector<TSystem> &systems, const TOptions &o, Q
             std::condition_variable cv;
             int64_t doneAt = 0;
             const int64_t start = NowNs();
-            TCheckThread::Start(s.Target, 0, o.TimeOut, s.Plus, [&](std::unique_ptr<TThResponse>) {
+            TCheckThread::Start(s.Target, o.TimeOut, s.Plus, [&](std::unique_ptr<TThResponse>) {
                 std::lock_guard lock(m);
                 doneAt = NowNs();
                 cv.notify_one();
@@ -320,7 +320,7 @@ void RunnerAlone(const std::vector<TSystem> &systems, const TOptions &o, double 
         const int64_t t0 = NowNs();
         for (size_t i = 0; i < systems.size(); ++i)
             TCheckThread::Start(
-                systems[i].Target, int32_t(i), o.TimeOut, systems[i].Plus, [&](std::unique_ptr<TThResponse>) {
+                systems[i].Target, o.TimeOut, systems[i].Plus, [&](std::unique_ptr<TThResponse>) {
                     std::lock_guard lock(m);
                     if (++done == systems.size())
                         cv.notify_one();

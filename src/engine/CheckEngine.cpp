@@ -194,7 +194,7 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     std::shared_ptr<TResultGate> to = gate;
     // A text of the worker's own: the list's cell may be replaced while the check runs.
     const QString target(Target.constData(), Target.size());
-    TCheckThread::Start(target, 0, Settings().TimeOut, IsPlus,
+    TCheckThread::Start(target, Settings().TimeOut, IsPlus,
         [to, cycle, Record, target, IsPlus](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
             if (to->Target)
@@ -296,17 +296,18 @@ void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
 {
     try {
         const int i = Position;
-        List.SetCellNumber(i, TSystemRecord::State, Result.ProbeState);
+        // The time and the report first: they stand even when a read of the verdict raises.
         List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
-        if (Result.ProbeState == psReport) {
+        if (Result.ProbeState == psReport)
             List.SetCell(i, TSystemRecord::Details, Result.ReportText);
-            const TReportVerdict report = ReadReportVerdict(
-                List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
-            if (report.HasAlarm)
-                List.SetCellNumber(i, TSystemRecord::State, csAlarm);
-            List.SetCellNumber(i, TSystemRecord::State,
-                VerdictState(psReport, report, List.CellAsNumber(i, TSystemRecord::DeviceCnt)));
-        }
+        WriteResultState(
+            Result.ProbeState,
+            [&] {
+                return ReadReportVerdict(
+                    List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+            },
+            [&] { return List.CellAsNumber(i, TSystemRecord::DeviceCnt); },
+            [&](int State) { List.SetCellNumber(i, TSystemRecord::State, State); });
         LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
             StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
     } catch (const std::exception &e) {

@@ -27,3 +27,18 @@ int VerdictState(int ProbeState, const TReportVerdict &Report, double Expected)
     }
     return state;
 }
+
+TReportVerdict WriteResultState(int ProbeState, const std::function<TReportVerdict()> &ReadReport,
+    const std::function<double()> &ReadExpected, const std::function<void(int State)> &WriteState)
+{
+    WriteState(ProbeState);
+    if (ProbeState != psReport)
+        return {};
+    const TReportVerdict report = ReadReport();
+    // Not dead, though the next write usually replaces it: an expected count that is no number raises
+    // before that write, and the alarm stands.
+    if (report.HasAlarm)
+        WriteState(csAlarm);
+    WriteState(VerdictState(psReport, report, ReadExpected()));
+    return report;
+}

@@ -6,12 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-TMailObjects &MailObjects()
-{
-    static TMailObjects objects;
-    return objects;
-}
-
 void SendMail(
     TMailObjects &Objects, const TMailSettings &Settings, const TMailText &Text, const QString &Recipient)
 {

@@ -32,9 +32,6 @@ struct TMailObjects
     TSMTPSend SMTP;
     TMimeMess Mime;
 };
-// The program's own pair, created on first use.
-TMailObjects &MailObjects();
-
 // The texts of one mail, composed for it: the HTML body lines, and the summary lines that the log
 // shows for a mail that is no test mail.
 struct TMailText

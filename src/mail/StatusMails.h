@@ -14,5 +14,4 @@ QString RecipientRecords(
 // One status mail per concerned address, in the order of the address list. A selection error
 // leaves the call; each mail's own failure is logged and the next address is served. Once the objects'
 // Cancel is triggered no further address is tried.
-void SendStatusMails(
-    const TLiveSettings &Settings, const TSystemList &List, TMailObjects &Objects = MailObjects());
+void SendStatusMails(const TLiveSettings &Settings, const TSystemList &List, TMailObjects &Objects);

@@ -13,8 +13,6 @@
 #include <QDateTime>
 #include <QLocale>
 
-std::function<void(bool Busy)> OnMailBusy;
-
 namespace {
 
 constexpr const char *kTableStart
@@ -23,23 +21,6 @@ constexpr const char *kHeaderRow
     = "<tr><th width=\"150\" align=\"left\">İsim</th><th width=\"150\" align=\"left\">IP Adresi</th>"
       "<th align=\"left\">Durum</th><th width=\"150\" align=\"left\">Denetleme Zamanı</th></tr>";
 constexpr const char *kTableEnd = "</table>";
-
-class TBusy
-{
-public:
-    TBusy()
-    {
-        if (OnMailBusy)
-            OnMailBusy(true);
-    }
-    ~TBusy()
-    {
-        if (OnMailBusy)
-            OnMailBusy(false);
-    }
-    TBusy(const TBusy &) = delete;
-    TBusy &operator=(const TBusy &) = delete;
-};
 
 // A record's state code; a code outside the table (a record left in state 7 by a check cycle it
 // was not part of) is shown as not checked.
@@ -74,7 +55,6 @@ TMailText BuildStatusReport(const TLiveSettings &Settings, const TSystemList &Li
     TMailText mail;
     if (Settings.To().isEmpty() && Recipient.isEmpty())
         return mail;
-    TBusy busy;
     try {
         mail.Subject = GetCaption() + QStringLiteral(" sonuçları");
         mail.Body.append(QString::fromUtf8(kTableStart));
@@ -142,7 +122,6 @@ TMailText TestMailText()
 bool SendTestMail(
     const TLiveSettings &Settings, const TMailText &Text, QString &Failure, TMailObjects &Objects)
 {
-    TBusy busy;
     try {
         SendMail(Objects, MailSettingsOf(Settings), Text, QString());
         Log(QStringLiteral("E-posta gönderildi"));

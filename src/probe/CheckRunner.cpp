@@ -151,7 +151,7 @@ void SettleAtExit()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-bool StartDetached(void *(*body)(void *), void *argument, const char *name)
+bool StartDetached(void *(*body)(void *), void *argument)
 {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
@@ -160,9 +160,14 @@ bool StartDetached(void *(*body)(void *), void *argument, const char *name)
     pthread_t thread;
     const int rc = pthread_create(&thread, &attributes, body, argument);
     pthread_attr_destroy(&attributes);
-    if (rc == 0)
-        pthread_setname_np(thread, name);
     return rc == 0;
+}
+
+// By the thread itself: naming another thread opens a file under /proc, which needs a descriptor (there
+// may be none to spare) and, in a plugin that promises to write no file, shows as a file opened for writing.
+void NameThisThread(const char *name)
+{
+    pthread_setname_np(pthread_self(), name);
 }
 
 class TRunner;
@@ -200,7 +205,7 @@ public:
             ++threads;
             ++starting;
         }
-        if (StartDetached(&TPool::Main, this, name))
+        if (StartDetached(&TPool::Main, this))
             return true;
         std::lock_guard lock(mutex);
         --threads;
@@ -219,6 +224,7 @@ public:
 private:
     static void *Main(void *self)
     {
+        NameThisThread(static_cast<TPool *>(self)->name);
         static_cast<TPool *>(self)->Serve();
         return nullptr;
     }
@@ -339,7 +345,7 @@ private:
         for (int attempt = 0; attempt < (first ? 10 : 1); ++attempt) {
             if (attempt > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            if (StartDetached(&TRunner::PollerMain, this, "zyr-poller")) {
+            if (StartDetached(&TRunner::PollerMain, this)) {
                 pollerUp.store(true, std::memory_order_release);
                 return;
             }
@@ -349,6 +355,7 @@ private:
 
     static void *PollerMain(void *self)
     {
+        NameThisThread("zyr-poller");
         static_cast<TRunner *>(self)->Poll();
         return nullptr;
     }
@@ -890,15 +897,13 @@ void AcceptStatusReply(const unsigned char *Reply, ssize_t Received, TThResponse
     Result.ReportText = DecodeExternalText(reinterpret_cast<const char *>(Reply) + ReplyHeaderSize, size);
 }
 
-void TCheckThread::Start(
-    const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
+void TCheckThread::Start(const QString &Target, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink)
 {
     auto *job = new TJob;
     job->Target = Target;
     job->TimeOut = EffectiveTimeOut(TimeOut);
     job->IsPlus = IsPlus;
     job->Sink = std::move(Sink);
-    job->Result.RecordIndex = RecordIndex;
     job->Result.ProbeState = psNoAnswer;
     Runner().Submit(job);
 }

@@ -1,13 +1,12 @@
 #include "probe/CheckThread.h"
 
-#include "platform/Charset.h"
+#include "platform/Errors.h"
+#include "platform/Format.h"
 #include "platform/Integers.h"
 #include "platform/SettingRules.h"
-#include "platform/Socket.h"
-#include "probe/CheckRunner.h"
-#include "probe/PlusProbe.h"
 
-#include <array>
+#include <condition_variable>
+#include <mutex>
 
 TProbeTarget SplitTarget(const QString &Target, bool IsPlus)
 {
@@ -28,44 +27,35 @@ TProbeTarget SplitTarget(const QString &Target, bool IsPlus)
 
 namespace {
 
-void ProbeOrdinary(const TProbeTarget &Address, int32_t TimeOut, TThResponse &Result)
+std::chrono::milliseconds WaitBound(int32_t TimeOut)
 {
-    TTcpSocket client;
-    if (!client.Connect(Address.Host, Address.Port, TimeOut / 2))
-        return;
-    Result.ProbeState = psConnected;
-    try {
-        if (!client.SendAll(StatusRequest.data(), StatusRequest.size(), ReplyWaitMs))
-            return;
-        if (!client.WaitReadable(ReplyWaitMs))
-            return;
-        std::array<unsigned char, ReplyBufferSize> reply{};
-        AcceptStatusReply(reply.data(), client.ReceiveOnce(reply.data(), reply.size()), Result);
-    } catch (...) {
-    }
-    client.Close();
+    return std::chrono::milliseconds(2 * int64_t(EffectiveTimeOut(TimeOut)) + 2 * ReplyWaitMs + 180'000);
 }
 
 } // namespace
 
 TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus)
 {
-    TThResponse result;
-    TimeOut = EffectiveTimeOut(TimeOut);
-    try {
-        result.ProbeState = psNoAnswer;
-        const TProbeTarget address = SplitTarget(Target, IsPlus);
-        if (IsPlus) {
-            QByteArray report;
-            const int32_t state = RunPlusProbe(address, TimeOut, DeviceListLibraryCandidates(), report);
-            result.ProbeState = state;
-            if (state == psReport)
-                result.ReportText = DecodeExternalText(report);
-        } else {
-            ProbeOrdinary(address, TimeOut, result);
-        }
-    } catch (...) {
-        // the state reached stands
-    }
-    return result;
+    return RunCheck(Target, TimeOut, IsPlus, WaitBound(TimeOut));
+}
+
+TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus, std::chrono::milliseconds Bound)
+{
+    // Shared with the sink, so that a result coming after the bound lands in memory that is still there.
+    struct TWait
+    {
+        std::mutex Mutex;
+        std::condition_variable Done;
+        std::unique_ptr<TThResponse> Result;
+    };
+    auto wait = std::make_shared<TWait>();
+    TCheckThread::Start(Target, TimeOut, IsPlus, [wait](std::unique_ptr<TThResponse> Result) {
+        std::lock_guard lock(wait->Mutex);
+        wait->Result = std::move(Result);
+        wait->Done.notify_all();
+    });
+    std::unique_lock lock(wait->Mutex);
+    if (!wait->Done.wait_for(lock, Bound, [&] { return wait->Result != nullptr; }))
+        throw EZyrError(Format("no result of the check of %s within %d ms", Target, Bound.count()));
+    return std::move(*wait->Result);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,10 +14,9 @@ enum TProbeState : int32_t
 };
 
 // One check's outcome. The worker creates it and hands it over through the sink; from then on it
-// belongs to the receiver.
+// belongs to the receiver; whatever names the check (the engine's cycle and record) travels in the sink.
 struct TThResponse
 {
-    int32_t RecordIndex = 0;
     int32_t ProbeState = psNoAnswer;
     // The recording system's bytes, decoded once by DecodeExternalText; zero bytes are kept.
     QString ReportText;
@@ -40,10 +40,14 @@ struct TProbeTarget
 };
 TProbeTarget SplitTarget(const QString &Target, bool IsPlus);
 
-// One whole check on the calling thread, with the same wire bytes, limits and verdicts as a started one:
-// the address split, the probe of an ordinary or extended system, every wait bounded by TimeOut
-// (negative: 5000) and the fixed reply wait. Never raises; RecordIndex of the result is 0.
+// One check started on the check runner like the console's, the calling thread waiting for its result;
+// any number of threads may wait at once. The check's own limits end it long before the wait's bound
+// (twice TimeOut and both reply waits, and three minutes more for a host-name lookup, a turn in the
+// runner's queue or a connect with no limit of its own); past the bound the call raises EZyrError and the
+// late result is dropped.
 TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus);
+// The same with a bound of the caller's.
+TThResponse RunCheck(const QString &Target, int32_t TimeOut, bool IsPlus, std::chrono::milliseconds Bound);
 
 // One check of one recording system, handed to the check runner: ordinary systems are probed by one
 // event-driven thread, extended systems and host-name lookups on small worker pools. A check that finds
@@ -53,8 +57,7 @@ class TCheckThread
 {
 public:
     // Queues the check and returns at once. TimeOut is in milliseconds; a negative value counts as 5000.
-    static void Start(
-        const QString &Target, int32_t RecordIndex, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
+    static void Start(const QString &Target, int32_t TimeOut, bool IsPlus, TCheckResultSink Sink);
 
     TCheckThread() = delete;
 };

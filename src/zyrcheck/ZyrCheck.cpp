@@ -93,21 +93,21 @@ TZyrResult JudgeCheck(const TThResponse &Response, bool Plus, int Expected, doub
     result.Plus = Plus;
     result.Expected = Expected > 0 ? Expected : 0;
     result.Seconds = Seconds;
-    result.State = Response.ProbeState;
-    if (Response.ProbeState != psReport)
-        return result;
-    if (Plus)
-        ReadPlus(Response.ReportText, result);
-    else
-        ReadOrdinary(Response.ReportText, result);
+    if (Response.ProbeState == psReport) {
+        if (Plus)
+            ReadPlus(Response.ReportText, result);
+        else
+            ReadOrdinary(Response.ReportText, result);
+    }
     try {
-        const TReportVerdict verdict = ReadReportVerdict(Response.ReportText, Plus);
+        const TReportVerdict verdict = WriteResultState(
+            Response.ProbeState, [&] { return ReadReportVerdict(Response.ReportText, Plus); },
+            [&] { return double(result.Expected); }, [&](int State) { result.State = State; });
         result.DeviceCount = verdict.DeviceCount;
         result.HasAlarm = verdict.HasAlarm;
-        result.State = VerdictState(Response.ProbeState, verdict, result.Expected);
     } catch (const EZyrError &) {
-        // A header announcing more devices than listed, with no alarm before the missing one: the console
-        // keeps the state it had written, 3, and so do we.
+        // A header announcing more devices than listed, with no alarm before the missing one: the state
+        // written last, 3, stands, as in the console.
         const TGetDetails details(Response.ReportText);
         result.DeviceCount = details.DeviceCount;
     }

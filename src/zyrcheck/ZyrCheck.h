@@ -48,8 +48,9 @@ struct TZyrResult
     int DevicesInAlarm() const;
 };
 
-// Runs one whole check on the calling thread (the console's probe, its TimeOut, its fixed waits) and
-// judges it with the console's verdict rules. Expected 0 or less is not compared.
+// Runs one check on the console's check runner (its probe, its TimeOut, its fixed waits), the calling
+// thread waiting for it, and judges it with the console's verdict rules. Expected 0 or less is not
+// compared. Raises EZyrError only when no result comes within the wait's bound (see RunCheck).
 TZyrResult ZyrCheck(const QString &Target, bool Plus, int Expected, int32_t TimeOut);
 // The judging half, for a probe already made.
 TZyrResult JudgeCheck(const TThResponse &Response, bool Plus, int Expected, double Seconds);

@@ -1,6 +1,8 @@
 #include "probe/CheckThread.h"
 
 #include "platform/Charset.h"
+#include "platform/Errors.h"
+#include "probe/CheckRunner.h"
 #include "ProbeTestSupport.h"
 
 #include <chrono>
@@ -121,14 +123,14 @@ TEST(CheckThread, OrdinaryAnswersGiveTheirStates)
 
     TResultQueue queue;
     for (size_t i = 0; i < sim->Systems().size(); ++i)
-        TCheckThread::Start(Target(*sim, i), int32_t(i), 2000, false, queue.Sink());
+        TCheckThread::Start(Target(*sim, i), 2000, false, queue.Sink(int32_t(i)));
     ASSERT_TRUE(queue.WaitFor(sim->Systems().size(), std::chrono::seconds(20)));
     std::vector<int> seen(sim->Systems().size());
     while (auto r = queue.Take()) {
-        ASSERT_GE(r->RecordIndex, 0);
-        ASSERT_LT(size_t(r->RecordIndex), seen.size());
-        ++seen[size_t(r->RecordIndex)];
-        const std::string &name = sim->Systems()[size_t(r->RecordIndex)].Name;
+        ASSERT_GE(r.Tag, 0);
+        ASSERT_LT(size_t(r.Tag), seen.size());
+        ++seen[size_t(r.Tag)];
+        const std::string &name = sim->Systems()[size_t(r.Tag)].Name;
         const Expect &e = expected.at(name);
         EXPECT_EQ(r->ProbeState, e.state) << name;
         EXPECT_EQ(r->ReportText, e.text) << name;
@@ -144,9 +146,8 @@ TEST(CheckThread, NamesAndUnresolvableHosts)
     s.Port = 0;
     auto sim = StartSimulator({s});
     ASSERT_TRUE(sim);
-    auto named = CheckOnce(QStringLiteral("localhost:%1").arg(sim->Systems()[0].Port), 2000, false, 41);
+    auto named = CheckOnce(QStringLiteral("localhost:%1").arg(sim->Systems()[0].Port), 2000, false);
     ASSERT_TRUE(named);
-    EXPECT_EQ(named->RecordIndex, 41);
     EXPECT_EQ(named->ProbeState, psReport);
 
     auto nameless = CheckOnce(QStringLiteral(":%1").arg(sim->Systems()[0].Port), 2000, false);
@@ -155,7 +156,8 @@ TEST(CheckThread, NamesAndUnresolvableHosts)
     EXPECT_TRUE(nameless->ReportText.isEmpty());
 }
 
-// Both ways a check runs: on the check runner, and on the caller's thread (the plugin's way).
+// Both ways a check is asked of the runner: with a sink (the console's way), and waited for on the
+// caller's thread (zyrcheck's way).
 std::unique_ptr<TThResponse> CheckEitherWay(bool onRunner, const QString &target, int32_t timeOut)
 {
     if (onRunner)
@@ -200,7 +202,7 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
     TResultQueue queue;
     std::vector<std::future<TThResponse>> direct;
     for (const int32_t timeOut : {0, 1}) {
-        TCheckThread::Start(target, timeOut, timeOut, false, queue.Sink());
+        TCheckThread::Start(target, timeOut, false, queue.Sink(timeOut));
         direct.push_back(
             std::async(std::launch::async, [&target, timeOut] { return RunCheck(target, timeOut, false); }));
     }
@@ -220,5 +222,37 @@ TEST(CheckThread, TimeOutBelowTwoConnectsWithoutALimitOfItsOwn)
     for (size_t i = 0; i < direct.size(); ++i)
         EXPECT_EQ(direct[i].get().ProbeState, psConnected) << "thread, TimeOut " << i;
     while (auto r = queue.Take())
-        EXPECT_EQ(r->ProbeState, psConnected) << "runner, TimeOut " << r->RecordIndex;
+        EXPECT_EQ(r->ProbeState, psConnected) << "runner, TimeOut " << r.Tag;
+}
+
+// A wait for a check that outlives its bound ends there with an error. The check itself goes on and its
+// result, coming later, lands in memory that is still there (the sanitizers watch).
+TEST(CheckThread, WaitForARunnerCheckEndsAtItsBound)
+{
+    TFullListener full;
+    ASSERT_TRUE(full.Ready());
+    const QString target = QString::fromStdString(full.Target());
+    // TimeOut 0 sets no connect limit of the check's own: only the bound ends the wait.
+    auto waited = std::async(std::launch::async, [&target] {
+        const auto start = Clock::now();
+        try {
+            RunCheck(target, 0, false, std::chrono::milliseconds(400));
+        } catch (const EZyrError &) {
+            return MsSince(start);
+        }
+        return -1LL;
+    });
+    const bool ended = waited.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // The check gets through once the queue is drained, and delivers.
+    const auto start = Clock::now();
+    while (CheckRunnerFigures().InFlight > 0 && MsSince(start) < 20000) {
+        full.Drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(ended) << "the wait outlived its bound";
+    const long long spent = waited.get();
+    EXPECT_GE(spent, 360);
+    EXPECT_LT(spent, 2000);
+    EXPECT_EQ(CheckRunnerFigures().InFlight, 0);
 }

@@ -39,17 +39,17 @@ TEST(Fleet, ThousandSimultaneousChecksEachDeliveredOnce)
     const int threadsBefore = CountEntries("/proc/self/task");
     TResultQueue queue;
     for (int i = 0; i < Count; ++i)
-        TCheckThread::Start(QString::fromStdString(fleet.lines[size_t(i)][1]), i, 4000,
-            fleet.lines[size_t(i)][2] == "plus", queue.Sink());
+        TCheckThread::Start(QString::fromStdString(fleet.lines[size_t(i)][1]), 4000,
+            fleet.lines[size_t(i)][2] == "plus", queue.Sink(i));
     ASSERT_TRUE(queue.WaitFor(Count, std::chrono::seconds(120)));
 
     std::vector<int> seen(Count);
     std::map<std::string, int> wrong;
     while (auto r = queue.Take()) {
-        ASSERT_GE(r->RecordIndex, 0);
-        ASSERT_LT(r->RecordIndex, Count);
-        ++seen[size_t(r->RecordIndex)];
-        const std::string &mode = fleet.lines[size_t(r->RecordIndex)][3];
+        ASSERT_GE(r.Tag, 0);
+        ASSERT_LT(r.Tag, Count);
+        ++seen[size_t(r.Tag)];
+        const std::string &mode = fleet.lines[size_t(r.Tag)][3];
         const int32_t want = mode == "refuse" ? psNoAnswer : mode == "silent" ? psConnected : psReport;
         if (r->ProbeState != want)
             ++wrong[mode];

@@ -42,11 +42,11 @@ std::condition_variable arrived;
 std::vector<TOutcome> outcomes;
 int delivered = 0;
 
-TCheckResultSink Sink(pid_t caller)
+TCheckResultSink Sink(pid_t caller, size_t index)
 {
-    return [caller](std::unique_ptr<TThResponse> r) {
+    return [caller, index](std::unique_ptr<TThResponse> r) {
         std::lock_guard lock(mutex);
-        TOutcome &o = outcomes.at(size_t(r->RecordIndex));
+        TOutcome &o = outcomes.at(index);
         o.State = r->ProbeState;
         o.OnCaller = o.OnCaller || gettid() == caller;
         ++o.Count;
@@ -121,8 +121,8 @@ int main(int argc, char **argv)
 
     if (noThreads) {
         // The runner comes up first, as in a console that has been running for a while.
-        TCheckThread::Start(QString::fromStdString(targets[0].first), int(targets.size()), 4000,
-            targets[0].second, Sink(caller));
+        TCheckThread::Start(
+            QString::fromStdString(targets[0].first), 4000, targets[0].second, Sink(caller, targets.size()));
         if (!WaitFor(1, std::chrono::seconds(30)))
             return 3;
         std::lock_guard lock(mutex);
@@ -141,7 +141,7 @@ int main(int argc, char **argv)
 
     for (size_t i = 0; i < targets.size(); ++i)
         TCheckThread::Start(
-            QString::fromStdString(targets[i].first), int(i), 4000, targets[i].second, Sink(caller));
+            QString::fromStdString(targets[i].first), 4000, targets[i].second, Sink(caller, i));
     if (strcmp(argv[2], "--exit-mid") == 0) {
         // An ordinary end of the process: exit handlers and static destructors run beside the runner's
         // threads, with results still arriving.

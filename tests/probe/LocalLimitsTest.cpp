@@ -224,7 +224,7 @@ TEST(CheckThread, ChecksWaitForAFreeDescriptor)
     TResultQueue queue;
     for (int i = 0; i < 20; ++i)
         TCheckThread::Start(
-            QString::fromStdString(sim->Target(size_t(i % 4 == 0))), i, 4000, i % 4 == 0, queue.Sink());
+            QString::fromStdString(sim->Target(size_t(i % 4 == 0))), 4000, i % 4 == 0, queue.Sink(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const size_t early = queue.Size();
     for (int fd : filler)
@@ -237,10 +237,10 @@ TEST(CheckThread, ChecksWaitForAFreeDescriptor)
     ASSERT_TRUE(arrived);
     std::vector<int> seen(20);
     while (auto r = queue.Take()) {
-        ASSERT_GE(r->RecordIndex, 0);
-        ASSERT_LT(r->RecordIndex, 20);
-        ++seen[size_t(r->RecordIndex)];
-        EXPECT_EQ(r->ProbeState, psReport) << r->RecordIndex;
+        ASSERT_GE(r.Tag, 0);
+        ASSERT_LT(r.Tag, 20);
+        ++seen[size_t(r.Tag)];
+        EXPECT_EQ(r->ProbeState, psReport) << r.Tag;
     }
     for (int n : seen)
         EXPECT_EQ(n, 1);

@@ -56,12 +56,12 @@ TEST(PlusProbe, SweepAndDeviceListGiveTheirStates)
     TResultQueue queue;
     const auto start = Clock::now();
     for (size_t i = 0; i < sim->Systems().size(); ++i)
-        TCheckThread::Start(Target(*sim, i), int32_t(i), 2000, true, queue.Sink());
+        TCheckThread::Start(Target(*sim, i), 2000, true, queue.Sink(int32_t(i)));
     ASSERT_TRUE(queue.WaitFor(sim->Systems().size(), std::chrono::seconds(20)));
     EXPECT_LT(MsSince(start), 5000);
     std::map<std::string, int32_t> states;
     while (auto r = queue.Take()) {
-        const std::string &name = sim->Systems()[size_t(r->RecordIndex)].Name;
+        const std::string &name = sim->Systems()[size_t(r.Tag)].Name;
         EXPECT_TRUE(states.emplace(name, r->ProbeState).second) << name << " delivered twice";
         if (name == "ok")
             EXPECT_EQ(r->ReportText, QString::fromStdString(json));

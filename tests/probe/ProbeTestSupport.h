@@ -7,16 +7,27 @@
 #include <memory>
 #include <mutex>
 
+// A delivered result with the tag of the sink it came through.
+struct TTaggedResult
+{
+    int32_t Tag = 0;
+    std::unique_ptr<TThResponse> Response;
+
+    explicit operator bool() const { return Response != nullptr; }
+    TThResponse *operator->() const { return Response.get(); }
+};
+
 // Collects the results that check workers deliver. The shared state outlives the queue, so a worker
 // still leaving the sink never touches freed memory.
 class TResultQueue
 {
 public:
-    TCheckResultSink Sink()
+    // Tag tells the test which check a result belongs to.
+    TCheckResultSink Sink(int32_t Tag = 0)
     {
-        return [state = state](std::unique_ptr<TThResponse> r) {
+        return [state = state, Tag](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(state->mutex);
-            state->results.push_back(std::move(r));
+            state->results.push_back({Tag, std::move(r)});
             state->changed.notify_all();
         };
     }
@@ -26,11 +37,11 @@ public:
         std::unique_lock lock(state->mutex);
         return state->changed.wait_for(lock, limit, [&] { return state->results.size() >= count; });
     }
-    std::unique_ptr<TThResponse> Take()
+    TTaggedResult Take()
     {
         std::lock_guard lock(state->mutex);
         if (state->results.empty())
-            return nullptr;
+            return {};
         auto r = std::move(state->results.front());
         state->results.pop_front();
         return r;
@@ -46,20 +57,19 @@ private:
     {
         std::mutex mutex;
         std::condition_variable changed;
-        std::deque<std::unique_ptr<TThResponse>> results;
+        std::deque<TTaggedResult> results;
     };
     std::shared_ptr<TState> state = std::make_shared<TState>();
 };
 
 // Runs one check and waits for its result.
-inline std::unique_ptr<TThResponse> CheckOnce(
-    const QString &target, int32_t timeOut, bool isPlus, int32_t index = 7)
+inline std::unique_ptr<TThResponse> CheckOnce(const QString &target, int32_t timeOut, bool isPlus)
 {
     TResultQueue queue;
-    TCheckThread::Start(target, index, timeOut, isPlus, queue.Sink());
+    TCheckThread::Start(target, timeOut, isPlus, queue.Sink());
     if (!queue.WaitFor(1, std::chrono::seconds(30)))
         return nullptr;
-    return queue.Take();
+    return queue.Take().Response;
 }
 
 #include "Loopback.h"

@@ -157,7 +157,8 @@ TEST(Socket, WaitReadableTimesOutAndReadLineKeepsTheRest)
 }
 
 // The check's side of the wire, seen by a scripted system: exactly the six request bytes, and a reply
-// sent about 300 ms later still counts (the reply wait is 512 ms). Both ways a check runs.
+// sent about 300 ms later still counts (the reply wait is 512 ms). Both ways a check is asked of the
+// runner: with a sink, and waited for.
 TEST(CheckWire, SixRequestBytesAndAReplyAfter300Ms)
 {
     TListener server;
