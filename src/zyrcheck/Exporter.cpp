@@ -41,8 +41,10 @@ using TClock = std::chrono::steady_clock;
 
 // A request head larger than this is refused; ours are a line and a few headers.
 constexpr size_t MaxHeadBytes = 8192;
-// Time for each write of an answer.
-constexpr int WriteLimitMs = 5000;
+// Each connection's send buffer (the kernel doubles it): many answers, and a large probe answer's bulk.
+constexpr int SendBufferBytes = 64 * 1024;
+// Time for writing a probe's answer, which can be large, to a client that reads slowly.
+constexpr auto ProbeWriteLimit = std::chrono::seconds(10);
 // An answered connection waits this long for its next request (a scraper reuses it at its next scrape).
 constexpr auto KeepAlive = std::chrono::seconds(120);
 // A probe waits at most this long for a free slot; a scraper's time-out can only shorten it.
@@ -53,7 +55,10 @@ constexpr auto ReadyLimit = std::chrono::seconds(2);
 constexpr int QuickWorkers = 4;
 // Probe workers beyond the slots wait for a slot, so a request can wait its deadline there; a few dozen
 // at most, since each is a thread.
-int SlotWaiters(int MaxProbes) { return std::clamp(MaxProbes, 4, 64); }
+int SlotWaiters(int MaxProbes)
+{
+    return std::clamp(MaxProbes, 4, 64);
+}
 // Descriptors kept for the probes beyond the connections: a socket and the device-list library's own
 // connection per probe, and some for the program itself.
 constexpr int DescriptorsPerProbe = 3;
@@ -96,19 +101,20 @@ thread_local TClock::time_point ServedSince;
 thread_local bool MayProbe = false;
 
 // httplib parses and answers the request; the connection itself is ours. The request it reads is the head
-// the exporter has already taken from the socket and cut down, so it never waits to read; writes are bounded
-// by a limit each.
+// the exporter has already taken from the socket and cut down, so it never waits to read; the whole answer
+// is written by one deadline.
 class TSocketStream : public httplib::Stream
 {
 public:
-    TSocketStream(int Fd, const std::string &Request)
+    TSocketStream(int Fd, const std::string &Request, TClock::time_point WriteDeadline)
         : fd(Fd)
         , request(Request)
+        , writeDeadline(WriteDeadline)
     {
     }
 
     bool is_readable() const override { return position < request.size(); }
-    bool is_writable() const override { return Wait(POLLOUT, WriteLimitMs); }
+    bool is_writable() const override { return Wait(POLLOUT, WriteRemainingMs()); }
     ssize_t read(char *ptr, size_t size) override
     {
         const size_t n = std::min(size, request.size() - position);
@@ -123,7 +129,7 @@ public:
         while (sent < size) {
             const ssize_t n = ::send(fd, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!Wait(POLLOUT, WriteLimitMs))
+                if (!Wait(POLLOUT, WriteRemainingMs()))
                     return -1;
                 continue;
             }
@@ -138,6 +144,12 @@ public:
     socket_t socket() const override { return fd; }
 
 private:
+    int WriteRemainingMs() const
+    {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(writeDeadline - TClock::now());
+        return left.count() > 0 ? int(left.count()) : 0;
+    }
     bool Wait(short Events, int Ms) const
     {
         pollfd p{fd, Events, 0};
@@ -160,15 +172,16 @@ private:
     int fd;
     const std::string &request;
     size_t position = 0;
+    TClock::time_point writeDeadline;
 };
 
 class THttpFront : public httplib::Server
 {
 public:
     // One request, its head already read and cut down. True when the connection may wait for another.
-    bool Serve(int Fd, const std::string &Request)
+    bool Serve(int Fd, const std::string &Request, TClock::time_point WriteDeadline)
     {
-        TSocketStream stream(Fd, Request);
+        TSocketStream stream(Fd, Request, WriteDeadline);
         bool closed = false;
         const bool answered = process_request(stream, false, closed, nullptr);
         return answered && !closed;
@@ -286,7 +299,8 @@ public:
         TWaiter *next = waiters.front();
         waiters.pop_front();
         next->Granted = true;
-        next->Wake.notify_one(); // under the lock: the waiter cannot leave, and take its variable with it, before
+        // Under the lock: the waiter cannot leave, taking its variable with it, before this returns.
+        next->Wake.notify_one();
     }
     void Stop()
     {
@@ -540,8 +554,8 @@ void TExporter::Routes()
             "text/html; charset=utf-8");
     });
     // The library's own answer to a path it has no route for.
-    http.set_error_handler(httplib::Server::HandlerWithResponse(
-        [this](const httplib::Request &, httplib::Response &res) {
+    http.set_error_handler(
+        httplib::Server::HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
             if (res.status == 404)
                 ++counters.Refused[RefusedNotFound];
             return httplib::Server::HandlerResponse::Unhandled;
@@ -604,7 +618,10 @@ void TExporter::Worker(TReadyQueue &Queue)
         }
         bool keep = false;
         try {
-            keep = http.Serve(item.Fd, ReadRequestHead(request.data(), request.size()).Forwarded);
+            // The quick answers are a few kilobytes and fit the socket's buffer unless the client has left
+            // earlier answers unread: such a client is closed on, never waited for.
+            keep = http.Serve(item.Fd, ReadRequestHead(request.data(), request.size()).Forwarded,
+                MayProbe ? TClock::now() + ProbeWriteLimit : TClock::now());
         } catch (...) {
         }
         keep = keep && !stopping;
@@ -682,7 +699,6 @@ int OpenListener(const std::string &Host, int Port, int &BoundPort, std::string 
     return fd;
 }
 
-
 TExporter::THead TExporter::LookAtHead(int Fd, std::string &Head)
 {
     // Heads are a few hundred bytes: a small look first, the whole allowance only when that is full.
@@ -741,8 +757,8 @@ void TExporter::Dispatch(int Fd, THead Kind, const std::string &Head)
         answer = Canned("400 Bad Request", "", "malformed request\n");
     } else if ((request.Method != "GET" && !headOnly) || (headOnly && path == "/probe")) {
         refusal = RefusedMethod;
-        answer = Canned("405 Method Not Allowed", path == "/probe" ? "Allow: GET\r\n" : "Allow: GET, HEAD\r\n",
-            "method not allowed\n", headOnly);
+        answer = Canned("405 Method Not Allowed",
+            path == "/probe" ? "Allow: GET\r\n" : "Allow: GET, HEAD\r\n", "method not allowed\n", headOnly);
     } else if (request.TransferEncoding) {
         refusal = RefusedTransferEncoding;
         answer = Canned("400 Bad Request", "", "a Transfer-Encoding is not accepted\n", headOnly);
@@ -794,6 +810,9 @@ void TExporter::Accept()
             ++counters.Evicted;
         }
         ++counters.Open;
+        // A fixed send buffer, not one the kernel grows to megabytes for a client that asks again and again
+        // and reads nothing: such a client is closed on once its answers fill this.
+        setsockopt(client, SOL_SOCKET, SO_SNDBUF, &SendBufferBytes, sizeof SendBufferBytes);
         {
             std::lock_guard lock(roomMutex);
             waiting.Add(client, false);

@@ -29,7 +29,10 @@ bool IsFieldValue(const std::string &Text)
     return true;
 }
 
-bool Named(const std::string &Name, const char *Expected) { return strcasecmp(Name.c_str(), Expected) == 0; }
+bool Named(const std::string &Name, const char *Expected)
+{
+    return strcasecmp(Name.c_str(), Expected) == 0;
+}
 
 } // namespace
 
@@ -84,7 +87,8 @@ TRequestHead ReadRequestHead(const char *Data, size_t Size)
             bool visible = head.Target == "*" || (!head.Target.empty() && head.Target[0] == '/');
             for (const char c : head.Target)
                 visible = visible && (unsigned char)c > 0x20 && (unsigned char)c < 0x7F;
-            if (!IsToken(head.Method) || !visible || (head.Version != "HTTP/1.1" && head.Version != "HTTP/1.0")) {
+            if (!IsToken(head.Method) || !visible
+                || (head.Version != "HTTP/1.1" && head.Version != "HTTP/1.0")) {
                 head.Malformed = true;
                 break;
             }

@@ -4,8 +4,8 @@
 
 #include "platform/FileLimit.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cmath>
 #include <csignal>
@@ -484,17 +484,18 @@ TEST_F(ExporterTest, OnlyGetAndHeadWithoutABodyAreServedTheRestRefusedAtOnce)
     };
     const std::vector<TCase> cases = {
         // Bodies announced and held back: answered without waiting for them.
-        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n",
-            "method_not_allowed", true},
-        {"PUT /metrics HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc", "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n",
-            "method_not_allowed", true},
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n",
+            "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n", "method_not_allowed", true},
+        {"PUT /metrics HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc",
+            "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n", "method_not_allowed", true},
         {"POST " + probe + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
             "405 Method Not Allowed\r\nAllow: GET\r\n", "method_not_allowed", true},
-        {"DELETE " + probe + " HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET\r\n", "method_not_allowed",
+        {"DELETE " + probe + " HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET\r\n",
+            "method_not_allowed", true},
+        {"HEAD " + probe + " HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET\r\n",
+            "method_not_allowed", true, true},
+        {"OPTIONS * HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n", "method_not_allowed",
             true},
-        {"HEAD " + probe + " HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET\r\n", "method_not_allowed", true,
-            true},
-        {"OPTIONS * HTTP/1.1\r\n\r\n", "405 Method Not Allowed\r\nAllow: GET, HEAD\r\n", "method_not_allowed", true},
         {"GET /metrics HTTP/1.1\r\nContent-Length: 5\r\n\r\n", "400 Bad Request\r\n", "body", true},
         {"GET " + probe + " HTTP/1.1\r\ncontent-length: 0012\r\n\r\n", "400 Bad Request\r\n", "body", true},
         {"HEAD / HTTP/1.1\r\nContent-Length: 1\r\n\r\n", "400 Bad Request\r\n", "body", true, true},
@@ -531,8 +532,8 @@ TEST_F(ExporterTest, OnlyGetAndHeadWithoutABodyAreServedTheRestRefusedAtOnce)
         ++expected[c.Reason];
     }
     const std::string metrics = HttpGet(exporter.Port, "/metrics").Body;
-    for (const char *reason :
-        {"method_not_allowed", "body", "transfer_encoding", "malformed", "not_found", "bad_request", "forbidden"})
+    for (const char *reason : {"method_not_allowed", "body", "transfer_encoding", "malformed", "not_found",
+             "bad_request", "forbidden"})
         EXPECT_EQ(Refused(metrics, reason), expected[reason]) << reason;
     // None of the refused probes reached the system.
     EXPECT_EQ(fleet.Simulator->Accepted(), 0u);
@@ -647,8 +648,8 @@ TEST_F(ExporterTest, TwoSlotsKeepThirtyTwoLoopingClientsMoving)
                 const auto start = std::chrono::steady_clock::now();
                 const THttpAnswer a = HttpGet(exporter.Port, probe, std::chrono::seconds(10),
                     {{"X-Prometheus-Scrape-Timeout-Seconds", "1"}});
-                records[c].push_back(
-                    {a.Status, Since(start), a.Status == 200 ? SampleOf(a.Body, "zyr_probe_duration_seconds") : 0});
+                records[c].push_back({a.Status, Since(start),
+                    a.Status == 200 ? SampleOf(a.Body, "zyr_probe_duration_seconds") : 0});
             }
         });
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -664,7 +665,8 @@ TEST_F(ExporterTest, TwoSlotsKeepThirtyTwoLoopingClientsMoving)
             slowestProbe = std::max(slowestProbe, r.Probe);
             slowestAnswer = std::max(slowestAnswer, r.Seconds);
         }
-    printf("%zu answers, slowest probe %.4f s, slowest answer %.4f s\n", answers, slowestProbe, slowestAnswer);
+    printf(
+        "%zu answers, slowest probe %.4f s, slowest answer %.4f s\n", answers, slowestProbe, slowestAnswer);
     EXPECT_GT(answers, size_t(Clients) * 10);
     EXPECT_EQ(refused, 0u);
     // At worst a request waits while every other client's probe runs, two at a time: no answer may take
@@ -678,7 +680,7 @@ TEST_F(ExporterTest, ReloadCountersOnlyGrow)
     // A long faulty file: each reload reads it a while before failing at its last line, and scrapes fall
     // within those reads.
     std::string faulty;
-    for (int i = 0; i < 3000; ++i)
+    for (int i = 0; i < 1000; ++i)
         faulty += "127.0.0.1:" + std::to_string(1000 + i) + "\n";
     ASSERT_TRUE(WriteFile(targets, faulty + "bozuk satır\n"));
     auto reloads = [](const std::string &Metrics, const std::string &Result) {
@@ -704,13 +706,20 @@ TEST_F(ExporterTest, ReloadCountersOnlyGrow)
     }
     stop = true;
     signaller.join();
+    printf("%d scrapes during the reloads\n", scrapes);
     EXPECT_EQ(wrongSuccess, 0) << "a success counted while every reload failed";
     EXPECT_EQ(decreases, 0);
     EXPECT_GT(failures, 0);
-    EXPECT_GT(scrapes, 20);
+    EXPECT_GE(scrapes, 10);
 
-    // A good file: one success, the failures kept.
-    ASSERT_TRUE(WriteFile(targets, TargetsOf(fleet)));
+    // A good file, once the last hang-up's reload is over: one success, the failures kept.
+    for (double before = -1; before != failures;) {
+        before = failures;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        failures = reloads(HttpGet(exporter.Port, "/metrics").Body, "failure");
+    }
+    ASSERT_TRUE(WriteFile(targets + ".yeni", TargetsOf(fleet)));
+    ASSERT_EQ(rename((targets + ".yeni").c_str(), targets.c_str()), 0);
     kill(exporter.Child.Pid(), SIGHUP);
     std::string metrics;
     for (int i = 0; i < 100 && reloads(metrics, "success") != 1; ++i) {
@@ -718,7 +727,7 @@ TEST_F(ExporterTest, ReloadCountersOnlyGrow)
         metrics = HttpGet(exporter.Port, "/metrics").Body;
     }
     EXPECT_EQ(reloads(metrics, "success"), 1);
-    EXPECT_GE(reloads(metrics, "failure"), failures);
+    EXPECT_EQ(reloads(metrics, "failure"), failures);
     EXPECT_LE(reloads(metrics, "failure"), hangups);
     EXPECT_EQ(SampleOf(metrics, "zyr_exporter_last_reload_success"), 1);
     EXPECT_EQ(SampleOf(metrics, "zyr_exporter_targets"), double(fleet.Size()));
@@ -726,7 +735,8 @@ TEST_F(ExporterTest, ReloadCountersOnlyGrow)
 
 TEST_F(ExporterTest, ThousandHostileConnectionsStarveNeitherScrapesNorMemory)
 {
-    // This process holds both ends' worth of descriptors for the client side; the exporter inherits the limit.
+    // This process holds both ends' worth of descriptors for the client side; the exporter inherits the
+    // limit.
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     if (limit.rlim_cur < 4096) {
@@ -750,13 +760,13 @@ TEST_F(ExporterTest, ThousandHostileConnectionsStarveNeitherScrapesNorMemory)
         "GET / HTTP/1.1\r\nHost: x\r\n\r\n",
     };
     // A body announced, a little of it sent.
-    const std::string posting = "POST " + probe + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n"
-        + std::string(1000, 'b');
+    const std::string posting
+        = "POST " + probe + " HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'b');
     // A byte a second.
     const std::string trickled = "GET " + probe + " HTTP/1.1\r\nHost: x\r\n\r\n";
     // 8 KiB heads, half of them never ended.
-    const std::vector<std::string> large
-        = {"GET / HTTP/1.1\r\nHost: x\r\n" + padding + "\r\n", "GET /metrics HTTP/1.1\r\nHost: x\r\n" + padding};
+    const std::vector<std::string> large = {
+        "GET / HTTP/1.1\r\nHost: x\r\n" + padding + "\r\n", "GET /metrics HTTP/1.1\r\nHost: x\r\n" + padding};
     ASSERT_LT(large[0].size(), 8192u);
     ASSERT_GT(large[0].size(), 7900u);
 
@@ -839,6 +849,47 @@ TEST_F(ExporterTest, ThousandHostileConnectionsStarveNeitherScrapesNorMemory)
     for (const int fd : all)
         close(fd);
     EXPECT_TRUE(exporter.Child.Running());
+}
+
+TEST_F(ExporterTest, ClientsThatReadNoAnswerHoldNoWorker)
+{
+    StartExporter();
+    // Each asks for /metrics thousands of times back to back, with a small receive buffer, and reads
+    // nothing: the answers soon fill its connection, and a worker that waited for room would be held there.
+    std::string requests;
+    for (int i = 0; i < 2000; ++i)
+        requests += "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<int> hostile;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(uint16_t(exporter.Port));
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+        EXPECT_GT(send(fd, requests.data(), requests.size(), MSG_NOSIGNAL | MSG_DONTWAIT), 0);
+        hostile.push_back(fd);
+    }
+    double slowest = 0;
+    for (int round = 0; round < 8; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(HttpGet(exporter.Port, "/metrics", std::chrono::seconds(5)).Status, 200);
+        slowest = std::max(slowest, Since(asked));
+    }
+    EXPECT_LT(slowest, 1.0);
+    // They were closed on once their connections were full, not waited for (and not read from here, which
+    // would let the answers flow again): the scrape's own connection is left.
+    double open = 0;
+    for (const auto start = std::chrono::steady_clock::now(); Since(start) < 10 && open != 1;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        open = SampleOf(HttpGet(exporter.Port, "/metrics").Body, "zyr_exporter_connections_open");
+    }
+    EXPECT_EQ(open, 1);
+    for (const int fd : hostile)
+        close(fd);
 }
 
 TEST(ExporterProgram, ArgumentsAndStart)

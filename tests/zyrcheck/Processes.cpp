@@ -148,8 +148,14 @@ long StatusKb(pid_t Pid, const std::string &Field)
 
 } // namespace
 
-long ResidentKb(pid_t Pid) { return StatusKb(Pid, "VmRSS:"); }
-long PeakResidentKb(pid_t Pid) { return StatusKb(Pid, "VmHWM:"); }
+long ResidentKb(pid_t Pid)
+{
+    return StatusKb(Pid, "VmRSS:");
+}
+long PeakResidentKb(pid_t Pid)
+{
+    return StatusKb(Pid, "VmHWM:");
+}
 
 std::string ReadFile(const std::string &Path)
 {
