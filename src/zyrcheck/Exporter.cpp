@@ -629,13 +629,17 @@ void TExporter::Worker(TReadyQueue &Queue)
             CloseConnection(item.Fd);
             continue;
         }
+        // A request that came while this one was answered raised no event the admission thread could act
+        // on: it is looked for here, under the room's lock, so one that comes after the look finds the
+        // connection in the room. Once there, the connection is not touched here again.
+        THead head;
         {
             std::lock_guard lock(roomMutex);
-            waiting.Add(item.Fd, true);
+            head = LookAtHead(item.Fd, next);
+            if (head == THead::Partial)
+                waiting.Add(item.Fd, true);
         }
-        // A request that came while this one was answered raised no new event: look once here.
-        const THead head = LookAtHead(item.Fd, next);
-        if (head != THead::Partial && Claim(item.Fd))
+        if (head != THead::Partial)
             Dispatch(item.Fd, head, next);
     }
 }
