@@ -3,11 +3,13 @@
 #include "platform/FileLimit.h"
 #include "zyrcheck/Exposition.h"
 #include "zyrcheck/Plugin.h"
+#include "zyrcheck/RequestHead.h"
 #include "zyrcheck/Targets.h"
 #include "zyrcheck/ZyrCheck.h"
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -24,7 +26,6 @@
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
-#include <semaphore>
 #include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -41,64 +42,95 @@ using TClock = std::chrono::steady_clock;
 
 // A request head larger than this is refused; ours are a line and a few headers.
 constexpr size_t MaxHeadBytes = 8192;
-// Time for reading the rest of a request once its head is in, and for each write of the answer.
-constexpr auto ReadLimit = std::chrono::seconds(5);
-constexpr int WriteLimitMs = 5000;
+// Each connection's send buffer (the kernel doubles it): many answers, and a large probe answer's bulk.
+constexpr int SendBufferBytes = 64 * 1024;
+// Time for writing a probe's answer, which can be large, to a client that reads slowly.
+constexpr auto ProbeWriteLimit = std::chrono::seconds(10);
 // An answered connection waits this long for its next request (a scraper reuses it at its next scrape).
 constexpr auto KeepAlive = std::chrono::seconds(120);
-// Without a scrape time-out from the client, a probe waits at most this long for a free slot.
-constexpr auto DefaultDeadline = std::chrono::seconds(30);
+// A probe waits at most this long for a free slot; a scraper's time-out can only shorten it.
+constexpr double DefaultDeadlineSeconds = 30;
+// A complete request no worker has taken within this time is answered 503 and closed.
+constexpr auto ReadyLimit = std::chrono::seconds(2);
+// Workers for the answers that need no probe (refusals, /metrics, /); they never wait for a slot.
+constexpr int QuickWorkers = 4;
+// Probe workers beyond the slots wait for a slot, so a request can wait its deadline there; a few dozen
+// at most, since each is a thread.
+int SlotWaiters(int MaxProbes)
+{
+    return std::clamp(MaxProbes, 4, 64);
+}
 // Descriptors kept for the probes beyond the connections: a socket and the device-list library's own
 // connection per probe, and some for the program itself.
 constexpr int DescriptorsPerProbe = 3;
 constexpr int ProgramDescriptors = 32;
 
+// Requests answered without a probe, each reason counted apart. The names are the label values.
+enum TRefusal
+{
+    RefusedForbidden,
+    RefusedBadRequest,
+    RefusedDeadline,
+    RefusedMethod,
+    RefusedBody,
+    RefusedTransferEncoding,
+    RefusedMalformed,
+    RefusedNotFound,
+    RefusedNoWorker,
+    RefusalKinds
+};
+const char *const RefusalNames[RefusalKinds] = {"forbidden", "bad_request", "deadline", "method_not_allowed",
+    "body", "transfer_encoding", "malformed", "not_found", "no_worker"};
+
+// An answer that closes the connection, written at once without the HTTP library. A refused HEAD gets the
+// head alone.
+std::string Canned(const char *Status, const char *Headers, const char *Body, bool Head = false)
+{
+    std::string text = std::string("HTTP/1.1 ") + Status + "\r\n" + Headers
+        + "Connection: close\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: "
+        + std::to_string(strlen(Body)) + "\r\n\r\n";
+    return Head ? text : text + Body;
+}
+
 const char *const CannedTooLarge = "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n"
                                    "Content-Length: 0\r\n\r\n";
 
-// The moment the connection being served was accepted: the scrape's own clock starts about then.
+// The moment the connection being served had its request complete: the scrape's own clock starts about
+// then.
 thread_local TClock::time_point ServedSince;
+// Set in the probe workers: only they may wait for a slot.
+thread_local bool MayProbe = false;
 
-// httplib parses and answers the request; the connection itself is ours. Reads are buffered (the line
-// reader asks for single bytes) and bounded by one deadline, writes by a limit each.
+// httplib parses and answers the request; the connection itself is ours. The request it reads is the head
+// the exporter has already taken from the socket and cut down, so it never waits to read; the whole answer
+// is written by one deadline.
 class TSocketStream : public httplib::Stream
 {
 public:
-    TSocketStream(int Fd, TClock::time_point ReadDeadline)
+    TSocketStream(int Fd, const std::string &Request, TClock::time_point WriteDeadline)
         : fd(Fd)
-        , readDeadline(ReadDeadline)
+        , request(Request)
+        , writeDeadline(WriteDeadline)
     {
     }
 
-    bool is_readable() const override { return position < filled || Wait(POLLIN, ReadRemainingMs()); }
-    bool is_writable() const override { return Wait(POLLOUT, WriteLimitMs); }
-    // The socket does not block: a call is tried first and waited for only when it would block.
+    bool is_readable() const override { return position < request.size(); }
+    bool is_writable() const override { return Wait(POLLOUT, WriteRemainingMs()); }
     ssize_t read(char *ptr, size_t size) override
     {
-        if (position == filled) {
-            ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!Wait(POLLIN, ReadRemainingMs()))
-                    return -1;
-                n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            }
-            if (n <= 0)
-                return n;
-            position = 0;
-            filled = size_t(n);
-        }
-        const size_t n = std::min(size, filled - position);
-        memcpy(ptr, buffer + position, n);
+        const size_t n = std::min(size, request.size() - position);
+        memcpy(ptr, request.data() + position, n);
         position += n;
         return ssize_t(n);
     }
+    // The socket does not block: a write is tried first and waited for only when it would block.
     ssize_t write(const char *ptr, size_t size) override
     {
         size_t sent = 0;
         while (sent < size) {
             const ssize_t n = ::send(fd, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (!Wait(POLLOUT, WriteLimitMs))
+                if (!Wait(POLLOUT, WriteRemainingMs()))
                     return -1;
                 continue;
             }
@@ -113,9 +145,10 @@ public:
     socket_t socket() const override { return fd; }
 
 private:
-    int ReadRemainingMs() const
+    int WriteRemainingMs() const
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(readDeadline - TClock::now());
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(writeDeadline - TClock::now());
         return left.count() > 0 ? int(left.count()) : 0;
     }
     bool Wait(short Events, int Ms) const
@@ -138,25 +171,21 @@ private:
     }
 
     int fd;
-    TClock::time_point readDeadline;
-    char buffer[1024]; // request heads are a few hundred bytes
-    size_t position = 0, filled = 0;
-
-public:
-    // Bytes read beyond the request: a pipelined one, which this connection cannot hand on.
-    bool Leftover() const { return position < filled; }
+    const std::string &request;
+    size_t position = 0;
+    TClock::time_point writeDeadline;
 };
 
 class THttpFront : public httplib::Server
 {
 public:
-    // One request on a connection whose head has arrived. True when the connection may wait for another.
-    bool Serve(int Fd)
+    // One request, its head already read and cut down. True when the connection may wait for another.
+    bool Serve(int Fd, const std::string &Request, TClock::time_point WriteDeadline)
     {
-        TSocketStream stream(Fd, TClock::now() + ReadLimit);
+        TSocketStream stream(Fd, Request, WriteDeadline);
         bool closed = false;
         const bool answered = process_request(stream, false, closed, nullptr);
-        return answered && !closed && !stream.Leftover();
+        return answered && !closed;
     }
 };
 
@@ -195,18 +224,14 @@ public:
                 return list.front().Fd;
         return -1;
     }
-    // Milliseconds until the next deadline, -1 for none.
-    int WaitMs() const
+    // The next deadline, if any.
+    std::optional<TClock::time_point> Next() const
     {
         std::optional<TClock::time_point> next;
         for (const std::list<TEntry> &list : lists)
             if (!list.empty() && (!next || list.front().Deadline < *next))
                 next = list.front().Deadline;
-        if (!next)
-            return -1;
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(*next - TClock::now()).count();
-        return int(std::max<int64_t>(0, left + 1));
+        return next;
     }
     std::vector<int> Expired()
     {
@@ -239,21 +264,93 @@ private:
     std::unordered_map<int, std::pair<int, std::list<TEntry>::iterator>> where;
 };
 
+// The probe slots. A freed slot goes straight to the longest waiter, which has its own condition variable:
+// no waiter sleeps while a slot is free, and none is overtaken by a later request.
+class TProbeSlots
+{
+public:
+    explicit TProbeSlots(int Count)
+        : free(Count)
+    {
+    }
+    // False when no slot came free before Deadline, or the exporter stops.
+    bool Acquire(TClock::time_point Deadline)
+    {
+        std::unique_lock lock(mutex);
+        if (free > 0 && waiters.empty()) {
+            --free;
+            return true;
+        }
+        if (stopped)
+            return false;
+        TWaiter me;
+        const auto place = waiters.insert(waiters.end(), &me);
+        if (me.Wake.wait_until(lock, Deadline, [&] { return me.Granted || stopped; }) && me.Granted)
+            return true;
+        waiters.erase(place);
+        return false;
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex);
+        if (waiters.empty()) {
+            ++free;
+            return;
+        }
+        TWaiter *next = waiters.front();
+        waiters.pop_front();
+        next->Granted = true;
+        // Under the lock: the waiter cannot leave, taking its variable with it, before this returns.
+        next->Wake.notify_one();
+    }
+    void Stop()
+    {
+        std::lock_guard lock(mutex);
+        stopped = true;
+        for (TWaiter *w : waiters)
+            w->Wake.notify_one();
+    }
+
+private:
+    struct TWaiter
+    {
+        std::condition_variable Wake;
+        bool Granted = false;
+    };
+    std::mutex mutex;
+    int free;
+    bool stopped = false;
+    std::list<TWaiter *> waiters; // in order of arrival
+};
+
 struct TCounters
 {
     std::atomic<uint64_t> Probes{0};
-    std::atomic<uint64_t> ProbesLate{0}; // no slot before the deadline
     std::atomic<int64_t> ProbesInFlight{0};
-    std::atomic<uint64_t> Forbidden{0};
-    std::atomic<uint64_t> BadRequests{0};
+    std::atomic<uint64_t> Refused[RefusalKinds]{};
     std::atomic<uint64_t> Accepted{0};
     std::atomic<int64_t> Open{0};
     std::atomic<uint64_t> IdleClosed{0};
     std::atomic<uint64_t> Evicted{0};
     std::atomic<uint64_t> Oversize{0};
-    std::atomic<uint64_t> Reloads{0};
-    std::atomic<uint64_t> ReloadFailures{0};
+    // Each only ever grows: a scrape between two updates can read one of them late, never a wrong sum.
+    std::atomic<uint64_t> ReloadsDone{0};
+    std::atomic<uint64_t> ReloadsFailed{0};
     std::atomic<int> LastReloadOk{1};
+};
+
+// Connections whose request is complete, in the order they became so, for one kind of worker.
+struct TReadyQueue
+{
+    struct TItem
+    {
+        int Fd;
+        size_t HeadBytes;
+        bool HeadOnly; // a HEAD request
+        TClock::time_point Since;
+    };
+    std::deque<TItem> Items; // under the exporter's queueMutex
+    std::condition_variable Changed;
 };
 
 class TExporter
@@ -269,12 +366,14 @@ public:
 
 private:
     bool LoadTargets(std::string &Error);
+    std::shared_ptr<const TTargetList> Targets();
     void Routes();
     void HandleProbe(const httplib::Request &Request, httplib::Response &Response);
     void HandleMetrics(httplib::Response &Response);
     TClock::time_point Deadline(const httplib::Request &Request) const;
-    void Worker();
+    void Worker(TReadyQueue &Queue);
     void CloseConnection(int Fd);
+    void Refuse(int Fd, const std::string &Answer);
     // Complete: a whole request head waits on the connection; Closed: the peer has gone.
     enum class THead
     {
@@ -283,16 +382,19 @@ private:
         Closed,
         Oversize
     };
-    THead LookAtHead(int Fd);
+    THead LookAtHead(int Fd, std::string &Head);
     bool Claim(int Fd);
+    void Dispatch(int Fd, THead Kind, const std::string &Head);
     // On the admission thread.
     void Accept();
     void Readable(int Fd);
     bool Signals();
+    std::optional<TClock::time_point> NextReadyLimit();
+    void RefuseLate();
 
     const TExporterOptions options;
     THttpFront http;
-    std::counting_semaphore<1 << 20> probeSlots;
+    TProbeSlots probeSlots;
     TCounters counters;
     std::mutex targetsMutex;
     std::shared_ptr<const TTargetList> targets = std::make_shared<TTargetList>();
@@ -304,8 +406,7 @@ private:
     TWaitingRoom waiting; // under roomMutex
 
     std::mutex queueMutex;
-    std::condition_variable queueChanged;
-    std::deque<std::pair<int, TClock::time_point>> ready; // head complete, with the time it was
+    TReadyQueue quick, probes; // quick: everything but a probe of a target that may be probed
     std::atomic<bool> stopping{false};
 };
 
@@ -321,19 +422,24 @@ bool TExporter::LoadTargets(std::string &Error)
     return true;
 }
 
+std::shared_ptr<const TTargetList> TExporter::Targets()
+{
+    std::lock_guard lock(targetsMutex);
+    return targets;
+}
+
 TClock::time_point TExporter::Deadline(const httplib::Request &Request) const
 {
+    double seconds = DefaultDeadlineSeconds;
     const std::string header = Request.get_header_value("X-Prometheus-Scrape-Timeout-Seconds");
     if (!header.empty()) {
         char *end = nullptr;
-        const double seconds = strtod(header.c_str(), &end);
-        if (end && *end == '\0' && std::isfinite(seconds) && seconds > 0 && seconds <= 3600) {
+        const double scrape = strtod(header.c_str(), &end);
+        if (end && *end == '\0' && std::isfinite(scrape) && scrape > 0)
             // Answer a little before the scraper gives up, so a refusal still reaches it.
-            const double usable = std::max(seconds - 0.25, seconds / 2);
-            return ServedSince + std::chrono::microseconds(int64_t(usable * 1e6));
-        }
+            seconds = std::min(seconds, std::max(scrape - 0.25, scrape / 2));
     }
-    return ServedSince + DefaultDeadline;
+    return ServedSince + std::chrono::microseconds(int64_t(seconds * 1e6));
 }
 
 void TExporter::HandleProbe(const httplib::Request &Request, httplib::Response &Response)
@@ -343,27 +449,31 @@ void TExporter::HandleProbe(const httplib::Request &Request, httplib::Response &
     TProbeQuery probe;
     std::string error;
     if (!ParseProbeQuery(query, probe, error)) {
-        ++counters.BadRequests;
+        ++counters.Refused[RefusedBadRequest];
         Response.status = 400;
         Response.set_content(error + "\n", "text/plain; charset=utf-8");
         return;
     }
-    std::shared_ptr<const TTargetList> list;
-    {
-        std::lock_guard lock(targetsMutex);
-        list = targets;
-    }
+    const std::shared_ptr<const TTargetList> list = Targets();
     const TTarget *listed = list->Find(probe.Target, probe.Plus);
     if (!listed && !options.AllowAnyTarget) {
-        ++counters.Forbidden;
+        ++counters.Refused[RefusedForbidden];
         Response.status = 403;
         Response.set_content("target not listed\n", "text/plain; charset=utf-8");
         return;
     }
+    if (!MayProbe) {
+        // Sent to a quick worker as not to be probed (the targets were reloaded since, or the path was
+        // written in escapes); it must not wait for a slot.
+        ++counters.Refused[RefusedNoWorker];
+        Response.status = 503;
+        Response.set_content("no probe worker took the request\n", "text/plain; charset=utf-8");
+        return;
+    }
     const bool plus = probe.Plus ? *probe.Plus : listed ? listed->Plus : false;
     const int devices = probe.Devices ? *probe.Devices : listed ? listed->Devices : 0;
-    if (!probeSlots.try_acquire_until(Deadline(Request))) {
-        ++counters.ProbesLate;
+    if (!probeSlots.Acquire(Deadline(Request))) {
+        ++counters.Refused[RefusedDeadline];
         Response.status = 503;
         Response.set_content(
             "no probe could start before the scrape deadline\n", "text/plain; charset=utf-8");
@@ -375,11 +485,11 @@ void TExporter::HandleProbe(const httplib::Request &Request, httplib::Response &
         result = ZyrCheck(QString::fromStdString(probe.Target), plus, devices, options.ProbeTimeOut);
     } catch (...) {
         --counters.ProbesInFlight;
-        probeSlots.release();
+        probeSlots.Release();
         throw;
     }
     --counters.ProbesInFlight;
-    probeSlots.release();
+    probeSlots.Release();
     ++counters.Probes;
     Response.set_content(ProbeMetrics(result), ExpositionContentType);
 }
@@ -396,10 +506,9 @@ void TExporter::HandleMetrics(httplib::Response &Response)
         Sample(out, name, "", value);
     };
     counter("zyr_exporter_probes_total", "Probes run.", "", double(counters.Probes));
-    counter("zyr_exporter_refused_total", "Requests answered without a probe, by reason.",
-        "reason=\"forbidden\"", double(counters.Forbidden));
-    counter("zyr_exporter_refused_total", "", "reason=\"bad_request\"", double(counters.BadRequests));
-    counter("zyr_exporter_refused_total", "", "reason=\"deadline\"", double(counters.ProbesLate));
+    for (int r = 0; r < RefusalKinds; ++r)
+        counter("zyr_exporter_refused_total", r == 0 ? "Requests answered without a probe, by reason." : "",
+            std::string("reason=\"") + RefusalNames[r] + "\"", double(counters.Refused[r]));
     counter("zyr_exporter_connections_total", "Connections accepted.", "", double(counters.Accepted));
     counter("zyr_exporter_connections_closed_unserved_total",
         "Connections closed before a request, by reason.", "reason=\"idle\"", double(counters.IdleClosed));
@@ -408,14 +517,11 @@ void TExporter::HandleMetrics(httplib::Response &Response)
     counter("zyr_exporter_connections_closed_unserved_total", "", "reason=\"oversize\"",
         double(counters.Oversize));
     counter("zyr_exporter_target_reloads_total", "Reloads of the targets file, by result.",
-        "result=\"success\"", double(counters.Reloads - counters.ReloadFailures));
-    counter("zyr_exporter_target_reloads_total", "", "result=\"failure\"", double(counters.ReloadFailures));
+        "result=\"success\"", double(counters.ReloadsDone));
+    counter("zyr_exporter_target_reloads_total", "", "result=\"failure\"", double(counters.ReloadsFailed));
     gauge("zyr_exporter_probes_in_flight", "Probes under way.", double(counters.ProbesInFlight));
     gauge("zyr_exporter_connections_open", "Open HTTP connections.", double(counters.Open));
-    gauge("zyr_exporter_targets", "Targets listed in the targets file.", [&] {
-        std::lock_guard lock(targetsMutex);
-        return double(targets->Size());
-    }());
+    gauge("zyr_exporter_targets", "Targets listed in the targets file.", double(Targets()->Size()));
     gauge("zyr_exporter_last_reload_success", "1 when the last load of the targets file succeeded.",
         double(counters.LastReloadOk));
     out += "# HELP zyr_exporter_build_info The exporter's version.\n# TYPE zyr_exporter_build_info gauge\n"
@@ -448,6 +554,15 @@ void TExporter::Routes()
                         "<p>/probe?target=ADDRESS[:PORT]&amp;plus=0|1&amp;devices=N</p></body></html>\n",
             "text/html; charset=utf-8");
     });
+    // The library's own answer to a path it has no route for.
+    http.set_error_handler(
+        httplib::Server::HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
+            if (res.status == 404)
+                ++counters.Refused[RefusedNotFound];
+            return httplib::Server::HandlerResponse::Unhandled;
+        }));
+    // Range is dropped with the head (an answer is never larger than its body); none is offered.
+    http.set_default_headers({{"Accept-Ranges", "none"}});
     http.set_payload_max_length(4096);
     // What the Keep-Alive header announces; the waiting room enforces the time, and sets no count.
     http.set_keep_alive_timeout(KeepAlive.count());
@@ -461,44 +576,72 @@ void TExporter::CloseConnection(int Fd)
     --counters.Open;
 }
 
-void TExporter::Worker()
+// A refusal fits the empty send buffer of a connection that has had no answer yet, so it never waits.
+void TExporter::Refuse(int Fd, const std::string &Answer)
 {
+    (void)!::send(Fd, Answer.data(), Answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    // What the client sent is read away first: closing over unread bytes would reset the connection and
+    // could take the answer with it.
+    ::shutdown(Fd, SHUT_WR);
+    char discard[4096];
+    for (int i = 0; i < 16 && ::recv(Fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) { }
+    CloseConnection(Fd);
+}
+
+void TExporter::Worker(TReadyQueue &Queue)
+{
+    MayProbe = &Queue == &probes;
+    std::string request, next;
     for (;;) {
-        int fd = -1;
+        TReadyQueue::TItem item{};
         {
             std::unique_lock lock(queueMutex);
-            queueChanged.wait(lock, [&] { return stopping || !ready.empty(); });
-            if (ready.empty())
+            Queue.Changed.wait(lock, [&] { return stopping || !Queue.Items.empty(); });
+            if (Queue.Items.empty())
                 return;
-            fd = ready.front().first;
-            ServedSince = ready.front().second;
-            ready.pop_front();
+            item = Queue.Items.front();
+            Queue.Items.pop_front();
         }
-        for (;;) {
-            bool keep = false;
-            try {
-                keep = http.Serve(fd);
-            } catch (...) {
-            }
-            keep = keep && !stopping;
-            if (!keep) {
-                CloseConnection(fd);
+        ServedSince = item.Since;
+        // The head was seen whole with a look; now it is taken, and only it: a request sent after it stays
+        // for the next turn.
+        request.resize(item.HeadBytes);
+        size_t got = 0;
+        while (got < request.size()) {
+            const ssize_t n = ::recv(item.Fd, request.data() + got, request.size() - got, MSG_DONTWAIT);
+            if (n <= 0)
                 break;
-            }
-            {
-                std::lock_guard lock(roomMutex);
-                waiting.Add(fd, true);
-            }
-            // A request that came while this one was answered raised no new event: look once here.
-            const THead head = LookAtHead(fd);
-            if (head == THead::Partial || !Claim(fd))
-                break; // the admission loop watches it from now on
-            if (head != THead::Complete) {
-                CloseConnection(fd);
-                break;
-            }
-            ServedSince = TClock::now();
+            got += size_t(n);
         }
+        if (got < request.size()) {
+            CloseConnection(item.Fd);
+            continue;
+        }
+        bool keep = false;
+        try {
+            // The quick answers are a few kilobytes and fit the socket's buffer unless the client has left
+            // earlier answers unread: such a client is closed on, never waited for.
+            keep = http.Serve(item.Fd, ReadRequestHead(request.data(), request.size()).Forwarded,
+                MayProbe ? TClock::now() + ProbeWriteLimit : TClock::now());
+        } catch (...) {
+        }
+        keep = keep && !stopping;
+        if (!keep) {
+            CloseConnection(item.Fd);
+            continue;
+        }
+        // A request that came while this one was answered raised no event the admission thread could act
+        // on: it is looked for here, under the room's lock, so one that comes after the look finds the
+        // connection in the room. Once there, the connection is not touched here again.
+        THead head;
+        {
+            std::lock_guard lock(roomMutex);
+            head = LookAtHead(item.Fd, next);
+            if (head == THead::Partial)
+                waiting.Add(item.Fd, true);
+        }
+        if (head != THead::Partial)
+            Dispatch(item.Fd, head, next);
     }
 }
 
@@ -561,27 +704,30 @@ int OpenListener(const std::string &Host, int Port, int &BoundPort, std::string 
     return fd;
 }
 
-TExporter::THead TExporter::LookAtHead(int Fd)
+TExporter::THead TExporter::LookAtHead(int Fd, std::string &Head)
 {
     // Heads are a few hundred bytes: a small look first, the whole allowance only when that is full.
     char small[1024];
     std::unique_ptr<char[]> large;
-    char *head = small;
+    char *buffer = small;
     size_t room = sizeof small;
     for (;;) {
-        const ssize_t got = ::recv(Fd, head, room, MSG_PEEK | MSG_DONTWAIT);
+        const ssize_t got = ::recv(Fd, buffer, room, MSG_PEEK | MSG_DONTWAIT);
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return THead::Partial;
         if (got <= 0)
             return THead::Closed;
-        if (memmem(head, size_t(got), "\r\n\r\n", 4) || memmem(head, size_t(got), "\n\n", 2))
-            return THead::Complete;
-        if (size_t(got) > MaxHeadBytes)
+        const size_t length = HeadLength(buffer, size_t(got));
+        if (length > MaxHeadBytes || (!length && size_t(got) > MaxHeadBytes))
             return THead::Oversize;
+        if (length) {
+            Head.assign(buffer, length);
+            return THead::Complete;
+        }
         if (size_t(got) < room || large)
             return THead::Partial;
         large = std::make_unique<char[]>(MaxHeadBytes + 1);
-        head = large.get();
+        buffer = large.get();
         room = MaxHeadBytes + 1;
     }
 }
@@ -591,6 +737,59 @@ bool TExporter::Claim(int Fd)
 {
     std::lock_guard lock(roomMutex);
     return waiting.Remove(Fd);
+}
+
+// A claimed connection after a look at what it sent: refused at once with the head still unread, or queued
+// for a worker of its kind. Nothing here waits.
+void TExporter::Dispatch(int Fd, THead Kind, const std::string &Head)
+{
+    if (Kind == THead::Closed) {
+        CloseConnection(Fd);
+        return;
+    }
+    if (Kind == THead::Oversize) {
+        ++counters.Oversize;
+        Refuse(Fd, CannedTooLarge);
+        return;
+    }
+    const TRequestHead request = ReadRequestHead(Head.data(), Head.size());
+    const bool headOnly = request.Method == "HEAD";
+    const std::string path = request.Path();
+    TRefusal refusal = RefusalKinds;
+    std::string answer;
+    if (request.Malformed) {
+        refusal = RefusedMalformed;
+        answer = Canned("400 Bad Request", "", "malformed request\n");
+    } else if ((request.Method != "GET" && !headOnly) || (headOnly && path == "/probe")) {
+        refusal = RefusedMethod;
+        answer = Canned("405 Method Not Allowed",
+            path == "/probe" ? "Allow: GET\r\n" : "Allow: GET, HEAD\r\n", "method not allowed\n", headOnly);
+    } else if (request.TransferEncoding) {
+        refusal = RefusedTransferEncoding;
+        answer = Canned("400 Bad Request", "", "a Transfer-Encoding is not accepted\n", headOnly);
+    } else if (request.Body) {
+        refusal = RefusedBody;
+        answer = Canned("400 Bad Request", "", "a request with a body is not accepted\n", headOnly);
+    }
+    if (refusal != RefusalKinds) {
+        ++counters.Refused[refusal];
+        Refuse(Fd, answer);
+        return;
+    }
+    // Only a probe that will run goes to the probe workers; its refusals are answered by the quick ones.
+    bool probe = false;
+    if (path == "/probe") {
+        TProbeQuery query;
+        std::string error;
+        probe = ParseProbeQuery(request.Query(), query, error)
+            && (options.AllowAnyTarget || Targets()->Find(query.Target, query.Plus));
+    }
+    TReadyQueue &queue = probe ? probes : quick;
+    {
+        std::lock_guard lock(queueMutex);
+        queue.Items.push_back({Fd, Head.size(), headOnly, TClock::now()});
+    }
+    queue.Changed.notify_one();
 }
 
 void TExporter::Accept()
@@ -616,6 +815,9 @@ void TExporter::Accept()
             ++counters.Evicted;
         }
         ++counters.Open;
+        // A fixed send buffer, not one the kernel grows to megabytes for a client that asks again and again
+        // and reads nothing: such a client is closed on once its answers fill this.
+        setsockopt(client, SOL_SOCKET, SO_SNDBUF, &SendBufferBytes, sizeof SendBufferBytes);
         {
             std::lock_guard lock(roomMutex);
             waiting.Add(client, false);
@@ -636,48 +838,65 @@ void TExporter::Readable(int Fd)
         if (!waiting.Contains(Fd))
             return; // being served; its worker looks at the connection itself when it is done
     }
-    const THead head = LookAtHead(Fd);
-    if (head == THead::Partial || !Claim(Fd))
-        return;
-    if (head == THead::Complete) {
-        {
-            std::lock_guard lock(queueMutex);
-            ready.emplace_back(Fd, TClock::now());
-        }
-        queueChanged.notify_one();
-        return;
+    std::string head;
+    const THead kind = LookAtHead(Fd, head);
+    if (kind != THead::Partial && Claim(Fd))
+        Dispatch(Fd, kind, head);
+}
+
+std::optional<TClock::time_point> TExporter::NextReadyLimit()
+{
+    std::lock_guard lock(queueMutex);
+    std::optional<TClock::time_point> next;
+    for (const TReadyQueue *queue : {&quick, &probes})
+        if (!queue->Items.empty() && (!next || queue->Items.front().Since < *next))
+            next = queue->Items.front().Since;
+    if (next)
+        *next += ReadyLimit;
+    return next;
+}
+
+void TExporter::RefuseLate()
+{
+    std::vector<TReadyQueue::TItem> late;
+    {
+        std::lock_guard lock(queueMutex);
+        const TClock::time_point now = TClock::now();
+        for (TReadyQueue *queue : {&quick, &probes})
+            while (!queue->Items.empty() && queue->Items.front().Since + ReadyLimit <= now) {
+                late.push_back(queue->Items.front());
+                queue->Items.pop_front();
+            }
     }
-    if (head == THead::Oversize) {
-        ++counters.Oversize;
-        (void)!::send(Fd, CannedTooLarge, strlen(CannedTooLarge), MSG_NOSIGNAL | MSG_DONTWAIT);
-        // What the client sent is read away first: closing over unread bytes would reset the connection
-        // and could take the answer with it.
-        ::shutdown(Fd, SHUT_WR);
-        char discard[4096];
-        for (int i = 0; i < 16 && ::recv(Fd, discard, sizeof discard, MSG_DONTWAIT) > 0; ++i) { }
+    for (const TReadyQueue::TItem &item : late) {
+        ++counters.Refused[RefusedNoWorker];
+        Refuse(item.Fd, Canned("503 Service Unavailable", "", "no worker was free in time\n", item.HeadOnly));
     }
-    CloseConnection(Fd);
 }
 
 // False when the exporter is to stop.
 bool TExporter::Signals()
 {
-    bool running = true;
+    bool running = true, reload = false;
+    // Every signal waiting is read first: hang-ups that came during one reload make one more, not a loop that
+    // keeps connections waiting.
     signalfd_siginfo info{};
     while (::read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
-        if (info.ssi_signo != SIGHUP) {
+        if (info.ssi_signo == SIGHUP)
+            reload = true;
+        else
             running = false;
-            continue;
-        }
-        ++counters.Reloads;
-        std::string why;
-        if (LoadTargets(why)) {
-            counters.LastReloadOk = 1;
-        } else {
-            ++counters.ReloadFailures;
-            counters.LastReloadOk = 0;
-            fprintf(stderr, "zyrcheck: reload failed, keeping the previous targets: %s\n", why.c_str());
-        }
+    }
+    if (!reload || !running)
+        return running;
+    std::string why;
+    if (LoadTargets(why)) {
+        counters.LastReloadOk = 1;
+        ++counters.ReloadsDone;
+    } else {
+        counters.LastReloadOk = 0;
+        ++counters.ReloadsFailed;
+        fprintf(stderr, "zyrcheck: reload failed, keeping the previous targets: %s\n", why.c_str());
     }
     return running;
 }
@@ -726,19 +945,26 @@ int TExporter::Run()
         epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &e);
     }
     std::vector<std::thread> workers;
-    // A worker per probe slot and a few for the answers that need none (refusals, /metrics).
-    for (int i = 0; i < options.MaxProbes + 4; ++i)
-        workers.emplace_back([this] { Worker(); });
+    for (int i = 0; i < QuickWorkers; ++i)
+        workers.emplace_back([this] { Worker(quick); });
+    for (int i = 0; i < options.MaxProbes + SlotWaiters(options.MaxProbes); ++i)
+        workers.emplace_back([this] { Worker(probes); });
 
     for (bool running = true; running;) {
-        epoll_event events[256];
-        int waitMs = -1;
+        std::optional<TClock::time_point> next;
         {
             std::lock_guard lock(roomMutex);
-            waitMs = waiting.WaitMs();
+            next = waiting.Next();
         }
+        if (const auto late = NextReadyLimit(); late && (!next || *late < *next))
+            next = late;
         // Workers put answered connections back with later deadlines; look at the room at least each second.
-        waitMs = waitMs < 0 ? 1000 : std::min(waitMs, 1000);
+        int waitMs = 1000;
+        if (next)
+            waitMs = int(std::clamp<int64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(*next - TClock::now()).count() + 1, 0,
+                1000));
+        epoll_event events[256];
         const int n = epoll_wait(epollFd, events, 256, waitMs);
         for (int i = 0; i < n; ++i) {
             const int fd = events[i].data.fd;
@@ -758,6 +984,7 @@ int TExporter::Run()
             CloseConnection(fd);
             ++counters.IdleClosed;
         }
+        RefuseLate();
     }
 
     ::close(listener);
@@ -765,11 +992,16 @@ int TExporter::Run()
         std::lock_guard lock(queueMutex);
         stopping = true;
     }
-    queueChanged.notify_all();
+    quick.Changed.notify_all();
+    probes.Changed.notify_all();
+    probeSlots.Stop();
     for (std::thread &t : workers)
         t.join();
     for (const int fd : waiting.All())
         CloseConnection(fd);
+    for (const TReadyQueue *queue : {&quick, &probes})
+        for (const TReadyQueue::TItem &item : queue->Items)
+            CloseConnection(item.Fd);
     for (const int fd : {epollFd, signalFd})
         ::close(fd);
     return 0;
@@ -798,14 +1030,15 @@ std::string ExporterHelp()
           "deadline.\n"
           " --probe-timeout=MS\n"
           "    The console's TimeOut for every probe (default 5000). A scraper's\n"
-          "    X-Prometheus-Scrape-Timeout-Seconds only sets the deadline for waiting for a slot.\n"
+          "    X-Prometheus-Scrape-Timeout-Seconds never changes it; it can only shorten the 30 s a\n"
+          "    request waits for a free slot.\n"
           " --max-connections=N\n"
           "    Open HTTP connections (default 4096, and never more than the descriptor limit allows); when\n"
           "    full, the oldest connection that has not sent its request gives way.\n"
           " --idle-timeout=SECONDS\n"
           "    Time a connection has to send its whole request head (default 10).\n\n"
-          "Endpoints: /probe?target=ADDRESS[:PORT]&plus=0|1&devices=N (plus and devices default to the\n"
-          "targets file's line), /metrics (the exporter's own process metrics).\n";
+          "Endpoints: GET /probe?target=ADDRESS[:PORT]&plus=0|1&devices=N (plus and devices default to the\n"
+          "targets file's line), GET or HEAD /metrics (the exporter's own process metrics) and /.\n";
 }
 
 bool ParseExporterOptions(int argc, char **argv, TExporterOptions &Options, std::string &Error, bool &Help)

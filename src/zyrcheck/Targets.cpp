@@ -115,12 +115,17 @@ bool TTargetList::Load(const std::string &FileName, std::string &Error)
 
 const TTarget *TTargetList::Find(const std::string &Address, std::optional<bool> Plus) const
 {
+    // The address is split once for each kind's default port, not once for each line: the exporter looks
+    // up every request.
+    std::string host[2];
+    uint16_t port[2] = {0, 0};
+    const bool valid[2] = {SplitValidTarget(Address, false, host[0], port[0]),
+        SplitValidTarget(Address, true, host[1], port[1])};
     for (const TTarget &t : targets) {
         if (Plus && *Plus != t.Plus)
             continue;
-        std::string host;
-        uint16_t port = 0;
-        if (SplitValidTarget(Address, t.Plus, host, port) && host == t.Host && port == t.Port)
+        const int kind = t.Plus ? 1 : 0;
+        if (valid[kind] && host[kind] == t.Host && port[kind] == t.Port)
             return &t;
     }
     return nullptr;

@@ -135,13 +135,26 @@ int TChild::Stop(std::chrono::milliseconds Grace)
     return status;
 }
 
-long ResidentKb(pid_t Pid)
+namespace {
+
+long StatusKb(pid_t Pid, const std::string &Field)
 {
     std::ifstream in("/proc/" + std::to_string(Pid) + "/status");
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
+        if (line.rfind(Field, 0) == 0)
+            return std::stol(line.substr(Field.size()));
     return -1;
+}
+
+} // namespace
+
+long ResidentKb(pid_t Pid)
+{
+    return StatusKb(Pid, "VmRSS:");
+}
+long PeakResidentKb(pid_t Pid)
+{
+    return StatusKb(Pid, "VmHWM:");
 }
 
 std::string ReadFile(const std::string &Path)

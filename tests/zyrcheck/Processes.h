@@ -34,8 +34,9 @@ private:
     int status = -1;
 };
 
-// Resident memory of a process in kB (VmRSS), -1 when it cannot be read.
+// Resident memory of a process in kB (VmRSS), and the most it has had (VmHWM); -1 when it cannot be read.
 long ResidentKb(pid_t Pid);
+long PeakResidentKb(pid_t Pid);
 std::string ReadFile(const std::string &Path);
 bool WriteFile(const std::string &Path, const std::string &Text);
 
