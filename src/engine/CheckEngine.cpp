@@ -243,7 +243,7 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
 {
     bool counted = false;
     {
-        std::lock_guard lock(ResultLock);
+        // Results arrive as events on the engine's own thread: nothing here is shared with the runner.
         std::unique_ptr<TThResponse> result = std::move(Event->Response);
         if (!result)
             return;

@@ -183,7 +183,6 @@ private:
     bool resultBatch = false;
     TMailKind mailOut = TMailKind::None;
     std::optional<TDueMails> dueMails;
-    std::mutex ResultLock;
     std::shared_ptr<struct TResultGate> gate;
     TLiveSettings &settings;
     std::unique_ptr<TMailWorker> mail;
