@@ -52,6 +52,20 @@ QString FormatCheckTime(const QDateTime &When)
         + time + two(t.minute()) + time + two(t.second());
 }
 
+namespace {
+// The check time of a result arriving now; formatted once a second, since a cycle takes thousands.
+QString CheckTimeNow()
+{
+    static qint64 second = -1;
+    static QString text;
+    if (const qint64 now = QDateTime::currentSecsSinceEpoch(); now != second) {
+        second = now;
+        text = FormatCheckTime(QDateTime::fromSecsSinceEpoch(now));
+    }
+    return text;
+}
+} // namespace
+
 TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
     const QString &Target, bool IsPlus)
     : QEvent(Kind)
@@ -297,7 +311,7 @@ void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
     try {
         const int i = Position;
         // The time and the report first: they stand even when a read of the verdict raises.
-        List.SetCell(i, TSystemRecord::ColDateTime, FormatCheckTime(QDateTime::currentDateTime()));
+        List.SetCell(i, TSystemRecord::ColDateTime, CheckTimeNow());
         if (Result.ProbeState == psReport)
             List.SetCell(i, TSystemRecord::Details, Result.ReportText);
         WriteResultState(

@@ -45,11 +45,15 @@ void TLogger::Log(const QString &Text)
 {
     if (fd < 0)
         return;
-    const QByteArray line
-        = (TimeStamp(QDateTime::currentDateTime()) + QLatin1Char(' ') + Text).toUtf8() + "\r\n";
+    const QByteArray text = Text.toUtf8();
     std::lock_guard guard(lock);
     if (fd < 0)
         return;
+    if (const qint64 second = QDateTime::currentSecsSinceEpoch(); second != stampSecond) {
+        stampSecond = second;
+        stampText = TimeStamp(QDateTime::fromSecsSinceEpoch(second)).toUtf8() + ' ';
+    }
+    const QByteArray line = stampText + text + "\r\n";
     qsizetype done = 0;
     while (done < line.size()) {
         const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));

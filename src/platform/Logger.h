@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/Format.h"
 #include <mutex>
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -27,6 +28,10 @@ public:
 private:
     std::mutex lock;
     int fd = -1;
+    // The stamp of the second last logged in: a cycle logs thousands of lines a second, and formatting the
+    // user's date and time cost more than writing the line.
+    qint64 stampSecond = -1;
+    QByteArray stampText;
 };
 
 // The program-wide log; null until the program creates it, and then every call below is a no-op.
