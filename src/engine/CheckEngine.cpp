@@ -247,6 +247,12 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
 
 void TCheckEngine::customEvent(QEvent *Event)
 {
+    {
+        // Results are posted under this lock, and Qt's queue lock lives in a library the thread sanitizer
+        // cannot see: taking it once here makes the hand-over of each event an ordering it can see. (Events
+        // deleted unread, when the engine goes, are ordered by Shutdown's lock.)
+        std::lock_guard lock(gate->Lock);
+    }
     if (Event->type() == TCheckResultEvent::Kind)
         OnCheckResult(static_cast<TCheckResultEvent *>(Event));
     else
