@@ -155,9 +155,9 @@ function(_zyr_unity target)
     endif()
 endfunction()
 
-# Test programs are built at -O1 in optimised builds: the code under test keeps the build's optimisation,
-# and a test file compiles in three quarters of the time.
-set(ZYR_TEST_OPTIMISATION "$<$<CONFIG:Release,RelWithDebInfo>:-O1>")
+# Test programs are built at -O1 in optimised builds and unoptimised in debug (sanitizer) builds: the code
+# under test keeps the build's optimisation, and a test file compiles in some three quarters of the time.
+set(ZYR_TEST_OPTIMISATION "$<$<CONFIG:Release,RelWithDebInfo>:-O1>$<$<CONFIG:Debug>:-O0>")
 
 # zyr_build_speed(): called once, after every target is defined. Each C++ target of the project is built
 # in unity batches; each that uses the toolkit and the project's common settings takes the precompiled
