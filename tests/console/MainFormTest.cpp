@@ -5,6 +5,7 @@
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
 #include "dialogs/DialogTestUtil.h"
+#include "LoggedFolder.h"
 #include "platform/Errors.h"
 #include "platform/Logger.h"
 #include "records/SystemListFile.h"
@@ -30,9 +31,7 @@ namespace {
 class MainFormTest : public ::testing::Test
 {
 protected:
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    std::unique_ptr<TLogger> log;
+    TLoggedFolder dir;
     std::unique_ptr<TSimulator> sim;
     std::unique_ptr<TConsoleSession> session;
     std::unique_ptr<TMainForm> form;
@@ -40,9 +39,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QDir::setCurrent(dir.path());
-        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
-        Logger = log.get();
         TMessageBoxHook::Clear();
     }
     void TearDown() override
@@ -50,9 +46,6 @@ protected:
         form.reset();
         session.reset();
         sim.reset();
-        Logger = nullptr;
-        log.reset();
-        QDir::setCurrent(oldDir);
     }
 
     // A window over a new session, as the program makes them (the previous window and session end first).

@@ -92,11 +92,7 @@ TEST_F(EngineTest, ListCommandConfirmedAroundACycleActsOnTheOpenedRecordOnly)
         SCOPED_TRACE(c.Name);
         list.SetObserver(nullptr);
         list.Clear();
-        Logger = nullptr;
-        log.reset();
-        QFile::remove(QStringLiteral("ZYRdenetleyici.log"));
-        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
-        Logger = log.get();
+        dir.FreshLog();
         StartFleet({Refusing(), Healthy(150), Healthy(400)});
         // The cycle takes one down and brings the others up: the rows change places when it ends.
         const TRecordId a = Add(QStringLiteral("a"), Target(0), QStringLiteral("3"));
@@ -306,11 +302,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
         list.Clear();
-        Logger = nullptr;
-        log.reset();
-        QFile::remove(QStringLiteral("ZYRdenetleyici.log"));
-        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
-        Logger = log.get();
+        dir.FreshLog();
         mailed.clear();
         told.clear();
         sounded.clear();

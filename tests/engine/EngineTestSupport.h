@@ -2,6 +2,7 @@
 // The check engine without a window: a list, the engine on it, a log and a current folder of the test's
 // own, fleets of simulated recording systems in the same process.
 #include "engine/CheckEngine.h"
+#include "LoggedFolder.h"
 #include "Loopback.h"
 #include "platform/Logger.h"
 #include "records/SystemListFile.h"
@@ -36,9 +37,7 @@ inline void PrintTo(const QStringList &Texts, std::ostream *Out)
 class EngineTest : public ::testing::Test
 {
 protected:
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    std::unique_ptr<TLogger> log;
+    TLoggedFolder dir;
     TSystemList list;
     TLiveSettings settings;
     std::unique_ptr<TCheckEngine> engine;
@@ -47,9 +46,6 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QDir::setCurrent(dir.path());
-        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
-        Logger = log.get();
         engine = std::make_unique<TCheckEngine>(list, settings);
         TLiveSettings &s = engine->Settings();
         s.TimeOut = 3000;
@@ -61,9 +57,6 @@ protected:
     {
         engine.reset();
         sim.reset();
-        Logger = nullptr;
-        log.reset();
-        QDir::setCurrent(oldDir);
     }
 
     static TSimSystem Healthy(int DelayMs = 0)

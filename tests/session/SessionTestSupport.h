@@ -1,6 +1,7 @@
 #pragma once
 // The console session without a window: a folder of the test's own as the current folder, holding the
 // settings, the list file and the event log; fleets of simulated recording systems in the same process.
+#include "LoggedFolder.h"
 #include "platform/Logger.h"
 #include "records/SystemListFile.h"
 #include "session/ConsoleSession.h"
@@ -17,27 +18,19 @@
 class SessionTest : public ::testing::Test
 {
 protected:
-    QTemporaryDir dir;
-    QString oldDir = QDir::currentPath();
-    std::unique_ptr<TLogger> log;
+    TLoggedFolder dir;
     std::unique_ptr<TSimulator> sim;
     std::unique_ptr<TConsoleSession> session;
 
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        QDir::setCurrent(dir.path());
-        log = std::make_unique<TLogger>(QStringLiteral("ZYRdenetleyici.log"));
-        Logger = log.get();
         Make();
     }
     void TearDown() override
     {
         session.reset();
         sim.reset();
-        Logger = nullptr;
-        log.reset();
-        QDir::setCurrent(oldDir);
     }
 
     // A new session (the previous one ends first) on the list file ListFile, as the program names it: a

@@ -1,6 +1,6 @@
 #include "platform/Socket.h"
 
-#include "ProbeTestSupport.h"
+#include "Loopback.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -154,50 +156,4 @@ TEST(Socket, WaitReadableTimesOutAndReadLineKeepsTheRest)
     close(second);
     EXPECT_FALSE(client.ReadLine(line, 1000)); // closed before a line end
     EXPECT_EQ(client.LastError, ECONNRESET);
-}
-
-// The check's side of the wire, seen by a scripted system: exactly the six request bytes, and a reply
-// sent about 300 ms later still counts (the reply wait is 512 ms). Both ways a check is asked of the
-// runner: with a sink, and waited for.
-TEST(CheckWire, SixRequestBytesAndAReplyAfter300Ms)
-{
-    TListener server;
-    const std::vector<unsigned char> reply
-        = {0xDE, 0xDE, 0x00, 0x00, 19, 5, 0, 0, 0, 'D', 'u', 'r', 'u', 'm'};
-    std::vector<std::string> received(2);
-    std::thread system([&] {
-        for (std::string &bytes : received) {
-            pollfd waiting{server.fd, POLLIN, 0};
-            if (poll(&waiting, 1, 10000) <= 0)
-                return; // no check came: the results below show it
-            const int peer = server.Accept();
-            const auto start = Clock::now();
-            // Everything the check sends before the reply: a request sent short or long shows here.
-            pollfd p{peer, POLLIN, 0};
-            while (MsSince(start) < 300 && poll(&p, 1, int(300 - MsSince(start))) > 0) {
-                char chunk[64];
-                const ssize_t n = recv(peer, chunk, sizeof chunk, 0);
-                if (n <= 0)
-                    break;
-                bytes.append(chunk, size_t(n));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0LL, 300 - MsSince(start))));
-            send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
-            // Stays open until the check has read and closed, so that the close is the check's.
-            char rest;
-            while (recv(peer, &rest, 1, 0) > 0) { }
-            close(peer);
-        }
-    });
-    const QString target = QStringLiteral("127.0.0.1:%1").arg(server.port);
-    auto onRunner = CheckOnce(target, 2000, false);
-    const TThResponse onThread = RunCheck(target, 2000, false);
-    system.join();
-    ASSERT_TRUE(onRunner);
-    for (const TThResponse *r : {static_cast<const TThResponse *>(onRunner.get()), &onThread}) {
-        EXPECT_EQ(r->ProbeState, psReport);
-        EXPECT_EQ(r->ReportText, QStringLiteral("Durum"));
-    }
-    for (const std::string &bytes : received)
-        EXPECT_EQ(bytes, std::string("\xDE\xDE\x06\x00\x0A\x00", 6));
 }
