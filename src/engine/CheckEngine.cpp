@@ -26,6 +26,8 @@ struct TResultGate
 {
     std::mutex Lock;
     QObject *Target = nullptr;
+    // The posted batch that results still join; null once the engine has taken it.
+    TCheckResultEvent *Open = nullptr;
 };
 
 namespace {
@@ -36,6 +38,18 @@ constexpr int StartSliceMs = 10;
 QString ErrorText(const std::exception &Error)
 {
     return QString::fromUtf8(Error.what());
+}
+
+// A flag cell as the list reads it; the two texts the program writes are told apart without the list's
+// number parsing, which asks the locale for "-1".
+bool FlagCell(const TSystemList &List, int Position, int Column)
+{
+    const QString text = List.Cell(Position, Column);
+    if (text == QLatin1String("-1"))
+        return true;
+    if (text == QLatin1String("0"))
+        return false;
+    return List.CellAsFlag(Position, Column);
 }
 
 } // namespace
@@ -66,17 +80,35 @@ QString CheckTimeNow()
 }
 } // namespace
 
-TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
-    const QString &Target, bool IsPlus)
+TCheckResultEvent::TCheckResultEvent(std::shared_ptr<TResultGate> Gate)
     : QEvent(Kind)
-    , Response(std::move(Response))
-    , Cycle(Cycle)
-    , Record(Record)
-    , Target(Target)
-    , IsPlus(IsPlus)
+    , gate(std::move(Gate))
 {
 }
-TCheckResultEvent::~TCheckResultEvent() = default;
+
+TCheckResultEvent::~TCheckResultEvent()
+{
+    // Deleted unread (the engine went first): results must not join it any more. Shutdown has usually
+    // closed the gate already, and then nothing is left to do.
+    if (!closed) {
+        std::lock_guard lock(gate->Lock);
+        if (gate->Open == this)
+            gate->Open = nullptr;
+    }
+}
+
+std::vector<TCheckResult> &TCheckResultEvent::Results()
+{
+    if (!closed) {
+        // Also the ordering the thread sanitizer sees for the hand-over: the results were added under this
+        // lock, and Qt's queue lock lives in a library it cannot see.
+        std::lock_guard lock(gate->Lock);
+        if (gate->Open == this)
+            gate->Open = nullptr;
+        closed = true;
+    }
+    return results;
+}
 
 TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent)
     : QObject(Parent)
@@ -110,6 +142,7 @@ void TCheckEngine::Shutdown()
     mail->Stop();
     std::lock_guard lock(gate->Lock);
     gate->Target = nullptr;
+    gate->Open = nullptr;
 }
 
 int TCheckEngine::Outstanding() const
@@ -162,7 +195,9 @@ void TCheckEngine::StartSlice()
     slice.start();
     bool more = false;
     try {
-        // The view hears of the started rows once per slice, not once per row.
+        // The view hears of the started rows once per slice, not once per row; the log gets the slice's
+        // lines in one write.
+        TLogBatch lines;
         TListUpdate batch(List);
         while (run->Next < run->Members.size()) {
             const TRecordId record = run->Members[run->Next++];
@@ -197,8 +232,8 @@ void TCheckEngine::StartCheck(int Position, TRecordId Record)
 {
     List.SetCellNumber(Position, TSystemRecord::State, csChecking);
     const QString target = List.Cell(Position, TSystemRecord::IP);
-    Launch(target, List.CellAsFlag(Position, TSystemRecord::ColZYRplus), Record);
-    LogFmt("Denetleme başladı. IP: %s", target);
+    Launch(target, FlagCell(List, Position, TSystemRecord::ColZYRplus), Record);
+    Log(QStringLiteral("Denetleme başladı. IP: ") + target);
 }
 
 void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
@@ -211,9 +246,13 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     TCheckThread::Start(target, Settings().TimeOut, IsPlus,
         [to, cycle, Record, target, IsPlus](std::unique_ptr<TThResponse> r) {
             std::lock_guard lock(to->Lock);
-            if (to->Target)
-                QCoreApplication::postEvent(
-                    to->Target, new TCheckResultEvent(std::move(r), cycle, Record, target, IsPlus));
+            if (!to->Target)
+                return;
+            if (!to->Open) {
+                to->Open = new TCheckResultEvent(to);
+                QCoreApplication::postEvent(to->Target, to->Open);
+            }
+            to->Open->results.push_back({std::move(r), cycle, Record, target, IsPlus});
         });
     // Counted once started: a start that fails leaves nothing to wait for. The result comes through the
     // event loop, after this.
@@ -234,7 +273,7 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
     try {
         List.SetCellNumber(position, TSystemRecord::State, csChecking);
         const QString target = List.Cell(position, TSystemRecord::IP);
-        LogFmt("Denetleme başladı. IP: %s", target);
+        Log(QStringLiteral("Denetleme başladı. IP: ") + target);
         Launch(target, List.CellAsFlag(position, TSystemRecord::ColZYRplus), Record);
     } catch (...) {
         run.reset();
@@ -247,30 +286,42 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
 
 void TCheckEngine::customEvent(QEvent *Event)
 {
-    {
-        // Results are posted under this lock, and Qt's queue lock lives in a library the thread sanitizer
-        // cannot see: taking it once here makes the hand-over of each event an ordering it can see. (Events
-        // deleted unread, when the engine goes, are ordered by Shutdown's lock.)
-        std::lock_guard lock(gate->Lock);
-    }
     if (Event->type() == TCheckResultEvent::Kind)
-        OnCheckResult(static_cast<TCheckResultEvent *>(Event));
+        OnCheckResults(static_cast<TCheckResultEvent *>(Event)->Results());
     else
         QObject::customEvent(Event);
 }
 
-void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
+void TCheckEngine::OnCheckResults(std::vector<TCheckResult> &Results)
+{
+    // The results' log lines go out in one write, and before the end of a cycle, which runs outside the
+    // batch as it did after a single result.
+    size_t next = 0;
+    while (next < Results.size()) {
+        bool finish = false;
+        {
+            TLogBatch lines;
+            while (next < Results.size() && !finish)
+                finish = OnCheckResult(Results[next++]) && run && !run->Starting && run->Waiting.empty();
+        }
+        if (finish)
+            FinishCycle();
+    }
+}
+
+// True when the result counted towards the end of the cycle under way.
+bool TCheckEngine::OnCheckResult(TCheckResult &Event)
 {
     bool counted = false;
     {
         // Results arrive as events on the engine's own thread: nothing here is shared with the runner.
-        std::unique_ptr<TThResponse> result = std::move(Event->Response);
+        std::unique_ptr<TThResponse> result = std::move(Event.Response);
         if (!result)
-            return;
+            return false;
         // Only a result of the cycle under way counts towards its end; one of an ended cycle (late, after
         // an error while starting) is still applied to its record. A record deleted meanwhile gets nothing.
-        counted = run && run->Id == Event->Cycle && run->Waiting.erase(Event->Record) > 0;
-        const int position = List.PositionOf(Event->Record);
+        counted = run && run->Id == Event.Cycle && run->Waiting.erase(Event.Record) > 0;
+        const int position = List.PositionOf(Event.Record);
         if (position >= 0) {
             // The results of one event-loop pass reach the view as one change, not one repaint request
             // per cell.
@@ -279,14 +330,14 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
                 List.BeginUpdate();
                 QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
             }
-            if (ChecksAsStarted(position, *Event)) {
+            if (ChecksAsStarted(position, Event)) {
                 ApplyResult(position, *result);
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
                 // alarm and mails are about the record as the operator now sees it.
                 try {
-                    StartCheck(position, Event->Record);
+                    StartCheck(position, Event.Record);
                 } catch (const std::exception &e) {
                     LogError(10002, ErrorText(e));
                 }
@@ -295,18 +346,17 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
             // check it again in.
         }
     }
-    if (counted)
-        MaybeFinishCycle();
+    return counted;
 }
 
 // Whether the record still has the address and kind its check was started with. Only these decide what
 // was probed; a changed device count is read when the result is judged.
-bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResultEvent &Event) const
+bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResult &Event) const
 {
     if (List.Cell(Position, TSystemRecord::IP) != Event.Target)
         return false;
     try {
-        return List.CellAsFlag(Position, TSystemRecord::ColZYRplus) == Event.IsPlus;
+        return FlagCell(List, Position, TSystemRecord::ColZYRplus) == Event.IsPlus;
     } catch (const std::exception &) {
         return true; // no edit makes such a cell: judging the result reports it
     }
@@ -320,16 +370,20 @@ void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
         List.SetCell(i, TSystemRecord::ColDateTime, CheckTimeNow());
         if (Result.ProbeState == psReport)
             List.SetCell(i, TSystemRecord::Details, Result.ReportText);
+        int written = 0;
         WriteResultState(
             Result.ProbeState,
             [&] {
                 return ReadReportVerdict(
-                    List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+                    List.Cell(i, TSystemRecord::Details), FlagCell(List, i, TSystemRecord::ColZYRplus));
             },
             [&] { return List.CellAsNumber(i, TSystemRecord::DeviceCnt); },
-            [&](int State) { List.SetCellNumber(i, TSystemRecord::State, State); });
-        LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
-            StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
+            [&](int State) {
+                List.SetCellNumber(i, TSystemRecord::State, State);
+                written = State;
+            });
+        Log(QStringLiteral("Denetleme bitti. IP: ") + List.Cell(i, TSystemRecord::IP)
+            + QStringLiteral(" Sonuç: ") + StateDescription(written));
     } catch (const std::exception &e) {
         LogError(10002, ErrorText(e));
     }

@@ -24,20 +24,34 @@ enum class TCheckOrigin
     StartUp // the check on start, at once or at the window's first activation
 };
 
-// Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
-// record are the ones the check was started for; the address and kind are what the record said then.
+// One check result from a worker. The cycle and the record are the ones the check was started for; the
+// address and kind are what the record said then.
+struct TCheckResult
+{
+    std::unique_ptr<TThResponse> Response;
+    quint64 Cycle = 0;
+    TRecordId Record = 0;
+    QString Target;
+    bool IsPlus = false;
+};
+
+// Carries the results that came in since the engine last took any: the first one posts the event, the
+// next ones join it while it waits in the queue, so a pass of the event loop handles them all at once
+// instead of one event per result. The engine owns them from then on.
 class TCheckResultEvent : public QEvent
 {
 public:
     static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 1);
-    TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
-        const QString &Target, bool IsPlus);
+    explicit TCheckResultEvent(std::shared_ptr<struct TResultGate> Gate);
     ~TCheckResultEvent() override;
-    std::unique_ptr<TThResponse> Response;
-    quint64 Cycle;
-    TRecordId Record;
-    QString Target;
-    bool IsPlus;
+    // Closes the batch (nothing joins it afterwards) and gives its results in the order they came.
+    std::vector<TCheckResult> &Results();
+
+private:
+    friend class TCheckEngine;
+    std::shared_ptr<struct TResultGate> gate;
+    std::vector<TCheckResult> results;
+    bool closed = false;
 };
 
 // What the record editor sets of a record.
@@ -161,8 +175,9 @@ private:
     void StartSlice();
     void StartCheck(int Position, TRecordId Record);
     void Launch(const QString &Target, bool IsPlus, TRecordId Record);
-    void OnCheckResult(TCheckResultEvent *Event);
-    bool ChecksAsStarted(int Position, const TCheckResultEvent &Event) const;
+    void OnCheckResults(std::vector<TCheckResult> &Results);
+    bool OnCheckResult(TCheckResult &Result);
+    bool ChecksAsStarted(int Position, const TCheckResult &Result) const;
     void ApplyResult(int Position, const TThResponse &Result);
     void MaybeFinishCycle();
     void FinishCycle();
