@@ -401,6 +401,8 @@ TCycleFigures RunCycle(TConsole &form, TResultCounter &counter, TStallMeter &sta
     TCycleFigures f;
     const int n = form.List.Count();
     counter.Hits.clear();
+    counter.Hits.reserve(
+        size_t(n)); // the count is the benchmark's own cost on the window thread: no rehashing
     ResetPeakRss();
     ResetCheckRunnerPeak();
     const auto threads0 = ThreadTimes();

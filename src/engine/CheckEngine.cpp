@@ -26,18 +26,41 @@ struct TResultGate
 {
     std::mutex Lock;
     QObject *Target = nullptr;
-    // The posted batch that results still join; null once the engine has taken it.
+    // The batch that results join until the engine takes it; null when none came since.
     TCheckResultEvent *Open = nullptr;
+    bool Posted = false; // Open is in the engine's queue
+    // Set for a moment after the engine took a batch: new results wait for the hold's end instead of
+    // waking the window thread each, one after another, as a cycle's replies come in.
+    bool Hold = false;
 };
 
 namespace {
 
 // Longest run of worker starts between two passes of the event loop.
 constexpr int StartSliceMs = 10;
+// How long results gather after a batch before the next one is handed over: well under a frame.
+constexpr int ResultHoldMs = 5;
 
 QString ErrorText(const std::exception &Error)
 {
     return QString::fromUtf8(Error.what());
+}
+
+// The text of a state (0-7) as the list holds it: shared, so writing a state allocates nothing.
+const QString &StateText(int State)
+{
+    static const QString texts[]
+        = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+            QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7")};
+    return texts[State];
+}
+
+void WriteState(TSystemList &List, int Position, int State)
+{
+    if (State >= 0 && State < 8)
+        List.SetCell(Position, TSystemRecord::State, StateText(State));
+    else
+        List.SetCellNumber(Position, TSystemRecord::State, State);
 }
 
 // A flag cell as the list reads it; the two texts the program writes are told apart without the list's
@@ -103,8 +126,10 @@ std::vector<TCheckResult> &TCheckResultEvent::Results()
         // Also the ordering the thread sanitizer sees for the hand-over: the results were added under this
         // lock, and Qt's queue lock lives in a library it cannot see.
         std::lock_guard lock(gate->Lock);
-        if (gate->Open == this)
+        if (gate->Open == this) {
             gate->Open = nullptr;
+            gate->Posted = false;
+        }
         closed = true;
     }
     return results;
@@ -140,9 +165,16 @@ void TCheckEngine::Shutdown()
     PeriodTimer->stop();
     StartUpTimer->stop();
     mail->Stop();
-    std::lock_guard lock(gate->Lock);
-    gate->Target = nullptr;
-    gate->Open = nullptr;
+    holdTimer.stop();
+    TCheckResultEvent *held = nullptr;
+    {
+        std::lock_guard lock(gate->Lock);
+        gate->Target = nullptr;
+        if (gate->Open && !gate->Posted)
+            held = gate->Open; // never posted: nobody else deletes it
+        gate->Open = nullptr;
+    }
+    delete held;
 }
 
 int TCheckEngine::Outstanding() const
@@ -168,7 +200,7 @@ bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
         TListUpdate update(List);
         members.reserve(size_t(List.Count()));
         for (int i = 0; i < List.Count(); ++i) {
-            List.SetCellNumber(i, TSystemRecord::State, csChecking);
+            WriteState(List, i, csChecking);
             List.SetCell(i, TSystemRecord::ColDateTime, QString());
             members.push_back(List.IdAt(i));
         }
@@ -230,7 +262,7 @@ void TCheckEngine::StartSlice()
 
 void TCheckEngine::StartCheck(int Position, TRecordId Record)
 {
-    List.SetCellNumber(Position, TSystemRecord::State, csChecking);
+    WriteState(List, Position, csChecking);
     const QString target = List.Cell(Position, TSystemRecord::IP);
     Launch(target, FlagCell(List, Position, TSystemRecord::ColZYRplus), Record);
     Log(QStringLiteral("Denetleme başladı. IP: ") + target);
@@ -245,14 +277,26 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     const QString target(Target.constData(), Target.size());
     TCheckThread::Start(target, Settings().TimeOut, IsPlus,
         [to, cycle, Record, target, IsPlus](std::unique_ptr<TThResponse> r) {
+            TCheckResult result{std::move(r), cycle, Record, target, IsPlus, {}, {}};
+            // Reading the report (a device list is JSON) is the costliest step of a result: done here, on
+            // the runner's thread, it leaves the window thread only the writes.
+            if (result.Response && result.Response->ProbeState == psReport) {
+                try {
+                    result.Verdict = ReadReportVerdict(result.Response->ReportText, IsPlus);
+                } catch (...) {
+                    result.VerdictError = std::current_exception();
+                }
+            }
             std::lock_guard lock(to->Lock);
             if (!to->Target)
                 return;
-            if (!to->Open) {
+            if (!to->Open)
                 to->Open = new TCheckResultEvent(to);
+            to->Open->results.push_back(std::move(result));
+            if (!to->Posted && !to->Hold) {
+                to->Posted = true;
                 QCoreApplication::postEvent(to->Target, to->Open);
             }
-            to->Open->results.push_back({std::move(r), cycle, Record, target, IsPlus});
         });
     // Counted once started: a start that fails leaves nothing to wait for. The result comes through the
     // event loop, after this.
@@ -271,7 +315,7 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
     run->Members = {Record};
     run->Next = 1;
     try {
-        List.SetCellNumber(position, TSystemRecord::State, csChecking);
+        WriteState(List, position, csChecking);
         const QString target = List.Cell(position, TSystemRecord::IP);
         Log(QStringLiteral("Denetleme başladı. IP: ") + target);
         Launch(target, List.CellAsFlag(position, TSystemRecord::ColZYRplus), Record);
@@ -286,10 +330,33 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
 
 void TCheckEngine::customEvent(QEvent *Event)
 {
-    if (Event->type() == TCheckResultEvent::Kind)
-        OnCheckResults(static_cast<TCheckResultEvent *>(Event)->Results());
-    else
+    if (Event->type() != TCheckResultEvent::Kind) {
         QObject::customEvent(Event);
+        return;
+    }
+    std::vector<TCheckResult> &results = static_cast<TCheckResultEvent *>(Event)->Results();
+    {
+        std::lock_guard lock(gate->Lock);
+        gate->Hold = true;
+    }
+    holdTimer.start(ResultHoldMs, this);
+    OnCheckResults(results);
+}
+
+void TCheckEngine::timerEvent(QTimerEvent *Event)
+{
+    if (Event->timerId() != holdTimer.timerId()) {
+        QObject::timerEvent(Event);
+        return;
+    }
+    // The hold ends: what came meanwhile is handed over now; with nothing, the next result is at once.
+    holdTimer.stop();
+    std::lock_guard lock(gate->Lock);
+    gate->Hold = false;
+    if (gate->Open && !gate->Posted && gate->Target) {
+        gate->Posted = true;
+        QCoreApplication::postEvent(gate->Target, gate->Open);
+    }
 }
 
 void TCheckEngine::OnCheckResults(std::vector<TCheckResult> &Results)
@@ -310,13 +377,12 @@ void TCheckEngine::OnCheckResults(std::vector<TCheckResult> &Results)
 }
 
 // True when the result counted towards the end of the cycle under way.
-bool TCheckEngine::OnCheckResult(TCheckResult &Event)
+bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
 {
     bool counted = false;
     {
         // Results arrive as events on the engine's own thread: nothing here is shared with the runner.
-        std::unique_ptr<TThResponse> result = std::move(Event.Response);
-        if (!result)
+        if (!Event.Response)
             return false;
         // Only a result of the cycle under way counts towards its end; one of an ended cycle (late, after
         // an error while starting) is still applied to its record. A record deleted meanwhile gets nothing.
@@ -331,7 +397,7 @@ bool TCheckEngine::OnCheckResult(TCheckResult &Event)
                 QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
             }
             if (ChecksAsStarted(position, Event)) {
-                ApplyResult(position, *result);
+                ApplyResult(position, Event);
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
@@ -362,9 +428,10 @@ bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResult &Event) cons
     }
 }
 
-void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
+void TCheckEngine::ApplyResult(int Position, const TCheckResult &Checked)
 {
     try {
+        const TThResponse &Result = *Checked.Response;
         const int i = Position;
         // The time and the report first: they stand even when a read of the verdict raises.
         List.SetCell(i, TSystemRecord::ColDateTime, CheckTimeNow());
@@ -374,12 +441,17 @@ void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
         WriteResultState(
             Result.ProbeState,
             [&] {
-                return ReadReportVerdict(
-                    List.Cell(i, TSystemRecord::Details), FlagCell(List, i, TSystemRecord::ColZYRplus));
+                // The record's flag is read (and may raise) as ever; it names the kind the runner read.
+                const bool plus = FlagCell(List, i, TSystemRecord::ColZYRplus);
+                if (plus != Checked.IsPlus)
+                    return ReadReportVerdict(List.Cell(i, TSystemRecord::Details), plus);
+                if (Checked.VerdictError)
+                    std::rethrow_exception(Checked.VerdictError);
+                return Checked.Verdict;
             },
             [&] { return List.CellAsNumber(i, TSystemRecord::DeviceCnt); },
             [&](int State) {
-                List.SetCellNumber(i, TSystemRecord::State, State);
+                WriteState(List, i, State);
                 written = State;
             });
         Log(QStringLiteral("Denetleme bitti. IP: ") + List.Cell(i, TSystemRecord::IP)

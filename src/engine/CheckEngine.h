@@ -1,10 +1,13 @@
 #pragma once
 #include "engine/TrayState.h"
+#include "engine/Verdict.h"
 #include "records/SystemList.h"
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <QBasicTimer>
 #include <QEvent>
 #include <QObject>
 #include <unordered_set>
@@ -33,11 +36,15 @@ struct TCheckResult
     TRecordId Record = 0;
     QString Target;
     bool IsPlus = false;
+    // What the report says, read on the runner's thread (with a report only): the error it raised, if any.
+    TReportVerdict Verdict;
+    std::exception_ptr VerdictError;
 };
 
-// Carries the results that came in since the engine last took any: the first one posts the event, the
-// next ones join it while it waits in the queue, so a pass of the event loop handles them all at once
-// instead of one event per result. The engine owns them from then on.
+// Carries the results that came in since the engine last took any: the first one posts the event (at once
+// when the engine is idle, at the end of a short hold after a batch), the next ones join it until the
+// engine takes it, so a pass of the event loop handles them all at once instead of waking for each result.
+// The engine owns them from then on.
 class TCheckResultEvent : public QEvent
 {
 public:
@@ -147,6 +154,7 @@ signals:
 
 protected:
     void customEvent(QEvent *Event) override;
+    void timerEvent(QTimerEvent *Event) override;
 
 private:
     enum class TMailKind
@@ -176,9 +184,9 @@ private:
     void StartCheck(int Position, TRecordId Record);
     void Launch(const QString &Target, bool IsPlus, TRecordId Record);
     void OnCheckResults(std::vector<TCheckResult> &Results);
-    bool OnCheckResult(TCheckResult &Result);
+    bool OnCheckResult(const TCheckResult &Result);
     bool ChecksAsStarted(int Position, const TCheckResult &Result) const;
-    void ApplyResult(int Position, const TThResponse &Result);
+    void ApplyResult(int Position, const TCheckResult &Result);
     void MaybeFinishCycle();
     void FinishCycle();
     void EndBusy();
@@ -199,6 +207,8 @@ private:
     TMailKind mailOut = TMailKind::None;
     std::optional<TDueMails> dueMails;
     std::shared_ptr<struct TResultGate> gate;
+    // Runs while results are held back after a batch (see TResultGate::Hold).
+    QBasicTimer holdTimer;
     TLiveSettings &settings;
     std::unique_ptr<TMailWorker> mail;
 };
