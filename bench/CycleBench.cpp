@@ -168,11 +168,10 @@ class TResultCounter : public QObject
 public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == TCheckResultEvent::Kind) {
-            auto *e = static_cast<TCheckResultEvent *>(event);
-            if (e->Response)
-                ++Hits[e->Record];
-        }
+        if (event->type() == TCheckResultEvent::Kind)
+            for (const TCheckResult &r : static_cast<TCheckResultEvent *>(event)->Results())
+                if (r.Response)
+                    ++Hits[r.Record];
         return QObject::eventFilter(watched, event);
     }
     std::unordered_map<TRecordId, int> Hits;
@@ -402,6 +401,8 @@ TCycleFigures RunCycle(TConsole &form, TResultCounter &counter, TStallMeter &sta
     TCycleFigures f;
     const int n = form.List.Count();
     counter.Hits.clear();
+    counter.Hits.reserve(
+        size_t(n)); // the count is the benchmark's own cost on the window thread: no rehashing
     ResetPeakRss();
     ResetCheckRunnerPeak();
     const auto threads0 = ThreadTimes();

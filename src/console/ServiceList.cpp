@@ -1,6 +1,7 @@
 #include "console/ServiceList.h"
 #include "console/Icons.h"
 #include <algorithm>
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
@@ -260,6 +261,30 @@ void TServiceListView::SetUpColumns()
         head->setSectionResizeMode(w.Column, w.Mode);
         head->resizeSection(w.Column, w.Width);
     }
+}
+
+void TServiceListView::dataChanged(
+    const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    // The view finds what to repaint by looking at every row of a change; a frame's change spans thousands
+    // of rows in a cycle, of which only those on screen can need a repaint (the others are drawn from the
+    // model when they come into view). Screen readers hear of every row.
+    if (isVisible() && topLeft.isValid() && bottomRight.isValid() && topLeft.row() < bottomRight.row()
+        && !QAccessible::isActive()) {
+        const QModelIndex top = indexAt(QPoint(0, 0));
+        if (top.isValid()) {
+            const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+            const int first = std::max(topLeft.row(), top.row());
+            const int last
+                = std::min(bottomRight.row(), bottom.isValid() ? bottom.row() : model()->rowCount() - 1);
+            if (first > last)
+                return;
+            QTreeView::dataChanged(
+                model()->index(first, topLeft.column()), model()->index(last, bottomRight.column()), roles);
+            return;
+        }
+    }
+    QTreeView::dataChanged(topLeft, bottomRight, roles);
 }
 
 void TServiceListView::keyboardSearch(const QString &search)

@@ -68,6 +68,10 @@ public:
     void keyboardSearch(const QString &search) override;
     // Column widths and order after the model is set.
     void SetUpColumns();
+
+protected:
+    void dataChanged(
+        const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles = {}) override;
 };
 
 inline const QColor kEvenRowColor(246, 247, 252);

@@ -26,16 +26,53 @@ struct TResultGate
 {
     std::mutex Lock;
     QObject *Target = nullptr;
+    // The batch that results join until the engine takes it; null when none came since.
+    TCheckResultEvent *Open = nullptr;
+    bool Posted = false; // Open is in the engine's queue
+    // Set for a moment after the engine took a batch: new results wait for the hold's end instead of
+    // waking the window thread each, one after another, as a cycle's replies come in.
+    bool Hold = false;
 };
 
 namespace {
 
 // Longest run of worker starts between two passes of the event loop.
 constexpr int StartSliceMs = 10;
+// How long results gather after a batch before the next one is handed over: well under a frame.
+constexpr int ResultHoldMs = 5;
 
 QString ErrorText(const std::exception &Error)
 {
     return QString::fromUtf8(Error.what());
+}
+
+// The text of a state (0-7) as the list holds it: shared, so writing a state allocates nothing.
+const QString &StateText(int State)
+{
+    static const QString texts[]
+        = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+            QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7")};
+    return texts[State];
+}
+
+void WriteState(TSystemList &List, int Position, int State)
+{
+    if (State >= 0 && State < 8)
+        List.SetCell(Position, TSystemRecord::State, StateText(State));
+    else
+        List.SetCellNumber(Position, TSystemRecord::State, State);
+}
+
+// A flag cell as the list reads it; the two texts the program writes are told apart without the list's
+// number parsing, which asks the locale for "-1".
+bool FlagCell(const TSystemList &List, int Position, int Column)
+{
+    const QString text = List.Cell(Position, Column);
+    if (text == QLatin1String("-1"))
+        return true;
+    if (text == QLatin1String("0"))
+        return false;
+    return List.CellAsFlag(Position, Column);
 }
 
 } // namespace
@@ -66,17 +103,37 @@ QString CheckTimeNow()
 }
 } // namespace
 
-TCheckResultEvent::TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
-    const QString &Target, bool IsPlus)
+TCheckResultEvent::TCheckResultEvent(std::shared_ptr<TResultGate> Gate)
     : QEvent(Kind)
-    , Response(std::move(Response))
-    , Cycle(Cycle)
-    , Record(Record)
-    , Target(Target)
-    , IsPlus(IsPlus)
+    , gate(std::move(Gate))
 {
 }
-TCheckResultEvent::~TCheckResultEvent() = default;
+
+TCheckResultEvent::~TCheckResultEvent()
+{
+    // Deleted unread (the engine went first): results must not join it any more. Shutdown has usually
+    // closed the gate already, and then nothing is left to do.
+    if (!closed) {
+        std::lock_guard lock(gate->Lock);
+        if (gate->Open == this)
+            gate->Open = nullptr;
+    }
+}
+
+std::vector<TCheckResult> &TCheckResultEvent::Results()
+{
+    if (!closed) {
+        // Also the ordering the thread sanitizer sees for the hand-over: the results were added under this
+        // lock, and Qt's queue lock lives in a library it cannot see.
+        std::lock_guard lock(gate->Lock);
+        if (gate->Open == this) {
+            gate->Open = nullptr;
+            gate->Posted = false;
+        }
+        closed = true;
+    }
+    return results;
+}
 
 TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *Parent)
     : QObject(Parent)
@@ -108,8 +165,16 @@ void TCheckEngine::Shutdown()
     PeriodTimer->stop();
     StartUpTimer->stop();
     mail->Stop();
-    std::lock_guard lock(gate->Lock);
-    gate->Target = nullptr;
+    holdTimer.stop();
+    TCheckResultEvent *held = nullptr;
+    {
+        std::lock_guard lock(gate->Lock);
+        gate->Target = nullptr;
+        if (gate->Open && !gate->Posted)
+            held = gate->Open; // never posted: nobody else deletes it
+        gate->Open = nullptr;
+    }
+    delete held;
 }
 
 int TCheckEngine::Outstanding() const
@@ -135,7 +200,7 @@ bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
         TListUpdate update(List);
         members.reserve(size_t(List.Count()));
         for (int i = 0; i < List.Count(); ++i) {
-            List.SetCellNumber(i, TSystemRecord::State, csChecking);
+            WriteState(List, i, csChecking);
             List.SetCell(i, TSystemRecord::ColDateTime, QString());
             members.push_back(List.IdAt(i));
         }
@@ -162,7 +227,9 @@ void TCheckEngine::StartSlice()
     slice.start();
     bool more = false;
     try {
-        // The view hears of the started rows once per slice, not once per row.
+        // The view hears of the started rows once per slice, not once per row; the log gets the slice's
+        // lines in one write.
+        TLogBatch lines;
         TListUpdate batch(List);
         while (run->Next < run->Members.size()) {
             const TRecordId record = run->Members[run->Next++];
@@ -195,10 +262,10 @@ void TCheckEngine::StartSlice()
 
 void TCheckEngine::StartCheck(int Position, TRecordId Record)
 {
-    List.SetCellNumber(Position, TSystemRecord::State, csChecking);
+    WriteState(List, Position, csChecking);
     const QString target = List.Cell(Position, TSystemRecord::IP);
-    Launch(target, List.CellAsFlag(Position, TSystemRecord::ColZYRplus), Record);
-    LogFmt("Denetleme başladı. IP: %s", target);
+    Launch(target, FlagCell(List, Position, TSystemRecord::ColZYRplus), Record);
+    Log(QStringLiteral("Denetleme başladı. IP: ") + target);
 }
 
 void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
@@ -210,10 +277,26 @@ void TCheckEngine::Launch(const QString &Target, bool IsPlus, TRecordId Record)
     const QString target(Target.constData(), Target.size());
     TCheckThread::Start(target, Settings().TimeOut, IsPlus,
         [to, cycle, Record, target, IsPlus](std::unique_ptr<TThResponse> r) {
+            TCheckResult result{std::move(r), cycle, Record, target, IsPlus, {}, {}};
+            // Reading the report (a device list is JSON) is the costliest step of a result: done here, on
+            // the runner's thread, it leaves the window thread only the writes.
+            if (result.Response && result.Response->ProbeState == psReport) {
+                try {
+                    result.Verdict = ReadReportVerdict(result.Response->ReportText, IsPlus);
+                } catch (...) {
+                    result.VerdictError = std::current_exception();
+                }
+            }
             std::lock_guard lock(to->Lock);
-            if (to->Target)
-                QCoreApplication::postEvent(
-                    to->Target, new TCheckResultEvent(std::move(r), cycle, Record, target, IsPlus));
+            if (!to->Target)
+                return;
+            if (!to->Open)
+                to->Open = new TCheckResultEvent(to);
+            to->Open->results.push_back(std::move(result));
+            if (!to->Posted && !to->Hold) {
+                to->Posted = true;
+                QCoreApplication::postEvent(to->Target, to->Open);
+            }
         });
     // Counted once started: a start that fails leaves nothing to wait for. The result comes through the
     // event loop, after this.
@@ -232,9 +315,9 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
     run->Members = {Record};
     run->Next = 1;
     try {
-        List.SetCellNumber(position, TSystemRecord::State, csChecking);
+        WriteState(List, position, csChecking);
         const QString target = List.Cell(position, TSystemRecord::IP);
-        LogFmt("Denetleme başladı. IP: %s", target);
+        Log(QStringLiteral("Denetleme başladı. IP: ") + target);
         Launch(target, List.CellAsFlag(position, TSystemRecord::ColZYRplus), Record);
     } catch (...) {
         run.reset();
@@ -247,30 +330,64 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
 
 void TCheckEngine::customEvent(QEvent *Event)
 {
-    {
-        // Results are posted under this lock, and Qt's queue lock lives in a library the thread sanitizer
-        // cannot see: taking it once here makes the hand-over of each event an ordering it can see. (Events
-        // deleted unread, when the engine goes, are ordered by Shutdown's lock.)
-        std::lock_guard lock(gate->Lock);
-    }
-    if (Event->type() == TCheckResultEvent::Kind)
-        OnCheckResult(static_cast<TCheckResultEvent *>(Event));
-    else
+    if (Event->type() != TCheckResultEvent::Kind) {
         QObject::customEvent(Event);
+        return;
+    }
+    std::vector<TCheckResult> &results = static_cast<TCheckResultEvent *>(Event)->Results();
+    {
+        std::lock_guard lock(gate->Lock);
+        gate->Hold = true;
+    }
+    holdTimer.start(ResultHoldMs, this);
+    OnCheckResults(results);
 }
 
-void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
+void TCheckEngine::timerEvent(QTimerEvent *Event)
+{
+    if (Event->timerId() != holdTimer.timerId()) {
+        QObject::timerEvent(Event);
+        return;
+    }
+    // The hold ends: what came meanwhile is handed over now; with nothing, the next result is at once.
+    holdTimer.stop();
+    std::lock_guard lock(gate->Lock);
+    gate->Hold = false;
+    if (gate->Open && !gate->Posted && gate->Target) {
+        gate->Posted = true;
+        QCoreApplication::postEvent(gate->Target, gate->Open);
+    }
+}
+
+void TCheckEngine::OnCheckResults(std::vector<TCheckResult> &Results)
+{
+    // The results' log lines go out in one write, and before the end of a cycle, which runs outside the
+    // batch as it did after a single result.
+    size_t next = 0;
+    while (next < Results.size()) {
+        bool finish = false;
+        {
+            TLogBatch lines;
+            while (next < Results.size() && !finish)
+                finish = OnCheckResult(Results[next++]) && run && !run->Starting && run->Waiting.empty();
+        }
+        if (finish)
+            FinishCycle();
+    }
+}
+
+// True when the result counted towards the end of the cycle under way.
+bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
 {
     bool counted = false;
     {
         // Results arrive as events on the engine's own thread: nothing here is shared with the runner.
-        std::unique_ptr<TThResponse> result = std::move(Event->Response);
-        if (!result)
-            return;
+        if (!Event.Response)
+            return false;
         // Only a result of the cycle under way counts towards its end; one of an ended cycle (late, after
         // an error while starting) is still applied to its record. A record deleted meanwhile gets nothing.
-        counted = run && run->Id == Event->Cycle && run->Waiting.erase(Event->Record) > 0;
-        const int position = List.PositionOf(Event->Record);
+        counted = run && run->Id == Event.Cycle && run->Waiting.erase(Event.Record) > 0;
+        const int position = List.PositionOf(Event.Record);
         if (position >= 0) {
             // The results of one event-loop pass reach the view as one change, not one repaint request
             // per cell.
@@ -279,14 +396,14 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
                 List.BeginUpdate();
                 QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
             }
-            if (ChecksAsStarted(position, *Event)) {
-                ApplyResult(position, *result);
+            if (ChecksAsStarted(position, Event)) {
+                ApplyResult(position, Event);
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
                 // alarm and mails are about the record as the operator now sees it.
                 try {
-                    StartCheck(position, Event->Record);
+                    StartCheck(position, Event.Record);
                 } catch (const std::exception &e) {
                     LogError(10002, ErrorText(e));
                 }
@@ -295,41 +412,50 @@ void TCheckEngine::OnCheckResult(TCheckResultEvent *Event)
             // check it again in.
         }
     }
-    if (counted)
-        MaybeFinishCycle();
+    return counted;
 }
 
 // Whether the record still has the address and kind its check was started with. Only these decide what
 // was probed; a changed device count is read when the result is judged.
-bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResultEvent &Event) const
+bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResult &Event) const
 {
     if (List.Cell(Position, TSystemRecord::IP) != Event.Target)
         return false;
     try {
-        return List.CellAsFlag(Position, TSystemRecord::ColZYRplus) == Event.IsPlus;
+        return FlagCell(List, Position, TSystemRecord::ColZYRplus) == Event.IsPlus;
     } catch (const std::exception &) {
         return true; // no edit makes such a cell: judging the result reports it
     }
 }
 
-void TCheckEngine::ApplyResult(int Position, const TThResponse &Result)
+void TCheckEngine::ApplyResult(int Position, const TCheckResult &Checked)
 {
     try {
+        const TThResponse &Result = *Checked.Response;
         const int i = Position;
         // The time and the report first: they stand even when a read of the verdict raises.
         List.SetCell(i, TSystemRecord::ColDateTime, CheckTimeNow());
         if (Result.ProbeState == psReport)
             List.SetCell(i, TSystemRecord::Details, Result.ReportText);
+        int written = 0;
         WriteResultState(
             Result.ProbeState,
             [&] {
-                return ReadReportVerdict(
-                    List.Cell(i, TSystemRecord::Details), List.CellAsFlag(i, TSystemRecord::ColZYRplus));
+                // The record's flag is read (and may raise) as ever; it names the kind the runner read.
+                const bool plus = FlagCell(List, i, TSystemRecord::ColZYRplus);
+                if (plus != Checked.IsPlus)
+                    return ReadReportVerdict(List.Cell(i, TSystemRecord::Details), plus);
+                if (Checked.VerdictError)
+                    std::rethrow_exception(Checked.VerdictError);
+                return Checked.Verdict;
             },
             [&] { return List.CellAsNumber(i, TSystemRecord::DeviceCnt); },
-            [&](int State) { List.SetCellNumber(i, TSystemRecord::State, State); });
-        LogFmt("Denetleme bitti. IP: %s Sonuç: %s", List.Cell(i, TSystemRecord::IP),
-            StateDescription(int(List.CellAsNumber(i, TSystemRecord::State))));
+            [&](int State) {
+                WriteState(List, i, State);
+                written = State;
+            });
+        Log(QStringLiteral("Denetleme bitti. IP: ") + List.Cell(i, TSystemRecord::IP)
+            + QStringLiteral(" Sonuç: ") + StateDescription(written));
     } catch (const std::exception &e) {
         LogError(10002, ErrorText(e));
     }

@@ -1,10 +1,13 @@
 #pragma once
 #include "engine/TrayState.h"
+#include "engine/Verdict.h"
 #include "records/SystemList.h"
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <QBasicTimer>
 #include <QEvent>
 #include <QObject>
 #include <unordered_set>
@@ -24,20 +27,38 @@ enum class TCheckOrigin
     StartUp // the check on start, at once or at the window's first activation
 };
 
-// Carries one check result from a worker to the engine, which owns it from then on. The cycle and the
-// record are the ones the check was started for; the address and kind are what the record said then.
+// One check result from a worker. The cycle and the record are the ones the check was started for; the
+// address and kind are what the record said then.
+struct TCheckResult
+{
+    std::unique_ptr<TThResponse> Response;
+    quint64 Cycle = 0;
+    TRecordId Record = 0;
+    QString Target;
+    bool IsPlus = false;
+    // What the report says, read on the runner's thread (with a report only): the error it raised, if any.
+    TReportVerdict Verdict;
+    std::exception_ptr VerdictError;
+};
+
+// Carries the results that came in since the engine last took any: the first one posts the event (at once
+// when the engine is idle, at the end of a short hold after a batch), the next ones join it until the
+// engine takes it, so a pass of the event loop handles them all at once instead of waking for each result.
+// The engine owns them from then on.
 class TCheckResultEvent : public QEvent
 {
 public:
     static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 1);
-    TCheckResultEvent(std::unique_ptr<TThResponse> Response, quint64 Cycle, TRecordId Record,
-        const QString &Target, bool IsPlus);
+    explicit TCheckResultEvent(std::shared_ptr<struct TResultGate> Gate);
     ~TCheckResultEvent() override;
-    std::unique_ptr<TThResponse> Response;
-    quint64 Cycle;
-    TRecordId Record;
-    QString Target;
-    bool IsPlus;
+    // Closes the batch (nothing joins it afterwards) and gives its results in the order they came.
+    std::vector<TCheckResult> &Results();
+
+private:
+    friend class TCheckEngine;
+    std::shared_ptr<struct TResultGate> gate;
+    std::vector<TCheckResult> results;
+    bool closed = false;
 };
 
 // What the record editor sets of a record.
@@ -133,6 +154,7 @@ signals:
 
 protected:
     void customEvent(QEvent *Event) override;
+    void timerEvent(QTimerEvent *Event) override;
 
 private:
     enum class TMailKind
@@ -161,9 +183,10 @@ private:
     void StartSlice();
     void StartCheck(int Position, TRecordId Record);
     void Launch(const QString &Target, bool IsPlus, TRecordId Record);
-    void OnCheckResult(TCheckResultEvent *Event);
-    bool ChecksAsStarted(int Position, const TCheckResultEvent &Event) const;
-    void ApplyResult(int Position, const TThResponse &Result);
+    void OnCheckResults(std::vector<TCheckResult> &Results);
+    bool OnCheckResult(const TCheckResult &Result);
+    bool ChecksAsStarted(int Position, const TCheckResult &Result) const;
+    void ApplyResult(int Position, const TCheckResult &Result);
     void MaybeFinishCycle();
     void FinishCycle();
     void EndBusy();
@@ -184,6 +207,8 @@ private:
     TMailKind mailOut = TMailKind::None;
     std::optional<TDueMails> dueMails;
     std::shared_ptr<struct TResultGate> gate;
+    // Runs while results are held back after a batch (see TResultGate::Hold).
+    QBasicTimer holdTimer;
     TLiveSettings &settings;
     std::unique_ptr<TMailWorker> mail;
 };

@@ -8,6 +8,17 @@
 
 TLogger *Logger = nullptr;
 
+namespace {
+// The lines of the thread's open batch, and the logger they are for.
+struct THeldLines
+{
+    int Depth = 0;
+    TLogger *Owner = nullptr;
+    QByteArray Lines;
+};
+thread_local THeldLines held;
+} // namespace
+
 TLogger::TLogger(const QString &FileName)
 {
     // O_APPEND puts every write at the end, also after lines another process wrote meanwhile.
@@ -16,6 +27,11 @@ TLogger::TLogger(const QString &FileName)
 
 TLogger::~TLogger()
 {
+    if (held.Owner == this) {
+        Write(held.Lines);
+        held.Lines.resize(0);
+        held.Owner = nullptr;
+    }
     std::lock_guard guard(lock);
     if (fd >= 0)
         ::close(fd);
@@ -46,19 +62,61 @@ void TLogger::Log(const QString &Text)
     if (fd < 0)
         return;
     const QByteArray text = Text.toUtf8();
-    std::lock_guard guard(lock);
-    if (fd < 0)
-        return;
-    if (const qint64 second = QDateTime::currentSecsSinceEpoch(); second != stampSecond) {
-        stampSecond = second;
-        stampText = TimeStamp(QDateTime::fromSecsSinceEpoch(second)).toUtf8() + ' ';
+    QByteArray stamp;
+    {
+        std::lock_guard guard(lock);
+        if (fd < 0)
+            return;
+        if (const qint64 second = QDateTime::currentSecsSinceEpoch(); second != stampSecond) {
+            stampSecond = second;
+            stampText = TimeStamp(QDateTime::fromSecsSinceEpoch(second)).toUtf8() + ' ';
+        }
+        if (held.Depth == 0) {
+            const QByteArray line = stampText + text + "\r\n";
+            qsizetype done = 0;
+            while (done < line.size()) {
+                const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
+                if (n <= 0)
+                    return; // a failed write is not reported
+                done += n;
+            }
+            return;
+        }
+        stamp = stampText;
     }
-    const QByteArray line = stampText + text + "\r\n";
+    if (held.Owner != this && held.Owner) {
+        // Lines for another log (a test switching logs): the held ones go first, in order.
+        held.Owner->Write(held.Lines);
+        held.Lines.resize(0);
+    }
+    held.Owner = this;
+    held.Lines += stamp;
+    held.Lines += text;
+    held.Lines += "\r\n";
+}
+
+void TLogger::Write(const QByteArray &Lines)
+{
+    std::lock_guard guard(lock);
     qsizetype done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
+    while (fd >= 0 && done < Lines.size()) {
+        const ssize_t n = ::write(fd, Lines.constData() + done, size_t(Lines.size() - done));
         if (n <= 0)
             return; // a failed write is not reported
         done += n;
     }
+}
+
+TLogBatch::TLogBatch()
+{
+    ++held.Depth;
+}
+
+TLogBatch::~TLogBatch()
+{
+    if (--held.Depth > 0 || !held.Owner)
+        return;
+    held.Owner->Write(held.Lines);
+    held.Lines.resize(0); // keeps its room for the next pass
+    held.Owner = nullptr;
 }

@@ -442,6 +442,37 @@ TEST_F(EngineTest, AlarmOnATickWhileBusyAndAtTheEndOfThePeriodicCycle)
     EXPECT_EQ(mails.load(), 1);
 }
 
+// Results that pile up while the window thread is held are handled together: each record gets its one
+// result and line, and the lines are in the file when the cycle's end is told.
+TEST_F(EngineTest, ResultsArrivingTogetherEndTheCycleWithEveryLineWritten)
+{
+    std::vector<TSimSystem> fleet;
+    for (int i = 0; i < 12; ++i)
+        fleet.push_back(i % 3 == 2 ? Refusing() : Healthy());
+    StartFleet(fleet);
+    std::vector<TRecordId> records;
+    for (size_t i = 0; i < fleet.size(); ++i)
+        records.push_back(Add(QStringLiteral("s%1").arg(i), Target(i)));
+    int finishedAtEnd = -1;
+    QObject::connect(engine.get(), &TCheckEngine::CycleFinished, engine.get(),
+        [&] { finishedAtEnd = LogCount(QStringLiteral("Denetleme bitti. IP: ")); });
+
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı. IP: ")), 12)
+        << "the start's lines, before any result";
+    // Every check ends meanwhile; their results wait for the event loop as one batch.
+    QThread::msleep(400);
+    EXPECT_EQ(engine->Outstanding(), 12);
+    WaitIdle();
+    EXPECT_EQ(finishedAtEnd, 12);
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_EQ(
+            Cell(records[i], TSystemRecord::State), i % 3 == 2 ? QStringLiteral("1") : QStringLiteral("3"))
+            << i;
+    EXPECT_EQ(LogCount(QStringLiteral(" Sonuç: Çalışıyor")), 8);
+    EXPECT_EQ(LogCount(QStringLiteral(" Sonuç: Çalışmıyor")), 4);
+}
+
 TEST_F(EngineTest, SingleCheckTakesOneRecordWithoutMailOrSound)
 {
     StartFleet({Refusing()});

@@ -147,3 +147,39 @@ TEST(Logger, LinesFromManyThreadsStayWhole)
     for (int i = 0; i < lines.size() - 1; ++i)
         ASSERT_TRUE(lines[i].endsWith("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r")) << lines[i].constData();
 }
+
+// A batch holds the lines its thread logs and writes them, in order and byte for byte as single lines
+// would be, when the outermost batch ends; lines of other threads are not held.
+TEST(Logger, BatchWritesItsThreadsLinesAtItsEnd)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("b.log"));
+    const QString single = dir.filePath(QStringLiteral("s.log"));
+    TLogger log(path);
+    {
+        TLogger one(single);
+        one.Log(QStringLiteral("Denetleme başladı. IP: 127.0.0.1"));
+    }
+    {
+        TLogBatch outer;
+        log.Log(QStringLiteral("Denetleme başladı. IP: 127.0.0.1"));
+        {
+            TLogBatch inner;
+            log.Log(QStringLiteral("iki"));
+        }
+        EXPECT_EQ(ReadAll(path), QByteArray()) << "written before the outer batch ended";
+        std::thread([&] { log.Log(QStringLiteral("başka iş parçacığı")); }).join();
+        EXPECT_TRUE(ReadAll(path).endsWith(QStringLiteral(" başka iş parçacığı\r\n").toUtf8()));
+        log.Log(QStringLiteral("üç"));
+    }
+    const QList<QByteArray> lines = ReadAll(path).split('\n');
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" başka iş parçacığı\r").toUtf8()));
+    // Same stamp format and line end as a line written alone (the second may have turned meanwhile).
+    const QByteArray alone = ReadAll(single);
+    EXPECT_EQ(lines[1].size() + 1, alone.size()) << lines[1].constData() << " / " << alone.constData();
+    EXPECT_TRUE(lines[1].endsWith(" Denetleme başladı. IP: 127.0.0.1\r"));
+    EXPECT_TRUE(lines[2].endsWith(" iki\r"));
+    EXPECT_TRUE(lines[3].endsWith(QStringLiteral(" üç\r").toUtf8()));
+    EXPECT_TRUE(lines[4].isEmpty());
+}
