@@ -73,8 +73,9 @@ TEST(ServiceList, GatheredChangeRepaintsTheChangedRowsOnScreen)
             EXPECT_TRUE(
                 painted.Region.contains(view.visualRect(model.index(row, TSystemRecord::State)).center()))
                 << "row " << row << " not repainted";
-        if (c.Repainted.empty())
+        if (c.Repainted.empty()) {
             EXPECT_TRUE(painted.Region.isEmpty()) << painted.Region.boundingRect().height() << " pixels";
+        }
         for (int row : c.Changed)
             list.SetCell(row, TSystemRecord::State, QStringLiteral("0"));
         model.FlushChanges();
