@@ -87,20 +87,21 @@ QString TStatement::Text(int column) const
 void CreateSchema(TDatabase &db)
 {
     // Rows that are mostly zero cost a byte per zero column, so one row carries all eight states.
-    db.Exec("CREATE TABLE IF NOT EXISTS systems ("
-            " id INTEGER PRIMARY KEY, address TEXT NOT NULL UNIQUE, name TEXT NOT NULL,"
-            " last_time INTEGER NOT NULL, last_state INTEGER NOT NULL, last_hold INTEGER NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS periods ("
-            " system INTEGER NOT NULL, start INTEGER NOT NULL, length INTEGER NOT NULL,"
-            " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"
-            " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"
-            " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"
-            " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"
-            " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
-            " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
-            " PRIMARY KEY (system, start, length)) WITHOUT ROWID;"
-            "CREATE TABLE IF NOT EXISTS changes ("
-            " system INTEGER NOT NULL, time INTEGER NOT NULL, before INTEGER NOT NULL, after INTEGER NOT NULL,"
-            " origin INTEGER NOT NULL);"
-            "CREATE INDEX IF NOT EXISTS changes_by_system ON changes (system, time);");
+    db.Exec(
+        "CREATE TABLE IF NOT EXISTS systems ("
+        " id INTEGER PRIMARY KEY, address TEXT NOT NULL UNIQUE, name TEXT NOT NULL,"
+        " last_time INTEGER NOT NULL, last_state INTEGER NOT NULL, last_hold INTEGER NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS periods ("
+        " system INTEGER NOT NULL, start INTEGER NOT NULL, length INTEGER NOT NULL,"
+        " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"
+        " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"
+        " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"
+        " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"
+        " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
+        " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
+        " PRIMARY KEY (system, start, length)) WITHOUT ROWID;"
+        "CREATE TABLE IF NOT EXISTS changes ("
+        " system INTEGER NOT NULL, time INTEGER NOT NULL, before INTEGER NOT NULL, after INTEGER NOT NULL,"
+        " origin INTEGER NOT NULL);"
+        "CREATE INDEX IF NOT EXISTS changes_by_system ON changes (system, time);");
 }

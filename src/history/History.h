@@ -48,6 +48,7 @@ inline bool IsAlarmState(int state)
 // The log lines of the history.
 inline constexpr const char *kHistoryWriteFailed = "Geçmiş veritabanına yazılamadı: %s";
 inline constexpr const char *kHistoryRecovered = "Geçmiş veritabanı yeniden yazılabiliyor";
-inline constexpr const char *kHistoryMovedAside = "Geçmiş veritabanı bozuk, %s olarak ayrıldı; yenisi başlatıldı";
+inline constexpr const char *kHistoryMovedAside
+    = "Geçmiş veritabanı bozuk, %s olarak ayrıldı; yenisi başlatıldı";
 inline constexpr const char *kHistoryImported
     = "Geçmiş bilgi dosyasından alındı: %d satır okundu, %d satır atlandı";

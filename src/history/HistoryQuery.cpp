@@ -145,7 +145,8 @@ std::vector<THistoryChange> THistoryReader::Changes(const QString &address, qint
     qint64 next = std::max(tail.to, tail.from);
     while (s.Step()) {
         const qint64 time = s.Int(0);
-        out.push_back({time, int(s.Int(1)), int(s.Int(2)), THistoryOrigin(s.Int(3)), std::max<qint64>(0, next - time)});
+        out.push_back(
+            {time, int(s.Int(1)), int(s.Int(2)), THistoryOrigin(s.Int(3)), std::max<qint64>(0, next - time)});
         next = time;
     }
     return out;
@@ -192,12 +193,13 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
             results += n;
         if (results == 0)
             continue;
-        TMonthRow row {s.name, s.address, total.AvailabilityPercent(), Minutes(total.Alarm()), 0, 0,
+        TMonthRow row{s.name, s.address, total.AvailabilityPercent(), Minutes(total.Alarm()), 0, 0,
             Minutes(total.Unknown()), {}};
         for (const TStateTotals &d : days)
             row.Days.push_back(d.AlarmShare());
         later.Bind(1, s.tail.id).Bind(2, to);
-        const qint64 afterMonth = later.Step() && !later.IsNull(0) ? later.Int(0) : std::max(s.tail.to, s.tail.from);
+        const qint64 afterMonth
+            = later.Step() && !later.IsNull(0) ? later.Int(0) : std::max(s.tail.to, s.tail.from);
         changes.Bind(1, s.tail.id).Bind(2, from).Bind(3, to);
         std::vector<std::pair<qint64, int>> list;
         while (changes.Step())
@@ -253,8 +255,8 @@ QStringList Cells(const TMonthRow &r)
 
 QString CsvField(QString text)
 {
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"'))
+        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     return QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
 }
@@ -277,7 +279,8 @@ QByteArray MonthCsv(const std::vector<TMonthRow> &rows)
 
 QByteArray MonthHtml(const std::vector<TMonthRow> &rows, QDate month)
 {
-    const QString title = QStringLiteral("Kullanılabilirlik raporu ") + month.toString(QStringLiteral("yyyy-MM"));
+    const QString title
+        = QStringLiteral("Kullanılabilirlik raporu ") + month.toString(QStringLiteral("yyyy-MM"));
     QString html = QStringLiteral("<!DOCTYPE html>\n<html lang=\"tr\"><head><meta charset=\"utf-8\"><title>")
         + title
         + QStringLiteral("</title><style>body{font-family:sans-serif}table{border-collapse:collapse}"
@@ -292,13 +295,14 @@ QByteArray MonthHtml(const std::vector<TMonthRow> &rows, QDate month)
         html += QStringLiteral("<tr>");
         const QStringList cells = Cells(r);
         for (int i = 0; i < cells.size(); ++i)
-            html += (i < 2 ? QStringLiteral("<td>") : QStringLiteral("<td class=\"n\">")) + cells[i].toHtmlEscaped()
-                + QStringLiteral("</td>");
+            html += (i < 2 ? QStringLiteral("<td>") : QStringLiteral("<td class=\"n\">"))
+                + cells[i].toHtmlEscaped() + QStringLiteral("</td>");
         html += QStringLiteral("<td>");
         for (size_t d = 0; d < r.Days.size(); ++d)
             html += QStringLiteral("<span class=\"g\" style=\"background:%1\" title=\"%2\"></span>")
-                        .arg(AlarmColour(r.Days[d]), QDate(month.year(), month.month(), int(d) + 1)
-                                                         .toString(QStringLiteral("dd.MM.yyyy")));
+                        .arg(AlarmColour(r.Days[d]),
+                            QDate(month.year(), month.month(), int(d) + 1)
+                                .toString(QStringLiteral("dd.MM.yyyy")));
         html += QStringLiteral("</td></tr>\n");
     }
     html += QStringLiteral("</table></body></html>\n");

@@ -9,8 +9,8 @@
 // Seconds and results per state over some time.
 struct TStateTotals
 {
-    std::array<qint64, kHistoryStates> Seconds {};
-    std::array<qint64, kHistoryStates> Results {};
+    std::array<qint64, kHistoryStates> Seconds{};
+    std::array<qint64, kHistoryStates> Results{};
     qint64 Span = 0; // the length of the range up to now: known and unknown time
 
     qint64 Available() const { return Seconds[2] + Seconds[3]; }
@@ -18,7 +18,10 @@ struct TStateTotals
     qint64 Known() const { return Available() + Alarm(); }
     qint64 Unknown() const { return std::max<qint64>(0, Span - Known()); }
     // Of the known time; -1 when none is known.
-    double AvailabilityPercent() const { return Known() ? 100.0 * double(Available()) / double(Known()) : -1; }
+    double AvailabilityPercent() const
+    {
+        return Known() ? 100.0 * double(Available()) / double(Known()) : -1;
+    }
     // The share of known time in alarm, 0..1; -1 when none is known.
     double AlarmShare() const { return Known() ? double(Alarm()) / double(Known()) : -1; }
 };

@@ -223,7 +223,8 @@ private:
             if (first) {
                 insertSystem->Bind(1, r.Address).Bind(2, r.Name).Bind(3, r.Time).Bind(4, state).Bind(5, hold);
                 insertSystem->Run();
-                it = systems.emplace(r.Address, TSystem {sqlite3_last_insert_rowid(db.Handle()), r.Name}).first;
+                it = systems.emplace(r.Address, TSystem{sqlite3_last_insert_rowid(db.Handle()), r.Name})
+                         .first;
             } else {
                 TSystem &s = it->second;
                 before = s.lastState;
@@ -271,7 +272,10 @@ private:
             if (found == dayOf.end()) {
                 const QDate day = QDateTime::fromSecsSinceEpoch(old.Int(1)).date();
                 const qint64 start = day.startOfDay().toSecsSinceEpoch();
-                found = dayOf.emplace(old.Int(1), std::pair {start, day.addDays(1).startOfDay().toSecsSinceEpoch() - start}).first;
+                found = dayOf
+                            .emplace(old.Int(1),
+                                std::pair{start, day.addDays(1).startOfDay().toSecsSinceEpoch() - start})
+                            .first;
             }
             TCounts &sum = days[{old.Int(0), found->second.first, found->second.second}];
             for (int i = 0; i < 2 * kHistoryStates; ++i)

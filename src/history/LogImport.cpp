@@ -11,7 +11,8 @@ const QString kStateMark = QStringLiteral(" Sonuç: ");
 
 int StateOf(const QString &text)
 {
-    static const struct {
+    static const struct
+    {
         const char16_t *text;
         int state;
     } states[] = {{u"Çalışmıyor", 1}, {u"Çalışıyor", 3}, {u"Aygıt eksik tespit edildi", 4},

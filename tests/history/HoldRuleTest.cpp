@@ -18,8 +18,8 @@ struct TCase
     double percent;
 };
 
-std::vector<TStateTotals> Record(const QTemporaryDir &dir, const std::vector<TStep> &steps, qint64 now,
-    qint64 from, qint64 to)
+std::vector<TStateTotals> Record(
+    const QTemporaryDir &dir, const std::vector<TStep> &steps, qint64 now, qint64 from, qint64 to)
 {
     TReported reported;
     {
@@ -41,11 +41,12 @@ TEST(HoldRule, AvailabilityOfKnownTime)
         {"ten minutes when the period is 0", {{0, 2, 0}, {900, 2, 0}}, 2000, 1200, 0, 800, 100.0},
         {"the last state holds up to now", {{0, 6, 10}}, 100, 0, 100, 0, 0.0},
         {"the last state's hold runs out before now", {{0, 4, 1}}, 1000, 0, 120, 880, 0.0},
-        {"the period in force at each result", {{0, 3, 1}, {600, 1, 30}}, 1000, 120, 400, 480, 120.0 / 520 * 100},
-        {"devices missing, in excess and alarm count as alarm", {{0, 4, 5}, {100, 5, 5}, {200, 6, 5}, {300, 2, 5}},
-            400, 100, 300, 0, 25.0},
-        {"not checked and checking count neither way", {{0, 0, 5}, {100, 7, 5}, {200, 3, 5}}, 300, 100, 0, 200,
-            100.0},
+        {"the period in force at each result", {{0, 3, 1}, {600, 1, 30}}, 1000, 120, 400, 480,
+            120.0 / 520 * 100},
+        {"devices missing, in excess and alarm count as alarm",
+            {{0, 4, 5}, {100, 5, 5}, {200, 6, 5}, {300, 2, 5}}, 400, 100, 300, 0, 25.0},
+        {"not checked and checking count neither way", {{0, 0, 5}, {100, 7, 5}, {200, 3, 5}}, 300, 100, 0,
+            200, 100.0},
         {"a result out of order holds for nothing", {{500, 3, 5}, {200, 1, 5}}, 700, 0, 500, 200, 0.0},
     };
     for (const TCase &c : cases) {
@@ -103,6 +104,7 @@ TEST(HoldRule, SplitsAtHoursIntoCells)
     EXPECT_EQ(days[29].Available() + days[28].Available(), 900);
 }
 
+// The last state lasted as long as its hold: beyond that it is unknown.
 TEST(HoldRule, ChangesNewestFirstWithHowLongEachLasted)
 {
     QTemporaryDir dir;
@@ -114,14 +116,16 @@ TEST(HoldRule, ChangesNewestFirstWithHowLongEachLasted)
         store.Record({Result("a", kBase + 1200, 1, 10)});
         store.Record({Result("a", kBase + 1800, 3, 10, THistoryOrigin::Single)});
     }
-    const std::vector<THistoryChange> changes = THistoryReader(path).Changes(QStringLiteral("a"), kBase + 2000);
+    const std::vector<THistoryChange> changes
+        = THistoryReader(path).Changes(QStringLiteral("a"), kBase + 4000);
     ASSERT_EQ(changes.size(), 3u);
-    const struct {
+    const struct
+    {
         qint64 at;
         int before, after;
         THistoryOrigin origin;
         qint64 lasted;
-    } expected[] = {{1800, 1, 3, THistoryOrigin::Single, 200}, {600, 3, 1, THistoryOrigin::Periodic, 1200},
+    } expected[] = {{1800, 1, 3, THistoryOrigin::Single, 1200}, {600, 3, 1, THistoryOrigin::Periodic, 1200},
         {0, 0, 3, THistoryOrigin::StartUp, 600}};
     for (size_t i = 0; i < changes.size(); ++i) {
         SCOPED_TRACE(i);

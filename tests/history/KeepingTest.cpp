@@ -33,7 +33,8 @@ TEST(Keeping, HoursOlderThan35DaysFoldIntoDays)
         store.Record({Result("a", now, 3)});
     }
     const QString day = QString::number(LocalTime(2026, 10, 1));
-    const QByteArray sql = "SELECT s3*1000000+s1*1000+n1 FROM periods WHERE system=1 AND length=86400 AND start="
+    const QByteArray sql
+        = "SELECT s3*1000000+s1*1000+n1 FROM periods WHERE system=1 AND length=86400 AND start="
         + day.toUtf8();
     EXPECT_EQ(Query(path, sql.constData()), 300 * 1000000 + 1200 * 1000 + 2);
     EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE system=2 AND length=86400"), 1);
@@ -41,7 +42,8 @@ TEST(Keeping, HoursOlderThan35DaysFoldIntoDays)
     EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE length=3600"), 2);
 
     THistoryReader reader(path);
-    const TStateTotals t = reader.Totals(QStringLiteral("a"), LocalTime(2026, 10, 1), LocalTime(2026, 10, 2), now);
+    const TStateTotals t
+        = reader.Totals(QStringLiteral("a"), LocalTime(2026, 10, 1), LocalTime(2026, 10, 2), now);
     EXPECT_EQ(t.Available(), 300);
     EXPECT_EQ(t.Alarm(), 1200);
     EXPECT_EQ(t.Results[1], 2);
@@ -49,10 +51,12 @@ TEST(Keeping, HoursOlderThan35DaysFoldIntoDays)
 
 TEST(Keeping, RetentionDropsOlderRows)
 {
-    const struct {
+    const struct
+    {
         int days;
         bool keeps29, keeps31, keeps40;
-    } cases[] = {{400, true, true, true}, {30, true, false, false}, {5, true, false, false}, {35, true, true, false}};
+    } cases[] = {
+        {400, true, true, true}, {30, true, false, false}, {5, true, false, false}, {35, true, true, false}};
     const qint64 now = kBase;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.days);

@@ -27,8 +27,8 @@ TEST(LogImport, SeedsANewDatabaseFromTheProgramsOwnLog)
     {
         TLogger logger(log);
         logger.Log(QStringLiteral("Program açıldı"));
-        const char *texts[] = {"Çalışıyor", "Aygıt eksik tespit edildi", "Çalışmıyor", "Aygıt fazla tespit edildi",
-            "Alarm tespit edildi"};
+        const char *texts[] = {"Çalışıyor", "Aygıt eksik tespit edildi", "Çalışmıyor",
+            "Aygıt fazla tespit edildi", "Alarm tespit edildi"};
         for (int i = 0; i < 5; ++i) {
             logger.LogFmt("Denetleme başladı. IP: %s", QStringLiteral("10.0.0.%1").arg(i + 1));
             logger.LogFmt("Denetleme bitti. IP: %s Sonuç: %s", QStringLiteral("10.0.0.%1").arg(i + 1),
@@ -38,12 +38,13 @@ TEST(LogImport, SeedsANewDatabaseFromTheProgramsOwnLog)
     const qint64 after = QDateTime::currentSecsSinceEpoch();
     // A line stamped at midnight carries the date alone, as the logger writes it; then lines that are not
     // check results: a result that is no state, a day that does not exist, a line with no stamp, junk.
-    Append(log, "5.12.2026 Denetleme bitti. IP: 10.0.0.7 Sonuç: Çalışmıyor\r\n"
-                "5.12.2026 14:30:00 Denetleme bitti. IP: 10.0.0.8:17001 Sonuç: Çalışıyor\r\n"
-                "5.12.2026 14:31:00 Denetleme bitti. IP: 10.0.0.8 Sonuç: Denetlenmemiş\r\n"
-                "31.02.2026 10:00:00 Denetleme bitti. IP: 10.0.0.9 Sonuç: Çalışıyor\r\n"
-                "Denetleme bitti. IP: 10.0.0.9 Sonuç: Çalışıyor\r\n"
-                "\r\n\x01\xff garbage\r\n");
+    Append(log,
+        "5.12.2026 Denetleme bitti. IP: 10.0.0.7 Sonuç: Çalışmıyor\r\n"
+        "5.12.2026 14:30:00 Denetleme bitti. IP: 10.0.0.8:17001 Sonuç: Çalışıyor\r\n"
+        "5.12.2026 14:31:00 Denetleme bitti. IP: 10.0.0.8 Sonuç: Denetlenmemiş\r\n"
+        "31.02.2026 10:00:00 Denetleme bitti. IP: 10.0.0.9 Sonuç: Çalışıyor\r\n"
+        "Denetleme bitti. IP: 10.0.0.9 Sonuç: Çalışıyor\r\n"
+        "\r\n\x01\xff garbage\r\n");
     const QString db = dir.filePath(QStringLiteral("ZYRdenetleyici.db"));
     TReported reported;
     {
@@ -51,7 +52,7 @@ TEST(LogImport, SeedsANewDatabaseFromTheProgramsOwnLog)
     }
     // 1 opening + 5 started lines, 1 no-state, 1 bad day, 1 no stamp, 1 junk: 10 skipped.
     EXPECT_EQ(reported.Lines(),
-        QStringList {QStringLiteral("Geçmiş bilgi dosyasından alındı: 7 satır okundu, 10 satır atlandı")});
+        QStringList{QStringLiteral("Geçmiş bilgi dosyasından alındı: 7 satır okundu, 10 satır atlandı")});
 
     THistoryReader reader(db);
     const int states[] = {3, 4, 1, 5, 6};
@@ -79,8 +80,9 @@ TEST(LogImport, SeedsANewDatabaseFromTheProgramsOwnLog)
         THistoryStore store(db, again.Sink(), log, 5);
     }
     EXPECT_TRUE(again.Lines().isEmpty());
-    EXPECT_EQ(THistoryReader(db).Totals(QStringLiteral("10.0.0.7"), LocalTime(2026, 12, 5), LocalTime(2026, 12, 6),
-                  LocalTime(2026, 12, 6))
+    EXPECT_EQ(THistoryReader(db)
+                  .Totals(QStringLiteral("10.0.0.7"), LocalTime(2026, 12, 5), LocalTime(2026, 12, 6),
+                      LocalTime(2026, 12, 6))
                   .Results[1],
         1);
 }

@@ -21,7 +21,8 @@ std::vector<TMonthRow> MonthFixture(const QTemporaryDir &dir)
         store.Record({named("10.0.0.1", "Kayıt 1", LocalTime(2026, 11, 1, 3), 3, 60)});
         store.Record({named("10.0.0.2", "Yedek; \"kayıt\"", LocalTime(2026, 11, 30, 23), 1, 0)});
     }
-    return THistoryReader(path).Month(QDate(2026, 11, 17), {QStringLiteral("10.0.0.2")}, LocalTime(2026, 12, 5));
+    return THistoryReader(path).Month(
+        QDate(2026, 11, 17), {QStringLiteral("10.0.0.2")}, LocalTime(2026, 12, 5));
 }
 } // namespace
 
