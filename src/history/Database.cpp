@@ -100,6 +100,18 @@ void CreateSchema(TDatabase &db)
         " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
         " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
         " PRIMARY KEY (system, start, length)) WITHOUT ROWID;"
+        // The hours of today and yesterday, kept in time order: a cycle then writes a few neighbouring
+        // pages, not one page per system. They move into periods once a day, in system order.
+        "CREATE TABLE IF NOT EXISTS recent ("
+        " start INTEGER NOT NULL, system INTEGER NOT NULL,"
+        " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"
+        " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"
+        " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"
+        " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"
+        " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
+        " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
+        " PRIMARY KEY (start, system)) WITHOUT ROWID;"
+        "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
         "CREATE TABLE IF NOT EXISTS changes ("
         " system INTEGER NOT NULL, time INTEGER NOT NULL, before INTEGER NOT NULL, after INTEGER NOT NULL,"
         " origin INTEGER NOT NULL);"

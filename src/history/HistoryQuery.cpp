@@ -1,6 +1,7 @@
 #include "HistoryQuery.h"
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <QDateTime>
 
@@ -31,15 +32,37 @@ void AddRow(TStateTotals &t, const TStatement &row)
     }
 }
 
+// Every row of a system that starts in [from, to): from periods by range, from recent (kept in time order)
+// hour by hour.
+void ForRows(
+    TDatabase &db, qint64 system, qint64 from, qint64 to, const std::function<void(const TStatement &)> &use)
+{
+    TStatement rows(db, kPeriodsSql);
+    rows.Bind(1, system).Bind(2, from).Bind(3, to);
+    while (rows.Step())
+        use(rows);
+    TStatement span(db, "SELECT MIN(start), MAX(start) FROM recent");
+    if (!span.Step() || span.IsNull(0))
+        return;
+    const qint64 first = std::max(from + (kHourSeconds - from % kHourSeconds) % kHourSeconds, span.Int(0));
+    const qint64 last = std::min(to - 1, span.Int(1));
+    TStatement hour(db,
+        "SELECT start, n0, n1, n2, n3, n4, n5, n6, n7, s0, s1, s2, s3, s4, s5, s6, s7"
+        " FROM recent WHERE start=?1 AND system=?2");
+    for (qint64 start = first; start <= last; start += kHourSeconds) {
+        hour.Bind(1, start).Bind(2, system);
+        if (hour.Step())
+            use(hour);
+    }
+}
+
 // Splits the rows of [bounds.front(), bounds.back()) into the cells between the bounds.
 void Bin(TDatabase &db, qint64 system, const std::vector<qint64> &bounds, std::vector<TStateTotals> &cells)
 {
-    TStatement rows(db, kPeriodsSql);
-    rows.Bind(1, system).Bind(2, bounds.front()).Bind(3, bounds.back());
-    while (rows.Step()) {
-        const auto at = std::upper_bound(bounds.begin(), bounds.end(), rows.Int(0)) - bounds.begin() - 1;
-        AddRow(cells[size_t(at)], rows);
-    }
+    ForRows(db, system, bounds.front(), bounds.back(), [&](const TStatement &row) {
+        const auto at = std::upper_bound(bounds.begin(), bounds.end(), row.Int(0)) - bounds.begin() - 1;
+        AddRow(cells[size_t(at)], row);
+    });
 }
 
 std::vector<qint64> DayBounds(QDate first, int days)
@@ -93,10 +116,7 @@ TStateTotals THistoryReader::Totals(const QString &address, qint64 from, qint64 
         totals.Span = std::max<qint64>(0, std::min(to, now) - from);
         return totals;
     }
-    TStatement rows(db, kPeriodsSql);
-    rows.Bind(1, tail.id).Bind(2, from).Bind(3, to);
-    while (rows.Step())
-        AddRow(totals, rows);
+    ForRows(db, tail.id, from, to, [&](const TStatement &row) { AddRow(totals, row); });
     Add(totals, tail, from, to, now);
     return totals;
 }

@@ -99,17 +99,17 @@ public:
             Run([] {});
             return;
         }
-        Run([&] {
-            Apply(results);
-            qint64 newest = 0;
-            for (const auto &r : results)
-                newest = std::max(newest, r.Time);
-            if (retentionDays != lastRetention || newest - lastMaintained >= kHourSeconds) {
-                Maintain(newest, retentionDays);
-                lastRetention = retentionDays;
-                lastMaintained = newest;
-            }
-        });
+        Run([&] { Apply(results); });
+        // Once a day of result time, after the cycle is safe: folding and dropping read the whole table.
+        qint64 newest = 0;
+        for (const auto &r : results)
+            newest = std::max(newest, r.Time);
+        const qint64 day = LocalDayStart(newest);
+        if (retentionDays != lastRetention || day > lastMaintained) {
+            Run([&] { Maintain(newest, retentionDays); });
+            lastRetention = retentionDays;
+            lastMaintained = day;
+        }
     }
 
     void Rename(const QString &from, const QString &to)
@@ -144,11 +144,20 @@ private:
             " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
             " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
             " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
+        upsertRecent.emplace(db,
+            "INSERT INTO recent VALUES (?2,?1,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)"
+            " ON CONFLICT (start, system) DO UPDATE SET"
+            " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"
+            " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
+            " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
+            " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
         updateSystem.emplace(
             db, "UPDATE systems SET name=?2, last_time=?3, last_state=?4, last_hold=?5 WHERE id=?1");
         insertSystem.emplace(db,
             "INSERT INTO systems (address, name, last_time, last_state, last_hold) VALUES (?1,?2,?3,?4,?5)");
         insertChange.emplace(db, "INSERT INTO changes VALUES (?1,?2,?3,?4,?5)");
+        TStatement moved(db, "SELECT value FROM meta WHERE key='moved_before'");
+        movedBefore = moved.Step() ? moved.Int(0) : 0;
         TStatement all(db, "SELECT id, address, name, last_time, last_state, last_hold FROM systems");
         while (all.Step())
             systems[all.Text(1)] = {all.Int(0), all.Text(2), all.Int(3), all.Int(5), int(all.Int(4))};
@@ -179,6 +188,7 @@ private:
     void Drop()
     {
         upsert.reset();
+        upsertRecent.reset();
         updateSystem.reset();
         insertSystem.reset();
         insertChange.reset();
@@ -253,15 +263,36 @@ private:
 
     void Upsert(const TPeriodKey &key, const TCounts &counts)
     {
-        upsert->Bind(1, std::get<0>(key)).Bind(2, std::get<1>(key)).Bind(3, std::get<2>(key));
+        TStatement &upsert = std::get<2>(key) == kHourSeconds && std::get<1>(key) >= movedBefore
+            ? *upsertRecent
+            : *this->upsert;
+        upsert.Bind(1, std::get<0>(key)).Bind(2, std::get<1>(key)).Bind(3, std::get<2>(key));
         for (int i = 0; i < 2 * kHistoryStates; ++i)
-            upsert->Bind(4 + i, counts[i]);
-        upsert->Run();
+            upsert.Bind(4 + i, counts[i]);
+        upsert.Run();
     }
 
     // Folds whole days of hours older than the hours kept, and drops what is older than the retention.
     void Maintain(qint64 now, int retentionDays)
     {
+        // Once a day the hours before yesterday leave recent, in system order.
+        const qint64 moveBefore = LocalDayStart(LocalDayStart(now) - 1);
+        if (moveBefore > movedBefore) {
+            TStatement move(db,
+                "INSERT INTO periods SELECT system, start, 3600, n0, n1, n2, n3, n4, n5, n6, n7,"
+                " s0, s1, s2, s3, s4, s5, s6, s7 FROM recent WHERE start<?1 ORDER BY system, start"
+                " ON CONFLICT (system, start, length) DO UPDATE SET"
+                " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"
+                " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
+                " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
+                " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
+            move.Bind(1, moveBefore).Run();
+            TStatement drop(db, "DELETE FROM recent WHERE start<?1");
+            drop.Bind(1, moveBefore).Run();
+            TStatement note(db, "INSERT OR REPLACE INTO meta VALUES ('moved_before', ?1)");
+            note.Bind(1, moveBefore).Run();
+            movedBefore = moveBefore;
+        }
         const qint64 foldBefore = LocalDayStart(now - kHourlyDays * kDaySeconds);
         std::map<TPeriodKey, TCounts> days;
         std::map<qint64, std::pair<qint64, qint64>> dayOf; // hour -> day start, length
@@ -290,11 +321,14 @@ private:
         const qint64 keepFrom = now - qint64(retentionDays) * kDaySeconds;
         TStatement dropPeriods(db, "DELETE FROM periods WHERE start+length<=?1");
         dropPeriods.Bind(1, keepFrom).Run();
+        TStatement dropRecent(db, "DELETE FROM recent WHERE start+3600<=?1");
+        dropRecent.Bind(1, keepFrom).Run();
         TStatement dropChanges(db, "DELETE FROM changes WHERE time<?1");
         dropChanges.Bind(1, keepFrom).Run();
         TStatement gone(db,
             "DELETE FROM systems WHERE last_time+last_hold<=?1 AND id NOT IN (SELECT system FROM periods)"
-            " AND id NOT IN (SELECT system FROM changes) RETURNING address");
+            " AND id NOT IN (SELECT system FROM recent) AND id NOT IN (SELECT system FROM changes)"
+            " RETURNING address");
         gone.Bind(1, keepFrom);
         while (gone.Step())
             systems.erase(gone.Text(0));
@@ -315,14 +349,18 @@ private:
         }
         // Both have a history: the old one joins the new one's.
         const qint64 a = old->second.id, b = target->second.id;
-        TStatement periods(db, "SELECT * FROM periods WHERE system=?1");
+        TStatement periods(db,
+            "SELECT start, length, n0, n1, n2, n3, n4, n5, n6, n7, s0, s1, s2, s3, s4, s5, s6, s7 FROM "
+            "periods"
+            " WHERE system=?1 UNION ALL SELECT start, 3600, n0, n1, n2, n3, n4, n5, n6, n7,"
+            " s0, s1, s2, s3, s4, s5, s6, s7 FROM recent WHERE system=?1");
         periods.Bind(1, a);
         std::vector<std::pair<TPeriodKey, TCounts>> moved;
         while (periods.Step()) {
             TCounts counts;
             for (int i = 0; i < 2 * kHistoryStates; ++i)
-                counts[i] = periods.Int(3 + i);
-            moved.push_back({{b, periods.Int(1), periods.Int(2)}, counts});
+                counts[i] = periods.Int(2 + i);
+            moved.push_back({{b, periods.Int(0), periods.Int(1)}, counts});
         }
         for (const auto &[key, counts] : moved)
             Upsert(key, counts);
@@ -330,6 +368,8 @@ private:
         changes.Bind(1, a).Bind(2, b).Run();
         TStatement drop(db, "DELETE FROM periods WHERE system=?1");
         drop.Bind(1, a).Run();
+        TStatement dropRecent(db, "DELETE FROM recent WHERE system=?1");
+        dropRecent.Bind(1, a).Run();
         TStatement dropSystem(db, "DELETE FROM systems WHERE id=?1");
         dropSystem.Bind(1, a).Run();
         if (old->second.lastTime > target->second.lastTime) {
@@ -347,12 +387,13 @@ private:
     const QString seedLog;
     const int seedPeriod;
     TDatabase db;
-    std::optional<TStatement> upsert, updateSystem, insertSystem, insertChange;
+    qint64 movedBefore = 0; // hours before this are in periods, the later ones in recent
+    std::optional<TStatement> upsert, upsertRecent, updateSystem, insertSystem, insertChange;
     std::unordered_map<QString, TSystem> systems;
     bool failing = false;
     std::set<int> reported;
     int lastRetention = 0;
-    qint64 lastMaintained = 0;
+    qint64 lastMaintained = 0; // the local day
 };
 
 THistoryStore::THistoryStore(const QString &dbPath, TReport report, const QString &seedLog, int seedPeriod)

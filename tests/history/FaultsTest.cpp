@@ -53,7 +53,9 @@ qint64 Figure(const QString &path, const char *sql)
 
 qint64 TotalResults(const QString &path)
 {
-    return Figure(path, "SELECT TOTAL(n0+n1+n2+n3+n4+n5+n6+n7) FROM periods");
+    return Figure(path,
+        "SELECT (SELECT TOTAL(n0+n1+n2+n3+n4+n5+n6+n7) FROM periods)"
+        " + (SELECT TOTAL(n0+n1+n2+n3+n4+n5+n6+n7) FROM recent)");
 }
 
 const QString kFull = QStringLiteral("Geçmiş veritabanına yazılamadı: disk dolu");

@@ -38,8 +38,9 @@ TEST(Keeping, HoursOlderThan35DaysFoldIntoDays)
         + day.toUtf8();
     EXPECT_EQ(Query(path, sql.constData()), 300 * 1000000 + 1200 * 1000 + 2);
     EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE system=2 AND length=86400"), 1);
-    // Left as hours: 7 October's and now's.
-    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE length=3600"), 2);
+    // Left as hours: 7 October's, and now's among the recent ones.
+    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE length=3600"), 1);
+    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM recent"), 1);
 
     THistoryReader reader(path);
     const TStateTotals t
