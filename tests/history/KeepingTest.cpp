@@ -1,0 +1,107 @@
+// What is kept over time: hours folding into days, the retention, an address changed by an edit.
+#include "HistoryFixture.h"
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace {
+// One figure from the database file as the writer left it.
+qint64 Query(const QString &path, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *s = nullptr;
+    qint64 value = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+        value = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return value;
+}
+} // namespace
+
+TEST(Keeping, HoursOlderThan35DaysFoldIntoDays)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    const qint64 old = LocalTime(2026, 10, 1, 10), now = LocalTime(2026, 11, 10, 10);
+    {
+        THistoryStore store(path, {});
+        store.Record({Result("a", old, 3), Result("b", old, 3)});
+        store.Record({Result("a", old + 300, 1)});
+        store.Record({Result("a", old + 3600, 1)}); // another hour of the same day
+        store.Record({Result("a", LocalTime(2026, 10, 7, 10), 3)}); // 34 days before now: stays hours
+        store.Record({Result("a", now, 3)});
+    }
+    const QString day = QString::number(LocalTime(2026, 10, 1));
+    const QByteArray sql
+        = "SELECT s3*1000000+s1*1000+n1 FROM periods WHERE system=1 AND length=86400 AND start="
+        + day.toUtf8();
+    EXPECT_EQ(Query(path, sql.constData()), 300 * 1000000 + 1200 * 1000 + 2);
+    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE system=2 AND length=86400"), 1);
+    // Left as hours: 7 October's, and now's among the recent ones.
+    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM periods WHERE length=3600"), 1);
+    EXPECT_EQ(Query(path, "SELECT COUNT(*) FROM recent"), 1);
+
+    THistoryReader reader(path);
+    const TStateTotals t
+        = reader.Totals(QStringLiteral("a"), LocalTime(2026, 10, 1), LocalTime(2026, 10, 2), now);
+    EXPECT_EQ(t.Available(), 300);
+    EXPECT_EQ(t.Alarm(), 1200);
+    EXPECT_EQ(t.Results[1], 2);
+}
+
+TEST(Keeping, RetentionDropsOlderRows)
+{
+    const struct
+    {
+        int days;
+        bool keeps29, keeps31, keeps40;
+    } cases[] = {
+        {400, true, true, true}, {30, true, false, false}, {5, true, false, false}, {35, true, true, false}};
+    const qint64 now = kBase;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.days);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("h.db"));
+        {
+            THistoryStore store(path, {});
+            store.SetRetentionDays(c.days);
+            store.Record({Result("d40", now - 40 * 86400, 3)});
+            store.Record({Result("d31", now - 31 * 86400, 1)});
+            store.Record({Result("d29", now - 29 * 86400, 3)});
+            store.Record({Result("now", now, 3)});
+        }
+        THistoryReader reader(path);
+        const auto kept = [&](const char *address) {
+            return reader.Totals(QString::fromUtf8(address), now - 50 * 86400, now, now).Known() > 0;
+        };
+        EXPECT_EQ(kept("d29"), c.keeps29);
+        EXPECT_EQ(kept("d31"), c.keeps31);
+        EXPECT_EQ(kept("d40"), c.keeps40);
+        EXPECT_EQ(reader.Changes(QStringLiteral("d40"), now).size(), c.keeps40 ? 1u : 0u);
+    }
+}
+
+TEST(Keeping, RenamedAddressKeepsItsHistory)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    {
+        THistoryStore store(path, {});
+        store.Record({Result("10.0.0.1", kBase, 3), Result("10.0.0.5", kBase, 1)});
+        store.Record({Result("10.0.0.1", kBase + 300, 1), Result("10.0.0.5", kBase + 300, 1)});
+        store.RenameAddress(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));
+        store.Record({Result("10.0.0.9", kBase + 600, 1)});
+        // Onto an address that has a history of its own: the two join.
+        store.RenameAddress(QStringLiteral("10.0.0.5"), QStringLiteral("10.0.0.9"));
+    }
+    THistoryReader reader(path);
+    const qint64 now = kBase + 900;
+    const TStateTotals moved = reader.Totals(QStringLiteral("10.0.0.9"), kBase, kBase + 3600, now);
+    EXPECT_EQ(moved.Seconds[3], 300);
+    EXPECT_EQ(moved.Seconds[1], 300 + 300 + 300); // its own hold, the joined one's and the hold up to now
+    EXPECT_EQ(moved.Results[1], 2 + 2);
+    EXPECT_EQ(reader.Changes(QStringLiteral("10.0.0.9"), now).size(), 2u + 1u);
+    EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.1"), kBase, kBase + 3600, now).Known(), 0);
+    EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.5"), kBase, kBase + 3600, now).Known(), 0);
+}
