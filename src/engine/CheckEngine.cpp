@@ -330,6 +330,12 @@ bool TCheckEngine::CheckFocused(TRecordId Record)
 
 void TCheckEngine::customEvent(QEvent *Event)
 {
+    {
+        // A result event is built on the runner's thread and posted under this lock, and Qt's queue lock
+        // lives in a library the thread sanitizer cannot see: taken before anything of the event is read,
+        // this lock is the ordering it sees.
+        std::lock_guard lock(gate->Lock);
+    }
     if (Event->type() != TCheckResultEvent::Kind) {
         QObject::customEvent(Event);
         return;
