@@ -107,24 +107,37 @@ TEST_F(SessionHistory, AnAddressEditCarriesTheHistory)
     EXPECT_EQ(Results(reader, after), (std::array<qint64, kHistoryStates>{0, 0, 0, 2, 0, 0, 0, 0}));
 }
 
-// A session that finds no database starts one from the results its event log holds.
+// A session that finds no database starts one from the results its event log holds; a log without
+// results gives an empty history and no line about it.
 TEST_F(SessionHistory, ANewDatabaseIsSeededFromTheEventLog)
 {
-    StartFleet({Healthy("saglam")});
-    session->CheckCycle();
-    WaitIdle();
-    session.reset();
-    for (const char *file : {"ZYRdenetleyici.db", "ZYRdenetleyici.db-wal", "ZYRdenetleyici.db-shm"})
-        QFile::remove(dir.filePath(QString::fromLatin1(file)));
+    for (const bool withResult : {false, true}) {
+        SCOPED_TRACE(withResult ? "a result in the log" : "no result in the log");
+        Make();
+        dir.FreshLog();
+        if (withResult) {
+            StartFleet({Healthy("saglam")});
+            session->CheckCycle();
+            WaitIdle();
+        }
+        session.reset();
+        for (const char *file : {"ZYRdenetleyici.db", "ZYRdenetleyici.db-wal", "ZYRdenetleyici.db-shm"})
+            QFile::remove(dir.filePath(QString::fromLatin1(file)));
 
-    session = std::make_unique<TConsoleSession>(
-        dir.path(), QStringLiteral("ZYRdenetleyici.dat"), QStringLiteral("ZYRdenetleyici.log"));
-    session->Start(true);
-    WaitIdle();
-    session->End();
-    THistoryReader reader(session->HistoryFileName());
-    EXPECT_EQ(Changes(reader, Target(0)), (std::vector<TChange>{{0, 3, THistoryOrigin::Log}}));
-    EXPECT_EQ(LogCount(QStringLiteral("Geçmiş bilgi dosyasından alındı: 1 satır okundu, ")), 1);
+        session = std::make_unique<TConsoleSession>(
+            dir.path(), QStringLiteral("ZYRdenetleyici.dat"), QStringLiteral("ZYRdenetleyici.log"));
+        session->Start(true);
+        WaitIdle();
+        session->End();
+        ASSERT_TRUE(QFile::exists(session->HistoryFileName()));
+        if (withResult) {
+            THistoryReader reader(session->HistoryFileName());
+            EXPECT_EQ(Changes(reader, Target(0)), (std::vector<TChange>{{0, 3, THistoryOrigin::Log}}));
+        }
+        EXPECT_EQ(LogCount(QStringLiteral("Geçmiş bilgi dosyasından alındı: 1 satır okundu, ")),
+            withResult ? 1 : 0);
+        EXPECT_EQ(LogCount(QStringLiteral("Geçmiş")), withResult ? 1 : 0);
+    }
 }
 
 // A list file in a read-only folder: no database, one log line about it, and the checks and their log lines
