@@ -30,7 +30,8 @@ QStringList FileFolders(const TFileLocations &files)
 int RunWindows(TApplication &app, TRaiseChannel &raise)
 {
     const TFileLocations &files = FileLocations();
-    TConsoleSession session(files.SettingsFolder, files.DataFile(QStringLiteral("ZYRdenetleyici.dat")));
+    TConsoleSession session(files.SettingsFolder, files.DataFile(QStringLiteral("ZYRdenetleyici.dat")),
+        files.DataFile(QStringLiteral("ZYRdenetleyici.log")));
     // Termination by the desktop or a terminal saves the list the way a confirmed close does and quits
     // without waiting for checks or a mail. Installed first: a signal that comes during the start-up is
     // handled as soon as the event loop runs.

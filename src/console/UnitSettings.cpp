@@ -223,12 +223,28 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     period->addWidget(lblDk);
     period->addStretch();
 
+    edtHistoryDays = new QSpinBox(Page);
+    edtHistoryDays->setObjectName(QStringLiteral("edtHistoryDays"));
+    edtHistoryDays->setRange(kHistoryDaysMin, kHistoryDaysMax);
+    edtHistoryDays->setFixedWidth(70);
+    auto *history = new QHBoxLayout;
+    auto *keep = FieldLabel(QStringLiteral("Geçmişi sakla"), Page);
+    keep->setObjectName(QStringLiteral("lblHistoryDays"));
+    keep->setBuddy(edtHistoryDays);
+    auto *days = new QLabel(QStringLiteral("gün"), Page);
+    days->setObjectName(QStringLiteral("lblGun"));
+    history->addWidget(keep);
+    history->addWidget(edtHistoryDays);
+    history->addWidget(days);
+    history->addStretch();
+
     auto *layout = new QVBoxLayout(Page);
     layout->addLayout(period);
     layout->addWidget(cbRunAtStartup);
     layout->addWidget(cbShowOnStartup);
     layout->addWidget(cbCheckOnStartup);
     layout->addWidget(group);
+    layout->addLayout(history);
     layout->addStretch();
 }
 
@@ -347,6 +363,12 @@ void TFormSettings::Bind()
         lblDk->setVisible(on);
         TakePeriod();
     });
+    connect(edtHistoryDays, &QSpinBox::valueChanged, this, [this](int days) {
+        if (reading)
+            return;
+        values.HistoryDays = days;
+        Publish();
+    });
     connect(cbAfterCtrl, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (reading || index < 0)
             return;
@@ -389,6 +411,7 @@ void TFormSettings::ReadFields()
     cbAfterCtrl->setCurrentIndex(afterCtrl >= 0 && afterCtrl < cbAfterCtrl->count() ? afterCtrl : -1);
     cbBeep->setChecked(values.BeepAlarm);
     cbDesktopNotify->setChecked(values.DesktopNotify);
+    edtHistoryDays->setValue(values.HistoryDays);
     edtHost->setText(values.Host);
     edtUsername->setText(values.Username);
     edtPassword->setText(values.Password);

@@ -82,6 +82,7 @@ private:
     QComboBox *cbAfterCtrl;
     QCheckBox *cbBeep;
     QCheckBox *cbDesktopNotify;
+    QSpinBox *edtHistoryDays;
     QLineEdit *edtHost;
     QLineEdit *edtUsername;
     QLineEdit *edtPassword;

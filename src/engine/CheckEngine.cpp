@@ -403,7 +403,10 @@ bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
                 QTimer::singleShot(0, this, &TCheckEngine::EndResultBatch);
             }
             if (ChecksAsStarted(position, Event)) {
-                ApplyResult(position, Event);
+                const int state = ApplyResult(position, Event);
+                if (counted && state >= 0)
+                    run->Taken.push_back({List.Cell(position, TSystemRecord::IP),
+                        List.Cell(position, TSystemRecord::Name), QDateTime::currentSecsSinceEpoch(), state});
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
@@ -434,7 +437,7 @@ bool TCheckEngine::ChecksAsStarted(int Position, const TCheckResult &Event) cons
     }
 }
 
-void TCheckEngine::ApplyResult(int Position, const TCheckResult &Checked)
+int TCheckEngine::ApplyResult(int Position, const TCheckResult &Checked)
 {
     try {
         const TThResponse &Result = *Checked.Response;
@@ -462,9 +465,11 @@ void TCheckEngine::ApplyResult(int Position, const TCheckResult &Checked)
             });
         Log(QStringLiteral("Denetleme bitti. IP: ") + List.Cell(i, TSystemRecord::IP)
             + QStringLiteral(" Sonuç: ") + StateDescription(written));
+        return written;
     } catch (const std::exception &e) {
         LogError(10002, ErrorText(e));
     }
+    return -1;
 }
 
 void TCheckEngine::EndResultBatch()
@@ -486,6 +491,7 @@ void TCheckEngine::FinishCycle()
     EndResultBatch();
     const TRun done = std::move(*run);
     run.reset();
+    emit CycleResults(done.Origin, done.Single, done.Taken);
     if (!done.Single)
         cycleHasRun = true;
     if (!done.Single && done.Origin == TCheckOrigin::Timer) {

@@ -61,6 +61,15 @@ private:
     bool closed = false;
 };
 
+// A result a cycle took, as its log line names it: the record's address and name then, the time, the state.
+struct TCycleResult
+{
+    QString Address;
+    QString Name;
+    qint64 Time = 0; // seconds since the epoch
+    int State = 0;
+};
+
 // What the record editor sets of a record.
 struct TRecordFields
 {
@@ -142,6 +151,8 @@ signals:
     void BusyChanged(bool Busy);
     // A cycle (with its status mails) has ended.
     void CycleFinished();
+    // The last result of a cycle is in: the results it took, in the order they came (before its mails).
+    void CycleResults(TCheckOrigin Origin, bool Single, const std::vector<TCycleResult> &Results);
     // The alarm sound is due: the WAV file to play, or empty for the default beep.
     void AlarmDue(const QString &WavFile);
     // A periodic cycle has ended in which marked systems entered an alarm state: one line "%s: %s" (name,
@@ -173,6 +184,7 @@ private:
         size_t Next = 0;
         bool Starting = true;
         std::unordered_set<TRecordId> Waiting;
+        std::vector<TCycleResult> Taken;
     };
     struct TDueMails
     {
@@ -186,7 +198,8 @@ private:
     void OnCheckResults(std::vector<TCheckResult> &Results);
     bool OnCheckResult(const TCheckResult &Result);
     bool ChecksAsStarted(int Position, const TCheckResult &Result) const;
-    void ApplyResult(int Position, const TCheckResult &Result);
+    // The state written, or -1 when the result could not be judged.
+    int ApplyResult(int Position, const TCheckResult &Result);
     void MaybeFinishCycle();
     void FinishCycle();
     void EndBusy();

@@ -169,7 +169,8 @@ private:
     {
         const TLogImport taken = ReadLogResults(seedLog, seedPeriod);
         Transaction([&] { Apply(taken.Results); });
-        report(Format(kHistoryImported, taken.Read, taken.Skipped));
+        if (taken.Read > 0) // a log without results says nothing worth a line
+            report(Format(kHistoryImported, taken.Read, taken.Skipped));
     }
 
     void Transaction(const std::function<void()> &job)

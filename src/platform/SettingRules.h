@@ -2,8 +2,8 @@
 #include <climits>
 #include <cstdint>
 
-// The range rules of the two timing settings, for every part that reads them: the settings store, the
-// settings dialog, the check engine's timer and the probes.
+// The range rules of the ranged settings, for every part that reads them: the settings store, the settings
+// dialog, the check engine's timer, the probes and the history.
 
 // A periodic check runs every 1 to 1440 minutes; a stored value below 1 means it is off.
 constexpr int kPeriodMin = 1;
@@ -30,3 +30,8 @@ constexpr int32_t EffectiveTimeOut(int32_t TimeOut)
 {
     return TimeOut < kTimeOutMin ? kDefaultTimeOut : TimeOut;
 }
+
+// Days of history kept; a stored value outside the range gives the default.
+constexpr int kHistoryDaysMin = 30;
+constexpr int kHistoryDaysMax = 3650;
+constexpr int kHistoryDaysDefault = 400;

@@ -1,8 +1,15 @@
 #include "session/ConsoleSession.h"
 #include "platform/Errors.h"
 #include "platform/Logger.h"
+#include "platform/SettingRules.h"
 #include "records/SystemListFile.h"
+#include <algorithm>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+static_assert(kHistoryDaysMin == kRetentionMin && kHistoryDaysMax == kRetentionMax
+    && kHistoryDaysDefault == kRetentionDefault);
 
 namespace {
 QString ErrorText(const std::exception &Error)
@@ -13,9 +20,12 @@ QString ErrorText(const std::exception &Error)
 }
 } // namespace
 
-TConsoleSession::TConsoleSession(const QString &SettingsFolder, const QString &ListFile, QObject *Parent)
+TConsoleSession::TConsoleSession(
+    const QString &SettingsFolder, const QString &ListFile, const QString &LogFile, QObject *Parent)
     : QObject(Parent)
     , listFile(ListFile)
+    , historyFile(QFileInfo(ListFile).absoluteDir().filePath(QStringLiteral("ZYRdenetleyici.db")))
+    , logFile(LogFile)
     , settings(SettingsFolder)
 {
     Log(QStringLiteral("Program açıldı"));
@@ -33,6 +43,7 @@ TConsoleSession::TConsoleSession(const QString &SettingsFolder, const QString &L
     connect(engine.get(), &TCheckEngine::MailBusyChanged, this, &TConsoleSession::MailBusyChanged);
     connect(engine.get(), &TCheckEngine::TestMailFinished, this, &TConsoleSession::TestMailFinished);
     connect(engine.get(), &TCheckEngine::SendFailed, this, &TConsoleSession::SendFailed);
+    connect(engine.get(), &TCheckEngine::CycleResults, this, &TConsoleSession::RecordCycle);
 }
 
 TConsoleSession::~TConsoleSession()
@@ -47,6 +58,8 @@ void TConsoleSession::End()
     ended = true;
     // A mail under way ends (and logs its end) before the program's last line.
     engine->Shutdown();
+    // The writer's last lines come before the program's last one.
+    history.reset();
     Log(QStringLiteral("Program kapandı"));
 }
 
@@ -74,6 +87,8 @@ void TConsoleSession::LoadSettings()
 
 void TConsoleSession::Start(bool HiddenStartPossible)
 {
+    // Opened now, with the settings loaded: a new database is seeded with the Period in force.
+    History();
     engine->HiddenStartPossible = HiddenStartPossible;
     engine->ApplySettings(true);
 }
@@ -83,6 +98,8 @@ void TConsoleSession::SetSettings(const TLiveSettings &Value)
     if (Value == settings)
         return;
     settings = Value;
+    if (history)
+        history->SetRetentionDays(settings.HistoryDays);
     emit SettingsChanged();
 }
 
@@ -125,8 +142,15 @@ TRecordId TConsoleSession::AddRecord(const TRecordFields &Fields)
 
 bool TConsoleSession::ChangeRecord(TRecordId Record, const TRecordFields &Fields)
 {
+    const int before = list.PositionOf(Record);
+    const QString oldAddress = before >= 0 ? list.Cell(before, TSystemRecord::IP) : QString();
     if (!engine->ChangeRecord(Record, Fields))
         return false;
+    const int after = list.PositionOf(Record);
+    const QString newAddress = after >= 0 ? list.Cell(after, TSystemRecord::IP) : QString();
+    // The history follows the system to its new address.
+    if (!oldAddress.isEmpty() && !newAddress.isEmpty() && newAddress != oldAddress && History())
+        History()->RenameAddress(oldAddress, newAddress);
     ListChanged();
     return true;
 }
@@ -210,6 +234,33 @@ void TConsoleSession::SaveForSessionEnd()
     } catch (const std::exception &e) {
         LogError(10001, ErrorText(e));
     }
+}
+
+THistoryStore *TConsoleSession::History()
+{
+    if (!history && !ended) {
+        // Runs on the writer thread: only the log, which any thread may use.
+        history = std::make_unique<THistoryStore>(
+            historyFile, [](const QString &Line) { Log(Line); }, logFile, settings.Period);
+        history->SetRetentionDays(settings.HistoryDays);
+    }
+    return history.get();
+}
+
+void TConsoleSession::RecordCycle(TCheckOrigin Origin, bool Single, const std::vector<TCycleResult> &Results)
+{
+    if (Results.empty() || !History())
+        return;
+    THistoryOrigin origin = THistoryOrigin::Single;
+    if (!Single)
+        origin = Origin == TCheckOrigin::Timer ? THistoryOrigin::Periodic
+            : Origin == TCheckOrigin::StartUp  ? THistoryOrigin::StartUp
+                                               : THistoryOrigin::Menu;
+    std::vector<THistoryResult> results;
+    results.reserve(Results.size());
+    for (const TCycleResult &r : Results)
+        results.push_back({r.Address, r.Name, r.Time, r.State, origin, std::max(0, settings.Period)});
+    history->Record(std::move(results));
 }
 
 void TConsoleSession::NotifyTray()

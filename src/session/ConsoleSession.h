@@ -1,6 +1,7 @@
 #pragma once
 #include "engine/CheckEngine.h"
 #include "engine/TrayState.h"
+#include "history/HistoryStore.h"
 #include "records/SystemList.h"
 #include "store/Settings.h"
 #include <memory>
@@ -15,12 +16,15 @@ class TConsoleSession : public QObject
     Q_OBJECT
 public:
     // The settings file lives in SettingsFolder; ListFile is the list file's path (absolute or relative to
-    // the current folder). Logs "Program açıldı".
-    TConsoleSession(const QString &SettingsFolder, const QString &ListFile, QObject *Parent = nullptr);
+    // the current folder), and the history database lives beside it. A new database is seeded from the
+    // event log LogFile, when given. Logs "Program açıldı".
+    TConsoleSession(const QString &SettingsFolder, const QString &ListFile,
+        const QString &LogFile = QString(), QObject *Parent = nullptr);
     // Ends the session unless End did.
     ~TConsoleSession() override;
-    // The program's end: the mail under way ends (and logs its end), then "Program kapandı". Once; the main
-    // window calls it first thing when it is destroyed, before its tray icon and layout go.
+    // The program's end: the mail under way ends (and logs its end), the history writes what it holds, then
+    // "Program kapandı". Once; the main window calls it first thing when it is destroyed, before its tray
+    // icon and layout go.
     void End();
 
     const TSystemList &List() const { return list; }
@@ -29,6 +33,8 @@ public:
     TCheckEngine &Engine() { return *engine; }
     const TCheckEngine &Engine() const { return *engine; }
     QString ListFileName() const { return listFile; }
+    // The history database's path: ZYRdenetleyici.db in the list file's folder.
+    QString HistoryFileName() const { return historyFile; }
 
     // The list file, when there is one ("Veriler yüklendi"). A list that fails to load keeps the rows read
     // so far; the error text is returned for the window to show, empty when none.
@@ -110,13 +116,19 @@ signals:
 
 private:
     void ListChanged();
+    // The history's writer, opened at the start or at the first result, whichever comes first.
+    THistoryStore *History();
+    void RecordCycle(TCheckOrigin Origin, bool Single, const std::vector<TCycleResult> &Results);
     // The tray keeps its state while a check runs, whose rows show no state until their results come.
     void NotifyTray();
 
     QString listFile;
+    QString historyFile;
+    QString logFile;
     TSystemList list;
     TLiveSettings settings;
     std::unique_ptr<TCheckEngine> engine;
+    std::unique_ptr<THistoryStore> history;
     bool saveErrorSeen = false;
     bool ended = false;
 };

@@ -53,6 +53,8 @@ const TKey kKeys[] = {
     {"General", "MailAfterCtrl", TKind::Integer, &TLiveSettings::MailAfterCtrl, 1, 0, 2},
     {"General", "BeepAlarm", TKind::Boolean, &TLiveSettings::BeepAlarm, 1},
     {"General", "DesktopNotify", TKind::Boolean, &TLiveSettings::DesktopNotify, 1},
+    {"General", "HistoryDays", TKind::Integer, &TLiveSettings::HistoryDays, kHistoryDaysDefault,
+        kHistoryDaysMin, kHistoryDaysMax},
     // Only a hand edit of the file sets it.
     {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX,
         false},

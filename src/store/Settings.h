@@ -19,6 +19,7 @@ public:
     int MailAfterCtrl; // 0 after every periodic check, 1 only on alarm, 2 never
     bool BeepAlarm;
     bool DesktopNotify; // a notification after each periodic cycle
+    int HistoryDays; // how long the history keeps results, 30..3650
     int TimeOut; // milliseconds; read from the file only, never written
     QString Host; // text fields hold no leading or trailing blanks
     QString Username;

@@ -113,6 +113,11 @@ TEST_F(SettingsDialog, WithoutAFileShowsTheDefaults)
     EXPECT_TRUE(C<QCheckBox>("cbCheckOnStartup")->isChecked());
     EXPECT_EQ(C<QComboBox>("cbAfterCtrl")->currentText(), QStringLiteral("Alarm varsa yolla"));
     EXPECT_TRUE(C<QCheckBox>("cbBeep")->isChecked());
+    EXPECT_EQ(C<QLabel>("lblHistoryDays")->text(), QStringLiteral("Geçmişi sakla"));
+    EXPECT_EQ(C<QLabel>("lblGun")->text(), QStringLiteral("gün"));
+    EXPECT_EQ(C<QSpinBox>("edtHistoryDays")->value(), 400);
+    EXPECT_EQ(C<QSpinBox>("edtHistoryDays")->minimum(), 30);
+    EXPECT_EQ(C<QSpinBox>("edtHistoryDays")->maximum(), 3650);
     EXPECT_EQ(C<QLineEdit>("edtPort")->text(), QStringLiteral("25"));
     EXPECT_TRUE(C<QCheckBox>("cbAuth")->isChecked());
     EXPECT_FALSE(C<QCheckBox>("cbSSL")->isChecked());
@@ -282,7 +287,8 @@ TEST_F(SettingsDialog, DeletingAnAddressInUseAsksTwice)
 
 TEST_F(SettingsDialog, CancelLeavesEditsLiveUntilTheNextShowing)
 {
-    WriteIni("[Smtp]\r\nTo=a@x.com,b@x.com\r\n[General]\r\nMailAfterCtrl=0\r\n[Emails]\r\na@x.com=\r\nb@x."
+    WriteIni("[Smtp]\r\nTo=a@x.com,b@x.com\r\n[General]\r\nMailAfterCtrl=0\r\nHistoryDays=45\r\n[Emails]"
+             "\r\na@x.com=\r\nb@x."
              "com=\r\n");
     Open();
     ASSERT_EQ(Live().To(), QStringLiteral("a@x.com,b@x.com"));
@@ -290,22 +296,27 @@ TEST_F(SettingsDialog, CancelLeavesEditsLiveUntilTheNextShowing)
     const int first = Execute([&] {
         C<TCheckListBox>("clbEmails")->item(0)->setCheckState(Qt::Unchecked);
         C<QComboBox>("cbAfterCtrl")->setCurrentIndex(2);
+        EXPECT_EQ(C<QSpinBox>("edtHistoryDays")->value(), 45);
+        C<QSpinBox>("edtHistoryDays")->setValue(60);
         KeyClick(C<TCheckListBox>("clbEmails"), Qt::Key_Escape);
     });
     EXPECT_EQ(first, QDialog::Rejected);
     EXPECT_EQ(Live().To(), QStringLiteral("b@x.com"));
     EXPECT_EQ(Live().MailAfterCtrl, 2);
+    EXPECT_EQ(Live().HistoryDays, 60);
     EXPECT_FALSE(Applied());
 
     QString toOnShow;
-    int afterOnShow = -1;
+    int afterOnShow = -1, daysOnShow = -1;
     Execute([&] {
         toOnShow = Live().To();
         afterOnShow = C<QComboBox>("cbAfterCtrl")->currentIndex();
+        daysOnShow = C<QSpinBox>("edtHistoryDays")->value();
         C<QPushButton>("btnCancel")->click();
     });
     EXPECT_EQ(toOnShow, QStringLiteral("a@x.com,b@x.com"));
     EXPECT_EQ(afterOnShow, 0);
+    EXPECT_EQ(daysOnShow, 45);
 }
 
 TEST_F(SettingsDialog, BadPeriodIsRefusedWithTheFocusInThePeriodField)
@@ -344,6 +355,9 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
         C<QCheckBox>("cbPerCtrl")->setChecked(true);
         C<QSpinBox>("edtPeriod")->findChild<QLineEdit *>()->setText(QStringLiteral("1440"));
         C<QLineEdit>("edtHost")->setText(QStringLiteral(" smtp.example.com "));
+        C<QSpinBox>("edtHistoryDays")->setValue(29); // below the range: the least
+        EXPECT_EQ(Live().HistoryDays, 30);
+        C<QSpinBox>("edtHistoryDays")->stepUp();
         C<QPushButton>("btnSave")->click();
     });
     EXPECT_EQ(result, QDialog::Accepted);
@@ -354,6 +368,7 @@ TEST_F(SettingsDialog, SaveWritesTheFileAndApplies)
     EXPECT_TRUE(ini.contains(QStringLiteral("Period=1440"))) << ini.toStdString();
     EXPECT_TRUE(ini.contains(QStringLiteral("Host=smtp.example.com"))) << ini.toStdString();
     EXPECT_TRUE(ini.contains(QStringLiteral("RunAtStartup=0"))) << ini.toStdString();
+    EXPECT_TRUE(ini.contains(QStringLiteral("DesktopNotify=1\nHistoryDays=31\n"))) << ini.toStdString();
     EXPECT_EQ(Live().Host, QStringLiteral("smtp.example.com")) << "the live text has no blanks around it";
 }
 

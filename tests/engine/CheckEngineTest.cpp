@@ -295,6 +295,15 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
     QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
         [&](const QStringList &lines) { told << lines; });
     QObject::connect(engine.get(), &TCheckEngine::CycleFinished, engine.get(), [&] { ++ends; });
+    // The results the cycle tells of, as their log lines would name them: only answers about the record as
+    // it now is.
+    QStringList taken;
+    QObject::connect(engine.get(), &TCheckEngine::CycleResults, engine.get(),
+        [&](TCheckOrigin, bool, const std::vector<TCycleResult> &results) {
+            for (const TCycleResult &r : results)
+                taken << QStringLiteral("Denetleme bitti. IP: %1 Sonuç: %2 (%3)")
+                             .arg(r.Address, StateDescription(r.State), r.Name);
+        });
     QStringList sounded;
     QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(),
         [&] { sounded << list.Cell(0, TSystemRecord::State); });
@@ -306,6 +315,7 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
         mailed.clear();
         told.clear();
         sounded.clear();
+        taken.clear();
         ends = 0;
 
         const TRecordId x = Add(QStringLiteral("x"), Target(c.First));
@@ -330,6 +340,10 @@ TEST_F(EngineTest, RecordEditedWhileItsCheckRunsEndsWithAVerdictOnWhatItNowSays)
         WaitIdle();
 
         EXPECT_EQ(LogLines(), texts(c.Log));
+        QStringList results = texts(c.Log).filter(finished);
+        for (QString &line : results)
+            line += QStringLiteral(" (x)");
+        EXPECT_EQ(taken, results);
         EXPECT_EQ(ends, 1);
         if (c.State) {
             EXPECT_EQ(Cell(x, TSystemRecord::State), QString::fromLatin1(c.State));

@@ -48,6 +48,7 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     s.Port = 99;
     s.Host = QStringLiteral("h");
     s.TimeOut = 7;
+    s.HistoryDays = 31;
     s.Emails.SetChecked(0, true);
     // A copy is a snapshot: the load leaves it as it was.
     const TLiveSettings before = s;
@@ -70,6 +71,7 @@ TEST_F(Settings, NoFileGivesTheDefaults)
     EXPECT_EQ(s.Emails.Count(), 0);
     EXPECT_EQ(s.To(), QString());
     EXPECT_EQ(s.TimeOut, 5000);
+    EXPECT_EQ(s.HistoryDays, 400);
     EXPECT_FALSE(QFile::exists(ini)) << "loading writes nothing";
 
     // Loaded from the same file, two values are equal whatever they held; one field apart, they differ.
@@ -160,12 +162,24 @@ TEST_F(Settings, IntegersOutsideTheirRangeGiveTheDefault)
     struct
     {
         const char *Line;
-        int Period, MailAfterCtrl, TimeOut;
+        int Period, MailAfterCtrl, TimeOut, HistoryDays = 400;
     } cases[] = {
-        {"TimeOut=-1", 0, 1, 5000}, {"TimeOut=0", 0, 1, 0}, {"TimeOut=0x10", 0, 1, 16},
-        {"MailAfterCtrl=-1", 0, 1, 5000}, {"MailAfterCtrl=0", 0, 0, 5000}, {"MailAfterCtrl=2", 0, 2, 5000},
-        {"MailAfterCtrl=3", 0, 1, 5000}, {"Period=0", 0, 1, 5000}, {"Period=1", 1, 1, 5000},
+        {"TimeOut=-1", 0, 1, 5000},
+        {"TimeOut=0", 0, 1, 0},
+        {"TimeOut=0x10", 0, 1, 16},
+        {"MailAfterCtrl=-1", 0, 1, 5000},
+        {"MailAfterCtrl=0", 0, 0, 5000},
+        {"MailAfterCtrl=2", 0, 2, 5000},
+        {"MailAfterCtrl=3", 0, 1, 5000},
+        {"Period=0", 0, 1, 5000},
+        {"Period=1", 1, 1, 5000},
         {"Period=1441", 1441, 1, 5000}, // above the dialog's range: kept, the dialog's Save refuses it
+        {"HistoryDays=29", 0, 1, 5000, 400},
+        {"HistoryDays=30", 0, 1, 5000, 30},
+        {"HistoryDays=3650", 0, 1, 5000, 3650},
+        {"HistoryDays=3651", 0, 1, 5000, 400},
+        {"HistoryDays=-400", 0, 1, 5000, 400},
+        {"HistoryDays=0x64", 0, 1, 5000, 100},
     };
     for (const auto &c : cases) {
         WriteBytes(ini, QByteArray("[General]\n") + c.Line + "\n");
@@ -174,6 +188,7 @@ TEST_F(Settings, IntegersOutsideTheirRangeGiveTheDefault)
         EXPECT_EQ(s.Period, c.Period) << c.Line;
         EXPECT_EQ(s.MailAfterCtrl, c.MailAfterCtrl) << c.Line;
         EXPECT_EQ(s.TimeOut, c.TimeOut) << c.Line;
+        EXPECT_EQ(s.HistoryDays, c.HistoryDays) << c.Line;
     }
 }
 
@@ -209,6 +224,7 @@ TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
     s.AuthType = false;
     s.SSL = true;
     s.RunAtStartup = false;
+    s.HistoryDays = 90;
     s.Emails.Add(QStringLiteral("b@x.com"));
     s.Emails.Add(QStringLiteral("a@x.com"));
     s.Emails.SetChecked(0, true);
@@ -221,6 +237,7 @@ TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
     EXPECT_FALSE(bytes.contains("old@x.com"));
     EXPECT_EQ(Value("General", "Period"), QStringLiteral("15"));
     EXPECT_EQ(Value("General", "MailAfterCtrl"), QStringLiteral("2"));
+    EXPECT_EQ(Value("General", "HistoryDays"), QStringLiteral("90"));
     EXPECT_EQ(Value("Smtp", "Host"), QStringLiteral("smtp.x.com"));
     EXPECT_TRUE(bytes.contains(QStringLiteral("Password=Çağrı 1\r\n").toUtf8()));
     EXPECT_EQ(Value("Smtp", "To"), QStringLiteral("a@x.com,b@x.com"));
@@ -228,6 +245,7 @@ TEST_F(Settings, SaveWritesTheFieldsAndKeepsLayoutSections)
     TLiveSettings back(folder);
     back.LoadSettings();
     EXPECT_EQ(back.Period, 15);
+    EXPECT_EQ(back.HistoryDays, 90);
     EXPECT_EQ(back.Password, QStringLiteral("Çağrı 1"));
     EXPECT_EQ(back.To(), QStringLiteral("a@x.com,b@x.com"));
     EXPECT_TRUE(back.SSL);
@@ -353,6 +371,7 @@ TEST_F(Settings, ByteOrderMarkAndCrLfSurviveLoadAndSave)
                    "MailAfterCtrl=1\r\n"
                    "BeepAlarm=1\r\n"
                    "DesktopNotify=1\r\n"
+                   "HistoryDays=400\r\n"
                    "\r\n"
                    "[Notlar]\r\n"
                    "Metin=\xDE\x75\x62\x65\r\n"
