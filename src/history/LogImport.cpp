@@ -1,4 +1,5 @@
 #include "LogImport.h"
+#include "platform/Logger.h"
 #include "platform/UserLocale.h"
 #include <algorithm>
 #include <QDateTime>
@@ -27,12 +28,8 @@ int StateOf(const QString &text)
 bool ReadStamp(const QString &stamp, qint64 &time)
 {
     static const QLocale locale = UserLocale();
-    static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
-    static const QString timeFormat = [] {
-        QString format = locale.timeFormat(QLocale::LongFormat);
-        format.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
-        return format.trimmed();
-    }();
+    const QString &dateFormat = TLogger::StampDateFormat();
+    const QString &timeFormat = TLogger::StampTimeFormat();
     QDateTime when = locale.toDateTime(stamp, dateFormat + QLatin1Char(' ') + timeFormat);
     if (!when.isValid()) {
         const QDate day = locale.toDate(stamp, dateFormat);

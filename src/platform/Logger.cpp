@@ -38,18 +38,30 @@ TLogger::~TLogger()
     fd = -1;
 }
 
+const QString &TLogger::StampDateFormat()
+{
+    static const QString format = UserLocale().dateFormat(QLocale::ShortFormat);
+    return format;
+}
+
+const QString &TLogger::StampTimeFormat()
+{
+    // Qt's long time format names the time zone; the log wants the clock time alone.
+    static const QString format = [] {
+        QString f = UserLocale().timeFormat(QLocale::LongFormat);
+        f.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
+        return f.trimmed();
+    }();
+    return format;
+}
+
 QString TLogger::TimeStamp(const QDateTime &when)
 {
     // The user's formats, asked of the system once: asking cost more than writing the line, and a cycle
     // over thousands of systems logs two lines per check on the window's thread.
     static const QLocale locale = UserLocale();
-    static const QString dateFormat = locale.dateFormat(QLocale::ShortFormat);
-    // Qt's long time format names the time zone; the log wants the clock time alone.
-    static const QString timeFormat = [] {
-        QString format = locale.timeFormat(QLocale::LongFormat);
-        format.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b\\s*")));
-        return format.trimmed();
-    }();
+    const QString &dateFormat = StampDateFormat();
+    const QString &timeFormat = StampTimeFormat();
     QString text = locale.toString(when.date(), dateFormat);
     const QTime t = when.time();
     if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)

@@ -24,6 +24,9 @@ public:
 
     // The time stamp of a line: short date, blank, long time; the time is left out at 00:00:00.
     static QString TimeStamp(const QDateTime &when);
+    // Its formats, the user's, asked of the system once; a reader of the log parses with the same ones.
+    static const QString &StampDateFormat();
+    static const QString &StampTimeFormat();
 
 private:
     std::mutex lock;
