@@ -1,8 +1,12 @@
 #include "Database.h"
+#include <mutex>
 #include <QFile>
 
 void TDatabase::Open(const QString &path, bool readOnly)
 {
+    // SQLite's memory statistics take a process-wide lock on every allocation; nothing reads them.
+    static std::once_flag configured;
+    std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     Close();
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);

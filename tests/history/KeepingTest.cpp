@@ -105,3 +105,28 @@ TEST(Keeping, RenamedAddressKeepsItsHistory)
     EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.1"), kBase, kBase + 3600, now).Known(), 0);
     EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.5"), kBase, kBase + 3600, now).Known(), 0);
 }
+
+// A clock set back, then a restart: the writer's idea of a system's newest hour row is behind the rows
+// the database holds, and a later result must still add to the row that is there, not fail the cycle.
+TEST(Keeping, ClockSetBackThenRestartAddsToTheRowsThere)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    TReported reported;
+    {
+        THistoryStore store(path, reported.Sink());
+        store.Record({Result("a", kBase + 1800, 3)}); // 12:30
+        store.Record({Result("a", kBase + 3600 + 600, 3)}); // 13:10
+        store.Record({Result("a", kBase + 3000, 1)}); // the clock back at 12:50
+    }
+    {
+        THistoryStore store(path, reported.Sink());
+        store.Record({Result("a", kBase + 3600 + 1200, 3)}); // 13:20 again
+    }
+    EXPECT_TRUE(reported.Lines().isEmpty()) << reported.Lines().join(u'\n').toStdString();
+    const QByteArray hour = QByteArray::number(kBase + 3600);
+    EXPECT_EQ(Query(path, "SELECT n3*1000+n1 FROM recent WHERE system=1 AND start=" + hour), 2000);
+    // 12:30 held 10 minutes (two periods); 12:50 in alarm up to the hour, where it had held 10 minutes.
+    const QByteArray before = QByteArray::number(kBase);
+    EXPECT_EQ(Query(path, "SELECT s3*10000+s1 FROM recent WHERE system=1 AND start=" + before), 6000600);
+}
