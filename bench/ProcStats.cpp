@@ -64,6 +64,36 @@ int64_t ThreadCpuNs()
     return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
+int64_t NamedThreadsCpuNs(const char *name)
+{
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return 0;
+    int64_t total = 0;
+    while (const dirent *e = readdir(tasks)) {
+        if (e->d_name[0] == '.')
+            continue;
+        char path[320], comm[32] = {};
+        snprintf(path, sizeof path, "/proc/self/task/%s/comm", e->d_name);
+        if (FILE *f = fopen(path, "r")) {
+            if (fgets(comm, sizeof comm, f))
+                comm[strcspn(comm, "\n")] = 0;
+            fclose(f);
+        }
+        if (strcmp(comm, name) != 0)
+            continue;
+        snprintf(path, sizeof path, "/proc/self/task/%s/schedstat", e->d_name);
+        long long ns = 0;
+        if (FILE *f = fopen(path, "r")) {
+            if (fscanf(f, "%lld", &ns) == 1)
+                total += ns;
+            fclose(f);
+        }
+    }
+    closedir(tasks);
+    return total;
+}
+
 double Median(std::vector<double> values)
 {
     if (values.empty())

@@ -24,6 +24,9 @@ int64_t CpuNs();
 // CPU time of the calling thread alone, in nanoseconds.
 int64_t ThreadCpuNs();
 
+// CPU time of the process's threads of this name (their comm), in nanoseconds, from schedstat.
+int64_t NamedThreadsCpuNs(const char *name);
+
 // The median of a copy of the values; 0 for none.
 double Median(std::vector<double> values);
 
