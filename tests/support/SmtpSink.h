@@ -25,12 +25,20 @@ public:
         QDir().mkpath(folder);
         // Started with posix_spawn rather than QProcess: Qt's own process start clones the address space in
         // a way ThreadSanitizer cannot follow, after which it misses the test's locks.
-        int out[2];
+        // Its standard input is a pipe only this process writes to: when the test dies (a sanitizer's halt),
+        // the sink sees the end and goes too, instead of holding the test runner's output open.
+        int out[2], in[2];
         if (pipe2(out, O_CLOEXEC) != 0)
             return;
+        if (pipe2(in, O_CLOEXEC) != 0) {
+            close(out[0]);
+            close(out[1]);
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
         const QByteArray script(ZYR_SMTP_SINK), where = folder.toLocal8Bit();
         char *argv[] = {const_cast<char *>("/usr/bin/python3"), const_cast<char *>(script.constData()),
             const_cast<char *>(where.constData()), nullptr};
@@ -38,6 +46,8 @@ public:
             pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
+        close(in[0]);
+        lifeline = in[1];
         // The sink prints its port once it listens.
         QByteArray line;
         pollfd wait{out[0], POLLIN, 0};
@@ -53,6 +63,9 @@ public:
 
     void Stop()
     {
+        if (lifeline >= 0)
+            close(lifeline);
+        lifeline = -1;
         if (pid <= 0)
             return;
         kill(pid, SIGKILL);
@@ -81,4 +94,5 @@ private:
     QString folder;
     pid_t pid = -1;
     int port = 0;
+    int lifeline = -1;
 };

@@ -1,7 +1,7 @@
 """A real SMTP server on a loopback port for the settings dialog's test mail.
 
 Prints the port it listens on, then stores each received message as <folder>/<n>.eml with the envelope
-recipients in <folder>/<n>.rcpt. Runs until killed.
+recipients in <folder>/<n>.rcpt. Runs until killed or until its standard input ends (the test is gone).
 """
 import asyncio
 import os
@@ -30,7 +30,9 @@ async def main(folder):
     sink = Sink(folder)
     server = await loop.create_server(lambda: SMTP(sink), "127.0.0.1", 0)
     print(server.sockets[0].getsockname()[1], flush=True)
-    await asyncio.Event().wait()
+    ended = asyncio.Event()
+    loop.add_reader(sys.stdin.fileno(), lambda: ended.set() if not os.read(sys.stdin.fileno(), 4096) else None)
+    await ended.wait()
 
 
 asyncio.run(main(sys.argv[1]))
