@@ -28,6 +28,9 @@ struct TSystem
     // The newest hour this writer knows a row of (a guess after a restart): a later hour's row is new, and
     // is inserted without looking for it first.
     qint64 newestHour = -1;
+    // Within one cycle: when it was last seen, and whether its row needs writing.
+    quint64 seenIn = 0;
+    bool rowStale = false, nameStale = false;
 };
 
 // Counts (n0..n7) then seconds (s0..s7) of one period row.
@@ -141,7 +144,9 @@ private:
                                                 : SQLITE_CANTOPEN,
                 QString::fromUtf8(std::strerror(errno)));
         db.Open(path, false);
-        db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // A cycle at the largest fleet touches a few megabytes of rows and tree pages: kept in memory
+        // between cycles rather than read again from the file.
+        db.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-32768;");
         CreateSchema(db);
         upsert.emplace(db,
             "INSERT INTO periods VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)"
@@ -159,6 +164,7 @@ private:
             " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
         updateSystem.emplace(
             db, "UPDATE systems SET name=?2, last_time=?3, last_state=?4, last_hold=?5 WHERE id=?1");
+        updateLast.emplace(db, "UPDATE systems SET last_time=?3, last_state=?4, last_hold=?5 WHERE id=?1");
         insertSystem.emplace(db,
             "INSERT INTO systems (address, name, last_time, last_state, last_hold) VALUES (?1,?2,?3,?4,?5)");
         insertChange.emplace(db, "INSERT INTO changes VALUES (?1,?2,?3,?4,?5)");
@@ -198,6 +204,7 @@ private:
         upsert.reset();
         upsertRecent.reset();
         updateSystem.reset();
+        updateLast.reset();
         insertSystem.reset();
         insertChange.reset();
         adders.clear();
@@ -231,9 +238,9 @@ private:
     void Apply(const std::vector<THistoryResult> &results)
     {
         std::map<TPeriodKey, TCounts> rows;
-        std::set<qint64> touched;
         std::vector<TSystem *> changed;
         std::unordered_map<qint64, qint64> newestBefore;
+        ++cycle;
         for (const THistoryResult &r : results) {
             const int state = std::clamp(r.State, 0, kHistoryStates - 1);
             const qint64 hold = HoldSeconds(r.Period);
@@ -251,25 +258,38 @@ private:
                 Credit(rows, s.id, s.lastState, s.lastTime, std::min(r.Time, s.lastTime + s.lastHold));
             }
             TSystem &s = it->second;
+            if (s.seenIn != cycle) {
+                s.seenIn = cycle;
+                s.rowStale = s.nameStale = false;
+                changed.push_back(&s);
+            }
             newestBefore.try_emplace(s.id, s.newestHour);
             s.newestHour = std::max(s.newestHour, r.Time - r.Time % kHourSeconds);
             if (first || state != before) {
                 insertChange->Bind(1, s.id).Bind(2, r.Time).Bind(3, before).Bind(4, state);
                 insertChange->Bind(5, qint64(r.Origin)).Run();
             }
-            s.name = r.Name;
+            // A system inserted just now has its row as it should be, unless it has a second result.
+            s.rowStale = !first;
+            if (s.name != r.Name) {
+                s.name = r.Name;
+                s.nameStale = !first;
+            }
             s.lastTime = r.Time;
             s.lastState = state;
             s.lastHold = hold;
-            if (touched.insert(s.id).second)
-                changed.push_back(&s);
             rows[{s.id, r.Time - r.Time % kHourSeconds, kHourSeconds}][state] += 1;
         }
         for (const auto &[key, counts] : rows)
             Upsert(key, counts, std::get<1>(key) > newestBefore[std::get<0>(key)]);
         for (const TSystem *s : changed) {
-            updateSystem->Bind(1, s->id).Bind(2, s->name).Bind(3, s->lastTime);
-            updateSystem->Bind(4, s->lastState).Bind(5, s->lastHold).Run();
+            if (s->nameStale) {
+                updateSystem->Bind(1, s->id).Bind(2, s->name).Bind(3, s->lastTime);
+                updateSystem->Bind(4, s->lastState).Bind(5, s->lastHold).Run();
+            } else if (s->rowStale) {
+                updateLast->Bind(1, s->id).Bind(3, s->lastTime).Bind(4, s->lastState).Bind(5, s->lastHold);
+                updateLast->Run();
+            }
         }
     }
 
@@ -438,8 +458,9 @@ private:
     const int seedPeriod;
     TDatabase db;
     qint64 movedBefore = 0; // hours before this are in periods, the later ones in recent
-    std::optional<TStatement> upsert, upsertRecent, updateSystem, insertSystem, insertChange;
+    std::optional<TStatement> upsert, upsertRecent, updateSystem, updateLast, insertSystem, insertChange;
     std::unordered_map<uint32_t, std::unique_ptr<TStatement>> adders;
+    quint64 cycle = 0;
     std::unordered_map<QString, TSystem> systems;
     bool failing = false;
     std::set<int> reported;

@@ -130,3 +130,35 @@ TEST(Keeping, ClockSetBackThenRestartAddsToTheRowsThere)
     const QByteArray before = QByteArray::number(kBase);
     EXPECT_EQ(Query(path, "SELECT s3*10000+s1 FROM recent WHERE system=1 AND start=" + before), 6000600);
 }
+
+// What the writer keeps of a system's last result and name must be on disk, not only in its memory: a new
+// writer (the next start) goes on from there.
+TEST(Keeping, LastResultAndNameSurviveARestart)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    auto named = [](const char *address, const char *name, qint64 time, int state) {
+        THistoryResult r = Result(address, time, state);
+        r.Name = QString::fromUtf8(name);
+        return r;
+    };
+    {
+        THistoryStore store(path, {});
+        store.Record({named("a", "Eski", kBase, 3)});
+        store.Record({named("a", "Yeni ad", kBase + 60, 3)});
+        // A system new in this cycle with two results in it: the second one is its last.
+        store.Record({named("b", "B", kBase + 60, 3), named("b", "B", kBase + 120, 1)});
+    }
+    {
+        THistoryStore store(path, {});
+        store.Record({named("b", "B", kBase + 420, 3)});
+    }
+    THistoryReader reader(path);
+    const TStateTotals b = reader.Totals(QStringLiteral("b"), kBase, kBase + 3600, kBase + 3600);
+    EXPECT_EQ(b.Seconds[3], 60 + 600); // 12:01 to 12:02, and from 12:07 its hold of two periods
+    EXPECT_EQ(b.Seconds[1], 300); // 12:02 in alarm until the next result at 12:07
+    const std::vector<TMonthRow> rows
+        = reader.Month(QDateTime::fromSecsSinceEpoch(kBase).date(), {}, kBase + 3600);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].Address + u'=' + rows[1].Name, QStringLiteral("a=Yeni ad")); // by name, after B
+}
