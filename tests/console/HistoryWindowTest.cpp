@@ -19,6 +19,12 @@
 #include <QLabel>
 #include <QTreeWidget>
 
+// Readable failures: the colours, not their bytes.
+inline void PrintTo(const QColor &Colour, std::ostream *Out)
+{
+    *Out << Colour.name().toStdString();
+}
+
 namespace {
 
 // A day far from any change of summer time, in the zones that have one.
@@ -157,6 +163,16 @@ TEST_F(HistoryWindow, FiguresRowsAndStripsOfAKnownHistory)
     window.Clock = [] { return At(0, 12, 2); };
     window.ShowFor(QStringLiteral("Merkez"), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(Rows(window).value(0).value(TFormHistory::Col_Lasted), QStringLiteral("1 sa 2 dk (sürüyor)"));
+}
+
+// The lengths of states as the change list writes them: whole units, cut rather than rounded up.
+TEST(HistoryTexts, Durations)
+{
+    const std::pair<qint64, const char *> cases[]
+        = {{0, "0 sn"}, {59, "59 sn"}, {60, "1 dk"}, {3599, "59 dk"}, {3600, "1 sa"}, {3660, "1 sa 1 dk"},
+            {86399, "23 sa 59 dk"}, {86400, "1 gün"}, {90000, "1 gün 1 sa"}, {400 * 86400 + 3599, "400 gün"}};
+    for (const auto &[seconds, text] : cases)
+        EXPECT_EQ(TFormHistory::DurationText(seconds).toStdString(), text) << seconds;
 }
 
 TEST_F(HistoryWindow, WithoutAHistoryTheWindowIsEmptyAndSaysWhy)
