@@ -260,4 +260,53 @@ TEST_F(HistoryWindow, OpensFromTheListMenuAndFollowsTheSession)
     EXPECT_EQ(reads, 1);
 }
 
+// A month with a few outages, as the user guide shows it: with ZYR_SCREENSHOT_DIR set (scripts/screenshots-
+// dialogs) the window is also written there as history.png.
+TEST_F(HistoryWindow, LookOfAMonthWithOutages)
+{
+    // Every five minutes for 30 days up to 16:40 today, up but where a span says otherwise.
+    struct TSpan
+    {
+        int DaysAgo, From, To, State; // minutes of the day; state -1: no result (the console was off)
+    } spans[] = {{25, 120, 330, 1}, {19, 1430, 1440, -1}, {18, 0, 1440, -1}, {12, 840, 885, 4},
+        {6, 540, 1080, 6}, {3, 1330, 1380, 1}, {1, 1200, 1260, 1}, {0, 680, 725, 1}, {0, 870, 890, 5}};
+    {
+        THistoryStore store(session.HistoryFileName(), {});
+        for (int day = 29; day >= 0; --day)
+            for (int hour = 0; hour < 24 && At(day, hour, 0) <= At(0, 16, 40); ++hour) {
+                std::vector<THistoryResult> cycle;
+                for (int minute = hour * 60;
+                     minute < hour * 60 + 60 && At(day, minute / 60, minute % 60) <= At(0, 16, 40);
+                     minute += 5) {
+                    int state = 3;
+                    for (const TSpan &s : spans)
+                        if (s.DaysAgo == day && minute >= s.From && minute < s.To)
+                            state = s.State;
+                    if (state >= 0)
+                        cycle.push_back(
+                            {QStringLiteral("192.168.10.21:17220"), QStringLiteral("Çağrı Merkezi"),
+                                At(day, minute / 60, minute % 60), state, THistoryOrigin::Periodic, 5});
+                }
+                store.Record(std::move(cycle));
+            }
+    }
+    TFormHistory window(session);
+    window.Clock = [] { return At(0, 16, 40); };
+    window.ShowFor(QStringLiteral("Çağrı Merkezi"), QStringLiteral("192.168.10.21:17220"));
+    const QImage image = window.grab().toImage();
+    if (const QByteArray dir = qgetenv("ZYR_SCREENSHOT_DIR"); !dir.isEmpty())
+        image.save(QString::fromUtf8(dir) + QStringLiteral("/history.png"));
+    EXPECT_EQ(image.pixelColor(2, 2), QColor(246, 247, 252));
+
+    const QList<QColor> hours = Colours(window, "stpHours");
+    EXPECT_EQ(hours.value(18), QColor(139, 53, 0)); // 11:00: 40 minutes of it down
+    EXPECT_EQ(hours.value(23), kGreen); // 16:00, up to now
+    const QList<QColor> days = Colours(window, "stpDays");
+    EXPECT_EQ(days.value(4), QColor(30, 137, 0)); // three and a half hours down
+    EXPECT_EQ(days.value(11), kGrey); // the console was off
+    EXPECT_EQ(Rows(window).value(0),
+        (QStringList{QStringLiteral("15.07.2026"), QStringLiteral("14:50:00"), QStringLiteral("Çalışıyor"),
+            QStringLiteral("1 sa 50 dk (sürüyor)")}));
+}
+
 } // namespace
