@@ -1,6 +1,7 @@
-// The main window's commands on the list and the help menu: add, change, delete, check one, the clicks on
-// the Select and State cells, the send command and the settings. A dialog names its record by identity: a
-// cycle that re-sorts the rows while it is open cannot move its result onto another system.
+// The main window's commands on the list and the help menu: add, change, delete, check one, a system's
+// history, the clicks on the Select and State cells, the send command and the settings. A dialog names its
+// record by identity: a cycle that re-sorts the rows while it is open cannot move its result onto another
+// system.
 #include "console/CheckListBox.h"
 #include "console/HistoryWindow.h"
 #include "console/Icons.h"
