@@ -2,6 +2,7 @@
 #include "console/About.h"
 #include "console/Application.h"
 #include "console/Help.h"
+#include "console/HistoryWindow.h"
 #include "console/Main.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
@@ -62,7 +63,9 @@ int RunWindows(TApplication &app, TRaiseChannel &raise)
     about.CentreOn(&form);
     TFormHelp help;
     TFormDetails details;
-    form.JoinDialogs({editor, details, help, about, settingsDialog});
+    TFormHistory history(session);
+    history.CentreOn(&form);
+    form.JoinDialogs({editor, details, help, about, settingsDialog, &history});
     form.ShowAtStart();
     // A signal handled inside a start-up message box ended only that box's loop: a new loop would never end.
     if (terminated)

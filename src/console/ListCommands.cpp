@@ -1,7 +1,9 @@
-// The main window's commands on the list and the help menu: add, change, delete, check one, the clicks on
-// the Select and State cells, the send command and the settings. A dialog names its record by identity: a
-// cycle that re-sorts the rows while it is open cannot move its result onto another system.
+// The main window's commands on the list and the help menu: add, change, delete, check one, a system's
+// history, the clicks on the Select and State cells, the send command and the settings. A dialog names its
+// record by identity: a cycle that re-sorts the rows while it is open cannot move its result onto another
+// system.
 #include "console/CheckListBox.h"
+#include "console/HistoryWindow.h"
 #include "console/Icons.h"
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
@@ -39,6 +41,8 @@ void TMainForm::CreateListMenu()
     changeAction = listMenu->addAction(Glyph(10), QStringLiteral("Değiştir"));
     changeAction->setObjectName(QStringLiteral("Deitir1"));
     changeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    historyAction = listMenu->addAction(Glyph(15), QStringLiteral("Geçmiş"));
+    historyAction->setObjectName(QStringLiteral("Gecmis1"));
     // The shortcuts act on the focused row while the list has the focus, with or without the menu.
     for (QAction *action : {deleteAction, changeAction}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -47,6 +51,7 @@ void TMainForm::CreateListMenu()
     connect(checkAction, &QAction::triggered, this, &TMainForm::CheckFocused);
     connect(deleteAction, &QAction::triggered, this, &TMainForm::DeleteRecord);
     connect(changeAction, &QAction::triggered, this, &TMainForm::ChangeRecord);
+    connect(historyAction, &QAction::triggered, this, &TMainForm::ShowHistory);
 
     serviceList->setContextMenuPolicy(Qt::DefaultContextMenu);
     serviceList->installEventFilter(this);
@@ -116,6 +121,15 @@ void TMainForm::ListClick(int Position, int Column)
     } catch (const std::exception &error) {
         ShowGeneralError(ErrorMessage(error));
     }
+}
+
+void TMainForm::ShowHistory()
+{
+    const int position = FocusedIndex();
+    if (position < 0 || !history)
+        return;
+    const TSystemList &list = session.List();
+    history->ShowFor(list.Cell(position, TSystemRecord::Name), list.Cell(position, TSystemRecord::IP));
 }
 
 void TMainForm::AddRecord()

@@ -239,6 +239,7 @@ void TMainForm::JoinDialogs(const TMainDialogs &Dialogs)
     help = &Dialogs.Help;
     about = &Dialogs.About;
     settingsDialog = &Dialogs.Settings;
+    history = Dialogs.History;
 }
 
 void TMainForm::ShowBusy(bool Flag)

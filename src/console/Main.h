@@ -12,6 +12,7 @@ class TConsoleSession;
 class TFormAbout;
 class TFormDetails;
 class TFormHelp;
+class TFormHistory;
 class TFormNewRecord;
 class TFormSettings;
 class TServiceListModel;
@@ -25,6 +26,7 @@ struct TMainDialogs
     TFormHelp &Help;
     TFormAbout &About;
     TFormSettings &Settings;
+    TFormHistory *History = nullptr;
 };
 
 // The main window: the list of monitored systems, the menu, the list's commands and the tray icon. It
@@ -80,6 +82,8 @@ private:
     void AddRecord();
     void ChangeRecord();
     void DeleteRecord();
+    // The focused record's history, for any state.
+    void ShowHistory();
     // A left click released over a cell of a row; also Space (Select) and Enter (State) on the focused row.
     void ListClick(int Position, int Column);
     void GonderClick();
@@ -102,6 +106,7 @@ private:
     QAction *checkAction = nullptr;
     QAction *deleteAction = nullptr;
     QAction *changeAction = nullptr;
+    QAction *historyAction = nullptr;
     QMenu *trayMenu = nullptr;
     QAction *exitAction = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
@@ -113,6 +118,7 @@ private:
     QPointer<TFormHelp> help;
     QPointer<TFormAbout> about;
     QPointer<TFormSettings> settingsDialog;
+    QPointer<TFormHistory> history;
     QString layoutFileName;
     bool exitRequested = false;
 };

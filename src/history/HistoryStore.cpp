@@ -77,8 +77,8 @@ public:
     {
     }
 
-    // Runs one job in a transaction: on a damaged database once more on a new one.
-    void Run(const std::function<void()> &job)
+    // Runs one job in a transaction: on a damaged database once more on a new one. True once committed.
+    bool Run(const std::function<void()> &job)
     {
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
@@ -89,7 +89,7 @@ public:
                     reported.clear();
                     report(QString::fromUtf8(kHistoryRecovered));
                 }
-                return;
+                return true;
             } catch (const EHistoryError &e) {
                 Drop();
                 if ((e.Code == SQLITE_CORRUPT || e.Code == SQLITE_NOTADB) && attempt == 0 && MoveAside())
@@ -97,18 +97,17 @@ public:
                 failing = true;
                 if (reported.insert(e.Code).second)
                     report(Format(kHistoryWriteFailed, Reason(e.Code)));
-                return;
+                return false;
             }
         }
+        return false;
     }
 
-    void Record(const std::vector<THistoryResult> &results, int retentionDays)
+    bool Record(const std::vector<THistoryResult> &results, int retentionDays)
     {
-        if (results.empty()) {
-            Run([] {});
-            return;
-        }
-        Run([&] { Apply(results); });
+        if (results.empty())
+            return Run([] {});
+        const bool written = Run([&] { Apply(results); });
         // Once a day of result time, after the cycle is safe: folding and dropping read the whole table.
         qint64 newest = 0;
         for (const auto &r : results)
@@ -119,11 +118,12 @@ public:
             lastRetention = retentionDays;
             lastMaintained = day;
         }
+        return written;
     }
 
-    void Rename(const QString &from, const QString &to)
+    bool Rename(const QString &from, const QString &to)
     {
-        Run([&] { RenameIn(from, to); });
+        return Run([&] { RenameIn(from, to); });
     }
 
 private:
@@ -468,8 +468,10 @@ private:
     qint64 lastMaintained = 0; // the local day
 };
 
-THistoryStore::THistoryStore(const QString &dbPath, TReport report, const QString &seedLog, int seedPeriod)
-    : writer(std::make_unique<THistoryWriter>(dbPath, std::move(report), seedLog, seedPeriod))
+THistoryStore::THistoryStore(
+    const QString &dbPath, TReport report, const QString &seedLog, int seedPeriod, TWritten written)
+    : written(std::move(written))
+    , writer(std::make_unique<THistoryWriter>(dbPath, std::move(report), seedLog, seedPeriod))
 {
     queue.push_back({}); // opens (and seeds) the database before the first cycle
     thread = std::thread([this] { Run(); });
@@ -528,10 +530,11 @@ void THistoryStore::Run()
         busy = true;
         const int days = retentionDays;
         guard.unlock();
-        if (!job.oldAddress.isEmpty())
-            writer->Rename(job.oldAddress, job.newAddress);
-        else
-            writer->Record(job.results, days);
+        const bool committed = !job.oldAddress.isEmpty() ? writer->Rename(job.oldAddress, job.newAddress)
+                                                         : writer->Record(job.results, days);
+        // Before Flush returns: whoever waits for the writer may expect the news to be on its way.
+        if (committed && written)
+            written();
         guard.lock();
         busy = false;
         done.notify_all();

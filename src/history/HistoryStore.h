@@ -17,10 +17,13 @@ class THistoryStore
 {
 public:
     using TReport = std::function<void(const QString &line)>; // called on the writer thread
+    // Called on the writer thread after each job it committed, so readers may look again.
+    using TWritten = std::function<void()>;
 
     // A database that does not exist yet is created (0600) and seeded from seedLog, when given, with the
     // seedPeriod as the Period in force.
-    THistoryStore(const QString &dbPath, TReport report, const QString &seedLog = {}, int seedPeriod = 0);
+    THistoryStore(const QString &dbPath, TReport report, const QString &seedLog = {}, int seedPeriod = 0,
+        TWritten written = {});
     // Writes what is queued, then ends the thread.
     ~THistoryStore();
     THistoryStore(const THistoryStore &) = delete;
@@ -48,6 +51,7 @@ private:
     std::deque<TJob> queue;
     bool busy = false, ending = false;
     int retentionDays = kRetentionDefault;
+    const TWritten written;
     std::unique_ptr<THistoryWriter> writer;
     std::thread thread;
 };

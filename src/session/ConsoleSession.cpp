@@ -239,9 +239,12 @@ void TConsoleSession::SaveForSessionEnd()
 THistoryStore *TConsoleSession::History()
 {
     if (!history && !ended) {
-        // Runs on the writer thread: only the log, which any thread may use.
+        // Run on the writer thread: the log, which any thread may use, and a signal queued to this one.
         history = std::make_unique<THistoryStore>(
-            historyFile, [](const QString &Line) { Log(Line); }, logFile, settings.Period);
+            historyFile, [](const QString &Line) { Log(Line); }, logFile, settings.Period,
+            [this] {
+                QMetaObject::invokeMethod(this, &TConsoleSession::HistoryWritten, Qt::QueuedConnection);
+            });
         history->SetRetentionDays(settings.HistoryDays);
     }
     return history.get();

@@ -113,6 +113,9 @@ signals:
     void MailBusyChanged(bool Busy);
     void TestMailFinished(bool Sent, const QString &Failure);
     void SendFailed(const QString &Message);
+    // The history's writer has committed new results (or a rename): readers may look again. Queued from
+    // the writer's thread; several commits may come as several signals.
+    void HistoryWritten();
 
 private:
     void ListChanged();

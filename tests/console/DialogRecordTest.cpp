@@ -639,7 +639,8 @@ TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
     for (QAction *action : menu->actions())
         items << action->text();
     EXPECT_EQ(items,
-        (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir")}));
+        (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir"),
+            QStringLiteral("Geçmiş")}));
 }
 
 // "Denetle" of the row menu checks the focused record alone, marked or not; a record whose ZYRplus flag
