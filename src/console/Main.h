@@ -13,6 +13,7 @@ class TFormAbout;
 class TFormDetails;
 class TFormHelp;
 class TFormNewRecord;
+class TFormReport;
 class TFormSettings;
 class TServiceListModel;
 class TServiceListView;
@@ -83,6 +84,7 @@ private:
     // A left click released over a cell of a row; also Space (Select) and Enter (State) on the focused row.
     void ListClick(int Position, int Column);
     void GonderClick();
+    void RaporClick();
     void OpenSettings();
     void ListSaveFailed(const QString &Message, bool First);
 
@@ -94,6 +96,7 @@ private:
     QAction *addAction = nullptr;
     QAction *settingsAction = nullptr;
     QAction *sendAction = nullptr;
+    QAction *reportAction = nullptr;
     QMenu *helpMenu = nullptr;
     QAction *logFileAction = nullptr;
     QAction *userGuideAction = nullptr;
@@ -113,6 +116,7 @@ private:
     QPointer<TFormHelp> help;
     QPointer<TFormAbout> about;
     QPointer<TFormSettings> settingsDialog;
+    TFormReport *reportDialog = nullptr; // made at its first use
     QString layoutFileName;
     bool exitRequested = false;
 };
