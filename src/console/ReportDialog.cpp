@@ -80,7 +80,7 @@ void TFormReport::KaydetClick()
     if (file.isEmpty())
         return;
     try {
-        // Read on the window thread: a month of the largest fleet takes about a second (zyr_bench_report).
+        // Read on the window thread: a month of 10,000 systems takes about two seconds (zyr_bench_report).
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const QByteArray bytes = MonthReport(dbPath, month, html ? TReportFormat::Html : TReportFormat::Csv,
             order, QDateTime::currentSecsSinceEpoch());
