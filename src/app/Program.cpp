@@ -1,4 +1,5 @@
 #include "app/Program.h"
+#include "app/ReportCommand.h"
 #include "console/About.h"
 #include "console/Application.h"
 #include "console/Help.h"
@@ -76,6 +77,9 @@ int RunWindows(TApplication &app, TRaiseChannel &raise)
 
 int RunProgram(int argc, char **argv)
 {
+    // The report needs no display, no lock and no log: it runs before any of them is made.
+    if (IsReportCommand(argc, argv))
+        return RunReportCommand(argc, argv);
     TApplication app(argc, argv);
     const TFileLocations &files = FileLocations();
     // The installed program's folders; a log that cannot be opened leaves the logger silent.

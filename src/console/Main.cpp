@@ -5,6 +5,8 @@
 #include "console/Help.h"
 #include "console/Icons.h"
 #include "console/MessageBoxes.h"
+#include "console/MonthReport.h"
+#include "console/ReportDialog.h"
 #include "console/ServiceList.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
@@ -154,6 +156,7 @@ void TMainForm::CreateMenu()
     item(addAction, "Ekle", QStringLiteral("Ekle"), 6);
     item(settingsAction, "Ayarlar", QStringLiteral("Ayarlar"), 8);
     item(sendAction, "Gonder", QStringLiteral("Gönder"), 11);
+    item(reportAction, "Rapor", QStringLiteral("Rapor"), 15);
     helpMenu = new QMenu(QStringLiteral("Yardım"), this);
     helpMenu->setObjectName(QStringLiteral("Yardim"));
     helpMenu->setIcon(Glyph(13));
@@ -180,6 +183,7 @@ void TMainForm::CreateMenu()
     connect(addAction, &QAction::triggered, this, &TMainForm::AddRecord);
     connect(settingsAction, &QAction::triggered, this, &TMainForm::OpenSettings);
     connect(sendAction, &QAction::triggered, this, &TMainForm::GonderClick);
+    connect(reportAction, &QAction::triggered, this, &TMainForm::RaporClick);
     connect(logFileAction, &QAction::triggered, this, [] { OpenLogFile(); });
     connect(userGuideAction, &QAction::triggered, this, [this] {
         if (help)
@@ -240,6 +244,14 @@ void TMainForm::JoinDialogs(const TMainDialogs &Dialogs)
     about = &Dialogs.About;
     settingsDialog = &Dialogs.Settings;
     history = Dialogs.History;
+}
+
+// Only reads the history: open while a check runs too.
+void TMainForm::RaporClick()
+{
+    if (!reportDialog)
+        reportDialog = new TFormReport(this);
+    reportDialog->ShowReport(session.HistoryFileName(), ReportOrder(session.List()));
 }
 
 void TMainForm::ShowBusy(bool Flag)

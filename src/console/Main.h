@@ -14,6 +14,7 @@ class TFormDetails;
 class TFormHelp;
 class TFormHistory;
 class TFormNewRecord;
+class TFormReport;
 class TFormSettings;
 class TServiceListModel;
 class TServiceListView;
@@ -87,6 +88,7 @@ private:
     // A left click released over a cell of a row; also Space (Select) and Enter (State) on the focused row.
     void ListClick(int Position, int Column);
     void GonderClick();
+    void RaporClick();
     void OpenSettings();
     void ListSaveFailed(const QString &Message, bool First);
 
@@ -98,6 +100,7 @@ private:
     QAction *addAction = nullptr;
     QAction *settingsAction = nullptr;
     QAction *sendAction = nullptr;
+    QAction *reportAction = nullptr;
     QMenu *helpMenu = nullptr;
     QAction *logFileAction = nullptr;
     QAction *userGuideAction = nullptr;
@@ -119,6 +122,7 @@ private:
     QPointer<TFormAbout> about;
     QPointer<TFormSettings> settingsDialog;
     QPointer<TFormHistory> history;
+    TFormReport *reportDialog = nullptr; // made at its first use
     QString layoutFileName;
     bool exitRequested = false;
 };
