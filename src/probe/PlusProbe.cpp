@@ -1,49 +1,30 @@
 #include "probe/PlusProbe.h"
 
-#include "platform/Socket.h"
-
 #include <dlfcn.h>
 #include <memory>
 #include <unistd.h>
 
-bool TestPort(const TProbeTarget &Address, uint16_t Port, int LimitMs, bool *LocalFailure)
+const std::vector<std::string> &DeviceListLibraryCandidates()
 {
-    TTcpSocket client;
-    const bool open = client.Connect(Address.Host, Port != 0 ? Port : Address.Port, LimitMs);
-    if (LocalFailure)
-        *LocalFailure = !open && client.LocalFailure();
-    client.Close();
-    return open;
-}
-
-bool SweepPlusPorts(const TProbeTarget &Address, int32_t TimeOut, bool *LocalFailure)
-{
-    const int limit = TimeOut / 4;
-    if (!TestPort(Address, 0, limit, LocalFailure))
-        return false;
-    for (const uint16_t port : PlusSweepPorts)
-        if (!TestPort(Address, port, limit, LocalFailure))
-            return false;
-    return true;
-}
-
-std::vector<std::string> DeviceListLibraryCandidates()
-{
-    std::vector<std::string> found;
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string path(exe, size_t(n));
-        const size_t slash = path.rfind('/');
-        if (slash != std::string::npos) {
-            found.push_back(path.substr(0, slash + 1) + "libZyrPlus.so");
+    // Read once: the program does not move while it runs, and the link cost every extended check a path walk.
+    static const std::vector<std::string> candidates = [] {
+        std::vector<std::string> found;
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            std::string path(exe, size_t(n));
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos) {
+                found.push_back(path.substr(0, slash + 1) + "libZyrPlus.so");
 #ifdef ZYR_PRIVATE_LIBDIR // installed: the package's private folder, named relative to the program's
-            found.push_back(path.substr(0, slash + 1) + ZYR_PRIVATE_LIBDIR "/libZyrPlus.so");
+                found.push_back(path.substr(0, slash + 1) + ZYR_PRIVATE_LIBDIR "/libZyrPlus.so");
 #endif
+            }
         }
-    }
-    found.emplace_back("libZyrPlus.so");
-    return found;
+        found.emplace_back("libZyrPlus.so");
+        return found;
+    }();
+    return candidates;
 }
 
 namespace {
@@ -78,15 +59,4 @@ int32_t FetchDeviceList(
     // The call carries no buffer size; a longer length cannot be backed by the buffer.
     Report = QByteArray(buffer.get(), length > DeviceListBufferSize ? DeviceListBufferSize : length);
     return psReport;
-}
-
-int32_t RunPlusProbe(const TProbeTarget &Address, int32_t TimeOut, const std::vector<std::string> &Libraries,
-    QByteArray &Report, bool *LocalFailure)
-{
-    Report.clear();
-    if (LocalFailure)
-        *LocalFailure = false;
-    if (!SweepPlusPorts(Address, TimeOut, LocalFailure))
-        return psNoAnswer;
-    return FetchDeviceList(Libraries, Address.Host, TimeOut, Report);
 }
