@@ -7,7 +7,8 @@
 const std::vector<std::string> &DeviceListLibraryCandidates()
 {
     // Read once: the program does not move while it runs, and the link cost every extended check a path walk.
-    static const std::vector<std::string> candidates = [] {
+    // Never destroyed: the runner's threads may still load the library while the process ends.
+    static const auto *candidates = new std::vector<std::string>([] {
         std::vector<std::string> found;
         char exe[4096];
         const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -23,8 +24,8 @@ const std::vector<std::string> &DeviceListLibraryCandidates()
         }
         found.emplace_back("libZyrPlus.so");
         return found;
-    }();
-    return candidates;
+    }());
+    return *candidates;
 }
 
 namespace {
