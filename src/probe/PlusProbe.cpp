@@ -52,12 +52,14 @@ int32_t FetchDeviceList(
     auto getDeviceList = reinterpret_cast<TGetDeviceList>(dlsym(library.get(), "GetDeviceList"));
     if (!getDeviceList)
         return psConnected;
-    auto buffer = std::make_unique<char[]>(DeviceListBufferSize);
+    // On the stack, zeroed: a heap block of this size made the pool's allocator sort its free lists at every
+    // extended check.
+    char buffer[DeviceListBufferSize] = {};
     uint16_t length = 0;
-    const int32_t result = getDeviceList(Host.c_str(), PlusListPort, TimeOut / 2, buffer.get(), &length);
+    const int32_t result = getDeviceList(Host.c_str(), PlusListPort, TimeOut / 2, buffer, &length);
     if (result <= 0 || length == 0)
         return psConnected;
     // The call carries no buffer size; a longer length cannot be backed by the buffer.
-    Report = QByteArray(buffer.get(), length > DeviceListBufferSize ? DeviceListBufferSize : length);
+    Report = QByteArray(buffer, length > DeviceListBufferSize ? DeviceListBufferSize : length);
     return psReport;
 }
