@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "probe/PlusProbe.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -191,8 +192,14 @@ public:
     void Post(TJob *job)
     {
         std::lock_guard lock(mutex);
+        if (!idle.empty()) {
+            TIdle *taker = idle.back();
+            idle.pop_back();
+            taker->Job = job;
+            taker->Wake.notify_one();
+            return;
+        }
         jobs.push_back(job);
-        ready.notify_one();
     }
 
     // Jobs wait and no thread is there to take them (the pool's threads add more threads themselves).
@@ -239,11 +246,19 @@ private:
     void (TRunner::*work)(TJob *);
     const int maxThreads;
     const char *const name;
+    // A thread waiting for work; a job is handed to it directly.
+    struct TIdle
+    {
+        std::condition_variable Wake;
+        TJob *Job = nullptr;
+    };
+
     std::mutex mutex;
-    std::condition_variable ready;
     std::deque<TJob *> jobs;
+    // The thread that went idle last takes the next job: threads beyond what the work needs stay at the
+    // bottom and leave when their idle life runs out, instead of each being kept warm in turn.
+    std::vector<TIdle *> idle;
     int threads = 0;
-    int idle = 0;
     int starting = 0; // created, not yet waiting for work
     std::atomic<int64_t> cpuNs{0};
 };
@@ -919,20 +934,27 @@ void TPool::Serve()
         bool spawn = false;
         {
             std::unique_lock lock(mutex);
-            while (jobs.empty()) {
-                ++idle;
-                const bool woken = ready.wait_for(lock, IdleThreadLife) == std::cv_status::no_timeout;
-                --idle;
-                if (!woken && jobs.empty() && threads > 1) {
-                    --threads;
-                    return;
+            if (jobs.empty()) {
+                TIdle me;
+                for (;;) {
+                    idle.push_back(&me);
+                    me.Wake.wait_for(lock, IdleThreadLife, [&] { return me.Job != nullptr; });
+                    if (me.Job)
+                        break; // Post took it off the stack
+                    idle.erase(std::find(idle.begin(), idle.end(), &me));
+                    if (threads > 1) {
+                        --threads;
+                        return;
+                    }
                 }
+                job = me.Job;
+            } else {
+                job = jobs.front();
+                jobs.pop_front();
             }
-            job = jobs.front();
-            jobs.pop_front();
             // More jobs than threads to take them: one more thread, started here rather than on the
             // poller, which has sockets to see to. Each new thread does the same while jobs remain.
-            spawn = jobs.size() > size_t(idle + starting) && threads < maxThreads;
+            spawn = jobs.size() > idle.size() + size_t(starting) && threads < maxThreads;
         }
         if (spawn && !Grow())
             runner.CountRefusedThread();
