@@ -74,6 +74,13 @@ int ConnectError(int fd)
     return error;
 }
 
+bool ConnectEstablished(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    return getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0;
+}
+
 ssize_t SendSome(int fd, const void *data, size_t size)
 {
     ssize_t n;

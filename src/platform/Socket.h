@@ -25,6 +25,9 @@ int StartConnect(int fd, const sockaddr *address, socklen_t length);
 int StartConnect(int fd, const in_addr &address, uint16_t port);
 // The outcome of a connect that was under way: 0 or the error.
 int ConnectError(int fd);
+// A connect under way is already complete (on loopback it mostly is when the call returns); asks the
+// kernel without putting anything on the wire.
+bool ConnectEstablished(int fd);
 // send without SIGPIPE, retried when interrupted; -1 with errno.
 ssize_t SendSome(int fd, const void *data, size_t size);
 // recv, retried when interrupted; -1 with errno.

@@ -1,7 +1,8 @@
 // The check runner behind TCheckThread::Start. Ordinary checks run on one poller thread (non-blocking
-// connect, the six-byte request, the 512 ms wait for readability, one receive, close), extended checks on
-// a pool of threads (the device-list library blocks), host names are looked up on a small pool before
-// their connect. Checks wait in one queue for a free share of the descriptor table and start in order.
+// connect, the six-byte request, the 512 ms wait for readability, one receive, close); so does the port
+// sweep of extended checks, whose device-list library call then runs on a pool of threads (it blocks).
+// Host names are looked up on a small pool before the first connect. Checks wait in one queue for a free
+// share of the descriptor table and start in order.
 #include "probe/CheckRunner.h"
 
 #include "platform/Charset.h"
@@ -10,6 +11,7 @@
 #include "platform/Socket.h"
 #include "probe/PlusProbe.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -38,8 +40,10 @@ constexpr size_t WorkerStackSize = 256 * 1024;
 
 constexpr int MaxPlusThreads = 512;
 constexpr int MaxResolverThreads = 8;
-// Short, so that a pool shrinks back soon after a cycle; within a cycle its jobs come all at once.
-constexpr auto IdleThreadLife = std::chrono::milliseconds(200);
+// Long enough to carry a pool's threads from one cycle to the next when cycles follow each other (the
+// operator's, an exporter's scrapes): a thread started and ended per cycle cost more than its library call
+// does. A periodic cycle minutes apart finds them gone, and the pool holds nothing between.
+constexpr auto IdleThreadLife = std::chrono::seconds(10);
 // Checks started between two looks at the sockets. Starting comes first: a cycle lasts until the last
 // check's wait ends, and a reply that came in meanwhile still counts when it is read.
 constexpr int StartSlice = 4096;
@@ -67,7 +71,8 @@ enum class TPhase : uint8_t
     Connecting,
     Sending,
     Replying,
-    Plus,
+    Sweeping, // extended: a port of the sweep being connected
+    Plus, // extended: the library call, on the pool
 };
 
 struct TJob
@@ -88,6 +93,7 @@ struct TJob
     uint64_t TimerId = 0;
     uint8_t Sent = 0;
     bool Readable = false;
+    uint8_t SweepStep = 0; // extended: 0 the own port, then PlusSweepPorts in turn
 };
 
 enum class TNote : uint8_t
@@ -97,7 +103,6 @@ enum class TNote : uint8_t
     Unresolved,
     ResolveStarved,
     PlusDone,
-    PlusStarved,
 };
 
 struct TNoteItem
@@ -187,8 +192,14 @@ public:
     void Post(TJob *job)
     {
         std::lock_guard lock(mutex);
+        if (!idle.empty()) {
+            TIdle *taker = idle.back();
+            idle.pop_back();
+            taker->Job = job;
+            taker->Wake.notify_one();
+            return;
+        }
         jobs.push_back(job);
-        ready.notify_one();
     }
 
     // Jobs wait and no thread is there to take them (the pool's threads add more threads themselves).
@@ -235,11 +246,19 @@ private:
     void (TRunner::*work)(TJob *);
     const int maxThreads;
     const char *const name;
+    // A thread waiting for work; a job is handed to it directly.
+    struct TIdle
+    {
+        std::condition_variable Wake;
+        TJob *Job = nullptr;
+    };
+
     std::mutex mutex;
-    std::condition_variable ready;
     std::deque<TJob *> jobs;
+    // The thread that went idle last takes the next job: threads beyond what the work needs stay at the
+    // bottom and leave when their idle life runs out, instead of each being kept warm in turn.
+    std::vector<TIdle *> idle;
     int threads = 0;
-    int idle = 0;
     int starting = 0; // created, not yet waiting for work
     std::atomic<int64_t> cpuNs{0};
 };
@@ -293,19 +312,13 @@ public:
         figures.PeakInFlight = figures.InFlight;
     }
 
-    // The extended probe, on a thread of the pool.
+    // The extended probe after its sweep: the device-list library call, on a thread of the pool.
     void RunPlus(TJob *job)
     {
         try {
             QByteArray report;
-            bool local = false;
             job->Result.ProbeState
-                = RunPlusProbe(job->Address, job->TimeOut, DeviceListLibraryCandidates(), report, &local);
-            if (local) {
-                job->Result.ProbeState = psNoAnswer;
-                Note(TNote::PlusStarved, job);
-                return;
-            }
+                = FetchDeviceList(DeviceListLibraryCandidates(), job->Address.Host, job->TimeOut, report);
             if (job->Result.ProbeState == psReport)
                 job->Result.ReportText = DecodeExternalText(report);
         } catch (...) {
@@ -444,25 +457,21 @@ private:
                 waiting.push_back(job);
                 break;
             case TNote::Resolved:
-                Release(1);
+                Release(Cost(job));
                 job->HasIp = true;
                 job->Phase = TPhase::Queued;
                 waiting.push_front(job); // its turn came already
                 break;
             case TNote::Unresolved:
-                Release(1);
+                Release(Cost(job));
                 Deliver(job);
                 break;
             case TNote::ResolveStarved:
-                Release(1);
+                Release(Cost(job));
                 Starved(job);
                 break;
             case TNote::PlusDone:
                 Release(PlusCheckDescriptors);
-                break;
-            case TNote::PlusStarved:
-                Release(PlusCheckDescriptors);
-                Starved(job);
                 break;
             }
         }
@@ -496,21 +505,17 @@ private:
             if (!job->Split) {
                 job->Address = SplitTarget(job->Target, job->IsPlus);
                 job->Split = true;
-                if (!job->IsPlus)
-                    job->HasIp = inet_pton(AF_INET, job->Address.Host.c_str(), &job->Ip) == 1;
+                job->HasIp = inet_pton(AF_INET, job->Address.Host.c_str(), &job->Ip) == 1;
             }
-            const int cost = job->IsPlus ? PlusCheckDescriptors : 1;
+            const int cost = Cost(job);
             if (inFlight + cost > capacity && inFlight > 0)
                 break;
             waiting.pop_front();
             Hold(cost);
-            if (job->IsPlus) {
-                job->Phase = TPhase::Plus;
-                plus.Post(job);
-            } else if (!job->HasIp) {
+            if (!job->HasIp) {
                 job->Phase = TPhase::Resolving;
                 resolver.Post(job);
-            } else if (!Connect(job)) {
+            } else if (!(job->IsPlus ? Sweep(job) : Connect(job))) {
                 break;
             }
         }
@@ -627,6 +632,87 @@ private:
         return true;
     }
 
+    // The extended check's sweep from its current port on: connect and close, each within TimeOut div 4,
+    // ended by the first refusal; on loopback a connect is mostly over when the call returns and is not
+    // waited for. After the last port the library call goes to the pool. False when a socket could not be
+    // had (the check is back at the head of the queue, to sweep again from its own port).
+    bool Sweep(TJob *job)
+    {
+        for (; job->SweepStep <= std::size(PlusSweepPorts); ++job->SweepStep) {
+            const uint16_t port
+                = job->SweepStep == 0 ? job->Address.Port : PlusSweepPorts[job->SweepStep - 1];
+            const int fd = OpenTcpSocket();
+            if (fd < 0) {
+                if (IsLocalResourceError(errno))
+                    return SweepStarved(job);
+                Finish(job);
+                return true;
+            }
+            if (fileLimit - fd <= DescriptorReserve) {
+                close(fd);
+                return SweepStarved(job);
+            }
+            int err = StartConnect(fd, job->Ip, port);
+            if (err == EINPROGRESS && ConnectEstablished(fd))
+                err = 0;
+            else if (err == EINPROGRESS && (err = ConnectError(fd)) == 0)
+                err = EINPROGRESS; // not refused by now either: still under way
+            if (err == 0) {
+                close(fd);
+                continue;
+            }
+            if (err != EINPROGRESS) {
+                close(fd);
+                if (IsLocalResourceError(err))
+                    return SweepStarved(job);
+                Finish(job);
+                return true;
+            }
+            job->Fd = fd;
+            job->Phase = TPhase::Sweeping;
+            Attach(job);
+            epoll_event ev{};
+            ev.events = EPOLLOUT | EPOLLET;
+            ev.data.u64 = job->Slot;
+            if (epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+                Finish(job);
+                return true;
+            }
+            // Below 1 ms the kernel's own connect time applies.
+            const int limit = job->TimeOut / 4;
+            if (limit > 0)
+                Arm(job, NowNs() + int64_t(limit) * 1'000'000);
+            return true;
+        }
+        job->Phase = TPhase::Plus;
+        plus.Post(job);
+        return true;
+    }
+
+    // A sweep port's connect came to its end.
+    void SweepSettled(TJob *job, int error)
+    {
+        CloseSocket(job);
+        if (error != 0) {
+            if (IsLocalResourceError(error))
+                SweepStarved(job);
+            else
+                Finish(job);
+            return;
+        }
+        ++job->SweepStep;
+        Sweep(job);
+    }
+
+    bool SweepStarved(TJob *job)
+    {
+        CloseSocket(job);
+        job->SweepStep = 0;
+        Release(PlusCheckDescriptors);
+        Starved(job);
+        return false;
+    }
+
     void OnEvent(TJob *job, uint32_t events)
     {
         const bool readable = events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP);
@@ -652,6 +738,13 @@ private:
             if (readable)
                 Receive(job);
             return;
+        case TPhase::Sweeping: {
+            const int error = ConnectError(job->Fd);
+            if (error == 0 && !(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
+                return;
+            SweepSettled(job, error);
+            return;
+        }
         default:
             return;
         }
@@ -736,20 +829,32 @@ private:
         }
     }
 
-    // Step 9 and the result.
+    // Step 9 and the result. An ordinary check holds its share with its socket, an extended one from its
+    // start to its result.
     void Finish(TJob *job)
     {
-        if (job->Fd >= 0) {
-            close(job->Fd);
-            job->Fd = -1;
-            if (connections.size() > job->Slot && connections[job->Slot] == job) {
-                connections[job->Slot] = nullptr;
-                freeSlots.push_back(job->Slot);
-            }
-            Release(1);
-        }
+        const bool held = job->IsPlus || job->Fd >= 0;
+        CloseSocket(job);
+        if (held)
+            Release(Cost(job));
         Deliver(job);
     }
+
+    // The socket closed, its slot free, its time limit void.
+    void CloseSocket(TJob *job)
+    {
+        if (job->Fd < 0)
+            return;
+        close(job->Fd);
+        job->Fd = -1;
+        job->TimerId = 0;
+        if (connections.size() > job->Slot && connections[job->Slot] == job) {
+            connections[job->Slot] = nullptr;
+            freeSlots.push_back(job->Slot);
+        }
+    }
+
+    static int Cost(const TJob *job) { return job->IsPlus ? PlusCheckDescriptors : 1; }
 
     // No descriptor for this check now: it waits at the head of the queue until one of ours is freed (or,
     // with none of ours open, for a while), and the capacity shrinks to what did fit.
@@ -829,20 +934,27 @@ void TPool::Serve()
         bool spawn = false;
         {
             std::unique_lock lock(mutex);
-            while (jobs.empty()) {
-                ++idle;
-                const bool woken = ready.wait_for(lock, IdleThreadLife) == std::cv_status::no_timeout;
-                --idle;
-                if (!woken && jobs.empty() && threads > 1) {
-                    --threads;
-                    return;
+            if (jobs.empty()) {
+                TIdle me;
+                for (;;) {
+                    idle.push_back(&me);
+                    me.Wake.wait_for(lock, IdleThreadLife, [&] { return me.Job != nullptr; });
+                    if (me.Job)
+                        break; // Post took it off the stack
+                    idle.erase(std::find(idle.begin(), idle.end(), &me));
+                    if (threads > 1) {
+                        --threads;
+                        return;
+                    }
                 }
+                job = me.Job;
+            } else {
+                job = jobs.front();
+                jobs.pop_front();
             }
-            job = jobs.front();
-            jobs.pop_front();
             // More jobs than threads to take them: one more thread, started here rather than on the
             // poller, which has sockets to see to. Each new thread does the same while jobs remain.
-            spawn = jobs.size() > size_t(idle + starting) && threads < maxThreads;
+            spawn = jobs.size() > idle.size() + size_t(starting) && threads < maxThreads;
         }
         if (spawn && !Grow())
             runner.CountRefusedThread();

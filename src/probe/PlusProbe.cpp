@@ -1,49 +1,31 @@
 #include "probe/PlusProbe.h"
 
-#include "platform/Socket.h"
-
 #include <dlfcn.h>
 #include <memory>
 #include <unistd.h>
 
-bool TestPort(const TProbeTarget &Address, uint16_t Port, int LimitMs, bool *LocalFailure)
+const std::vector<std::string> &DeviceListLibraryCandidates()
 {
-    TTcpSocket client;
-    const bool open = client.Connect(Address.Host, Port != 0 ? Port : Address.Port, LimitMs);
-    if (LocalFailure)
-        *LocalFailure = !open && client.LocalFailure();
-    client.Close();
-    return open;
-}
-
-bool SweepPlusPorts(const TProbeTarget &Address, int32_t TimeOut, bool *LocalFailure)
-{
-    const int limit = TimeOut / 4;
-    if (!TestPort(Address, 0, limit, LocalFailure))
-        return false;
-    for (const uint16_t port : PlusSweepPorts)
-        if (!TestPort(Address, port, limit, LocalFailure))
-            return false;
-    return true;
-}
-
-std::vector<std::string> DeviceListLibraryCandidates()
-{
-    std::vector<std::string> found;
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        std::string path(exe, size_t(n));
-        const size_t slash = path.rfind('/');
-        if (slash != std::string::npos) {
-            found.push_back(path.substr(0, slash + 1) + "libZyrPlus.so");
+    // Read once: the program does not move while it runs, and the link cost every extended check a path walk.
+    // Never destroyed: the runner's threads may still load the library while the process ends.
+    static const auto *candidates = new std::vector<std::string>([] {
+        std::vector<std::string> found;
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            std::string path(exe, size_t(n));
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos) {
+                found.push_back(path.substr(0, slash + 1) + "libZyrPlus.so");
 #ifdef ZYR_PRIVATE_LIBDIR // installed: the package's private folder, named relative to the program's
-            found.push_back(path.substr(0, slash + 1) + ZYR_PRIVATE_LIBDIR "/libZyrPlus.so");
+                found.push_back(path.substr(0, slash + 1) + ZYR_PRIVATE_LIBDIR "/libZyrPlus.so");
 #endif
+            }
         }
-    }
-    found.emplace_back("libZyrPlus.so");
-    return found;
+        found.emplace_back("libZyrPlus.so");
+        return found;
+    }());
+    return *candidates;
 }
 
 namespace {
@@ -70,23 +52,14 @@ int32_t FetchDeviceList(
     auto getDeviceList = reinterpret_cast<TGetDeviceList>(dlsym(library.get(), "GetDeviceList"));
     if (!getDeviceList)
         return psConnected;
-    auto buffer = std::make_unique<char[]>(DeviceListBufferSize);
+    // On the stack, zeroed: a heap block of this size made the pool's allocator sort its free lists at every
+    // extended check.
+    char buffer[DeviceListBufferSize] = {};
     uint16_t length = 0;
-    const int32_t result = getDeviceList(Host.c_str(), PlusListPort, TimeOut / 2, buffer.get(), &length);
+    const int32_t result = getDeviceList(Host.c_str(), PlusListPort, TimeOut / 2, buffer, &length);
     if (result <= 0 || length == 0)
         return psConnected;
     // The call carries no buffer size; a longer length cannot be backed by the buffer.
-    Report = QByteArray(buffer.get(), length > DeviceListBufferSize ? DeviceListBufferSize : length);
+    Report = QByteArray(buffer, length > DeviceListBufferSize ? DeviceListBufferSize : length);
     return psReport;
-}
-
-int32_t RunPlusProbe(const TProbeTarget &Address, int32_t TimeOut, const std::vector<std::string> &Libraries,
-    QByteArray &Report, bool *LocalFailure)
-{
-    Report.clear();
-    if (LocalFailure)
-        *LocalFailure = false;
-    if (!SweepPlusPorts(Address, TimeOut, LocalFailure))
-        return psNoAnswer;
-    return FetchDeviceList(Libraries, Address.Host, TimeOut, Report);
 }

@@ -153,10 +153,14 @@ TEST(CheckThread, NamesAndUnresolvableHosts)
     ASSERT_TRUE(named);
     EXPECT_EQ(named->ProbeState, psReport);
 
-    auto nameless = CheckOnce(QStringLiteral(":%1").arg(sim->Systems()[0].Port), 2000, false);
-    ASSERT_TRUE(nameless);
-    EXPECT_EQ(nameless->ProbeState, psNoAnswer);
-    EXPECT_TRUE(nameless->ReportText.isEmpty());
+    for (const bool isPlus : {false, true}) {
+        auto nameless = CheckOnce(QStringLiteral(":%1").arg(sim->Systems()[0].Port), 2000, isPlus);
+        ASSERT_TRUE(nameless);
+        EXPECT_EQ(nameless->ProbeState, psNoAnswer);
+        EXPECT_TRUE(nameless->ReportText.isEmpty());
+        // Its share of the descriptor table is given back whole.
+        EXPECT_EQ(CheckRunnerFigures().InFlight, 0) << isPlus;
+    }
 }
 
 // Both ways a check is asked of the runner: with a sink (the console's way), and waited for on the

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -98,20 +100,53 @@ TEST(PlusProbe, SweepAndDeviceListGiveTheirStates)
     EXPECT_EQ(sim->AcceptedOn(0, 27106), 1u);
 }
 
-TEST(PlusProbe, EachPortTestHasTimeOutDivFour)
+// A port of the sweep that takes no connection ends the check after TimeOut div 4 = 1000 ms, well below
+// TimeOut div 2, the nearest wrong limit; the ports after it are never tried. Both cases run at once.
+TEST(PlusProbe, EachPortOfTheSweepWaitsTimeOutDivFour)
 {
-    TFullListener full;
-    ASSERT_TRUE(full.Ready());
-    const TProbeTarget address{full.Host(), full.Port()};
-    QByteArray report;
+    struct TCase
+    {
+        std::string Host = RandomLoopbackHost();
+        std::vector<std::unique_ptr<TLoopbackListener>> Open; // the ports before the silent one
+        std::unique_ptr<TFullListener> Silent;
+        std::unique_ptr<TLoopbackListener> After; // a port after it
+    };
+    TCase cases[2];
+    // The own port silent.
+    cases[0].Silent = std::make_unique<TFullListener>(cases[0].Host);
+    cases[0].After = std::make_unique<TLoopbackListener>(cases[0].Host, 27101);
+    // The own port and 27101 open, 27103 silent.
+    cases[1].Open.push_back(std::make_unique<TLoopbackListener>(cases[1].Host, 0));
+    cases[1].Open.push_back(std::make_unique<TLoopbackListener>(cases[1].Host, 27101));
+    cases[1].Silent = std::make_unique<TFullListener>(cases[1].Host, 27103);
+    cases[1].After = std::make_unique<TLoopbackListener>(cases[1].Host, 27105);
+    for (const TCase &c : cases) {
+        ASSERT_TRUE(c.Silent->Ready() && c.After->Listening()) << c.Host;
+        for (const auto &l : c.Open)
+            ASSERT_TRUE(l->Listening()) << c.Host;
+    }
+    const uint16_t ownPort[] = {cases[0].Silent->Port(), cases[1].Open[0]->Port()};
+
+    TResultQueue queue;
     const auto start = Clock::now();
-    // The own port is dropped unanswered and the sweep stops there: one limit of TimeOut div 4 = 1000 ms,
-    // well below TimeOut div 2, the nearest wrong limit.
-    EXPECT_EQ(RunPlusProbe(address, 4000, {}, report), psNoAnswer);
-    const long long spent = MsSince(start);
-    EXPECT_GE(spent, 900);
-    EXPECT_LT(spent, 2000);
-    EXPECT_TRUE(report.isEmpty());
+    for (int i = 0; i < 2; ++i)
+        TCheckThread::Start(QString::fromStdString(cases[i].Host + ":" + std::to_string(ownPort[i])), 4000,
+            true, queue.Sink(i));
+    ASSERT_TRUE(queue.WaitFor(1, std::chrono::seconds(10)));
+    const long long first = MsSince(start);
+    ASSERT_TRUE(queue.WaitFor(2, std::chrono::seconds(10)));
+    const long long last = MsSince(start);
+    EXPECT_GE(first, 900);
+    EXPECT_LT(last, 1900);
+    while (auto r = queue.Take()) {
+        EXPECT_EQ(r->ProbeState, psNoAnswer) << r.Tag;
+        EXPECT_TRUE(r->ReportText.isEmpty());
+    }
+    for (TCase &c : cases) {
+        for (const auto &l : c.Open)
+            EXPECT_EQ(l->AcceptAndCloseWaiting(), 1) << c.Host << ":" << l->Port();
+        EXPECT_EQ(c.After->AcceptAndCloseWaiting(), 0) << c.Host;
+    }
 }
 
 // The probe's side of the library call, with stand-in libraries.

@@ -87,8 +87,8 @@ void TLoopbackListener::Close()
     port = 0;
 }
 
-TFullListener::TFullListener(const std::string &Host)
-    : listener(Host, 0, 0)
+TFullListener::TFullListener(const std::string &Host, uint16_t Port)
+    : listener(Host, Port, 0)
 {
     if (!listener.Listening())
         return;

@@ -48,7 +48,8 @@ private:
 class TFullListener
 {
 public:
-    explicit TFullListener(const std::string &Host = "127.0.0.1");
+    // Port 0: the kernel's choice.
+    explicit TFullListener(const std::string &Host = "127.0.0.1", uint16_t Port = 0);
     ~TFullListener();
     TFullListener(const TFullListener &) = delete;
     TFullListener &operator=(const TFullListener &) = delete;
