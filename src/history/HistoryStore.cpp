@@ -117,6 +117,11 @@ public:
         Run([&] { RenameIn(from, to); });
     }
 
+    void Mark(const THistoryMark &mark)
+    {
+        Run([&] { WriteMark(db, mark); });
+    }
+
 private:
     void Open()
     {
@@ -418,7 +423,7 @@ void THistoryStore::Record(std::vector<THistoryResult> results)
 {
     {
         std::lock_guard guard(lock);
-        queue.push_back({std::move(results), {}, {}});
+        queue.push_back({std::move(results), {}, {}, {}});
     }
     wake.notify_one();
 }
@@ -427,7 +432,16 @@ void THistoryStore::RenameAddress(const QString &oldAddress, const QString &newA
 {
     {
         std::lock_guard guard(lock);
-        queue.push_back({{}, oldAddress, newAddress});
+        queue.push_back({{}, oldAddress, newAddress, {}});
+    }
+    wake.notify_one();
+}
+
+void THistoryStore::RecordMark(THistoryMark mark)
+{
+    {
+        std::lock_guard guard(lock);
+        queue.push_back({{}, {}, {}, std::move(mark)});
     }
     wake.notify_one();
 }
@@ -456,7 +470,9 @@ void THistoryStore::Run()
         busy = true;
         const int days = retentionDays;
         guard.unlock();
-        if (!job.oldAddress.isEmpty())
+        if (job.mark)
+            writer->Mark(*job.mark);
+        else if (!job.oldAddress.isEmpty())
             writer->Rename(job.oldAddress, job.newAddress);
         else
             writer->Record(job.results, days);
