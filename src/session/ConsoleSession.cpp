@@ -322,7 +322,7 @@ bool TConsoleSession::Acknowledge(TRecordId Record, const QString &Note, bool Al
     bool any = false;
     std::vector<TRecordId> records{Record};
     for (int i = 0; i < list.Count(); ++i)
-        if (list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
+        if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
             records.push_back(list.IdAt(i));
     for (const TRecordId record : records)
         any = engine->Acknowledge(record, Note) || any;
@@ -341,7 +341,7 @@ bool TConsoleSession::StartMaintenance(TRecordId Record, const QString &Note, qi
     bool any = false;
     std::vector<TRecordId> records{Record};
     for (int i = 0; i < list.Count(); ++i)
-        if (list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
+        if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
             records.push_back(list.IdAt(i));
     for (const TRecordId record : records)
         any = engine->StartMaintenance(record, Note, End) || any;
