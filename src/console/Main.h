@@ -1,4 +1,5 @@
 #pragma once
+#include "console/ServiceList.h"
 #include "records/SystemList.h"
 #include <QMainWindow>
 #include <QPointer>
@@ -10,6 +11,8 @@ class QTimer;
 class QToolBar;
 class TConsoleSession;
 class TFormAbout;
+class TFormAcknowledge;
+class TFormMaintenance;
 class TFormDetails;
 class TFormHelp;
 class TFormNewRecord;
@@ -85,6 +88,14 @@ private:
     void GonderClick();
     void OpenSettings();
     void ListSaveFailed(const QString &Message, bool First);
+    // Acknowledgements and maintenance of the focused record (ListCommands.cpp).
+    void AcknowledgeFocused();
+    void RemoveAcknowledgementFocused();
+    void MaintenanceFocused();
+    void EndMaintenanceFocused();
+    // The menu's entries that apply to the row under it.
+    void ShowListMenuFor(TRecordId Record);
+    TRowMarks MarksOf(int Position) const;
 
     TConsoleSession &session;
     TServiceListModel *listModel = nullptr;
@@ -102,6 +113,12 @@ private:
     QAction *checkAction = nullptr;
     QAction *deleteAction = nullptr;
     QAction *changeAction = nullptr;
+    QAction *acknowledgeAction = nullptr;
+    QAction *unacknowledgeAction = nullptr;
+    QAction *maintenanceAction = nullptr;
+    QAction *endMaintenanceAction = nullptr;
+    TFormAcknowledge *acknowledgeDialog = nullptr;
+    TFormMaintenance *maintenanceDialog = nullptr;
     QMenu *trayMenu = nullptr;
     QAction *exitAction = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;

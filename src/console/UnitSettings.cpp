@@ -245,6 +245,8 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     auto *alarmAfter = new QHBoxLayout;
     auto *after = FieldLabel(QStringLiteral("Alarm için art arda hatalı denetim sayısı"), Page);
     after->setObjectName(QStringLiteral("lblAlarmAfter"));
+    // Two lines: the page keeps its width.
+    after->setWordWrap(true);
     after->setBuddy(edtAlarmAfter);
     alarmAfter->addWidget(after);
     alarmAfter->addWidget(edtAlarmAfter);
