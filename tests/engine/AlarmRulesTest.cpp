@@ -1,6 +1,8 @@
 // Confirmation before alarming, retry checks, acknowledgements and maintenance, with simulated systems
 // whose answers change on command.
 #include "EngineTestSupport.h"
+#include "mail/StatusMails.h"
+#include "SmtpSink.h"
 #include <atomic>
 
 namespace {
@@ -258,4 +260,48 @@ TEST_F(AlarmRules, MaintenanceKeepsASystemQuietUntilItsEnd)
     EXPECT_FALSE(engine->EndMaintenance(down));
     EXPECT_EQ(LogCount(QStringLiteral("Bakım bitti. IP: ") + Target(0)), 2);
     EXPECT_FALSE(engine->MaintenanceTimer->isActive());
+}
+
+// The status mail's rows carry the marks after the state's text, as the rest of the row is written; the
+// mail is read back from a real SMTP server.
+TEST_F(AlarmRules, StatusMailRowsCarryTheMarks)
+{
+    TSmtpSink sink(dir.filePath(QStringLiteral("mails")));
+    ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
+    StartFleet({Healthy(), Healthy(), Healthy(), Healthy()});
+    const TRecordId fresh = Add(QStringLiteral("yeni-ariza"), Target(0));
+    const TRecordId acknowledged = Add(QStringLiteral("onayli"), Target(1));
+    const TRecordId maintained = Add(QStringLiteral("bakimda"), Target(2));
+    Add(QStringLiteral("saglam"), Target(3));
+    TLiveSettings &s = engine->Settings();
+    s.Emails.Add(QStringLiteral("ops@example.com"));
+    s.Emails.SetChecked(0, true);
+    s.Host = QStringLiteral("127.0.0.1");
+    s.Port = sink.Port();
+    s.From = QStringLiteral("denetleyici@example.com");
+    s.MailAfterCtrl = 0;
+    s.AlarmAfter = 2;
+    engine->RetryIntervalMs = 60000;
+    engine->SendStatusMailsJob = [](const TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
+        ::SendStatusMails(Live, Records, Objects);
+    };
+    sim->SetMode(1, "refuse");
+    sim->SetMode(2, "refuse");
+    ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
+    WaitIdle();
+    ASSERT_TRUE(engine->Acknowledge(acknowledged, QStringLiteral("Site <b>arandı</b>")));
+    ASSERT_TRUE(engine->StartMaintenance(maintained, QStringLiteral("Disk"), QDateTime::currentSecsSinceEpoch() + 600));
+    sim->SetMode(0, "refuse");
+    Periodic();
+    EXPECT_EQ(Cell(fresh, TSystemRecord::State), QStringLiteral("1"));
+
+    ASSERT_EQ(sink.Recipients(), QStringList{QStringLiteral("ops@example.com")});
+    QByteArray mail = sink.Message(1);
+    mail.replace("=\r\n", "");
+    const QString html = QString::fromUtf8(QByteArray::fromPercentEncoding(mail, '='));
+    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (doğrulanıyor)&nbsp;&nbsp;</td>"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (onaylandı: Site <b>arandı</b>)&nbsp;&nbsp;</td>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (bakımda)&nbsp;&nbsp;</td>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışıyor&nbsp;&nbsp;</td>")));
+    EXPECT_EQ(html.count(QStringLiteral("(do")), 1);
 }
