@@ -38,7 +38,8 @@ QPixmap MarkedStateImage(int code, bool Unconfirmed, bool Acknowledged, bool Mai
 {
     if (!Unconfirmed && !Acknowledged && !Maintenance)
         return StateImage(code);
-    QPixmap base = Unconfirmed && code >= 0 && code <= 6 ? QPixmap(IconPath("dot-amber.png")) : StateImage(code);
+    QPixmap base
+        = Unconfirmed && code >= 0 && code <= 6 ? QPixmap(IconPath("dot-amber.png")) : StateImage(code);
     if (base.isNull() || (!Acknowledged && !Maintenance))
         return base;
     // Drawn once per kind: the list asks for every visible row at each repaint.

@@ -128,8 +128,7 @@ void TMainForm::ListClick(int Position, int Column)
             if (state < int(csWorkingReport) || state > int(csAlarm) || state != std::floor(state))
                 return;
             details->ShowFor(StateDescription(int(state)) + session.StateMark(list.IdAt(Position)),
-                list.Cell(Position, TSystemRecord::ColDateTime),
-                list.Cell(Position, TSystemRecord::Details),
+                list.Cell(Position, TSystemRecord::ColDateTime), list.Cell(Position, TSystemRecord::Details),
                 list.CellAsFlag(Position, TSystemRecord::ColZYRplus));
         }
     } catch (const std::exception &error) {
@@ -241,9 +240,9 @@ void TMainForm::ShowListMenuFor(TRecordId Record)
     const QString state = position >= 0 ? list.Cell(position, TSystemRecord::State).trimmed() : QString();
     const bool alarm = state.size() == 1 && IsAlarmState(state.toInt());
     const bool acknowledged = mark && mark->Ack;
-    const std::pair<QAction *, bool> entries[] = {{acknowledgeAction, alarm && !acknowledged},
-        {unacknowledgeAction, acknowledged}, {maintenanceAction, position >= 0},
-        {endMaintenanceAction, mark && mark->Maintenance}};
+    const std::pair<QAction *, bool> entries[]
+        = {{acknowledgeAction, alarm && !acknowledged}, {unacknowledgeAction, acknowledged},
+            {maintenanceAction, position >= 0}, {endMaintenanceAction, mark && mark->Maintenance}};
     for (const auto &[action, applies] : entries) {
         listMenu->removeAction(action);
         if (applies)

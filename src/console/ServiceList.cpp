@@ -61,8 +61,8 @@ QVariant TServiceListModel::data(const QModelIndex &index, int role) const
                 .pixmap(16, 16);
         if (column == TSystemRecord::State) {
             const TRowMarks row = marks ? marks(index.row()) : TRowMarks();
-            const QPixmap image = MarkedStateImage(
-                StateCode(list.Cell(index.row(), column)), row.Unconfirmed, row.Acknowledged, row.Maintenance);
+            const QPixmap image = MarkedStateImage(StateCode(list.Cell(index.row(), column)), row.Unconfirmed,
+                row.Acknowledged, row.Maintenance);
             return image.isNull() ? QVariant() : QVariant(image);
         }
         return {};

@@ -1,10 +1,10 @@
 #pragma once
 #include "records/SystemList.h"
+#include <functional>
 #include <QAbstractTableModel>
 #include <QBasicTimer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
-#include <functional>
 
 // What a row's dot shows beyond its state: an alarm not confirmed yet (amber, with its count), an
 // acknowledgement and a maintenance (small marks), each with its tooltip line.

@@ -44,7 +44,8 @@ QHBoxLayout *Buttons(QDialog *Dialog, QPushButton *&Ok, QPushButton *&Cancel)
 void Centre(QDialog *Dialog, QWidget *Owner)
 {
     if (QWidget *centre = Dialog->parentWidget() ? Dialog->parentWidget() : Owner)
-        Dialog->move(centre->window()->frameGeometry().center() - QPoint(Dialog->width() / 2, Dialog->height() / 2));
+        Dialog->move(
+            centre->window()->frameGeometry().center() - QPoint(Dialog->width() / 2, Dialog->height() / 2));
 }
 
 } // namespace
@@ -113,8 +114,8 @@ TFormMaintenance::TFormMaintenance(QWidget *Parent)
     edtNote->setMinimumWidth(320);
     cbLength = new QComboBox(this);
     cbLength->setObjectName(QStringLiteral("cbLength"));
-    cbLength->addItems(
-        {QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"), QStringLiteral("24 saat")});
+    cbLength->addItems({QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"),
+        QStringLiteral("24 saat")});
     edtEnd = new QDateTimeEdit(this);
     edtEnd->setObjectName(QStringLiteral("edtEnd"));
     edtEnd->setCalendarPopup(true);

@@ -283,8 +283,9 @@ void TCheckEngine::ScheduleRetry(TCheckOrigin Origin)
     if (!due)
         return;
     retryOrigin = Origin;
-    RetryTimer->start(RetryIntervalMs >= 0 ? RetryIntervalMs : 1000 * std::clamp(Settings().RetryInterval,
-                                                                           kRetryIntervalMin, kRetryIntervalMax));
+    RetryTimer->start(RetryIntervalMs >= 0
+            ? RetryIntervalMs
+            : 1000 * std::clamp(Settings().RetryInterval, kRetryIntervalMin, kRetryIntervalMax));
 }
 
 // Starting thousands of workers takes a while: the start goes on from the event loop in slices, so the
@@ -475,7 +476,8 @@ bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
             }
             if (ChecksAsStarted(position, Event)) {
                 const int state = ApplyResult(position, Event);
-                if (state >= 0 && CountResult(position, state) && counted && run->Retry && CountsAsAlarm(position))
+                if (state >= 0 && CountResult(position, state) && counted && run->Retry
+                    && CountsAsAlarm(position))
                     ++run->NewlyConfirmed;
                 if (counted && state >= 0)
                     run->Taken.push_back({List.Cell(position, TSystemRecord::IP),
@@ -1036,8 +1038,8 @@ bool TCheckEngine::EndMaintenance(TRecordId Record)
     return true;
 }
 
-void TCheckEngine::RestoreMark(
-    TRecordId Record, const std::optional<TAcknowledgement> &Ack, const std::optional<TMaintenance> &Maintenance)
+void TCheckEngine::RestoreMark(TRecordId Record, const std::optional<TAcknowledgement> &Ack,
+    const std::optional<TMaintenance> &Maintenance)
 {
     if (List.PositionOf(Record) < 0 || (!Ack && !Maintenance))
         return;

@@ -38,8 +38,7 @@ TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts)
         if (IsAlarmState(code)) {
             if (!Counts || Counts(i))
                 ++state.Alarms;
-        }
-        else if (code == csWorking || code == csWorkingReport)
+        } else if (code == csWorking || code == csWorkingReport)
             working = true;
     }
     state.Colour = state.Alarms > 0 ? TTrayColour::Red : working ? TTrayColour::Green : TTrayColour::Grey;

@@ -29,7 +29,8 @@ std::vector<THistoryMark> ReadStandingMarks(const QString &path)
             " (SELECT max(rowid) FROM marks GROUP BY address, kind >= 4)"
             " AND kind IN (1, 4) ORDER BY rowid");
         while (latest.Step())
-            standing.push_back({latest.Text(0), int(latest.Int(1)), latest.Text(2), latest.Int(3), latest.Int(4)});
+            standing.push_back(
+                {latest.Text(0), int(latest.Int(1)), latest.Text(2), latest.Int(3), latest.Int(4)});
     } catch (const EHistoryError &) {
         return {};
     }

@@ -22,8 +22,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTimeEdit>
 #include <QContextMenuEvent>
+#include <QDateTimeEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -747,7 +747,9 @@ TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
         return items.mid(3);
     };
     auto tooltip = [&] { return model->index(0, TSystemRecord::State).data(Qt::ToolTipRole).toString(); };
-    auto dot = [&] { return model->index(0, TSystemRecord::State).data(Qt::DecorationRole).value<QPixmap>().toImage(); };
+    auto dot = [&] {
+        return model->index(0, TSystemRecord::State).data(Qt::DecorationRole).value<QPixmap>().toImage();
+    };
     Focus(0);
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("Alarmı Onayla"), QStringLiteral("Bakıma Al")}));
     EXPECT_EQ(dot(), StateImage(6).toImage());
@@ -762,7 +764,8 @@ TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
         [&] {
             EXPECT_EQ(ack->windowTitle(), QStringLiteral("Alarmı onayla"));
             EXPECT_EQ(Child<QLabel>(ack, "lblNote")->text(), QStringLiteral("Not:"));
-            EXPECT_EQ(Child<QCheckBox>(ack, "cbAll")->text(), QStringLiteral("Tüm işaretli alarmlara uygula"));
+            EXPECT_EQ(
+                Child<QCheckBox>(ack, "cbAll")->text(), QStringLiteral("Tüm işaretli alarmlara uygula"));
             auto *note = Child<QLineEdit>(ack, "edtNote");
             EXPECT_EQ(note->maxLength(), 200);
             EXPECT_FALSE(Child<QPushButton>(ack, "btnOk")->isEnabled()) << "a note is required";
@@ -771,7 +774,8 @@ TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
             note->setText(QStringLiteral(" Site <arandı> "));
             Child<QPushButton>(ack, "btnOk")->click();
         });
-    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Alarm onaylandı. IP: 127.0.0.1 Not: Site <arandı>")));
+    EXPECT_TRUE(
+        sandbox.LogText().contains(QStringLiteral("Alarm onaylandı. IP: 127.0.0.1 Not: Site <arandı>")));
     const TAlarmMark *mark = session.Engine().Mark(List().IdAt(0));
     ASSERT_TRUE(mark && mark->Ack);
     EXPECT_EQ(tooltip(),
@@ -805,9 +809,11 @@ TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
             QStringList lengths;
             for (int i = 0; i < length->count(); ++i)
                 lengths << length->itemText(i);
-            EXPECT_EQ(lengths, (QStringList{QStringLiteral("1 saat"), QStringLiteral("4 saat"),
-                                   QStringLiteral("8 saat"), QStringLiteral("24 saat")}));
-            EXPECT_EQ(Child<QCheckBox>(maintenance, "cbAll")->text(), QStringLiteral("Tüm işaretli sistemlere uygula"));
+            EXPECT_EQ(lengths,
+                (QStringList{QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"),
+                    QStringLiteral("24 saat")}));
+            EXPECT_EQ(Child<QCheckBox>(maintenance, "cbAll")->text(),
+                QStringLiteral("Tüm işaretli sistemlere uygula"));
             auto *when = Child<QDateTimeEdit>(maintenance, "edtEnd");
             const qint64 inAnHour = QDateTime::currentSecsSinceEpoch() + 3600;
             EXPECT_LE(std::abs(when->dateTime().toSecsSinceEpoch() - inAnHour), 60);
@@ -822,11 +828,13 @@ TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
         });
     ASSERT_TRUE(session.Engine().InMaintenance(List().IdAt(0)));
     EXPECT_EQ(session.Engine().Mark(List().IdAt(0))->Maintenance->End, end);
-    EXPECT_TRUE(tooltip().endsWith(QStringLiteral("\nBakımda: Disk (bitiş ") + FormatMarkTime(end) + QLatin1Char(')')))
+    EXPECT_TRUE(tooltip().endsWith(
+        QStringLiteral("\nBakımda: Disk (bitiş ") + FormatMarkTime(end) + QLatin1Char(')')))
         << tooltip().toStdString();
     EXPECT_EQ(dot(), MarkedStateImage(6, false, true, true).toImage());
-    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Onayı Kaldır"), QStringLiteral("Bakıma Al"),
-                             QStringLiteral("Bakımı Bitir")}));
+    EXPECT_EQ(entries(),
+        (QStringList{
+            QStringLiteral("Onayı Kaldır"), QStringLiteral("Bakıma Al"), QStringLiteral("Bakımı Bitir")}));
     Action("BakimiBitir")->trigger();
     Action("OnayiKaldir")->trigger();
     EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Bakım bitti. IP: 127.0.0.1")));

@@ -468,7 +468,8 @@ TEST_F(SettingsDialog, AStatusMailInProgressDisablesTest)
 TEST_F(SettingsDialog, AlarmConfirmationSpinBoxesShowTheirRangesAndAreSaved)
 {
     TFormSettings &d = Open();
-    EXPECT_EQ(C<QLabel>("lblAlarmAfter")->text(), QStringLiteral("Alarm için art arda hatalı denetim sayısı"));
+    EXPECT_EQ(
+        C<QLabel>("lblAlarmAfter")->text(), QStringLiteral("Alarm için art arda hatalı denetim sayısı"));
     EXPECT_EQ(C<QLabel>("lblRetryInterval")->text(), QStringLiteral("Yeniden denetleme aralığı"));
     EXPECT_EQ(C<QLabel>("lblSn")->text(), QStringLiteral("sn"));
     EXPECT_TRUE(C<QSpinBox>("edtAlarmAfter")->isVisibleTo(&d));

@@ -20,9 +20,8 @@ protected:
         TLiveSettings &s = engine->Settings();
         s.BeepAlarm = true;
         s.MailAfterCtrl = 1;
-        engine->SendStatusMailsJob = [this](const TLiveSettings &, const TSystemList &, TMailObjects &) {
-            ++mails;
-        };
+        engine->SendStatusMailsJob
+            = [this](const TLiveSettings &, const TSystemList &, TMailObjects &) { ++mails; };
         QObject::connect(engine.get(), &TCheckEngine::AlarmDue, engine.get(), [this] { ++sounds; });
         QObject::connect(engine.get(), &TCheckEngine::AlarmsEntered, engine.get(),
             [this](const QStringList &Lines) { entered << Lines; });
@@ -133,7 +132,8 @@ TEST_F(AlarmRules, RetryNeverStartsWhileBusyAndTakesItsCycleOrigin)
     ASSERT_TRUE(WaitUntil([&] { return !engine->RetryTimer->isActive(); }, 5000));
     EXPECT_TRUE(engine->Busy());
     EXPECT_EQ(LogCount(QStringLiteral("Denetleme başladı. IP: ") + Target(0)), 1) << "started while busy";
-    ASSERT_TRUE(WaitUntil([&] { return LogCount(QStringLiteral("Denetleme başladı. IP: ") + Target(0)) == 2; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return LogCount(QStringLiteral("Denetleme başladı. IP: ") + Target(0)) == 2; }));
     EXPECT_EQ(LogLines().filter(QStringLiteral("Denetleme")).mid(4),
         (QStringList{QStringLiteral("Denetleme başladı. IP: ") + Target(1),
             QStringLiteral("Denetleme bitti. IP: ") + Target(1) + QStringLiteral(" Sonuç: Çalışıyor"),
@@ -201,7 +201,9 @@ TEST_F(AlarmRules, AcknowledgementKeepsAnAlarmQuietUntilTheSystemRecovers)
     EXPECT_FALSE(engine->Acknowledge(good, QStringLiteral("x"))) << "no alarm to acknowledge";
     ASSERT_TRUE(engine->Acknowledge(down, QStringLiteral("Site arandı")));
     EXPECT_FALSE(engine->Acknowledge(down, QStringLiteral("yine"))) << "already acknowledged";
-    EXPECT_EQ(LogCount(QStringLiteral("Alarm onaylandı. IP: ") + Target(0) + QStringLiteral(" Not: Site arandı")), 1);
+    EXPECT_EQ(
+        LogCount(QStringLiteral("Alarm onaylandı. IP: ") + Target(0) + QStringLiteral(" Not: Site arandı")),
+        1);
     EXPECT_EQ(engine->StateMark(list.PositionOf(down)), QStringLiteral(" (onaylandı: Site arandı)"));
     EXPECT_FALSE(engine->CountsAsAlarm(list.PositionOf(down)));
     Periodic();
@@ -210,7 +212,8 @@ TEST_F(AlarmRules, AcknowledgementKeepsAnAlarmQuietUntilTheSystemRecovers)
 
     sim->SetMode(0, "ok");
     Periodic();
-    EXPECT_EQ(LineAfter(QStringLiteral("Denetleme bitti. IP: ") + Target(0) + QStringLiteral(" Sonuç: Çalışıyor")),
+    EXPECT_EQ(
+        LineAfter(QStringLiteral("Denetleme bitti. IP: ") + Target(0) + QStringLiteral(" Sonuç: Çalışıyor")),
         QStringLiteral("Alarm onayı kalktı, sistem düzeldi. IP: ") + Target(0));
     EXPECT_EQ(engine->Mark(down), nullptr);
     sim->SetMode(0, "refuse");
@@ -282,15 +285,15 @@ TEST_F(AlarmRules, StatusMailRowsCarryTheMarks)
     s.MailAfterCtrl = 0;
     s.AlarmAfter = 2;
     engine->RetryIntervalMs = 60000;
-    engine->SendStatusMailsJob = [](const TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
-        ::SendStatusMails(Live, Records, Objects);
-    };
+    engine->SendStatusMailsJob = [](const TLiveSettings &Live, const TSystemList &Records,
+                                     TMailObjects &Objects) { ::SendStatusMails(Live, Records, Objects); };
     sim->SetMode(1, "refuse");
     sim->SetMode(2, "refuse");
     ASSERT_TRUE(engine->CheckCycle(TCheckOrigin::Menu));
     WaitIdle();
     ASSERT_TRUE(engine->Acknowledge(acknowledged, QStringLiteral("Site <b>arandı</b>")));
-    ASSERT_TRUE(engine->StartMaintenance(maintained, QStringLiteral("Disk"), QDateTime::currentSecsSinceEpoch() + 600));
+    ASSERT_TRUE(engine->StartMaintenance(
+        maintained, QStringLiteral("Disk"), QDateTime::currentSecsSinceEpoch() + 600));
     sim->SetMode(0, "refuse");
     Periodic();
     EXPECT_EQ(Cell(fresh, TSystemRecord::State), QStringLiteral("1"));
@@ -299,8 +302,10 @@ TEST_F(AlarmRules, StatusMailRowsCarryTheMarks)
     QByteArray mail = sink.Message(1);
     mail.replace("=\r\n", "");
     const QString html = QString::fromUtf8(QByteArray::fromPercentEncoding(mail, '='));
-    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (doğrulanıyor)&nbsp;&nbsp;</td>"))) << html.toStdString();
-    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (onaylandı: Site <b>arandı</b>)&nbsp;&nbsp;</td>")));
+    EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (doğrulanıyor)&nbsp;&nbsp;</td>")))
+        << html.toStdString();
+    EXPECT_TRUE(
+        html.contains(QStringLiteral("\">Çalışmıyor (onaylandı: Site <b>arandı</b>)&nbsp;&nbsp;</td>")));
     EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışmıyor (bakımda)&nbsp;&nbsp;</td>")));
     EXPECT_TRUE(html.contains(QStringLiteral("\">Çalışıyor&nbsp;&nbsp;</td>")));
     EXPECT_EQ(html.count(QStringLiteral("(do")), 1);

@@ -47,8 +47,8 @@ TEST_F(SessionMarks, TrayAndNotificationCountOnlyConfirmedQuietlessAlarms)
     EXPECT_EQ(session->TrayState().Colour, TTrayColour::Red);
     EXPECT_EQ(session->TrayHint(), QStringLiteral("ZYRdenetleyici – 2 alarm / 3"));
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0],
-        (QStringList{QStringLiteral("kapali: Çalışmıyor"), QStringLiteral("ikinci: Çalışmıyor")}));
+    EXPECT_EQ(
+        shown[0], (QStringList{QStringLiteral("kapali: Çalışmıyor"), QStringLiteral("ikinci: Çalışmıyor")}));
 
     // Acknowledged (the one, then every marked alarm) and in maintenance: neither counts.
     int trayNews = 0;
@@ -65,7 +65,8 @@ TEST_F(SessionMarks, TrayAndNotificationCountOnlyConfirmedQuietlessAlarms)
     ASSERT_TRUE(session->RemoveAcknowledgement(IdOf(QStringLiteral("ikinci"))));
     EXPECT_EQ(session->TrayState().Colour, TTrayColour::Red);
     const qint64 end = QDateTime::currentSecsSinceEpoch() + 3600;
-    ASSERT_TRUE(session->StartMaintenance(IdOf(QStringLiteral("ikinci")), QStringLiteral("Onarım"), end, true));
+    ASSERT_TRUE(
+        session->StartMaintenance(IdOf(QStringLiteral("ikinci")), QStringLiteral("Onarım"), end, true));
     EXPECT_EQ(LogCount(QStringLiteral("Bakım başladı. IP: ")), 3) << "every marked system";
     EXPECT_EQ(session->StateMark(IdOf(QStringLiteral("kapali"))), QStringLiteral(" (bakımda)"));
     EXPECT_EQ(session->TrayHint(), QStringLiteral("ZYRdenetleyici – 0 alarm / 3"));
@@ -83,8 +84,10 @@ TEST_F(SessionMarks, AcknowledgementAndMaintenanceStandAcrossARestart)
     Periodic();
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     ASSERT_TRUE(session->Acknowledge(IdOf(QStringLiteral("onayli")), QStringLiteral("Site arandı"), false));
-    ASSERT_TRUE(session->StartMaintenance(IdOf(QStringLiteral("bakimda")), QStringLiteral("kısa"), now + 2, false));
-    ASSERT_TRUE(session->StartMaintenance(IdOf(QStringLiteral("uzun")), QStringLiteral("uzun"), now + 3600, false));
+    ASSERT_TRUE(
+        session->StartMaintenance(IdOf(QStringLiteral("bakimda")), QStringLiteral("kısa"), now + 2, false));
+    ASSERT_TRUE(
+        session->StartMaintenance(IdOf(QStringLiteral("uzun")), QStringLiteral("uzun"), now + 3600, false));
     session->SaveForSessionEnd();
     session->End();
     const std::vector<THistoryMark> kept = ReadStandingMarks(session->HistoryFileName());
@@ -115,8 +118,8 @@ TEST_F(SessionMarks, AcknowledgementAndMaintenanceStandAcrossARestart)
     Periodic();
     EXPECT_TRUE(session->Engine().Mark(IdOf(QStringLiteral("onayli")))->Ack);
     EXPECT_EQ(sounds, 1);
-    session->ListForView().SetCell(
-        session->List().PositionOf(IdOf(QStringLiteral("bakimda"))), TSystemRecord::Select, QStringLiteral("0"));
+    session->ListForView().SetCell(session->List().PositionOf(IdOf(QStringLiteral("bakimda"))),
+        TSystemRecord::Select, QStringLiteral("0"));
     Periodic();
     EXPECT_EQ(sounds, 1) << "the acknowledged and the maintained systems are quiet";
     sim->SetMode(0, "ok");
