@@ -101,6 +101,11 @@ QString FormatMarkTime(qint64 Seconds)
 }
 
 namespace {
+qint64 Now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
 // The check time of a result arriving now; formatted once a second, since a cycle takes thousands.
 QString CheckTimeNow()
 {
@@ -865,7 +870,16 @@ bool TCheckEngine::DeleteRecord(TRecordId Record)
         return false;
     EndResultBatch();
     const QString name = List.Cell(position, TSystemRecord::Name);
-    marks.erase(Record);
+    // What stood for the system is over for the history too, or it would come back at the next start.
+    if (const auto it = marks.find(Record); it != marks.end()) {
+        const QString address = List.Cell(position, TSystemRecord::IP);
+        if (it->second.Ack)
+            emit MarkEvent(address, TMarkEvent::AckRemoved, QString(), Now(), 0);
+        if (it->second.Maintenance)
+            emit MarkEvent(address, TMarkEvent::MaintenanceEnded, QString(), Now(), 0);
+        marks.erase(it);
+        ArmMaintenanceTimer();
+    }
     List.Delete(position);
     LogFmt("\"%s\" isimli kayıt silindi", name);
     return true;
@@ -892,11 +906,6 @@ int RowState(const TSystemList &List, int Position)
     } catch (const std::exception &) {
         return -1;
     }
-}
-
-qint64 Now()
-{
-    return QDateTime::currentSecsSinceEpoch();
 }
 } // namespace
 

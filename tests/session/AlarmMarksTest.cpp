@@ -129,6 +129,13 @@ TEST_F(SessionMarks, AcknowledgementAndMaintenanceStandAcrossARestart)
     Restart();
     EXPECT_EQ(session->Engine().Mark(IdOf(QStringLiteral("onayli"))), nullptr) << "its fall was kept";
     EXPECT_EQ(LogCount(QStringLiteral("Bakım bitti.")), 1);
+
+    // A deleted record's maintenance does not come back to a system added at its address.
+    ASSERT_EQ(ReadStandingMarks(session->HistoryFileName()).size(), 1u);
+    ASSERT_TRUE(session->DeleteRecord(IdOf(QStringLiteral("uzun"))));
+    session->End();
+    EXPECT_TRUE(ReadStandingMarks(session->HistoryFileName()).empty());
+    EXPECT_EQ(LogCount(QStringLiteral("Bakım bitti.")), 1) << "a deletion ends it without a line";
 }
 
 // A database that cannot be written costs the marks nothing for this run.
