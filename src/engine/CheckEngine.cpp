@@ -485,8 +485,9 @@ bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
                     && CountsAsAlarm(position))
                     ++run->NewlyConfirmed;
                 if (counted && state >= 0)
-                    run->Taken.push_back({List.Cell(position, TSystemRecord::IP),
-                        List.Cell(position, TSystemRecord::Name), QDateTime::currentSecsSinceEpoch(), state});
+                    run->Taken.push_back(
+                        {List.Cell(position, TSystemRecord::IP), List.Cell(position, TSystemRecord::Name),
+                            QDateTime::currentSecsSinceEpoch(), state, InMaintenance(Event.Record)});
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,

@@ -69,6 +69,7 @@ struct TCycleResult
     QString Name;
     qint64 Time = 0; // seconds since the epoch
     int State = 0;
+    bool Maintenance = false; // the system was in maintenance
 };
 
 // An operator's word on a system in alarm: it keeps the alarm quiet while the system stays in one.

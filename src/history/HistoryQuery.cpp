@@ -215,6 +215,7 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
             continue;
         TMonthRow row{s.name, s.address, total.AvailabilityPercent(), Minutes(total.Alarm()), 0, 0,
             Minutes(total.Unknown()), {}};
+        row.MaintenanceMinutes = Minutes(total.Maintenance());
         for (const TStateTotals &d : days)
             row.Days.push_back(d.AlarmShare());
         later.Bind(1, s.tail.id).Bind(2, to);

@@ -269,7 +269,8 @@ void TConsoleSession::RecordCycle(TCheckOrigin Origin, bool Single, const std::v
     std::vector<THistoryResult> results;
     results.reserve(Results.size());
     for (const TCycleResult &r : Results)
-        results.push_back({r.Address, r.Name, r.Time, r.State, origin, std::max(0, settings.Period)});
+        results.push_back({r.Address, r.Name, r.Time, r.Maintenance ? kHistoryMaintenance : r.State, origin,
+            std::max(0, settings.Period)});
     history->Record(std::move(results));
 }
 

@@ -3,6 +3,7 @@
 // restart through the history database.
 #include "../support/PrivateMount.h"
 #include "history/AlarmNotes.h"
+#include "history/HistoryQuery.h"
 #include "SessionTestSupport.h"
 #include <QDateTime>
 
@@ -136,6 +137,35 @@ TEST_F(SessionMarks, AcknowledgementAndMaintenanceStandAcrossARestart)
     session->End();
     EXPECT_TRUE(ReadStandingMarks(session->HistoryFileName()).empty());
     EXPECT_EQ(LogCount(QStringLiteral("Bakım bitti.")), 1) << "a deletion ends it without a line";
+}
+
+// The history keeps a system's time in maintenance apart: neither available nor in alarm.
+TEST_F(SessionMarks, MaintenanceTimeIsNeitherAvailableNorAlarmInTheHistory)
+{
+    StartFleet({Healthy("bakimda")});
+    sim->SetMode(0, "refuse");
+    session->Start(false);
+    const TRecordId record = IdOf(QStringLiteral("bakimda"));
+    ASSERT_TRUE(session->StartMaintenance(
+        record, QStringLiteral("n"), QDateTime::currentSecsSinceEpoch() + 600, false));
+    Periodic();
+    const qint64 from = QDateTime::currentSecsSinceEpoch();
+    QThread::msleep(2100);
+    ASSERT_TRUE(session->EndMaintenance(record));
+    sim->SetMode(0, "ok");
+    Periodic();
+    const qint64 until = QDateTime::currentSecsSinceEpoch();
+    session->End();
+
+    THistoryReader reader(session->HistoryFileName());
+    const TStateTotals totals = reader.Totals(Target(0), from - 3600, until + 3600, until + 5);
+    EXPECT_EQ(totals.Results[kHistoryMaintenance], 1);
+    EXPECT_EQ(totals.Results[1], 0);
+    EXPECT_EQ(totals.Results[3], 1);
+    EXPECT_GE(totals.Maintenance(), 2);
+    EXPECT_LE(totals.Maintenance(), until - from + 1);
+    EXPECT_EQ(totals.Alarm(), 0);
+    EXPECT_EQ(totals.AvailabilityPercent(), 100.0) << "only the time after it is known";
 }
 
 // A database that cannot be written costs the marks nothing for this run.
