@@ -240,9 +240,12 @@ bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
     }
     if (List.SelectedCount() == 0)
         return false;
-    // A whole cycle checks the unconfirmed alarms too: it takes the place of a retry check due.
-    RetryTimer->stop();
-    retryAtEnd = false;
+    // A periodic cycle checks the unconfirmed alarms too: it takes the place of a retry check due. Another
+    // cycle leaves it, with the origin of the cycle that found them.
+    if (Origin == TCheckOrigin::Timer) {
+        RetryTimer->stop();
+        retryAtEnd = false;
+    }
     SetBusy(true);
     run.emplace();
     run->Id = ++lastCycle;
