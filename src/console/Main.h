@@ -1,5 +1,4 @@
 #pragma once
-#include "console/ServiceList.h"
 #include "records/SystemList.h"
 #include <QMainWindow>
 #include <QPointer>
@@ -19,6 +18,7 @@ class TFormNewRecord;
 class TFormSettings;
 class TServiceListModel;
 class TServiceListView;
+struct TRowMarks;
 
 // The dialogs the main window's commands open; the program object makes them.
 struct TMainDialogs
