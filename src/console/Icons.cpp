@@ -1,4 +1,7 @@
 #include "console/Icons.h"
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
 
 namespace {
 QString IconPath(const char *name)
@@ -29,6 +32,46 @@ QPixmap StateImage(int code)
     if (code < 0 || code >= int(std::size(names)))
         return {};
     return QPixmap(IconPath(names[code])); // QPixmap keeps loaded files in its own cache
+}
+
+QPixmap MarkedStateImage(int code, bool Unconfirmed, bool Acknowledged, bool Maintenance)
+{
+    if (!Unconfirmed && !Acknowledged && !Maintenance)
+        return StateImage(code);
+    QPixmap base
+        = Unconfirmed && code >= 0 && code <= 6 ? QPixmap(IconPath("dot-amber.png")) : StateImage(code);
+    if (base.isNull() || (!Acknowledged && !Maintenance))
+        return base;
+    // Drawn once per kind: the list asks for every visible row at each repaint.
+    static QHash<int, QPixmap> drawn;
+    const int key = code * 8 + (Unconfirmed ? 4 : 0) + (Acknowledged ? 2 : 0) + (Maintenance ? 1 : 0);
+    if (const auto it = drawn.constFind(key); it != drawn.constEnd())
+        return *it;
+    QPixmap image = base.copy();
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (Acknowledged) {
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(QColor(0x15, 0x65, 0xc0));
+        painter.drawEllipse(QRectF(8.5, 8.5, 7, 7));
+        QPainterPath tick;
+        tick.moveTo(10.2, 12.2);
+        tick.lineTo(11.6, 13.6);
+        tick.lineTo(14, 10.4);
+        painter.setPen(QPen(Qt::white, 1.3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(tick);
+    }
+    if (Maintenance) {
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(QColor(0x5d, 0x6b, 0x7a));
+        painter.drawRoundedRect(QRectF(8.5, 0.5, 7, 7), 1.5, 1.5);
+        painter.setPen(QPen(Qt::white, 1.3));
+        painter.drawLine(QPointF(10.3, 4), QPointF(13.7, 4));
+    }
+    painter.end();
+    drawn.insert(key, image);
+    return image;
 }
 
 QIcon AppIcon()

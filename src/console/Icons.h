@@ -8,6 +8,9 @@
 QIcon Glyph(int index);
 // The 16 px state images for the codes 0 to 6; a null pixmap for every other code (7: check running).
 QPixmap StateImage(int code);
+// A state image with the alarm's marks: an amber dot for an alarm not confirmed yet, a blue tick at the
+// lower right for an acknowledged one, a slate bar at the upper right for a system in maintenance.
+QPixmap MarkedStateImage(int code, bool Unconfirmed, bool Acknowledged, bool Maintenance);
 // The application icon.
 QIcon AppIcon();
 // The tray icon: the application icon with its dot in the colour of the marked systems' state.

@@ -8,6 +8,7 @@
 #include "console/Main.h"
 #include "console/MessageBoxes.h"
 #include "console/ServiceList.h"
+#include "console/UnitAlarmNotes.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
@@ -48,6 +49,21 @@ void TMainForm::CreateListMenu()
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         serviceList->addAction(action);
     }
+    // The alarm's entries join the menu only when they apply to the row under it (ShowListMenuFor).
+    acknowledgeAction = new QAction(QStringLiteral("Alarmı Onayla"), listMenu);
+    acknowledgeAction->setObjectName(QStringLiteral("AlarmOnayla"));
+    unacknowledgeAction = new QAction(QStringLiteral("Onayı Kaldır"), listMenu);
+    unacknowledgeAction->setObjectName(QStringLiteral("OnayiKaldir"));
+    maintenanceAction = new QAction(QStringLiteral("Bakıma Al"), listMenu);
+    maintenanceAction->setObjectName(QStringLiteral("BakimaAl"));
+    endMaintenanceAction = new QAction(QStringLiteral("Bakımı Bitir"), listMenu);
+    endMaintenanceAction->setObjectName(QStringLiteral("BakimiBitir"));
+    connect(acknowledgeAction, &QAction::triggered, this, &TMainForm::AcknowledgeFocused);
+    connect(unacknowledgeAction, &QAction::triggered, this, &TMainForm::RemoveAcknowledgementFocused);
+    connect(maintenanceAction, &QAction::triggered, this, &TMainForm::MaintenanceFocused);
+    connect(endMaintenanceAction, &QAction::triggered, this, &TMainForm::EndMaintenanceFocused);
+    acknowledgeDialog = new TFormAcknowledge(this);
+    maintenanceDialog = new TFormMaintenance(this);
     connect(checkAction, &QAction::triggered, this, &TMainForm::CheckFocused);
     connect(deleteAction, &QAction::triggered, this, &TMainForm::DeleteRecord);
     connect(changeAction, &QAction::triggered, this, &TMainForm::ChangeRecord);
@@ -67,8 +83,10 @@ bool TMainForm::eventFilter(QObject *Watched, QEvent *Event)
         // Only a right click on a row opens the menu; the keyboard's menu key opens nothing.
         auto *menu = static_cast<QContextMenuEvent *>(Event);
         if (menu->reason() == QContextMenuEvent::Mouse && Watched == viewport
-            && serviceList->indexAt(menu->pos()).isValid())
+            && serviceList->indexAt(menu->pos()).isValid()) {
+            ShowListMenuFor(session.List().IdAt(serviceList->indexAt(menu->pos()).row()));
             listMenu->popup(menu->globalPos());
+        }
         return true;
     }
     // The keyboard's clicks on the focused row: Space on its mark, Enter on its dot.
@@ -114,8 +132,8 @@ void TMainForm::ListClick(int Position, int Column)
             const double state = list.CellAsNumber(Position, TSystemRecord::State);
             if (state < int(csWorkingReport) || state > int(csAlarm) || state != std::floor(state))
                 return;
-            details->ShowFor(StateDescription(int(state)), list.Cell(Position, TSystemRecord::ColDateTime),
-                list.Cell(Position, TSystemRecord::Details),
+            details->ShowFor(StateDescription(int(state)) + session.StateMark(list.IdAt(Position)),
+                list.Cell(Position, TSystemRecord::ColDateTime), list.Cell(Position, TSystemRecord::Details),
                 list.CellAsFlag(Position, TSystemRecord::ColZYRplus));
         }
     } catch (const std::exception &error) {
@@ -202,4 +220,81 @@ void TMainForm::ListSaveFailed(const QString &Message, bool First)
     // Logged each time by the session; shown once per run.
     if (First)
         ShowGeneralError(Message);
+}
+
+TRowMarks TMainForm::MarksOf(int Position) const
+{
+    TRowMarks row;
+    const TCheckEngine &engine = session.Engine();
+    const TSystemList &list = session.List();
+    if (Position < 0 || Position >= list.Count())
+        return row;
+    const TAlarmMark *mark = engine.Mark(list.IdAt(Position));
+    if (engine.Unconfirmed(Position)) {
+        row.Unconfirmed = true;
+        row.Confirming = Format("Doğrulanıyor: %d/%d", mark ? mark->Count : 0, session.Settings().AlarmAfter);
+    }
+    if (mark && mark->Ack) {
+        row.Acknowledged = true;
+        row.Notes << Format("Onaylandı: %s (%s)", mark->Ack->Note, FormatMarkTime(mark->Ack->Time));
+    }
+    if (mark && mark->Maintenance) {
+        row.Maintenance = true;
+        row.Notes << Format(
+            "Bakımda: %s (bitiş %s)", mark->Maintenance->Note, FormatMarkTime(mark->Maintenance->End));
+    }
+    return row;
+}
+
+void TMainForm::ShowListMenuFor(TRecordId Record)
+{
+    const TSystemList &list = session.List();
+    const int position = list.PositionOf(Record);
+    const TAlarmMark *mark = session.Engine().Mark(Record);
+    const QString state = position >= 0 ? list.Cell(position, TSystemRecord::State).trimmed() : QString();
+    const bool alarm = state.size() == 1 && IsAlarmState(state.toInt());
+    const bool acknowledged = mark && mark->Ack;
+    const std::pair<QAction *, bool> entries[]
+        = {{acknowledgeAction, alarm && !acknowledged}, {unacknowledgeAction, acknowledged},
+            {maintenanceAction, position >= 0}, {endMaintenanceAction, mark && mark->Maintenance}};
+    for (const auto &[action, applies] : entries) {
+        listMenu->removeAction(action);
+        if (applies)
+            listMenu->addAction(action);
+    }
+}
+
+void TMainForm::AcknowledgeFocused()
+{
+    const TRecordId record = FocusedRecord();
+    if (record == 0 || !acknowledgeDialog)
+        return;
+    acknowledgeDialog->Reset();
+    if (acknowledgeDialog->exec() != QDialog::Accepted || acknowledgeDialog->Note().isEmpty())
+        return;
+    session.Acknowledge(record, acknowledgeDialog->Note(), acknowledgeDialog->All());
+}
+
+void TMainForm::RemoveAcknowledgementFocused()
+{
+    if (const TRecordId record = FocusedRecord(); record != 0)
+        session.RemoveAcknowledgement(record);
+}
+
+void TMainForm::MaintenanceFocused()
+{
+    const TRecordId record = FocusedRecord();
+    if (record == 0 || !maintenanceDialog)
+        return;
+    maintenanceDialog->Reset();
+    if (maintenanceDialog->exec() != QDialog::Accepted)
+        return;
+    session.StartMaintenance(record, maintenanceDialog->Note(), maintenanceDialog->End().toSecsSinceEpoch(),
+        maintenanceDialog->All());
+}
+
+void TMainForm::EndMaintenanceFocused()
+{
+    if (const TRecordId record = FocusedRecord(); record != 0)
+        session.EndMaintenance(record);
 }

@@ -71,6 +71,11 @@ TMainForm::TMainForm(TConsoleSession &Session, QWidget *parent)
         session.List().SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     CreateMenu();
     CreateListMenu();
+    listModel->SetMarks([this](int Position) { return MarksOf(Position); });
+    connect(&session, &TConsoleSession::MarkChanged, this, [this](TRecordId Record) {
+        if (const int position = session.List().PositionOf(Record); position >= 0)
+            listModel->MarksChanged(position);
+    });
 
     connect(&session, &TConsoleSession::BusyChanged, this, &TMainForm::ShowBusy);
     connect(&session, &TConsoleSession::TrayStateChanged, this, &TMainForm::UpdateTrayState);

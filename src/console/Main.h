@@ -10,6 +10,8 @@ class QTimer;
 class QToolBar;
 class TConsoleSession;
 class TFormAbout;
+class TFormAcknowledge;
+class TFormMaintenance;
 class TFormDetails;
 class TFormHelp;
 class TFormHistory;
@@ -18,6 +20,7 @@ class TFormReport;
 class TFormSettings;
 class TServiceListModel;
 class TServiceListView;
+struct TRowMarks;
 
 // The dialogs the main window's commands open; the program object makes them.
 struct TMainDialogs
@@ -91,6 +94,14 @@ private:
     void RaporClick();
     void OpenSettings();
     void ListSaveFailed(const QString &Message, bool First);
+    // Acknowledgements and maintenance of the focused record (ListCommands.cpp).
+    void AcknowledgeFocused();
+    void RemoveAcknowledgementFocused();
+    void MaintenanceFocused();
+    void EndMaintenanceFocused();
+    // The menu's entries that apply to the row under it.
+    void ShowListMenuFor(TRecordId Record);
+    TRowMarks MarksOf(int Position) const;
 
     TConsoleSession &session;
     TServiceListModel *listModel = nullptr;
@@ -110,6 +121,12 @@ private:
     QAction *deleteAction = nullptr;
     QAction *changeAction = nullptr;
     QAction *historyAction = nullptr;
+    QAction *acknowledgeAction = nullptr;
+    QAction *unacknowledgeAction = nullptr;
+    QAction *maintenanceAction = nullptr;
+    QAction *endMaintenanceAction = nullptr;
+    TFormAcknowledge *acknowledgeDialog = nullptr;
+    TFormMaintenance *maintenanceDialog = nullptr;
     QMenu *trayMenu = nullptr;
     QAction *exitAction = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;

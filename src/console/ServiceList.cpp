@@ -60,7 +60,9 @@ QVariant TServiceListModel::data(const QModelIndex &index, int role) const
             return Glyph(list.Cell(index.row(), column).trimmed() == QLatin1String("1") ? 4 : 3)
                 .pixmap(16, 16);
         if (column == TSystemRecord::State) {
-            const QPixmap image = StateImage(StateCode(list.Cell(index.row(), column)));
+            const TRowMarks row = marks ? marks(index.row()) : TRowMarks();
+            const QPixmap image = MarkedStateImage(StateCode(list.Cell(index.row(), column)), row.Unconfirmed,
+                row.Acknowledged, row.Maintenance);
             return image.isNull() ? QVariant() : QVariant(image);
         }
         return {};
@@ -70,9 +72,16 @@ QVariant TServiceListModel::data(const QModelIndex &index, int role) const
             return {};
         const QString state = StateDescription(StateCode(list.Cell(index.row(), column)));
         const QString time = list.Cell(index.row(), TSystemRecord::ColDateTime);
-        if (state.isEmpty() || time.isEmpty())
-            return state.isEmpty() ? QVariant() : QVariant(state);
-        return state + QLatin1Char('\n') + time;
+        const TRowMarks row = marks ? marks(index.row()) : TRowMarks();
+        QStringList lines;
+        if (!row.Confirming.isEmpty())
+            lines << row.Confirming;
+        if (!state.isEmpty())
+            lines << state;
+        if (!state.isEmpty() && !time.isEmpty())
+            lines << time;
+        lines << row.Notes;
+        return lines.isEmpty() ? QVariant() : QVariant(lines.join(QLatin1Char('\n')));
     }
     case Qt::TextAlignmentRole:
         if (ImageColumn(column) || column == TSystemRecord::DeviceCnt)

@@ -1,9 +1,21 @@
 #pragma once
 #include "records/SystemList.h"
+#include <functional>
 #include <QAbstractTableModel>
 #include <QBasicTimer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+
+// What a row's dot shows beyond its state: an alarm not confirmed yet (amber, with its count), an
+// acknowledgement and a maintenance (small marks), each with its tooltip line.
+struct TRowMarks
+{
+    bool Unconfirmed = false;
+    bool Acknowledged = false;
+    bool Maintenance = false;
+    QString Confirming; // "Doğrulanıyor: %d/%d", before the state's text
+    QStringList Notes; // "Onaylandı: ...", "Bakımda: ...", after it
+};
 
 // The record list as the main window shows it. The model reads the list's cells on demand and forwards
 // its change notifications. Changed cells reach the view at most once a frame, however many results
@@ -28,6 +40,10 @@ public:
 
     // Tells the view of the gathered change now.
     void FlushChanges();
+    // The marks of the row at a position; without one, no row has marks.
+    void SetMarks(std::function<TRowMarks(int Position)> Source) { marks = std::move(Source); }
+    // A row's marks changed, not its cells.
+    void MarksChanged(int Position) { RowsChanged(Position, Position); }
 
 protected:
     void timerEvent(QTimerEvent *Event) override;
@@ -43,6 +59,7 @@ private:
 
     TSystemList &list;
     QString selectCaption = QStringLiteral("0");
+    std::function<TRowMarks(int Position)> marks;
     QBasicTimer frame;
     int changedFirst = -1;
     int changedLast = -1;

@@ -238,6 +238,35 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     history->addWidget(days);
     history->addStretch();
 
+    edtAlarmAfter = new QSpinBox(Page);
+    edtAlarmAfter->setObjectName(QStringLiteral("edtAlarmAfter"));
+    edtAlarmAfter->setRange(kAlarmAfterMin, kAlarmAfterMax);
+    edtAlarmAfter->setFixedWidth(70);
+    auto *alarmAfter = new QHBoxLayout;
+    auto *after = FieldLabel(QStringLiteral("Alarm için art arda hatalı denetim sayısı"), Page);
+    after->setObjectName(QStringLiteral("lblAlarmAfter"));
+    // Two lines: the page keeps its width.
+    after->setWordWrap(true);
+    after->setBuddy(edtAlarmAfter);
+    alarmAfter->addWidget(after);
+    alarmAfter->addWidget(edtAlarmAfter);
+    alarmAfter->addStretch();
+
+    edtRetryInterval = new QSpinBox(Page);
+    edtRetryInterval->setObjectName(QStringLiteral("edtRetryInterval"));
+    edtRetryInterval->setRange(kRetryIntervalMin, kRetryIntervalMax);
+    edtRetryInterval->setFixedWidth(70);
+    auto *retry = new QHBoxLayout;
+    auto *again = FieldLabel(QStringLiteral("Yeniden denetleme aralığı"), Page);
+    again->setObjectName(QStringLiteral("lblRetryInterval"));
+    again->setBuddy(edtRetryInterval);
+    auto *seconds = new QLabel(QStringLiteral("sn"), Page);
+    seconds->setObjectName(QStringLiteral("lblSn"));
+    retry->addWidget(again);
+    retry->addWidget(edtRetryInterval);
+    retry->addWidget(seconds);
+    retry->addStretch();
+
     auto *layout = new QVBoxLayout(Page);
     layout->addLayout(period);
     layout->addWidget(cbRunAtStartup);
@@ -245,6 +274,8 @@ void TFormSettings::BuildGeneralPage(QWidget *Page)
     layout->addWidget(cbCheckOnStartup);
     layout->addWidget(group);
     layout->addLayout(history);
+    layout->addLayout(alarmAfter);
+    layout->addLayout(retry);
     layout->addStretch();
 }
 
@@ -369,6 +400,18 @@ void TFormSettings::Bind()
         values.HistoryDays = days;
         Publish();
     });
+    connect(edtAlarmAfter, &QSpinBox::valueChanged, this, [this](int count) {
+        if (reading)
+            return;
+        values.AlarmAfter = count;
+        Publish();
+    });
+    connect(edtRetryInterval, &QSpinBox::valueChanged, this, [this](int seconds) {
+        if (reading)
+            return;
+        values.RetryInterval = seconds;
+        Publish();
+    });
     connect(cbAfterCtrl, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (reading || index < 0)
             return;
@@ -412,6 +455,8 @@ void TFormSettings::ReadFields()
     cbBeep->setChecked(values.BeepAlarm);
     cbDesktopNotify->setChecked(values.DesktopNotify);
     edtHistoryDays->setValue(values.HistoryDays);
+    edtAlarmAfter->setValue(values.AlarmAfter);
+    edtRetryInterval->setValue(values.RetryInterval);
     edtHost->setText(values.Host);
     edtUsername->setText(values.Username);
     edtPassword->setText(values.Password);

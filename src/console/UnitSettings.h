@@ -83,6 +83,8 @@ private:
     QCheckBox *cbBeep;
     QCheckBox *cbDesktopNotify;
     QSpinBox *edtHistoryDays;
+    QSpinBox *edtAlarmAfter;
+    QSpinBox *edtRetryInterval;
     QLineEdit *edtHost;
     QLineEdit *edtUsername;
     QLineEdit *edtPassword;

@@ -89,7 +89,23 @@ QString FormatCheckTime(const QDateTime &When)
         + time + two(t.minute()) + time + two(t.second());
 }
 
+QString FormatMarkTime(qint64 Seconds)
+{
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(Seconds);
+    const QChar date = UserDateSeparator();
+    const QChar time = UserTimeSeparator();
+    auto two = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    const QDate d = when.date();
+    return two(d.day()) + date + two(d.month()) + date + QString::number(d.year()) + QLatin1Char(' ')
+        + two(when.time().hour()) + time + two(when.time().minute());
+}
+
 namespace {
+qint64 Now()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
 // The check time of a result arriving now; formatted once a second, since a cycle takes thousands.
 QString CheckTimeNow()
 {
@@ -150,6 +166,21 @@ TCheckEngine::TCheckEngine(TSystemList &List, TLiveSettings &Settings, QObject *
     StartUpTimer->setObjectName(QStringLiteral("TimerDummy"));
     StartUpTimer->setInterval(500);
     connect(StartUpTimer, &QTimer::timeout, this, &TCheckEngine::StartUpCheckDue);
+    RetryTimer = new QTimer(this);
+    RetryTimer->setObjectName(QStringLiteral("RetryTimer"));
+    RetryTimer->setSingleShot(true);
+    connect(RetryTimer, &QTimer::timeout, this, [this] {
+        // Never beside another busy period: it waits for that one's end.
+        if (busy)
+            retryAtEnd = true;
+        else
+            StartRetry();
+    });
+    MaintenanceTimer = new QTimer(this);
+    MaintenanceTimer->setObjectName(QStringLiteral("MaintenanceTimer"));
+    MaintenanceTimer->setSingleShot(true);
+    MaintenanceTimer->setTimerType(Qt::PreciseTimer);
+    connect(MaintenanceTimer, &QTimer::timeout, this, &TCheckEngine::MaintenanceDue);
     SendStatusMailsJob = [](const TLiveSettings &Live, const TSystemList &Records, TMailObjects &Objects) {
         ::SendStatusMails(Live, Records, Objects);
     };
@@ -164,6 +195,8 @@ void TCheckEngine::Shutdown()
 {
     PeriodTimer->stop();
     StartUpTimer->stop();
+    RetryTimer->stop();
+    MaintenanceTimer->stop();
     mail->Stop();
     holdTimer.stop();
     TCheckResultEvent *held = nullptr;
@@ -207,6 +240,12 @@ bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
     }
     if (List.SelectedCount() == 0)
         return false;
+    // A periodic cycle checks the unconfirmed alarms too: it takes the place of a retry check due. Another
+    // cycle leaves it, with the origin of the cycle that found them.
+    if (Origin == TCheckOrigin::Timer) {
+        RetryTimer->stop();
+        retryAtEnd = false;
+    }
     SetBusy(true);
     run.emplace();
     run->Id = ++lastCycle;
@@ -214,6 +253,47 @@ bool TCheckEngine::CheckCycle(TCheckOrigin Origin)
     run->Members = std::move(members);
     StartSlice();
     return true;
+}
+
+void TCheckEngine::StartRetry()
+{
+    std::vector<TRecordId> members;
+    try {
+        for (int i = 0; i < List.Count(); ++i)
+            if (List.CellAsNumber(i, TSystemRecord::Select) == 1 && Unconfirmed(i))
+                members.push_back(List.IdAt(i));
+    } catch (const std::exception &e) {
+        LogError(10001, ErrorText(e));
+        return;
+    }
+    if (members.empty())
+        return;
+    SetBusy(true);
+    run.emplace();
+    run->Id = ++lastCycle;
+    run->Origin = retryOrigin;
+    run->Retry = true;
+    run->Members = std::move(members);
+    StartSlice();
+}
+
+void TCheckEngine::ScheduleRetry(TCheckOrigin Origin)
+{
+    if (RetryTimer->isActive() || retryAtEnd)
+        return;
+    bool due = false;
+    for (int i = 0; i < List.Count() && !due; ++i) {
+        try {
+            due = List.CellAsNumber(i, TSystemRecord::Select) == 1 && Unconfirmed(i);
+        } catch (const std::exception &) {
+        }
+    }
+    if (!due)
+        return;
+    retryOrigin = Origin;
+    RetryTimer->start(RetryIntervalMs >= 0
+            ? RetryIntervalMs
+            : 1000 * std::clamp(Settings().RetryInterval, kRetryIntervalMin, kRetryIntervalMax));
 }
 
 // Starting thousands of workers takes a while: the start goes on from the event loop in slices, so the
@@ -404,9 +484,13 @@ bool TCheckEngine::OnCheckResult(const TCheckResult &Event)
             }
             if (ChecksAsStarted(position, Event)) {
                 const int state = ApplyResult(position, Event);
+                if (state >= 0 && CountResult(position, state) && counted && run->Retry
+                    && CountsAsAlarm(position))
+                    ++run->NewlyConfirmed;
                 if (counted && state >= 0)
-                    run->Taken.push_back({List.Cell(position, TSystemRecord::IP),
-                        List.Cell(position, TSystemRecord::Name), QDateTime::currentSecsSinceEpoch(), state});
+                    run->Taken.push_back(
+                        {List.Cell(position, TSystemRecord::IP), List.Cell(position, TSystemRecord::Name),
+                            QDateTime::currentSecsSinceEpoch(), state, InMaintenance(Event.Record)});
             } else if (counted) {
                 // The record was edited to name another system (or kind) while its check ran: that answer
                 // says nothing about it. It is checked again before its cycle ends, so the cycle's verdict,
@@ -492,19 +576,32 @@ void TCheckEngine::FinishCycle()
     const TRun done = std::move(*run);
     run.reset();
     emit CycleResults(done.Origin, done.Single, done.Taken);
-    if (!done.Single)
+    if (!done.Single && !done.Retry)
         cycleHasRun = true;
-    if (!done.Single && done.Origin == TCheckOrigin::Timer) {
+    ScheduleRetry(done.Single ? TCheckOrigin::Menu : done.Origin);
+    // A retry check that confirms an alarm that counts ends like the periodic cycle that found it.
+    const bool periodicEnd
+        = !done.Single && done.Origin == TCheckOrigin::Timer && (!done.Retry || done.NewlyConfirmed > 0);
+    if (done.Retry && periodicEnd)
+        alarmAtEnd = true;
+    std::vector<TRecordId> members = done.Members;
+    if (done.Retry) {
+        members.clear();
+        for (int i = 0; i < List.Count(); ++i)
+            members.push_back(List.IdAt(i));
+    }
+    if (periodicEnd) {
         // Told at once, like the alarm: a slow mail server does not delay it.
-        const QStringList entered = alarmEntries.Update(List);
+        const QStringList entered
+            = alarmEntries.Update(List, [this](int Position) { return CountsAsAlarm(Position); });
         if (!entered.isEmpty())
             emit AlarmsEntered(entered);
         try {
             int alarms = 0;
-            for (const TRecordId record : done.Members) {
+            for (const TRecordId record : members) {
                 const int i = List.PositionOf(record);
                 if (i >= 0 && List.CellAsNumber(i, TSystemRecord::Select) == 1
-                    && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))))
+                    && IsAlarmState(int(List.CellAsNumber(i, TSystemRecord::State))) && CountsAsAlarm(i))
                     ++alarms;
             }
             const int rule = Settings().MailAfterCtrl;
@@ -515,7 +612,7 @@ void TCheckEngine::FinishCycle()
                     PlayAlarm();
                 }
                 // The console stays busy until the mails are out.
-                QueueStatusMails({true, done.Members});
+                QueueStatusMails({true, members});
                 return;
             }
         } catch (const std::exception &e) {
@@ -542,6 +639,10 @@ void TCheckEngine::EndBusy()
         sendAtEnd = false;
         SendStatusMails();
     }
+    if (retryAtEnd && !busy) {
+        retryAtEnd = false;
+        StartRetry();
+    }
 }
 
 void TCheckEngine::CycleThenAlarm(TCheckOrigin Origin)
@@ -566,7 +667,7 @@ void TCheckEngine::PlayAlarm()
     bool down = false;
     for (int i = 0; i < List.Count() && !down; ++i)
         down = List.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1")
-            && List.Cell(i, TSystemRecord::State).trimmed() == QLatin1String("1");
+            && List.Cell(i, TSystemRecord::State).trimmed() == QLatin1String("1") && CountsAsAlarm(i);
     if (!down)
         return;
     const QString wav
@@ -645,6 +746,9 @@ void TCheckEngine::StartStatusMails(const TDueMails &Due)
         TSystemRecord row = List.Record(i);
         for (QString &cell : row.Cells)
             cell = QString(cell.constData(), cell.size());
+        // The state's mark rides in a cell past the list's own, in this copy only.
+        if (const QString mark = StateMark(i); !mark.isEmpty())
+            row.SetCell(kStateMarkCell, mark);
         rows.push_back(std::move(row));
     }
     auto records = std::make_shared<TSystemList>();
@@ -770,6 +874,16 @@ bool TCheckEngine::DeleteRecord(TRecordId Record)
         return false;
     EndResultBatch();
     const QString name = List.Cell(position, TSystemRecord::Name);
+    // What stood for the system is over for the history too, or it would come back at the next start.
+    if (const auto it = marks.find(Record); it != marks.end()) {
+        const QString address = List.Cell(position, TSystemRecord::IP);
+        if (it->second.Ack)
+            emit MarkEvent(address, TMarkEvent::AckRemoved, QString(), Now(), 0);
+        if (it->second.Maintenance)
+            emit MarkEvent(address, TMarkEvent::MaintenanceEnded, QString(), Now(), 0);
+        marks.erase(it);
+        ArmMaintenanceTimer();
+    }
     List.Delete(position);
     LogFmt("\"%s\" isimli kayıt silindi", name);
     return true;
@@ -784,4 +898,210 @@ bool TCheckEngine::ToggleSelect(TRecordId Record)
         = static_cast<long long>(std::llround(List.CellAsNumber(position, TSystemRecord::Select)));
     List.SetCellNumber(position, TSystemRecord::Select, 1 ^ value);
     return true;
+}
+
+namespace {
+// The state code of a row, or -1 for a cell that is no whole number.
+int RowState(const TSystemList &List, int Position)
+{
+    try {
+        const double value = List.CellAsNumber(Position, TSystemRecord::State);
+        return value >= 0 && value <= 7 && value == int(value) ? int(value) : -1;
+    } catch (const std::exception &) {
+        return -1;
+    }
+}
+} // namespace
+
+int TCheckEngine::AlarmAfter() const
+{
+    return std::clamp(settings.AlarmAfter, kAlarmAfterMin, kAlarmAfterMax);
+}
+
+const TAlarmMark *TCheckEngine::Mark(TRecordId Record) const
+{
+    const auto it = marks.find(Record);
+    return it == marks.end() ? nullptr : &it->second;
+}
+
+bool TCheckEngine::Unconfirmed(int Position) const
+{
+    // With 1 every alarm is confirmed at once, also one whose state was written without a result.
+    if (AlarmAfter() <= 1 || !IsAlarmState(RowState(List, Position)))
+        return false;
+    const TAlarmMark *mark = Mark(List.IdAt(Position));
+    return (mark ? mark->Count : 0) < AlarmAfter();
+}
+
+bool TCheckEngine::InMaintenance(TRecordId Record) const
+{
+    const TAlarmMark *mark = Mark(Record);
+    return mark && mark->Maintenance;
+}
+
+bool TCheckEngine::CountsAsAlarm(int Position) const
+{
+    if (!IsAlarmState(RowState(List, Position)) || Unconfirmed(Position))
+        return false;
+    const TAlarmMark *mark = Mark(List.IdAt(Position));
+    return !mark || (!mark->Ack && !mark->Maintenance);
+}
+
+void TCheckEngine::TellMark(TRecordId Record)
+{
+    // A record with nothing left to tell takes no room.
+    if (const auto it = marks.find(Record);
+        it != marks.end() && it->second.Count == 0 && !it->second.Ack && !it->second.Maintenance)
+        marks.erase(it);
+    emit MarkChanged(Record);
+}
+
+bool TCheckEngine::CountResult(int Position, int State)
+{
+    const TRecordId record = List.IdAt(Position);
+    const QString address = List.Cell(Position, TSystemRecord::IP);
+    bool confirmed = false;
+    if (IsAlarmState(State)) {
+        TAlarmMark &mark = marks[record];
+        ++mark.Count;
+        const int needed = AlarmAfter();
+        if (needed > 1 && mark.Count < needed)
+            LogFmt("Alarm doğrulanıyor (%d/%d). IP: %s", mark.Count, needed, address);
+        else if (mark.Count == needed) {
+            confirmed = true;
+            if (needed > 1)
+                LogFmt("Alarm doğrulandı. IP: %s", address);
+        }
+    } else if (State == csWorking || State == csWorkingReport) {
+        const auto it = marks.find(record);
+        if (it == marks.end())
+            return false;
+        it->second.Count = 0;
+        if (it->second.Ack) {
+            it->second.Ack.reset();
+            LogFmt("Alarm onayı kalktı, sistem düzeldi. IP: %s", address);
+            emit MarkEvent(address, TMarkEvent::AckFell, QString(), Now(), 0);
+        }
+    } else {
+        return false;
+    }
+    TellMark(record);
+    return confirmed;
+}
+
+bool TCheckEngine::Acknowledge(TRecordId Record, const QString &Note)
+{
+    const int position = List.PositionOf(Record);
+    if (position < 0 || !IsAlarmState(RowState(List, position)))
+        return false;
+    TAlarmMark &mark = marks[Record];
+    if (mark.Ack) {
+        TellMark(Record);
+        return false;
+    }
+    const QString address = List.Cell(position, TSystemRecord::IP);
+    mark.Ack = TAcknowledgement{Note, Now()};
+    LogFmt("Alarm onaylandı. IP: %s Not: %s", address, Note);
+    emit MarkEvent(address, TMarkEvent::Acknowledged, Note, mark.Ack->Time, 0);
+    TellMark(Record);
+    return true;
+}
+
+bool TCheckEngine::RemoveAcknowledgement(TRecordId Record)
+{
+    const int position = List.PositionOf(Record);
+    const auto it = marks.find(Record);
+    if (position < 0 || it == marks.end() || !it->second.Ack)
+        return false;
+    it->second.Ack.reset();
+    const QString address = List.Cell(position, TSystemRecord::IP);
+    LogFmt("Alarm onayı kaldırıldı. IP: %s", address);
+    emit MarkEvent(address, TMarkEvent::AckRemoved, QString(), Now(), 0);
+    TellMark(Record);
+    return true;
+}
+
+bool TCheckEngine::StartMaintenance(TRecordId Record, const QString &Note, qint64 End)
+{
+    const int position = List.PositionOf(Record);
+    const qint64 now = Now();
+    if (position < 0 || End <= now)
+        return false;
+    const QString address = List.Cell(position, TSystemRecord::IP);
+    marks[Record].Maintenance = TMaintenance{Note, now, End};
+    LogFmt("Bakım başladı. IP: %s Bitiş: %s Not: %s", address, FormatMarkTime(End), Note);
+    emit MarkEvent(address, TMarkEvent::MaintenanceStarted, Note, now, End);
+    TellMark(Record);
+    ArmMaintenanceTimer();
+    return true;
+}
+
+bool TCheckEngine::EndMaintenance(TRecordId Record)
+{
+    const int position = List.PositionOf(Record);
+    const auto it = marks.find(Record);
+    if (position < 0 || it == marks.end() || !it->second.Maintenance)
+        return false;
+    it->second.Maintenance.reset();
+    const QString address = List.Cell(position, TSystemRecord::IP);
+    LogFmt("Bakım bitti. IP: %s", address);
+    emit MarkEvent(address, TMarkEvent::MaintenanceEnded, QString(), Now(), 0);
+    TellMark(Record);
+    ArmMaintenanceTimer();
+    return true;
+}
+
+void TCheckEngine::RestoreMark(TRecordId Record, const std::optional<TAcknowledgement> &Ack,
+    const std::optional<TMaintenance> &Maintenance)
+{
+    if (List.PositionOf(Record) < 0 || (!Ack && !Maintenance))
+        return;
+    TAlarmMark &mark = marks[Record];
+    mark.Ack = Ack;
+    mark.Maintenance = Maintenance;
+    TellMark(Record);
+    // One that ended while the program was closed ends now, with its line.
+    if (Maintenance && Maintenance->End <= Now())
+        EndMaintenance(Record);
+    else
+        ArmMaintenanceTimer();
+}
+
+void TCheckEngine::ArmMaintenanceTimer()
+{
+    qint64 next = 0;
+    for (const auto &[record, mark] : marks)
+        if (mark.Maintenance && (next == 0 || mark.Maintenance->End < next))
+            next = mark.Maintenance->End;
+    if (next == 0) {
+        MaintenanceTimer->stop();
+        return;
+    }
+    // A wait beyond the timer's range is taken in steps.
+    const qint64 ms = std::clamp<qint64>(next * 1000 - QDateTime::currentMSecsSinceEpoch(), 0, INT_MAX);
+    MaintenanceTimer->start(int(ms));
+}
+
+void TCheckEngine::MaintenanceDue()
+{
+    const qint64 now = Now();
+    std::vector<TRecordId> ended;
+    for (const auto &[record, mark] : marks)
+        if (mark.Maintenance && mark.Maintenance->End <= now)
+            ended.push_back(record);
+    for (const TRecordId record : ended)
+        EndMaintenance(record);
+    ArmMaintenanceTimer();
+}
+
+QString TCheckEngine::StateMark(int Position) const
+{
+    const TAlarmMark *mark = Mark(List.IdAt(Position));
+    if (mark && mark->Maintenance)
+        return QStringLiteral(" (bakımda)");
+    if (mark && mark->Ack && IsAlarmState(RowState(List, Position)))
+        return QStringLiteral(" (onaylandı: ") + mark->Ack->Note + QLatin1Char(')');
+    if (Unconfirmed(Position))
+        return QStringLiteral(" (doğrulanıyor)");
+    return QString();
 }

@@ -10,6 +10,7 @@
 #include <QBasicTimer>
 #include <QEvent>
 #include <QObject>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -68,6 +69,40 @@ struct TCycleResult
     QString Name;
     qint64 Time = 0; // seconds since the epoch
     int State = 0;
+    bool Maintenance = false; // the system was in maintenance
+};
+
+// An operator's word on a system in alarm: it keeps the alarm quiet while the system stays in one.
+struct TAcknowledgement
+{
+    QString Note;
+    qint64 Time = 0; // seconds since the epoch
+};
+
+// A system under repair until End: still checked and shown, but never loud.
+struct TMaintenance
+{
+    QString Note;
+    qint64 Start = 0;
+    qint64 End = 0; // seconds since the epoch
+};
+
+// What the console knows of a record's alarm beyond its state.
+struct TAlarmMark
+{
+    int Count = 0; // consecutive results in an alarm state
+    std::optional<TAcknowledgement> Ack;
+    std::optional<TMaintenance> Maintenance;
+};
+
+// A change of an acknowledgement or a maintenance, as the history keeps it.
+enum class TMarkEvent
+{
+    Acknowledged = 1,
+    AckRemoved = 2, // by hand
+    AckFell = 3, // the system recovered
+    MaintenanceStarted = 4,
+    MaintenanceEnded = 5,
 };
 
 // What the record editor sets of a record.
@@ -147,6 +182,33 @@ public:
     // The program is ending: the mail under way stops at once, no result is taken any more.
     void Shutdown();
 
+    // Alarm confirmation, acknowledgements and maintenance.
+    // Null for a record with nothing to tell.
+    const TAlarmMark *Mark(TRecordId Record) const;
+    // The record is in an alarm state that is not confirmed yet (fewer consecutive results than AlarmAfter).
+    bool Unconfirmed(int Position) const;
+    // The record's alarm counts for the sound, the tray, the notification and the mail rule: marked, in a
+    // confirmed alarm state, neither acknowledged nor in maintenance.
+    bool CountsAsAlarm(int Position) const;
+    bool InMaintenance(TRecordId Record) const;
+    // What the state's text gets in the mail and the details window: " (bakımda)", " (onaylandı: <note>)"
+    // for an alarm, " (doğrulanıyor)" for an unconfirmed one; empty otherwise.
+    QString StateMark(int Position) const;
+    // Only a record in an alarm state that is not acknowledged; false otherwise.
+    bool Acknowledge(TRecordId Record, const QString &Note);
+    bool RemoveAcknowledgement(TRecordId Record);
+    // End in seconds since the epoch, after now; replaces a maintenance under way.
+    bool StartMaintenance(TRecordId Record, const QString &Note, qint64 End);
+    bool EndMaintenance(TRecordId Record);
+    // What a previous run left (at start, before any result): a maintenance whose end has passed ends now.
+    void RestoreMark(TRecordId Record, const std::optional<TAcknowledgement> &Ack,
+        const std::optional<TMaintenance> &Maintenance);
+    // The retry check of unconfirmed alarms is due in this many milliseconds; tests set it below the
+    // settings' least. Negative: RetryInterval seconds.
+    int RetryIntervalMs = -1;
+    QTimer *RetryTimer = nullptr;
+    QTimer *MaintenanceTimer = nullptr;
+
 signals:
     void BusyChanged(bool Busy);
     // A cycle (with its status mails) has ended.
@@ -162,6 +224,10 @@ signals:
     void TestMailFinished(bool Sent, const QString &Failure);
     // The send command's selection failed (a Select or State cell that is no number).
     void SendFailed(const QString &Message);
+    // A record's confirmation, acknowledgement or maintenance changed (its dot and tooltip).
+    void MarkChanged(TRecordId Record);
+    // An acknowledgement or maintenance began or ended: for the history (End for a maintenance begun).
+    void MarkEvent(const QString &Address, TMarkEvent Event, const QString &Note, qint64 Time, qint64 End);
 
 protected:
     void customEvent(QEvent *Event) override;
@@ -179,6 +245,10 @@ private:
         quint64 Id = 0;
         TCheckOrigin Origin = TCheckOrigin::Menu;
         bool Single = false;
+        // A check of the unconfirmed alarms only, with the origin of the cycle that found them.
+        bool Retry = false;
+        // Alarms this run confirmed that count (CountsAsAlarm).
+        int NewlyConfirmed = 0;
         // Every record at the start, in row order: records added later take no part.
         std::vector<TRecordId> Members;
         size_t Next = 0;
@@ -207,6 +277,14 @@ private:
     void QueueStatusMails(TDueMails Due);
     void StartStatusMails(const TDueMails &Due);
     void StatusMailsDone(bool FromCycle, bool Failed, const QString &Error);
+    // A result's state into the record's count: logs the confirmation lines; true when it confirmed now.
+    bool CountResult(int Position, int State);
+    void ScheduleRetry(TCheckOrigin Origin);
+    void StartRetry();
+    void ArmMaintenanceTimer();
+    void MaintenanceDue();
+    void TellMark(TRecordId Record);
+    int AlarmAfter() const;
 
     bool busy = false;
     bool cycleHasRun = false;
@@ -216,6 +294,9 @@ private:
     bool alarmAtEnd = false;
     bool applyAtEnd = false;
     bool sendAtEnd = false;
+    bool retryAtEnd = false;
+    TCheckOrigin retryOrigin = TCheckOrigin::Menu;
+    std::unordered_map<TRecordId, TAlarmMark> marks;
     bool resultBatch = false;
     TMailKind mailOut = TMailKind::None;
     std::optional<TDueMails> dueMails;
@@ -228,3 +309,5 @@ private:
 
 // "dd/mm/yyyy   hh:nn:ss" with the user's date and time separators.
 QString FormatCheckTime(const class QDateTime &When);
+// "dd/mm/yyyy hh:nn" with the user's separators: the times of acknowledgements and maintenance.
+QString FormatMarkTime(qint64 Seconds);

@@ -26,7 +26,7 @@ int State(const TSystemList &List, int Position)
 
 } // namespace
 
-TTrayState ReadTrayState(const TSystemList &List)
+TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts)
 {
     TTrayState state;
     bool working = false;
@@ -35,9 +35,10 @@ TTrayState ReadTrayState(const TSystemList &List)
             continue;
         ++state.Marked;
         const int code = State(List, i);
-        if (IsAlarmState(code))
-            ++state.Alarms;
-        else if (code == csWorking || code == csWorkingReport)
+        if (IsAlarmState(code)) {
+            if (!Counts || Counts(i))
+                ++state.Alarms;
+        } else if (code == csWorking || code == csWorkingReport)
             working = true;
     }
     state.Colour = state.Alarms > 0 ? TTrayColour::Red : working ? TTrayColour::Green : TTrayColour::Grey;
@@ -52,13 +53,13 @@ QString TrayHint(const TTrayState &State, bool CycleHasRun)
     return title + Format(" – %d alarm / %d", State.Alarms, State.Marked);
 }
 
-QStringList TAlarmEntries::Update(const TSystemList &List)
+QStringList TAlarmEntries::Update(const TSystemList &List, const TAlarmCounts &Counts)
 {
     QStringList lines;
     std::unordered_set<TRecordId> now;
     for (int i = 0; i < List.Count(); ++i) {
         const int code = State(List, i);
-        if (!Marked(List, i) || !IsAlarmState(code))
+        if (!Marked(List, i) || !IsAlarmState(code) || (Counts && !Counts(i)))
             continue;
         const TRecordId id = List.IdAt(i);
         now.insert(id);

@@ -1,5 +1,6 @@
 #pragma once
 #include "records/SystemList.h"
+#include <functional>
 #include <QStringList>
 #include <unordered_set>
 
@@ -19,8 +20,13 @@ struct TTrayState
     int Marked = 0;
 };
 
-// A cell that is no number counts as unmarked or as no state: the tray never raises an error.
-TTrayState ReadTrayState(const TSystemList &List);
+// Tells whether the alarm of the row at a position counts (confirmed, not acknowledged, not in maintenance);
+// none: every alarm counts.
+using TAlarmCounts = std::function<bool(int Position)>;
+
+// A cell that is no number counts as unmarked or as no state: the tray never raises an error. An alarm
+// that does not count neither turns the tray red nor counts in its hint.
+TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts = {});
 // "ZYRdenetleyici", followed by " – %d alarm / %d" (alarms, marked systems) once a check cycle has run.
 QString TrayHint(const TTrayState &State, bool CycleHasRun);
 
@@ -32,7 +38,7 @@ class TAlarmEntries
 public:
     // At the end of a periodic cycle: the lines "%s: %s" (name, state text) of the systems that entered an
     // alarm state, in row order; then the systems in one now are remembered for the next cycle.
-    QStringList Update(const TSystemList &List);
+    QStringList Update(const TSystemList &List, const TAlarmCounts &Counts = {});
 
 private:
     std::unordered_set<TRecordId> inAlarm;

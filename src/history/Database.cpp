@@ -1,4 +1,5 @@
 #include "Database.h"
+#include "AlarmNotes.h"
 #include <mutex>
 #include <QFile>
 
@@ -120,4 +121,5 @@ void CreateSchema(TDatabase &db)
         " system INTEGER NOT NULL, time INTEGER NOT NULL, before INTEGER NOT NULL, after INTEGER NOT NULL,"
         " origin INTEGER NOT NULL);"
         "CREATE INDEX IF NOT EXISTS changes_by_system ON changes (system, time);");
+    CreateMarkSchema(db);
 }

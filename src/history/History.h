@@ -5,6 +5,9 @@
 // What the history keeps of one result and the rules every part of it shares.
 
 inline constexpr int kHistoryStates = 8; // 0..7, as a record's State
+// No result is ever 7 (a check running): the history keeps the results of a system in maintenance there, so
+// its time counts as neither available nor in alarm.
+inline constexpr int kHistoryMaintenance = 7;
 inline constexpr qint64 kHourSeconds = 3600;
 inline constexpr qint64 kDaySeconds = 86400;
 // Hours older than this fold into days.

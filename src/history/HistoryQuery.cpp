@@ -199,20 +199,21 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
     // of it, and every row of the month is read in one pass per table, not looked up hour by hour.
     struct TDaySums
     {
-        qint64 available = 0, alarm = 0;
+        qint64 available = 0, alarm = 0, maintenance = 0;
     };
     const auto add = [&](std::vector<TDaySums> &days, const TStatement &row) {
         TDaySums &day
             = days[size_t(std::upper_bound(bounds.begin(), bounds.end(), row.Int(1)) - bounds.begin() - 1)];
         day.available += row.Int(2);
         day.alarm += row.Int(3);
+        day.maintenance += row.Int(4);
     };
     // The hours of today and yesterday, in time order: all systems at once.
     std::unordered_map<qint64, std::vector<TDaySums>> recent;
     std::unordered_map<qint64, qint64> recentResults;
     {
         TStatement s(db,
-            "SELECT system, start, s2+s3, s1+s4+s5+s6, n0+n1+n2+n3+n4+n5+n6+n7"
+            "SELECT system, start, s2+s3, s1+s4+s5+s6, s7, n0+n1+n2+n3+n4+n5+n6+n7"
             " FROM recent WHERE start>=?1 AND start<?2");
         s.Bind(1, from).Bind(2, to);
         while (s.Step()) {
@@ -220,13 +221,13 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
             if (days.empty())
                 days.resize(dayCount);
             add(days, s);
-            recentResults[s.Int(0)] += s.Int(4);
+            recentResults[s.Int(0)] += s.Int(5);
         }
     }
     // The counts of results only tell whether there are any: one row with some answers that, and reading
     // them from every row would cost a third of the time.
     TStatement periods(db,
-        "SELECT system, start, s2+s3, s1+s4+s5+s6 FROM periods WHERE system=?1 AND start>=?2 AND start<?3");
+        "SELECT system, start, s2+s3, s1+s4+s5+s6, s7 FROM periods WHERE system=?1 AND start>=?2 AND start<?3");
     TStatement anyResult(db,
         "SELECT 1 FROM periods WHERE system=?1 AND start>=?2 AND start<?3 AND n0+n1+n2+n3+n4+n5+n6+n7>0 "
         "LIMIT 1");
@@ -247,7 +248,7 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
             add(days, periods);
         TMonthRow row{s.name, s.address, -1, 0, 0, 0, 0, {}};
         row.Days.reserve(dayCount);
-        qint64 available = 0, alarm = 0, span = 0;
+        qint64 available = 0, alarm = 0, maintenance = 0, span = 0;
         for (size_t i = 0; i < dayCount; ++i) {
             // The last result's hold, not yet written into the periods.
             TDaySums &day = days[i];
@@ -258,17 +259,21 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
                 day.available += held;
             else if (held > 0 && IsAlarmState(s.tail.state))
                 day.alarm += held;
+            else if (held > 0 && s.tail.state == kHistoryMaintenance)
+                day.maintenance += held;
             const qint64 known = day.available + day.alarm;
             row.Days.push_back(known ? double(day.alarm) / double(known) : -1);
             available += day.available;
             alarm += day.alarm;
+            maintenance += day.maintenance;
         }
         if (recentResults[s.tail.id] == 0 && !anyResult.Bind(1, s.tail.id).Bind(2, from).Bind(3, to).Step())
             continue;
         const qint64 known = available + alarm;
         row.Availability = known ? 100.0 * double(available) / double(known) : -1;
         row.AlarmMinutes = Minutes(alarm);
-        row.UnknownMinutes = Minutes(std::max<qint64>(0, span - known));
+        row.MaintenanceMinutes = Minutes(maintenance);
+        row.UnknownMinutes = Minutes(std::max<qint64>(0, span - known - maintenance));
         later.Bind(1, s.tail.id).Bind(2, to);
         const qint64 afterMonth
             = later.Step() && !later.IsNull(0) ? later.Int(0) : std::max(s.tail.to, s.tail.from);

@@ -16,6 +16,8 @@ struct TStateTotals
     qint64 Available() const { return Seconds[2] + Seconds[3]; }
     qint64 Alarm() const { return Seconds[1] + Seconds[4] + Seconds[5] + Seconds[6]; }
     qint64 Known() const { return Available() + Alarm(); }
+    // Also part of the unknown time: a result in state 7 counts neither way, as ever.
+    qint64 Maintenance() const { return Seconds[kHistoryMaintenance]; }
     qint64 Unknown() const { return std::max<qint64>(0, Span - Known()); }
     // Of the known time; -1 when none is known.
     double AvailabilityPercent() const
@@ -40,6 +42,7 @@ struct TMonthRow
     double Availability = -1; // percent of known time; -1 none known
     qint64 AlarmMinutes = 0, Outages = 0, LongestOutageMinutes = 0, UnknownMinutes = 0;
     std::vector<double> Days; // the alarm share of each day of the month, -1 unknown
+    qint64 MaintenanceMinutes = 0;
 };
 
 // Read-only queries, usable while the writer runs and without one. Every "now" is the moment the answer

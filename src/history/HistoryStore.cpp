@@ -126,6 +126,11 @@ public:
         return Run([&] { RenameIn(from, to); });
     }
 
+    bool Mark(const THistoryMark &mark)
+    {
+        return Run([&] { WriteMark(db, mark); });
+    }
+
 private:
     void Open()
     {
@@ -491,7 +496,7 @@ void THistoryStore::Record(std::vector<THistoryResult> results)
 {
     {
         std::lock_guard guard(lock);
-        queue.push_back({std::move(results), {}, {}});
+        queue.push_back({std::move(results), {}, {}, {}});
     }
     wake.notify_one();
 }
@@ -500,7 +505,16 @@ void THistoryStore::RenameAddress(const QString &oldAddress, const QString &newA
 {
     {
         std::lock_guard guard(lock);
-        queue.push_back({{}, oldAddress, newAddress});
+        queue.push_back({{}, oldAddress, newAddress, {}});
+    }
+    wake.notify_one();
+}
+
+void THistoryStore::RecordMark(THistoryMark mark)
+{
+    {
+        std::lock_guard guard(lock);
+        queue.push_back({{}, {}, {}, std::move(mark)});
     }
     wake.notify_one();
 }
@@ -530,8 +544,9 @@ void THistoryStore::Run()
         busy = true;
         const int days = retentionDays;
         guard.unlock();
-        const bool committed = !job.oldAddress.isEmpty() ? writer->Rename(job.oldAddress, job.newAddress)
-                                                         : writer->Record(job.results, days);
+        const bool committed = job.mark              ? writer->Mark(*job.mark)
+            : !job.oldAddress.isEmpty() ? writer->Rename(job.oldAddress, job.newAddress)
+                                        : writer->Record(job.results, days);
         // Before Flush returns: whoever waits for the writer may expect the news to be on its way.
         if (committed && written)
             written();

@@ -1,10 +1,12 @@
 #pragma once
+#include "history/AlarmNotes.h"
 #include "history/History.h"
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,6 +35,8 @@ public:
     void Record(std::vector<THistoryResult> results);
     // An edited address keeps its history.
     void RenameAddress(const QString &oldAddress, const QString &newAddress);
+    // An acknowledgement or maintenance event, in a transaction of its own.
+    void RecordMark(THistoryMark mark);
     // Clamped to 30..3650; applied at the next cycle.
     void SetRetentionDays(int days);
     // Waits until everything queued so far is written or has failed: for tests and the program's end.
@@ -43,6 +47,7 @@ private:
     {
         std::vector<THistoryResult> results;
         QString oldAddress, newAddress; // a rename when oldAddress is set
+        std::optional<THistoryMark> mark;
     };
     void Run();
 

@@ -80,6 +80,8 @@ TMailText BuildStatusReport(const TLiveSettings &Settings, const TSystemList &Li
                 }
             }
 
+            stateText += record.Cell(kStateMarkCell);
+
             const QString name = record.Cell(TSystemRecord::Name);
             const QString ip = record.Cell(TSystemRecord::IP);
             mail.Body.append(Format("<tr><td>%s</td><td>%s</td><td style=\"background-color: "

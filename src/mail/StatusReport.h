@@ -5,6 +5,10 @@
 class TLiveSettings;
 class TSystemList;
 
+// A cell past the list's own in the rows a status mail is composed from: a text the state's text gets
+// (" (bakımda)" and the like), written by the engine into its copy of the rows.
+inline constexpr int kStateMarkCell = 9;
+
 // Composes the HTML status report of the records at the given positions (decimal numbers joined by
 // ","), sends it to the recipient and logs the outcome. No error leaves the call; it returns the texts
 // composed (none when there is no recipient).

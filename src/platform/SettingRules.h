@@ -35,3 +35,13 @@ constexpr int32_t EffectiveTimeOut(int32_t TimeOut)
 constexpr int kHistoryDaysMin = 30;
 constexpr int kHistoryDaysMax = 3650;
 constexpr int kHistoryDaysDefault = 400;
+
+// Consecutive results in an alarm state that confirm an alarm; a stored value outside the range gives the
+// default, which confirms at once.
+constexpr int kAlarmAfterMin = 1;
+constexpr int kAlarmAfterMax = 10;
+constexpr int kAlarmAfterDefault = 1;
+// Seconds from the end of a cycle that found unconfirmed alarms to the check that looks at them again.
+constexpr int kRetryIntervalMin = 10;
+constexpr int kRetryIntervalMax = 600;
+constexpr int kRetryIntervalDefault = 60;

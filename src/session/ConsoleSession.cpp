@@ -44,6 +44,15 @@ TConsoleSession::TConsoleSession(
     connect(engine.get(), &TCheckEngine::TestMailFinished, this, &TConsoleSession::TestMailFinished);
     connect(engine.get(), &TCheckEngine::SendFailed, this, &TConsoleSession::SendFailed);
     connect(engine.get(), &TCheckEngine::CycleResults, this, &TConsoleSession::RecordCycle);
+    connect(engine.get(), &TCheckEngine::MarkChanged, this, [this](TRecordId Record) {
+        emit MarkChanged(Record);
+        NotifyTray();
+    });
+    connect(engine.get(), &TCheckEngine::MarkEvent, this,
+        [this](const QString &Address, TMarkEvent Event, const QString &Note, qint64 Time, qint64 End) {
+            if (History())
+                history->RecordMark({Address, int(Event), Note, Time, End});
+        });
 }
 
 TConsoleSession::~TConsoleSession()
@@ -87,6 +96,7 @@ void TConsoleSession::LoadSettings()
 
 void TConsoleSession::Start(bool HiddenStartPossible)
 {
+    RestoreMarks();
     // Opened now, with the settings loaded: a new database is seeded with the Period in force.
     History();
     engine->HiddenStartPossible = HiddenStartPossible;
@@ -115,7 +125,7 @@ void TConsoleSession::ApplySettings()
 
 TTrayState TConsoleSession::TrayState() const
 {
-    return ReadTrayState(list);
+    return ReadTrayState(list, [this](int Position) { return engine->CountsAsAlarm(Position); });
 }
 
 QString TConsoleSession::TrayHint() const
@@ -262,7 +272,8 @@ void TConsoleSession::RecordCycle(TCheckOrigin Origin, bool Single, const std::v
     std::vector<THistoryResult> results;
     results.reserve(Results.size());
     for (const TCycleResult &r : Results)
-        results.push_back({r.Address, r.Name, r.Time, r.State, origin, std::max(0, settings.Period)});
+        results.push_back({r.Address, r.Name, r.Time, r.Maintenance ? kHistoryMaintenance : r.State, origin,
+            std::max(0, settings.Period)});
     history->Record(std::move(results));
 }
 
@@ -284,4 +295,70 @@ void TConsoleSession::ListChanged()
         saveErrorSeen = true;
         emit ListSaveFailed(message, first);
     }
+}
+
+void TConsoleSession::RestoreMarks()
+{
+    if (!QFile::exists(historyFile))
+        return;
+    for (const THistoryMark &mark : ReadStandingMarks(historyFile)) {
+        // Every record of that address: the list may hold a system twice.
+        for (int i = 0; i < list.Count(); ++i) {
+            if (list.Cell(i, TSystemRecord::IP) != mark.Address)
+                continue;
+            const TRecordId record = list.IdAt(i);
+            const TAlarmMark *now = engine->Mark(record);
+            std::optional<TAcknowledgement> ack = now ? now->Ack : std::nullopt;
+            std::optional<TMaintenance> maintenance = now ? now->Maintenance : std::nullopt;
+            if (mark.Kind == THistoryMark::Acknowledged)
+                ack = TAcknowledgement{mark.Note, mark.Time};
+            else
+                maintenance = TMaintenance{mark.Note, mark.Time, mark.End};
+            engine->RestoreMark(record, ack, maintenance);
+        }
+    }
+}
+
+bool TConsoleSession::Acknowledge(TRecordId Record, const QString &Note, bool All)
+{
+    if (!All)
+        return engine->Acknowledge(Record, Note);
+    bool any = false;
+    std::vector<TRecordId> records{Record};
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
+            records.push_back(list.IdAt(i));
+    for (const TRecordId record : records)
+        any = engine->Acknowledge(record, Note) || any;
+    return any;
+}
+
+bool TConsoleSession::RemoveAcknowledgement(TRecordId Record)
+{
+    return engine->RemoveAcknowledgement(Record);
+}
+
+bool TConsoleSession::StartMaintenance(TRecordId Record, const QString &Note, qint64 End, bool All)
+{
+    if (!All)
+        return engine->StartMaintenance(Record, Note, End);
+    bool any = false;
+    std::vector<TRecordId> records{Record};
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
+            records.push_back(list.IdAt(i));
+    for (const TRecordId record : records)
+        any = engine->StartMaintenance(record, Note, End) || any;
+    return any;
+}
+
+bool TConsoleSession::EndMaintenance(TRecordId Record)
+{
+    return engine->EndMaintenance(Record);
+}
+
+QString TConsoleSession::StateMark(TRecordId Record) const
+{
+    const int position = list.PositionOf(Record);
+    return position < 0 ? QString() : engine->StateMark(position);
 }

@@ -82,6 +82,15 @@ public:
     void SendStatusMails();
     // The settings dialog's Test with its current values. False while a mail is out.
     bool SendTestMail(const TLiveSettings &Values);
+    // Acknowledgements and maintenance, logged and kept in the history database (they stand across a
+    // restart). With All, every marked record they apply to; false when none took it.
+    bool Acknowledge(TRecordId Record, const QString &Note, bool All);
+    bool RemoveAcknowledgement(TRecordId Record);
+    bool StartMaintenance(TRecordId Record, const QString &Note, qint64 End, bool All);
+    bool EndMaintenance(TRecordId Record);
+    // The record's state text as the details window and the mail show it, with its mark appended:
+    // " (doğrulanıyor)", " (onaylandı: <note>)" or " (bakımda)".
+    QString StateMark(TRecordId Record) const;
     // The window's first activation (the start-up check may wait for it).
     void WindowActivated() { engine->FormActivate(); }
     // Whether the window shows itself at start (the settings, as applied at start).
@@ -102,6 +111,8 @@ signals:
     void SettingsChanged();
     // The tray's colour or counts may have changed.
     void TrayStateChanged();
+    // A record's confirmation, acknowledgement or maintenance changed.
+    void MarkChanged(TRecordId Record);
     // Saving the list after a command failed (also logged); First is true the first time in this run.
     void ListSaveFailed(const QString &Message, bool First);
     // The alarm sound is due: the WAV file to play, or empty for the default beep.
@@ -124,6 +135,8 @@ private:
     void RecordCycle(TCheckOrigin Origin, bool Single, const std::vector<TCycleResult> &Results);
     // The tray keeps its state while a check runs, whose rows show no state until their results come.
     void NotifyTray();
+    // The acknowledgements and maintenance a previous run left, onto the records of their addresses.
+    void RestoreMarks();
 
     QString listFile;
     QString historyFile;

@@ -32,6 +32,9 @@ struct TKey
     int Min = INT_MIN;
     int Max = INT_MAX;
     bool Written = true;
+    // Written only once it differs from the default or the file holds it: files of users who never touch
+    // it stay as they were.
+    bool WrittenWhenSet = false;
 };
 
 // Every key, in the order SaveSettings writes them. LoadSettings reads the address list first, since the
@@ -55,6 +58,10 @@ const TKey kKeys[] = {
     {"General", "DesktopNotify", TKind::Boolean, &TLiveSettings::DesktopNotify, 1},
     {"General", "HistoryDays", TKind::Integer, &TLiveSettings::HistoryDays, kHistoryDaysDefault,
         kHistoryDaysMin, kHistoryDaysMax},
+    {"General", "AlarmAfter", TKind::Integer, &TLiveSettings::AlarmAfter, kAlarmAfterDefault, kAlarmAfterMin,
+        kAlarmAfterMax, true, true},
+    {"General", "RetryInterval", TKind::Integer, &TLiveSettings::RetryInterval, kRetryIntervalDefault,
+        kRetryIntervalMin, kRetryIntervalMax, true, true},
     // Only a hand edit of the file sets it.
     {"General", "TimeOut", TKind::Integer, &TLiveSettings::TimeOut, kDefaultTimeOut, kTimeOutMin, INT_MAX,
         false},
@@ -155,6 +162,9 @@ void TLiveSettings::SaveSettings()
             continue;
         const QString section = Text(key.Section);
         const QString name = Text(key.Name);
+        if (key.WrittenWhenSet && FieldOf<int>(*this, key) == key.Default
+            && ini.ReadString(section, name, QStringLiteral("<unset>")) == QStringLiteral("<unset>"))
+            continue;
         switch (key.Kind) {
         case TKind::Integer:
             ini.WriteInteger(section, name, FieldOf<int>(*this, key));

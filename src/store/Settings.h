@@ -20,6 +20,8 @@ public:
     bool BeepAlarm;
     bool DesktopNotify; // a notification after each periodic cycle
     int HistoryDays; // how long the history keeps results, 30..3650
+    int AlarmAfter; // consecutive alarm results that confirm an alarm, 1..10
+    int RetryInterval; // seconds to the check of unconfirmed alarms, 10..600
     int TimeOut; // milliseconds; read from the file only, never written
     QString Host; // text fields hold no leading or trailing blanks
     QString Username;

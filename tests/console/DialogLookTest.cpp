@@ -3,6 +3,9 @@
 #include "console/About.h"
 #include "console/CheckListBox.h"
 #include "console/Help.h"
+#include "console/Main.h"
+#include "console/ServiceList.h"
+#include "console/UnitAlarmNotes.h"
 #include "console/UnitDetails.h"
 #include "console/UnitNewRecord.h"
 #include "console/UnitSettings.h"
@@ -11,6 +14,8 @@
 #include "session/ConsoleSession.h"
 #include "SimConfig.h"
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -171,6 +176,67 @@ TEST_F(DialogLook, HelpAndAbout)
     EXPECT_EQ(At(image, QPoint(2, 2)), QColor(246, 247, 252));
     EXPECT_EQ(Child<QLabel>(&about, "lblHeader")->palette().color(QPalette::WindowText), QColor(22, 84, 114));
     EXPECT_TRUE(Child<QLabel>(&about, "lblWeb")->font().underline());
+}
+
+TEST_F(DialogLook, AlarmDialogsAndMarkedDots)
+{
+    TFormAcknowledge acknowledge;
+    Child<QLineEdit>(&acknowledge, "edtNote")->setText(QStringLiteral("Site arandı, teknisyen yolda"));
+    acknowledge.show();
+    const QImage ack = Take(acknowledge, "acknowledge");
+    acknowledge.hide();
+    EXPECT_EQ(At(ack, QPoint(2, 2)), QColor(246, 247, 252));
+
+    TFormMaintenance maintenance;
+    Child<QLineEdit>(&maintenance, "edtNote")->setText(QStringLiteral("Disk değişimi"));
+    Child<QComboBox>(&maintenance, "cbLength")->setCurrentIndex(1);
+    emit Child<QComboBox>(&maintenance, "cbLength")->activated(1);
+    maintenance.show();
+    const QImage repair = Take(maintenance, "maintenance");
+    maintenance.hide();
+    EXPECT_EQ(At(repair, QPoint(2, 2)), QColor(246, 247, 252));
+
+    // The main window's list with an alarm being confirmed, an acknowledged one and one in maintenance.
+    TConsoleSession session(sandbox.Path(QString()), QStringLiteral("ZYRdenetleyici.dat"));
+    TLiveSettings values = session.Settings();
+    values.AlarmAfter = 3;
+    session.SetSettings(values);
+    // Each a system that refuses: checked once, the first is being confirmed; three times, the others are
+    // confirmed.
+    const char *rows[][3] = {{"Doğrulanan", "127.0.0.1:1", "1"}, {"Onaylanan", "127.0.0.1:2", "3"},
+        {"Bakımdaki", "127.0.0.1:3", "3"}, {"Sağlam", "127.0.0.13:17220", "3"}};
+    TSystemList &list = session.ListForView();
+    std::vector<TRecordId> ids;
+    for (const auto &row : rows) {
+        TSystemRecord record;
+        record.Cells = {QStringLiteral("1"), QString::fromUtf8(row[0]), QString::fromUtf8(row[1]), QString(),
+            QStringLiteral("1"), QStringLiteral("3"), QString(), QStringLiteral("11.12.2026   09:40:00"),
+            QStringLiteral("0")};
+        ids.push_back(list.IdAt(list.Add(record)));
+        for (int n = 0; n < QByteArray(row[2]).toInt() && ids.size() < 4; ++n) {
+            session.CheckRecord(ids.back());
+            ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
+        }
+    }
+    ASSERT_TRUE(session.Acknowledge(ids[1], QStringLiteral("Site arandı"), false));
+    ASSERT_TRUE(session.StartMaintenance(
+        ids[2], QStringLiteral("Disk değişimi"), QDateTime::currentSecsSinceEpoch() + 4 * 3600, false));
+    TMainForm form(session);
+    form.resize(560, 200);
+    form.show();
+    QApplication::processEvents();
+    const QImage dots = Take(form, "alarm-dots");
+    form.hide();
+    auto *view = Child<TServiceListView>(&form, "ServiceList");
+    auto centre = [&](int Row) {
+        const QRect cell
+            = view->visualRect(view->model()->index(list.PositionOf(ids[size_t(Row)]), TSystemRecord::State));
+        return view->viewport()->mapTo(&form, cell.center() + QPoint(0, 2));
+    };
+    // The dots' own colours: amber, red under the tick, red under the maintenance bar.
+    EXPECT_EQ(At(dots, centre(0)).name(), QStringLiteral("#ffb300"));
+    EXPECT_EQ(At(dots, centre(1) + QPoint(-3, 0)).name(), QStringLiteral("#e53935"));
+    EXPECT_EQ(At(dots, centre(2) + QPoint(-3, 0)).name(), QStringLiteral("#e53935"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "console/CheckListBox.h"
 #include "console/DigitsOnly.h"
 #include "console/Help.h"
+#include "console/Icons.h"
 #include "console/Main.h"
 #include "console/ServiceList.h"
 #include "console/UnitDetails.h"
@@ -20,7 +21,9 @@
 #include <netinet/in.h>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTimeEdit>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -640,7 +643,7 @@ TEST_F(ListCommands, ContextMenuOnlyOnARightClickOverARow)
         items << action->text();
     EXPECT_EQ(items,
         (QStringList{QStringLiteral("Denetle"), QStringLiteral("Kaydı Sil"), QStringLiteral("Değiştir"),
-            QStringLiteral("Geçmiş")}));
+            QStringLiteral("Geçmiş"), QStringLiteral("Bakıma Al")}));
 }
 
 // "Denetle" of the row menu checks the focused record alone, marked or not; a record whose ZYRplus flag
@@ -724,6 +727,140 @@ TEST_F(ListCommands, SendCommandAsksAndIsBusyMeanwhile)
     EXPECT_TRUE(Action("Ekle")->isEnabled());
     EXPECT_EQ(TMessageBoxHook::Shown[1].Title, QStringLiteral("ZYRdenetleyici"));
     EXPECT_EQ(TMessageBoxHook::Shown[1].Text, QStringLiteral("'x' is not a valid floating point value."));
+}
+
+// The alarm's entries of the row menu appear when they apply; each dialog's confirmed fields reach the
+// session, and the dot, its tooltip and the details window's status line carry the marks.
+TEST_F(ListCommands, AcknowledgeAndMaintenanceThroughTheRowMenuMarkTheDot)
+{
+    List().Add(Record(QStringLiteral("Arıza"), QStringLiteral("6"), {}, QStringLiteral("0"), EmptyReport()));
+    QApplication::processEvents();
+    QMenu *menu = Child<QMenu>(&form, "PopupMenu1");
+    auto entries = [&] {
+        const QPoint at = Cell(0, TSystemRecord::Name).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &event);
+        menu->hide();
+        QStringList items;
+        for (QAction *action : menu->actions())
+            items << action->text();
+        return items.mid(3);
+    };
+    auto tooltip = [&] { return model->index(0, TSystemRecord::State).data(Qt::ToolTipRole).toString(); };
+    auto dot = [&] {
+        return model->index(0, TSystemRecord::State).data(Qt::DecorationRole).value<QPixmap>().toImage();
+    };
+    Focus(0);
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Alarmı Onayla"), QStringLiteral("Bakıma Al")}));
+    EXPECT_EQ(dot(), StateImage(6).toImage());
+
+    auto *ack = form.findChild<QDialog *>(QStringLiteral("FormAcknowledge"));
+    ASSERT_TRUE(ack);
+    WhileModal(
+        [&] {
+            Action("AlarmOnayla")->trigger();
+            return 0;
+        },
+        [&] {
+            EXPECT_EQ(ack->windowTitle(), QStringLiteral("Alarmı onayla"));
+            EXPECT_EQ(Child<QLabel>(ack, "lblNote")->text(), QStringLiteral("Not:"));
+            EXPECT_EQ(
+                Child<QCheckBox>(ack, "cbAll")->text(), QStringLiteral("Tüm işaretli alarmlara uygula"));
+            auto *note = Child<QLineEdit>(ack, "edtNote");
+            EXPECT_EQ(note->maxLength(), 200);
+            EXPECT_FALSE(Child<QPushButton>(ack, "btnOk")->isEnabled()) << "a note is required";
+            note->setText(QStringLiteral("   "));
+            EXPECT_FALSE(Child<QPushButton>(ack, "btnOk")->isEnabled());
+            note->setText(QStringLiteral(" Site <arandı> "));
+            Child<QPushButton>(ack, "btnOk")->click();
+        });
+    EXPECT_TRUE(
+        sandbox.LogText().contains(QStringLiteral("Alarm onaylandı. IP: 127.0.0.1 Not: Site <arandı>")));
+    const TAlarmMark *mark = session.Engine().Mark(List().IdAt(0));
+    ASSERT_TRUE(mark && mark->Ack);
+    EXPECT_EQ(tooltip(),
+        QStringLiteral("Alarm tespit edildi\n08.06.2012   17:46:00\nOnaylandı: Site <arandı> (")
+            + FormatMarkTime(mark->Ack->Time) + QLatin1Char(')'));
+    EXPECT_EQ(dot(), MarkedStateImage(6, false, true, false).toImage());
+    EXPECT_NE(dot(), StateImage(6).toImage());
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("Onayı Kaldır"), QStringLiteral("Bakıma Al")}));
+    WhileModal(
+        [&] {
+            MouseClick(view->viewport(), Cell(0, TSystemRecord::State).center());
+            return 0;
+        },
+        [&] {
+            EXPECT_EQ(Child<QLabel>(&details, "lblAlarm")->text(),
+                QStringLiteral("Alarm tespit edildi (onaylandı: Site <arandı>)"));
+            details.reject();
+        });
+
+    auto *maintenance = form.findChild<QDialog *>(QStringLiteral("FormMaintenance"));
+    ASSERT_TRUE(maintenance);
+    qint64 end = 0;
+    WhileModal(
+        [&] {
+            Action("BakimaAl")->trigger();
+            return 0;
+        },
+        [&] {
+            EXPECT_EQ(maintenance->windowTitle(), QStringLiteral("Bakım"));
+            auto *length = Child<QComboBox>(maintenance, "cbLength");
+            QStringList lengths;
+            for (int i = 0; i < length->count(); ++i)
+                lengths << length->itemText(i);
+            EXPECT_EQ(lengths,
+                (QStringList{QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"),
+                    QStringLiteral("24 saat")}));
+            EXPECT_EQ(Child<QCheckBox>(maintenance, "cbAll")->text(),
+                QStringLiteral("Tüm işaretli sistemlere uygula"));
+            auto *when = Child<QDateTimeEdit>(maintenance, "edtEnd");
+            const qint64 inAnHour = QDateTime::currentSecsSinceEpoch() + 3600;
+            EXPECT_LE(std::abs(when->dateTime().toSecsSinceEpoch() - inAnHour), 60);
+            length->setCurrentIndex(3);
+            emit length->activated(3);
+            EXPECT_LE(std::abs(when->dateTime().toSecsSinceEpoch() - (inAnHour + 23 * 3600)), 60);
+            // A chosen date and time stands as well.
+            when->setDateTime(QDateTime::currentDateTime().addDays(2));
+            end = when->dateTime().toSecsSinceEpoch();
+            Child<QLineEdit>(maintenance, "edtNote")->setText(QStringLiteral("Disk"));
+            Child<QPushButton>(maintenance, "btnOk")->click();
+        });
+    ASSERT_TRUE(session.Engine().InMaintenance(List().IdAt(0)));
+    EXPECT_EQ(session.Engine().Mark(List().IdAt(0))->Maintenance->End, end);
+    EXPECT_TRUE(tooltip().endsWith(
+        QStringLiteral("\nBakımda: Disk (bitiş ") + FormatMarkTime(end) + QLatin1Char(')')))
+        << tooltip().toStdString();
+    EXPECT_EQ(dot(), MarkedStateImage(6, false, true, true).toImage());
+    EXPECT_EQ(entries(),
+        (QStringList{
+            QStringLiteral("Onayı Kaldır"), QStringLiteral("Bakıma Al"), QStringLiteral("Bakımı Bitir")}));
+    Action("BakimiBitir")->trigger();
+    Action("OnayiKaldir")->trigger();
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Bakım bitti. IP: 127.0.0.1")));
+    EXPECT_TRUE(sandbox.LogText().contains(QStringLiteral("Alarm onayı kaldırıldı. IP: 127.0.0.1")));
+    EXPECT_EQ(dot(), StateImage(6).toImage());
+    EXPECT_EQ(tooltip(), QStringLiteral("Alarm tespit edildi\n08.06.2012   17:46:00"));
+}
+
+// An alarm not confirmed yet has an amber dot that tells its count.
+TEST_F(ListCommands, UnconfirmedAlarmShowsAnAmberDotWithItsCount)
+{
+    TLiveSettings values = session.Settings();
+    values.AlarmAfter = 3;
+    session.SetSettings(values);
+    List().Add(Record(QStringLiteral("Kapalı")));
+    List().SetCell(0, TSystemRecord::IP, QStringLiteral("127.0.0.1:1"));
+    session.CheckRecord(List().IdAt(0));
+    ASSERT_TRUE(WaitUntil([&] { return !session.Busy(); }));
+    QApplication::processEvents();
+    const QModelIndex state = model->index(0, TSystemRecord::State);
+    EXPECT_EQ(state.data(Qt::ToolTipRole).toString(),
+        QStringLiteral("Doğrulanıyor: 1/3\nÇalışmıyor\n") + List().Cell(0, TSystemRecord::ColDateTime));
+    const QImage amber = state.data(Qt::DecorationRole).value<QPixmap>().toImage();
+    EXPECT_EQ(amber, MarkedStateImage(1, true, false, false).toImage());
+    EXPECT_NE(amber, StateImage(1).toImage());
+    EXPECT_EQ(amber.pixelColor(8, 10).name(), QStringLiteral("#ffb300"));
 }
 
 } // namespace

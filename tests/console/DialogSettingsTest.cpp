@@ -464,3 +464,30 @@ TEST_F(SettingsDialog, AStatusMailInProgressDisablesTest)
 }
 
 } // namespace
+
+TEST_F(SettingsDialog, AlarmConfirmationSpinBoxesShowTheirRangesAndAreSaved)
+{
+    TFormSettings &d = Open();
+    EXPECT_EQ(
+        C<QLabel>("lblAlarmAfter")->text(), QStringLiteral("Alarm için art arda hatalı denetim sayısı"));
+    EXPECT_EQ(C<QLabel>("lblRetryInterval")->text(), QStringLiteral("Yeniden denetleme aralığı"));
+    EXPECT_EQ(C<QLabel>("lblSn")->text(), QStringLiteral("sn"));
+    EXPECT_TRUE(C<QSpinBox>("edtAlarmAfter")->isVisibleTo(&d));
+    EXPECT_EQ(C<QSpinBox>("edtAlarmAfter")->value(), 1);
+    EXPECT_EQ(C<QSpinBox>("edtAlarmAfter")->minimum(), 1);
+    EXPECT_EQ(C<QSpinBox>("edtAlarmAfter")->maximum(), 10);
+    EXPECT_EQ(C<QSpinBox>("edtRetryInterval")->value(), 60);
+    EXPECT_EQ(C<QSpinBox>("edtRetryInterval")->minimum(), 10);
+    EXPECT_EQ(C<QSpinBox>("edtRetryInterval")->maximum(), 600);
+    const int result = Execute([&] {
+        C<QSpinBox>("edtAlarmAfter")->setValue(11); // beyond the range: the most
+        C<QSpinBox>("edtRetryInterval")->setValue(45);
+        EXPECT_EQ(Live().AlarmAfter, 10);
+        EXPECT_EQ(Live().RetryInterval, 45);
+        C<QPushButton>("btnSave")->click();
+    });
+    EXPECT_EQ(result, QDialog::Accepted);
+    const QString ini = ReadIni();
+    EXPECT_TRUE(ini.contains(QStringLiteral("HistoryDays=400\nAlarmAfter=10\nRetryInterval=45\n")))
+        << ini.toStdString();
+}

@@ -83,3 +83,25 @@ TEST(MonthReport, HtmlPageHasTheTableAndADayStripPerSystem)
     EXPECT_EQ(html.count(QStringLiteral("background:#c0c0c0")), 29 * 2);
     EXPECT_EQ(html.count(QStringLiteral("<tr>")), 3);
 }
+
+// Results kept as taken in maintenance: their time is neither available nor in alarm, and the month
+// counts it on its own.
+TEST(MonthReport, MaintenanceTimeStandsApart)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    {
+        THistoryStore store(path, {});
+        store.Record({Result("a", LocalTime(2026, 11, 3, 0), 3, 60)});
+        store.Record({Result("a", LocalTime(2026, 11, 3, 1), kHistoryMaintenance, 60)});
+        store.Record({Result("a", LocalTime(2026, 11, 3, 2), kHistoryMaintenance, 60)});
+        store.Record({Result("a", LocalTime(2026, 11, 3, 3), 1, 60)});
+    }
+    const std::vector<TMonthRow> rows
+        = THistoryReader(path).Month(QDate(2026, 11, 1), {}, LocalTime(2026, 11, 3, 4));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].MaintenanceMinutes, 120);
+    EXPECT_EQ(rows[0].AlarmMinutes, 60);
+    EXPECT_EQ(rows[0].Outages, 1);
+    EXPECT_DOUBLE_EQ(rows[0].Availability, 50.0);
+}

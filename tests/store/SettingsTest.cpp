@@ -417,3 +417,46 @@ TEST_F(Settings, FullDiskOrUnreadableFileStopsTheSaveAndLeavesTheFile)
     EXPECT_EQ(ReadBytes(full), before);
     EXPECT_FALSE(QFile::exists(entry));
 }
+
+TEST_F(Settings, AlarmConfirmationKeysReadInRangeAndAreWrittenOnceSet)
+{
+    struct
+    {
+        const char *Lines;
+        int AlarmAfter, RetryInterval;
+    } const cases[] = {
+        {"", 1, 60},
+        {"AlarmAfter=0\nRetryInterval=9", 1, 60},
+        {"AlarmAfter=1\nRetryInterval=10", 1, 10},
+        {"AlarmAfter=10\nRetryInterval=600", 10, 600},
+        {"AlarmAfter=11\nRetryInterval=601", 1, 60},
+        {"AlarmAfter=0x3\nRetryInterval=abc", 3, 60},
+    };
+    for (const auto &c : cases) {
+        WriteBytes(ini, QByteArray("[General]\n") + c.Lines + "\n");
+        TLiveSettings s(folder);
+        s.LoadSettings();
+        EXPECT_EQ(s.AlarmAfter, c.AlarmAfter) << c.Lines;
+        EXPECT_EQ(s.RetryInterval, c.RetryInterval) << c.Lines;
+    }
+
+    // Never set: the file gains neither key.
+    QFile::remove(ini);
+    TLiveSettings s(folder);
+    s.SaveSettings();
+    EXPECT_FALSE(ReadBytes(ini).contains("AlarmAfter"));
+    EXPECT_FALSE(ReadBytes(ini).contains("RetryInterval"));
+    // Set: both follow HistoryDays; set back to a default, a key the file holds is written again.
+    s.AlarmAfter = 3;
+    s.RetryInterval = 15;
+    s.SaveSettings();
+    EXPECT_TRUE(ReadBytes(ini).contains("HistoryDays=400\nAlarmAfter=3\nRetryInterval=15\n"))
+        << ReadBytes(ini).constData();
+    s.AlarmAfter = 1;
+    s.SaveSettings();
+    EXPECT_EQ(Value("General", "AlarmAfter"), QStringLiteral("1"));
+    TLiveSettings back(folder);
+    back.LoadSettings();
+    EXPECT_EQ(back.AlarmAfter, 1);
+    EXPECT_EQ(back.RetryInterval, 15);
+}

@@ -206,6 +206,60 @@ void TSimulator::Stop()
     [[maybe_unused]] const ssize_t n = write(wakeFd, &one, sizeof one);
 }
 
+void TSimulator::ApplyMode(size_t system, const std::string &mode)
+{
+    if (system >= systems.size() || systems[system].Kind != TSimKind::Ordinary)
+        return;
+    TSimSystem &s = systems[system];
+    TListener *status = nullptr;
+    for (TListener &l : listeners)
+        if (l.System == system && l.Role == TRole::Status)
+            status = &l;
+    // Refusing is having no listener: it closes, and opens again on the same port when the mode changes.
+    if (mode == "refuse" && status && status->Fd >= 0) {
+        epoll_ctl(epollFd, EPOLL_CTL_DEL, status->Fd, nullptr);
+        close(status->Fd);
+        status->Fd = -1;
+    } else if (mode != "refuse" && (!status || status->Fd < 0)) {
+        int bound = s.Port;
+        std::string error;
+        if (!status) {
+            if (!OpenListener(system, s.Host, s.Port, TRole::Status, bound, error))
+                fprintf(stderr, "zyrsim: %s\n", error.c_str());
+        } else {
+            const size_t index = size_t(status - listeners.data());
+            const TListener kept = *status;
+            listeners.erase(listeners.begin() + std::ptrdiff_t(index));
+            if (OpenListener(system, s.Host, s.Port, TRole::Status, bound, error)) {
+                // Back in its place: the epoll tags name listeners by index.
+                TListener opened = listeners.back();
+                listeners.pop_back();
+                opened.Count = kept.Count;
+                listeners.insert(listeners.begin() + std::ptrdiff_t(index), opened);
+                epoll_event ev{};
+                ev.events = EPOLLIN;
+                ev.data.u64 = ListenerTag | index;
+                epoll_ctl(epollFd, EPOLL_CTL_MOD, opened.Fd, &ev);
+            } else {
+                listeners.insert(listeners.begin() + std::ptrdiff_t(index), kept);
+                fprintf(stderr, "zyrsim: %s\n", error.c_str());
+            }
+        }
+    }
+    s.Mode = mode;
+}
+
+void TSimulator::SetMode(size_t system, const std::string &mode)
+{
+    std::unique_lock lock(modesLock);
+    newModes.emplace_back(system, mode);
+    const uint64_t asked = ++modesAsked;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(wakeFd, &one, sizeof one);
+    // Returns once the loop has taken it, so the next connection meets the new mode.
+    modesDone.wait(lock, [&] { return modesApplied >= asked || stopping.load(); });
+}
+
 void TSimulator::Run()
 {
     epoll_event events[256];
@@ -220,8 +274,17 @@ void TSimulator::Run()
             break;
         for (int k = 0; k < n; ++k) {
             const uint64_t tag = events[k].data.u64;
-            if (tag == WakeTag)
+            if (tag == WakeTag) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t r = read(wakeFd, &count, sizeof count);
+                std::lock_guard lock(modesLock);
+                for (auto &[system, mode] : newModes)
+                    ApplyMode(system, mode);
+                newModes.clear();
+                modesApplied = modesAsked;
+                modesDone.notify_all();
                 continue;
+            }
             if (tag & ListenerTag) {
                 Accept(listeners[tag & ~ListenerTag]);
                 continue;

@@ -2,9 +2,11 @@
 #include "SimConfig.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -31,6 +33,10 @@ public:
     const std::vector<TSimSystem> &Systems() const { return systems; }
     // The address text a console would be given for system i.
     std::string Target(size_t i) const;
+    // Changes how ordinary system i answers from its next connection on; refuse closes its listener, any
+    // other mode opens it again on the same port. Safe from any thread but the loop's; returns once the
+    // loop has taken it.
+    void SetMode(size_t system, const std::string &mode);
     // Connections accepted so far, by anyone.
     uint64_t Accepted() const { return accepted.load(); }
     // Connections accepted on one port of system i (0: its own port).
@@ -77,6 +83,7 @@ private:
     void Writable(uint64_t id);
     void Flush(uint64_t id);
     void Drop(uint64_t id);
+    void ApplyMode(size_t system, const std::string &mode);
     void Fire(uint64_t id, TAction action);
     std::string OrdinaryReply(const TSimSystem &system, std::string &later) const;
     std::string ListReply(const TSimSystem &system) const;
@@ -93,4 +100,8 @@ private:
     std::atomic<bool> stopping{false};
     std::atomic<uint64_t> accepted{0};
     std::thread thread;
+    std::mutex modesLock;
+    std::condition_variable modesDone;
+    std::vector<std::pair<size_t, std::string>> newModes; // for the loop to take
+    uint64_t modesAsked = 0, modesApplied = 0;
 };
