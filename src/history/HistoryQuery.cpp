@@ -227,7 +227,8 @@ std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &ord
     // The counts of results only tell whether there are any: one row with some answers that, and reading
     // them from every row would cost a third of the time.
     TStatement periods(db,
-        "SELECT system, start, s2+s3, s1+s4+s5+s6, s7 FROM periods WHERE system=?1 AND start>=?2 AND start<?3");
+        "SELECT system, start, s2+s3, s1+s4+s5+s6, s7 FROM periods WHERE system=?1 AND start>=?2 AND "
+        "start<?3");
     TStatement anyResult(db,
         "SELECT 1 FROM periods WHERE system=?1 AND start>=?2 AND start<?3 AND n0+n1+n2+n3+n4+n5+n6+n7>0 "
         "LIMIT 1");
@@ -323,7 +324,7 @@ QString AlarmColour(double share)
 
 namespace {
 const char16_t *kColumns[] = {u"İsim", u"IP Adresi", u"Kullanılabilirlik (%)", u"Alarm süresi (dk)",
-    u"Kesinti sayısı", u"En uzun kesinti (dk)", u"Bilinmeyen süre (dk)"};
+    u"Kesinti sayısı", u"En uzun kesinti (dk)", u"Bilinmeyen süre (dk)", u"Bakım (dk)"};
 
 QStringList Cells(const TMonthRow &r)
 {
@@ -331,7 +332,8 @@ QStringList Cells(const TMonthRow &r)
         ? QString()
         : QString::number(r.Availability, 'f', 1).replace(QLatin1Char('.'), QLatin1Char(','));
     return {r.Name, r.Address, availability, QString::number(r.AlarmMinutes), QString::number(r.Outages),
-        QString::number(r.LongestOutageMinutes), QString::number(r.UnknownMinutes)};
+        QString::number(r.LongestOutageMinutes), QString::number(r.UnknownMinutes),
+        QString::number(r.MaintenanceMinutes)};
 }
 
 QString CsvField(QString text)

@@ -544,7 +544,7 @@ void THistoryStore::Run()
         busy = true;
         const int days = retentionDays;
         guard.unlock();
-        const bool committed = job.mark              ? writer->Mark(*job.mark)
+        const bool committed = job.mark ? writer->Mark(*job.mark)
             : !job.oldAddress.isEmpty() ? writer->Rename(job.oldAddress, job.newAddress)
                                         : writer->Record(job.results, days);
         // Before Flush returns: whoever waits for the writer may expect the news to be on its way.

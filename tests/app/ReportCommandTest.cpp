@@ -34,14 +34,14 @@ THistoryResult Result(const char *address, const char *name, qint64 time, int st
 //   of the month, Yedek runs for the 10 minutes a result holds at a Period of 0.
 const char *const kJuneCsv = "\xEF\xBB\xBF"
                              "İsim;IP Adresi;Kullanılabilirlik (%);Alarm süresi (dk);Kesinti sayısı;"
-                             "En uzun kesinti (dk);Bilinmeyen süre (dk)\r\n"
-                             "Kayıt B;10.0.0.2;0,0;10;0;0;43190\r\n"
-                             "Kayıt A;10.0.0.1;75,0;60;1;60;42960\r\n"
-                             "Arşiv;10.0.0.8;0,0;60;1;60;43140\r\n"
-                             "\"Yedek; sunucu\";10.0.0.9;100,0;0;0;0;43190\r\n";
+                             "En uzun kesinti (dk);Bilinmeyen süre (dk);Bakım (dk)\r\n"
+                             "Kayıt B;10.0.0.2;0,0;10;0;0;43190;0\r\n"
+                             "Kayıt A;10.0.0.1;75,0;60;1;60;42960;0\r\n"
+                             "Arşiv;10.0.0.8;0,0;60;1;60;43140;0\r\n"
+                             "\"Yedek; sunucu\";10.0.0.9;100,0;0;0;0;43190;0\r\n";
 const char *const kHeaderOnly = "\xEF\xBB\xBF"
                                 "İsim;IP Adresi;Kullanılabilirlik (%);Alarm süresi (dk);Kesinti sayısı;"
-                                "En uzun kesinti (dk);Bilinmeyen süre (dk)\r\n";
+                                "En uzun kesinti (dk);Bilinmeyen süre (dk);Bakım (dk)\r\n";
 
 struct TRun
 {
@@ -193,7 +193,7 @@ TEST_F(ReportCommand, MonthsWithoutResultsAndADamagedListFile)
     ASSERT_EQ(lines.size(), 6);
     QStringList names;
     for (int i = 1; i < 5; ++i)
-        names << lines[i].section(QLatin1Char(';'), -6, -6); // the address: the name may hold a ';'
+        names << lines[i].section(QLatin1Char(';'), -7, -7); // the address: the name may hold a ';'
     EXPECT_EQ(names,
         (QStringList{QStringLiteral("10.0.0.8"), QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2"),
             QStringLiteral("10.0.0.9")}));

@@ -33,9 +33,9 @@ qint64 InJune(int day, int hour)
 // "Güney" in an alarm for the ten minutes a result holds at no Period. In the list: Güney, then Kuzey.
 const char *const kJuneCsv = "\xEF\xBB\xBF"
                              "İsim;IP Adresi;Kullanılabilirlik (%);Alarm süresi (dk);Kesinti sayısı;"
-                             "En uzun kesinti (dk);Bilinmeyen süre (dk)\r\n"
-                             "Güney;10.1.0.2;0,0;10;0;0;43190\r\n"
-                             "Kuzey;10.1.0.1;75,0;60;1;60;42960\r\n";
+                             "En uzun kesinti (dk);Bilinmeyen süre (dk);Bakım (dk)\r\n"
+                             "Güney;10.1.0.2;0,0;10;0;0;43190;0\r\n"
+                             "Kuzey;10.1.0.1;75,0;60;1;60;42960;0\r\n";
 
 void WriteJune(const QString &db)
 {

@@ -34,9 +34,9 @@ TEST(MonthReport, CsvBytes)
     // The unknown time is the rest of the month's 43200 minutes.
     const QByteArray expected = QByteArray("\xEF\xBB\xBF")
         + QStringLiteral("İsim;IP Adresi;Kullanılabilirlik (%);Alarm süresi (dk);Kesinti sayısı;"
-                         "En uzun kesinti (dk);Bilinmeyen süre (dk)\r\n"
-                         "\"Yedek; \"\"kayıt\"\"\";10.0.0.2;0,0;10;1;10;43190\r\n"
-                         "Kayıt 1;10.0.0.1;60,0;120;1;120;42900\r\n")
+                         "En uzun kesinti (dk);Bilinmeyen süre (dk);Bakım (dk)\r\n"
+                         "\"Yedek; \"\"kayıt\"\"\";10.0.0.2;0,0;10;1;10;43190;0\r\n"
+                         "Kayıt 1;10.0.0.1;60,0;120;1;120;42900;0\r\n")
               .toUtf8();
     EXPECT_EQ(MonthCsv(MonthFixture(dir)), expected);
 }
@@ -104,4 +104,7 @@ TEST(MonthReport, MaintenanceTimeStandsApart)
     EXPECT_EQ(rows[0].AlarmMinutes, 60);
     EXPECT_EQ(rows[0].Outages, 1);
     EXPECT_DOUBLE_EQ(rows[0].Availability, 50.0);
+    // Up to now: 3120 minutes of the month, 240 of them known or in maintenance.
+    EXPECT_EQ(rows[0].UnknownMinutes, 2880);
+    EXPECT_TRUE(MonthCsv(rows).endsWith(";50,0;60;1;60;2880;120\r\n")) << MonthCsv(rows).toStdString();
 }
