@@ -1,5 +1,6 @@
 #include "engine/CheckEngine.h"
 #include "engine/MailWorker.h"
+#include "engine/TrayState.h"
 #include "engine/Verdict.h"
 #include "mail/StatusMails.h"
 #include "mail/StatusReport.h"
@@ -900,19 +901,6 @@ bool TCheckEngine::ToggleSelect(TRecordId Record)
     return true;
 }
 
-namespace {
-// The state code of a row, or -1 for a cell that is no whole number.
-int RowState(const TSystemList &List, int Position)
-{
-    try {
-        const double value = List.CellAsNumber(Position, TSystemRecord::State);
-        return value >= 0 && value <= 7 && value == int(value) ? int(value) : -1;
-    } catch (const std::exception &) {
-        return -1;
-    }
-}
-} // namespace
-
 int TCheckEngine::AlarmAfter() const
 {
     return std::clamp(settings.AlarmAfter, kAlarmAfterMin, kAlarmAfterMax);
@@ -927,7 +915,7 @@ const TAlarmMark *TCheckEngine::Mark(TRecordId Record) const
 bool TCheckEngine::Unconfirmed(int Position) const
 {
     // With 1 every alarm is confirmed at once, also one whose state was written without a result.
-    if (AlarmAfter() <= 1 || !IsAlarmState(RowState(List, Position)))
+    if (AlarmAfter() <= 1 || !IsAlarmState(RowStateCode(List, Position)))
         return false;
     const TAlarmMark *mark = Mark(List.IdAt(Position));
     return (mark ? mark->Count : 0) < AlarmAfter();
@@ -941,7 +929,7 @@ bool TCheckEngine::InMaintenance(TRecordId Record) const
 
 bool TCheckEngine::CountsAsAlarm(int Position) const
 {
-    if (!IsAlarmState(RowState(List, Position)) || Unconfirmed(Position))
+    if (!IsAlarmState(RowStateCode(List, Position)) || Unconfirmed(Position))
         return false;
     const TAlarmMark *mark = Mark(List.IdAt(Position));
     return !mark || (!mark->Ack && !mark->Maintenance);
@@ -992,7 +980,7 @@ bool TCheckEngine::CountResult(int Position, int State)
 bool TCheckEngine::Acknowledge(TRecordId Record, const QString &Note)
 {
     const int position = List.PositionOf(Record);
-    if (position < 0 || !IsAlarmState(RowState(List, position)))
+    if (position < 0 || !IsAlarmState(RowStateCode(List, position)))
         return false;
     TAlarmMark &mark = marks[Record];
     if (mark.Ack) {
@@ -1099,7 +1087,7 @@ QString TCheckEngine::StateMark(int Position) const
     const TAlarmMark *mark = Mark(List.IdAt(Position));
     if (mark && mark->Maintenance)
         return QStringLiteral(" (bakımda)");
-    if (mark && mark->Ack && IsAlarmState(RowState(List, Position)))
+    if (mark && mark->Ack && IsAlarmState(RowStateCode(List, Position)))
         return QStringLiteral(" (onaylandı: ") + mark->Ack->Note + QLatin1Char(')');
     if (Unconfirmed(Position))
         return QStringLiteral(" (doğrulanıyor)");

@@ -13,8 +13,9 @@ bool Marked(const TSystemList &List, int Position)
     }
 }
 
-// The state code, or -1 for a cell that is no whole number.
-int State(const TSystemList &List, int Position)
+} // namespace
+
+int RowStateCode(const TSystemList &List, int Position)
 {
     try {
         const double value = List.CellAsNumber(Position, TSystemRecord::State);
@@ -24,8 +25,6 @@ int State(const TSystemList &List, int Position)
     }
 }
 
-} // namespace
-
 TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts)
 {
     TTrayState state;
@@ -34,7 +33,7 @@ TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts)
         if (!Marked(List, i))
             continue;
         ++state.Marked;
-        const int code = State(List, i);
+        const int code = RowStateCode(List, i);
         if (IsAlarmState(code)) {
             if (!Counts || Counts(i))
                 ++state.Alarms;
@@ -58,7 +57,7 @@ QStringList TAlarmEntries::Update(const TSystemList &List, const TAlarmCounts &C
     QStringList lines;
     std::unordered_set<TRecordId> now;
     for (int i = 0; i < List.Count(); ++i) {
-        const int code = State(List, i);
+        const int code = RowStateCode(List, i);
         if (!Marked(List, i) || !IsAlarmState(code) || (Counts && !Counts(i)))
             continue;
         const TRecordId id = List.IdAt(i);

@@ -24,6 +24,9 @@ struct TTrayState
 // none: every alarm counts.
 using TAlarmCounts = std::function<bool(int Position)>;
 
+// The state code of a row, or -1 for a cell that is no whole number of 0..7.
+int RowStateCode(const TSystemList &List, int Position);
+
 // A cell that is no number counts as unmarked or as no state: the tray never raises an error. An alarm
 // that does not count neither turns the tray red nor counts in its hint.
 TTrayState ReadTrayState(const TSystemList &List, const TAlarmCounts &Counts = {});

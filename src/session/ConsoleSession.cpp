@@ -319,16 +319,19 @@ void TConsoleSession::RestoreMarks()
     }
 }
 
-bool TConsoleSession::Acknowledge(TRecordId Record, const QString &Note, bool All)
+std::vector<TRecordId> TConsoleSession::AndMarked(TRecordId Record, bool All) const
 {
-    if (!All)
-        return engine->Acknowledge(Record, Note);
-    bool any = false;
     std::vector<TRecordId> records{Record};
-    for (int i = 0; i < list.Count(); ++i)
+    for (int i = 0; All && i < list.Count(); ++i)
         if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
             records.push_back(list.IdAt(i));
-    for (const TRecordId record : records)
+    return records;
+}
+
+bool TConsoleSession::Acknowledge(TRecordId Record, const QString &Note, bool All)
+{
+    bool any = false;
+    for (const TRecordId record : AndMarked(Record, All))
         any = engine->Acknowledge(record, Note) || any;
     return any;
 }
@@ -340,14 +343,8 @@ bool TConsoleSession::RemoveAcknowledgement(TRecordId Record)
 
 bool TConsoleSession::StartMaintenance(TRecordId Record, const QString &Note, qint64 End, bool All)
 {
-    if (!All)
-        return engine->StartMaintenance(Record, Note, End);
     bool any = false;
-    std::vector<TRecordId> records{Record};
-    for (int i = 0; i < list.Count(); ++i)
-        if (list.IdAt(i) != Record && list.Cell(i, TSystemRecord::Select).trimmed() == QLatin1String("1"))
-            records.push_back(list.IdAt(i));
-    for (const TRecordId record : records)
+    for (const TRecordId record : AndMarked(Record, All))
         any = engine->StartMaintenance(record, Note, End) || any;
     return any;
 }

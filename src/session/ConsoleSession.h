@@ -129,6 +129,8 @@ signals:
     void HistoryWritten();
 
 private:
+    // The record, and with All every other marked one.
+    std::vector<TRecordId> AndMarked(TRecordId Record, bool All) const;
     void ListChanged();
     // The history's writer, opened at the start or at the first result, whichever comes first.
     THistoryStore *History();
