@@ -6,10 +6,13 @@
 #include "dialogs/DialogTestUtil.h"
 #include "platform/Version.h"
 #include "session/ConsoleSession.h"
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 
 namespace {
@@ -35,8 +38,21 @@ TEST_F(HelpMenu, GuideIsLoadedAndCoversTheLinuxProgram)
     for (const char *topic : {"Kurulum", "Ayarlar", "Sistem ekleme ve değiştirme", "Liste ve sütunları",
              "Elle denetleme", "e-posta ile gönderilmesi", "Sıralama", "Programın kapatılması",
              "Bilgi dosyası", "Uyumluluk", "Sabit adresler", "Güvenlik", "Standart dışı portlar",
-             "Port yönlendirme", "UTF-8", "libZyrPlus.so"})
+             "Port yönlendirme", "UTF-8", "libZyrPlus.so", "Geçmiş ve kullanılabilirlik", "Aylık rapor",
+             "Alarmların doğrulanması, onaylanması ve bakım"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(topic))) << topic;
+    // Every picture of the guide is in the program: a missing one would show as a broken image.
+    const QString html = Child<QTextBrowser>(&help, "reAbout")->toHtml();
+    int pictures = 0;
+    for (const char *name : {"alarm-dots", "acknowledge", "maintenance", "history"}) {
+        const QUrl url(QStringLiteral("qrc:/help/%1.png").arg(QLatin1String(name)));
+        EXPECT_TRUE(html.contains(url.toString())) << name;
+        const QVariant image
+            = Child<QTextBrowser>(&help, "reAbout")->document()->resource(QTextDocument::ImageResource, url);
+        EXPECT_FALSE(image.value<QImage>().isNull() && image.value<QPixmap>().isNull()) << name;
+        pictures += html.count(url.toString());
+    }
+    EXPECT_EQ(pictures, 4);
     EXPECT_TRUE(Child<QTextBrowser>(&help, "reAbout")->isReadOnly());
     EXPECT_EQ(Child<QTextBrowser>(&help, "reAbout")->palette().color(QPalette::Text), QColor(22, 84, 114));
 }
