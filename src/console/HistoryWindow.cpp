@@ -1,5 +1,6 @@
 #include "console/HistoryWindow.h"
 #include "console/KeyPreview.h"
+#include "engine/CheckEngine.h"
 #include "history/HistoryQuery.h"
 #include "platform/Format.h"
 #include "records/SystemList.h"
@@ -32,10 +33,42 @@ QString HourLabel(const QDateTime &Start)
 
 QString ShareTip(const QString &When, const TStateTotals &Cell)
 {
+    const QString maintenance = QStringLiteral("bakım ") + TFormHistory::DurationText(Cell.Maintenance());
     if (Cell.Known() == 0)
-        return When + QStringLiteral(": bilinmiyor");
-    return When + QStringLiteral(": ") + TFormHistory::PercentText(Cell.AvailabilityPercent())
+        return When + QStringLiteral(": ")
+            + (Cell.Maintenance() > 0 ? maintenance : QStringLiteral("bilinmiyor"));
+    QString tip = When + QStringLiteral(": ") + TFormHistory::PercentText(Cell.AvailabilityPercent())
         + QStringLiteral(", alarm ") + TFormHistory::DurationText(Cell.Alarm());
+    if (Cell.Maintenance() > 0)
+        tip += QStringLiteral(", ") + maintenance;
+    return tip;
+}
+
+QString ChangeText(int State)
+{
+    // No check result is ever "checking": the history keeps a system's results in maintenance there.
+    return State == kHistoryMaintenance ? QStringLiteral("Bakımda") : StateDescription(State);
+}
+
+QString MarkText(const THistoryMark &Mark)
+{
+    const auto withNote = [&Mark](QString Text) {
+        return Mark.Note.isEmpty() ? Text : Text + QStringLiteral(": ") + Mark.Note;
+    };
+    switch (Mark.Kind) {
+    case THistoryMark::Acknowledged:
+        return withNote(QStringLiteral("Alarm onaylandı"));
+    case THistoryMark::AckRemoved:
+        return QStringLiteral("Alarm onayı kaldırıldı");
+    case THistoryMark::AckFell:
+        return QStringLiteral("Alarm onayı kalktı, sistem düzeldi");
+    case THistoryMark::MaintenanceStarted:
+        return withNote(Format("Bakım başladı (bitiş %s)", FormatMarkTime(Mark.End)));
+    case THistoryMark::MaintenanceEnded:
+        return QStringLiteral("Bakım bitti");
+    default:
+        return QString();
+    }
 }
 
 TStateTotals Sum(const std::vector<TStateTotals> &Cells, size_t From)
@@ -298,6 +331,7 @@ void TFormHistory::Refresh()
     std::vector<TStateTotals> hours, days;
     TStateTotals year;
     std::vector<THistoryChange> changes;
+    std::vector<THistoryMark> marks;
     if (!QFileInfo::exists(path)) {
         ShowEmpty(QStringLiteral("Geçmiş veritabanı henüz yok."));
         return;
@@ -311,12 +345,13 @@ void TFormHistory::Refresh()
         year = reader.Totals(address, today.addDays(-364).startOfDay().toSecsSinceEpoch(),
             today.addDays(1).startOfDay().toSecsSinceEpoch(), now);
         changes = reader.Changes(address, now);
+        marks = reader.Marks(address);
     } catch (const std::exception &) {
         ShowEmpty(QStringLiteral("Geçmiş veritabanı okunamadı."));
         return;
     }
     lblMessage->setText(QStringLiteral("Bu sistemin geçmişi yok."));
-    lblMessage->setVisible(changes.empty());
+    lblMessage->setVisible(changes.empty() && marks.empty());
 
     // The cells' times as the reader makes them: whole hours up to now's, local days up to today.
     const qint64 hour = now - now % kHourSeconds;
@@ -325,7 +360,7 @@ void TFormHistory::Refresh()
         const QDateTime from
             = QDateTime::fromSecsSinceEpoch(hour - qint64(hours.size() - 1 - i) * kHourSeconds);
         const QDateTime to = from.addSecs(kHourSeconds);
-        cells.push_back({QColor(AlarmColour(hours[i].AlarmShare())), HourLabel(from),
+        cells.push_back({QColor(PeriodColour(hours[i])), HourLabel(from),
             ShareTip(from.toString(QStringLiteral("dd.MM.yyyy HH:mm")) + QStringLiteral("–")
                     + to.toString(QStringLiteral("HH:mm")),
                 hours[i])});
@@ -335,7 +370,7 @@ void TFormHistory::Refresh()
     const QDate firstDay = QDateTime::fromSecsSinceEpoch(now).date().addDays(1 - qint64(days.size()));
     for (size_t i = 0; i < days.size(); ++i) {
         const QDate day = firstDay.addDays(qint64(i));
-        cells.push_back({QColor(AlarmColour(days[i].AlarmShare())), day.toString(QStringLiteral("dd")),
+        cells.push_back({QColor(PeriodColour(days[i])), day.toString(QStringLiteral("dd")),
             ShareTip(day.toString(QStringLiteral("dd.MM.yyyy")), days[i])});
     }
     stpDays->SetCells(std::move(cells));
@@ -350,15 +385,26 @@ void TFormHistory::Refresh()
     lstChanges->setUpdatesEnabled(false);
     lstChanges->clear();
     QList<QTreeWidgetItem *> items;
-    items.reserve(qsizetype(changes.size()));
-    for (const THistoryChange &change : changes) {
-        const QDateTime at = QDateTime::fromSecsSinceEpoch(change.Time);
-        QString lasted = DurationText(change.Lasted);
-        if (items.isEmpty() && change.Time + change.Lasted >= now)
-            lasted += QStringLiteral(" (sürüyor)");
+    items.reserve(qsizetype(changes.size() + marks.size()));
+    const auto add = [&items](qint64 Time, const QString &State, const QString &Lasted) {
+        const QDateTime at = QDateTime::fromSecsSinceEpoch(Time);
         items.append(new QTreeWidgetItem(QStringList{at.toString(QStringLiteral("dd.MM.yyyy")),
-            at.toString(QStringLiteral("HH:mm:ss")), StateDescription(change.After), lasted}));
+            at.toString(QStringLiteral("HH:mm:ss")), State, Lasted}));
+    };
+    // Both newest first: the changes as read, the marks from their end. A mark in the same second as a
+    // change came of it (an acknowledgement falls with the result that ended the alarm): it goes above.
+    auto mark = marks.rbegin();
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const THistoryChange &change = changes[i];
+        for (; mark != marks.rend() && mark->Time >= change.Time; ++mark)
+            add(mark->Time, MarkText(*mark), QString());
+        QString lasted = DurationText(change.Lasted);
+        if (i == 0 && change.Time + change.Lasted >= now)
+            lasted += QStringLiteral(" (sürüyor)");
+        add(change.Time, ChangeText(change.After), lasted);
     }
+    for (; mark != marks.rend(); ++mark)
+        add(mark->Time, MarkText(*mark), QString());
     lstChanges->addTopLevelItems(items);
     lstChanges->setUpdatesEnabled(true);
 }

@@ -10,8 +10,8 @@ class QTimer;
 class QTreeWidget;
 class TConsoleSession;
 
-// A row of cells, one per hour or day, coloured by the share of alarm time, with a label under some of
-// them and a tooltip on each.
+// A row of cells, one per hour or day, coloured by the share of alarm time (or as maintenance), with a
+// label under some of them and a tooltip on each.
 class TAlarmStrip : public QWidget
 {
 public:
@@ -38,8 +38,9 @@ private:
 };
 
 // The history of one system: the last 24 hours and 30 days as strips, its availability over 24 hours, 7,
-// 30 and 365 days, and its changes of state, newest first. Made once, aimed at a system at each opening;
-// while shown it reads the session's history database again whenever the writer has committed.
+// 30 and 365 days, and its changes of state with its acknowledgements and maintenance, newest first. Made
+// once, aimed at a system at each opening; while shown it reads the session's history database again whenever
+// the writer has committed.
 class TFormHistory : public QDialog
 {
 public:

@@ -176,6 +176,14 @@ std::vector<THistoryChange> THistoryReader::Changes(const QString &address, qint
     return out;
 }
 
+std::vector<THistoryMark> THistoryReader::Marks(const QString &address)
+{
+    TStatement table(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='marks'");
+    if (!table.Step())
+        return {};
+    return ReadMarks(db, address, 0);
+}
+
 std::vector<TMonthRow> THistoryReader::Month(QDate month, const QStringList &order, qint64 now)
 {
     const QDate first(month.year(), month.month(), 1);
@@ -320,6 +328,13 @@ QString AlarmColour(double share)
         .arg(mix(0x00, 0xd0), 2, 16, QLatin1Char('0'))
         .arg(mix(0xa0, 0x00), 2, 16, QLatin1Char('0'))
         .arg(mix(0x00, 0x00), 2, 16, QLatin1Char('0'));
+}
+
+QString PeriodColour(const TStateTotals &totals)
+{
+    if (totals.Maintenance() > totals.Known())
+        return QString::fromLatin1(kMaintenanceColour);
+    return AlarmColour(totals.AlarmShare());
 }
 
 namespace {

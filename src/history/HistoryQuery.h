@@ -1,4 +1,5 @@
 #pragma once
+#include "history/AlarmNotes.h"
 #include "history/Database.h"
 #include "history/History.h"
 #include <array>
@@ -60,6 +61,8 @@ public:
     std::vector<TStateTotals> LastDays(const QString &address, qint64 now);
     // Newest first.
     std::vector<THistoryChange> Changes(const QString &address, qint64 now);
+    // Acknowledgements and maintenance of a system, oldest first; none in a database older than them.
+    std::vector<THistoryMark> Marks(const QString &address);
     // One row per system with results in the month: the given addresses in their order, then the rest by
     // name.
     std::vector<TMonthRow> Month(QDate month, const QStringList &order, qint64 now);
@@ -79,5 +82,8 @@ private:
 
 // Green for no alarm, red for all, blended between; grey when unknown.
 QString AlarmColour(double share);
+inline constexpr const char *kMaintenanceColour = "#4a7fd0";
+// A period's colour: maintenance when it took more of the time than known states did, else its alarm share.
+QString PeriodColour(const TStateTotals &totals);
 QByteArray MonthCsv(const std::vector<TMonthRow> &rows);
 QByteArray MonthHtml(const std::vector<TMonthRow> &rows, QDate month);

@@ -409,8 +409,19 @@ private:
 
     void RenameIn(const QString &from, const QString &to)
     {
+        if (from == to)
+            return;
+        // Acknowledgements and maintenance go too, also those of a system never checked. Written again
+        // after any the new address has (a system deleted earlier), in their order: the latest event tells
+        // what stands at a restart, and that is the edited system's own when it has one.
+        TStatement copyMarks(db,
+            "INSERT INTO marks SELECT ?2, time, kind, note, end_time FROM marks WHERE address=?1 ORDER BY "
+            "rowid");
+        copyMarks.Bind(1, from).Bind(2, to).Run();
+        TStatement dropMarks(db, "DELETE FROM marks WHERE address=?1");
+        dropMarks.Bind(1, from).Run();
         const auto old = systems.find(from);
-        if (old == systems.end() || from == to)
+        if (old == systems.end())
             return;
         const auto target = systems.find(to);
         if (target == systems.end()) {

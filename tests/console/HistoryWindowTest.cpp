@@ -1,6 +1,6 @@
-// The history window over a real database written by the real writer: its figures, its change rows and
-// its strips as drawn, a missing or damaged database, and a result of a real check showing up while it is
-// open.
+// The history window over a real database written by the real writer: its figures, its change rows (with
+// acknowledgements and maintenance) and its strips as drawn, a missing or damaged database, and a result of
+// a real check showing up while it is open.
 #include "console/HistoryWindow.h"
 #include "console/About.h"
 #include "console/Help.h"
@@ -12,11 +12,14 @@
 #include "dialogs/DialogTestUtil.h"
 #include "history/HistoryStore.h"
 #include "LoggedFolder.h"
+#include "platform/UserLocale.h"
 #include "session/ConsoleSession.h"
 #include <QAction>
 #include <QDateTime>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
+#include <QToolTip>
 #include <QTreeWidget>
 
 // Readable failures: the colours, not their bytes.
@@ -35,7 +38,8 @@ qint64 At(int DaysAgo, int Hour, int Minute)
     return QDateTime(kToday.addDays(-DaysAgo), QTime(Hour, Minute)).toSecsSinceEpoch();
 }
 
-const QColor kGreen(0x00, 0xa0, 0x00), kRed(0xd0, 0x00, 0x00), kGrey(0xc0, 0xc0, 0xc0);
+const QColor kGreen(0x00, 0xa0, 0x00), kRed(0xd0, 0x00, 0x00), kGrey(0xc0, 0xc0, 0xc0),
+    kBlue(0x4a, 0x7f, 0xd0);
 
 class HistoryWindow : public ::testing::Test
 {
@@ -105,6 +109,17 @@ protected:
         }
         return colours;
     }
+    // The tooltip the strip shows over the centre of a cell.
+    static QString Tip(TFormHistory &Window, const char *Strip, int Index)
+    {
+        auto *strip = Child<TAlarmStrip>(&Window, Strip);
+        const QPoint at = strip->CellRect(Index).center();
+        QHelpEvent help(QEvent::ToolTip, at, strip->mapToGlobal(at));
+        QCoreApplication::sendEvent(strip, &help);
+        const QString text = QToolTip::text();
+        QToolTip::hideText();
+        return text;
+    }
     static QString Message(TFormHistory &Window)
     {
         QLabel *label = Child<QLabel>(&Window, "lblMessage");
@@ -163,6 +178,114 @@ TEST_F(HistoryWindow, FiguresRowsAndStripsOfAKnownHistory)
     window.Clock = [] { return At(0, 12, 2); };
     window.ShowFor(QStringLiteral("Merkez"), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(Rows(window).value(0).value(TFormHistory::Col_Lasted), QStringLiteral("1 sa 2 dk (sürüyor)"));
+}
+
+// A day and an hour wholly in maintenance are drawn in its colour, as is an hour where it took more time
+// than the known states; an hour where it took less shows the alarm share of the known time. The figures
+// leave maintenance out, and the list holds acknowledgements and maintenance among the changes.
+TEST_F(HistoryWindow, MaintenanceInTheStripsAndMarksInTheList)
+{
+    std::vector<THistoryResult> results;
+    Block(results, 1, 10, 0, 12, 7);
+    Block(results, 0, 8, 0, 12, 3);
+    Block(results, 0, 9, 0, 15, 7); // to 10:15
+    Block(results, 0, 10, 15, 6, 1);
+    Block(results, 0, 10, 45, 3, 3);
+    Block(results, 0, 11, 0, 8, 7); // to 11:40
+    Block(results, 0, 11, 40, 10, 3);
+    const auto mark = [](qint64 Time, int Kind, const char *Note = "", qint64 End = 0) {
+        return THistoryMark{QStringLiteral("10.0.0.1"), Kind, QString::fromUtf8(Note), Time, End};
+    };
+    const std::vector<THistoryMark> marks{
+        mark(At(1, 9, 59), THistoryMark::MaintenanceStarted, "Yıllık bakım", At(1, 11, 0)),
+        mark(At(1, 11, 0), THistoryMark::MaintenanceEnded),
+        mark(At(0, 8, 59) + 30, THistoryMark::MaintenanceStarted, "Disk değişimi", At(0, 10, 15)),
+        mark(At(0, 10, 15), THistoryMark::MaintenanceEnded),
+        mark(At(0, 10, 20), THistoryMark::Acknowledged, "Saha arandı"),
+        mark(At(0, 10, 30), THistoryMark::AckRemoved),
+        mark(At(0, 10, 35), THistoryMark::Acknowledged, "Saha arandı, teknisyen yolda"),
+        mark(At(0, 10, 45), THistoryMark::AckFell),
+        mark(At(0, 10, 58), THistoryMark::MaintenanceStarted, "", At(0, 11, 40)),
+        mark(At(0, 11, 40), THistoryMark::MaintenanceEnded),
+    };
+    {
+        THistoryStore store(session.HistoryFileName(), {});
+        size_t next = 0;
+        for (const THistoryResult &r : results) {
+            for (; next < marks.size() && marks[next].Time <= r.Time; ++next)
+                store.RecordMark(marks[next]);
+            store.Record({r});
+        }
+        for (; next < marks.size(); ++next)
+            store.RecordMark(marks[next]);
+    }
+    TFormHistory window(session);
+    window.Clock = [] { return At(0, 12, 30); };
+    window.ShowFor(QStringLiteral("Merkez"), QStringLiteral("10.0.0.1"));
+
+    // Hours: 08:00 up; 09:00 maintenance; 10:00 15 minutes of it, 30 down, 15 up; 11:00 40 minutes of it and
+    // 20 up; 12:00 up. Today 6,900 s in maintenance, 1,800 of 9,300 known seconds down; yesterday all of it.
+    const QList<QColor> hours = Colours(window, "stpHours");
+    ASSERT_EQ(hours.size(), 24);
+    EXPECT_EQ(hours.mid(19), (QList<QColor>{kGreen, kBlue, QColor(139, 53, 0), kBlue, kGreen}));
+    const QList<QColor> days = Colours(window, "stpDays");
+    ASSERT_EQ(days.size(), 30);
+    EXPECT_EQ(days.mid(27), (QList<QColor>{kGrey, kBlue, QColor(40, 129, 0)}));
+    EXPECT_EQ(Tip(window, "stpHours", 20), QStringLiteral("15.07.2026 09:00–10:00: bakım 1 sa"));
+    EXPECT_EQ(Tip(window, "stpHours", 21),
+        QStringLiteral("15.07.2026 10:00–11:00: %33,3, alarm 30 dk, bakım 15 dk"));
+    EXPECT_EQ(Tip(window, "stpHours", 19), QStringLiteral("15.07.2026 08:00–09:00: %100,0, alarm 0 sn"));
+    EXPECT_EQ(Tip(window, "stpDays", 28),
+        QStringLiteral("14.07.2026: bakım 1 sa 5 dk")); // its last result held 10 minutes
+    // 7,500 of 9,300 known seconds up, over every span: maintenance counts neither way.
+    EXPECT_EQ(Figures(window), QStringList(4, QStringLiteral("%80,6")));
+
+    // The end of a maintenance as the log writes it, in the user's separators.
+    const auto end = [](const char *Text) {
+        return QString::fromUtf8(Text).replace(u'.', UserDateSeparator()).replace(u':', UserTimeSeparator());
+    };
+    const auto row = [](const char *Date, const char *Time, const QString &State, const char *Lasted = "") {
+        return QStringList{
+            QString::fromUtf8(Date), QString::fromUtf8(Time), State, QString::fromUtf8(Lasted)};
+    };
+    const QList<QStringList> expected{
+        row("15.07.2026", "11:40:00", QStringLiteral("Bakım bitti")),
+        row("15.07.2026", "11:40:00", QStringLiteral("Çalışıyor"), "50 dk (sürüyor)"),
+        row("15.07.2026", "11:00:00", QStringLiteral("Bakımda"), "40 dk"),
+        row("15.07.2026", "10:58:00", QStringLiteral("Bakım başladı (bitiş ") + end("15.07.2026 11:40)")),
+        row("15.07.2026", "10:45:00", QStringLiteral("Alarm onayı kalktı, sistem düzeldi")),
+        row("15.07.2026", "10:45:00", QStringLiteral("Çalışıyor"), "15 dk"),
+        row("15.07.2026", "10:35:00", QStringLiteral("Alarm onaylandı: Saha arandı, teknisyen yolda")),
+        row("15.07.2026", "10:30:00", QStringLiteral("Alarm onayı kaldırıldı")),
+        row("15.07.2026", "10:20:00", QStringLiteral("Alarm onaylandı: Saha arandı")),
+        row("15.07.2026", "10:15:00", QStringLiteral("Bakım bitti")),
+        row("15.07.2026", "10:15:00", QStringLiteral("Çalışmıyor"), "30 dk"),
+        row("15.07.2026", "09:00:00", QStringLiteral("Bakımda"), "1 sa 15 dk"),
+        row("15.07.2026", "08:59:30",
+            QStringLiteral("Bakım başladı (bitiş ") + end("15.07.2026 10:15)")
+                + QStringLiteral(": Disk değişimi")),
+        row("15.07.2026", "08:00:00", QStringLiteral("Çalışıyor"), "1 sa"),
+        row("14.07.2026", "11:00:00", QStringLiteral("Bakım bitti")),
+        row("14.07.2026", "10:00:00", QStringLiteral("Bakımda"), "22 sa"),
+        row("14.07.2026", "09:59:00",
+            QStringLiteral("Bakım başladı (bitiş ") + end("14.07.2026 11:00)")
+                + QStringLiteral(": Yıllık bakım")),
+    };
+    EXPECT_EQ(Rows(window), expected);
+
+    // A system never checked, with only a maintenance: its marks show, without a word of a missing history.
+    {
+        THistoryStore store(session.HistoryFileName(), {});
+        store.RecordMark({QStringLiteral("10.0.0.2"), THistoryMark::MaintenanceStarted,
+            QStringLiteral("Kurulum"), At(0, 12, 0), At(0, 13, 0)});
+    }
+    window.ShowFor(QStringLiteral("Yeni"), QStringLiteral("10.0.0.2"));
+    EXPECT_EQ(Message(window), QString());
+    EXPECT_EQ(Rows(window),
+        (QList<QStringList>{row("15.07.2026", "12:00:00",
+            QStringLiteral("Bakım başladı (bitiş ") + end("15.07.2026 13:00)")
+                + QStringLiteral(": Kurulum"))}));
+    EXPECT_EQ(Colours(window, "stpHours"), QList<QColor>(24, kGrey));
 }
 
 // The lengths of states as the change list writes them: whole units, cut rather than rounded up.

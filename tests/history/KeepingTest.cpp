@@ -1,4 +1,5 @@
-// What is kept over time: hours folding into days, the retention, an address changed by an edit.
+// What is kept over time: hours folding into days, the retention, an address changed by an edit (with its
+// acknowledgements and maintenance).
 #include "HistoryFixture.h"
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -104,6 +105,51 @@ TEST(Keeping, RenamedAddressKeepsItsHistory)
     EXPECT_EQ(reader.Changes(QStringLiteral("10.0.0.9"), now).size(), 2u + 1u);
     EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.1"), kBase, kBase + 3600, now).Known(), 0);
     EXPECT_EQ(reader.Totals(QStringLiteral("10.0.0.5"), kBase, kBase + 3600, now).Known(), 0);
+}
+
+// Acknowledgements and maintenance follow an edited address: of a checked system, of one never checked,
+// and onto an address with marks of its own, where the latest event still tells what stands.
+TEST(Keeping, RenamedAddressKeepsItsMarks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("h.db"));
+    const auto mark = [](const char *address, int kind, qint64 time, const char *note = "", qint64 end = 0) {
+        return THistoryMark{QString::fromUtf8(address), kind, QString::fromUtf8(note), time, end};
+    };
+    {
+        THistoryStore store(path, {});
+        store.Record({Result("10.0.0.1", kBase, 1), Result("10.0.0.7", kBase, 3)});
+        store.RecordMark(mark("10.0.0.1", THistoryMark::Acknowledged, kBase + 10, "aranıyor"));
+        store.RecordMark(
+            mark("10.0.0.7", THistoryMark::MaintenanceStarted, kBase + 20, "eski", kBase + 7200));
+        store.RecordMark(
+            mark("10.0.0.1", THistoryMark::MaintenanceStarted, kBase + 30, "onarım", kBase + 3600));
+        store.RecordMark(mark("10.0.0.3", THistoryMark::MaintenanceStarted, kBase + 40, "", kBase + 900));
+        store.RecordMark(mark("10.0.0.7", THistoryMark::MaintenanceEnded, kBase + 50));
+        store.RenameAddress(QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.9"));
+        store.RenameAddress(QStringLiteral("10.0.0.3"), QStringLiteral("10.0.0.4")); // never checked
+        store.RenameAddress(QStringLiteral("10.0.0.9"), QStringLiteral("10.0.0.7")); // joins 10.0.0.7's
+    }
+    THistoryReader reader(path);
+    for (const char *gone : {"10.0.0.1", "10.0.0.3", "10.0.0.9"})
+        EXPECT_TRUE(reader.Marks(QString::fromUtf8(gone)).empty()) << gone;
+    std::vector<std::pair<int, qint64>> joined;
+    for (const THistoryMark &m : reader.Marks(QStringLiteral("10.0.0.7")))
+        joined.push_back({m.Kind, m.Time - kBase});
+    EXPECT_EQ(joined,
+        (std::vector<std::pair<int, qint64>>{{THistoryMark::Acknowledged, 10},
+            {THistoryMark::MaintenanceStarted, 20}, {THistoryMark::MaintenanceStarted, 30},
+            {THistoryMark::MaintenanceEnded, 50}}));
+    // What a restart restores: the edited system's marks, though 10.0.0.7's own maintenance ended later.
+    QStringList standing;
+    for (const THistoryMark &m : ReadStandingMarks(path))
+        standing << QStringLiteral("%1 %2 %3 %4")
+                        .arg(m.Address)
+                        .arg(m.Kind)
+                        .arg(m.Note)
+                        .arg(m.End ? m.End - kBase : 0);
+    EXPECT_EQ(standing.join(QStringLiteral(" | ")).toStdString(),
+        "10.0.0.4 4  900 | 10.0.0.7 1 aranıyor 0 | 10.0.0.7 4 onarım 3600");
 }
 
 // A clock set back, then a restart: the writer's idea of a system's newest hour row is behind the rows
