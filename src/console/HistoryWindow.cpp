@@ -21,6 +21,8 @@
 #include <QVBoxLayout>
 
 namespace {
+// How long a read of the window waits for a lock held by another connection.
+constexpr int kReadWaitMs = 200;
 
 const QColor kBackground(246, 247, 252);
 constexpr int kCellGap = 1;
@@ -337,8 +339,10 @@ void TFormHistory::Refresh()
         return;
     }
     try {
-        // Read-only and without waiting for the writer: a reader of a WAL database never blocks it.
-        THistoryReader reader(path);
+        // Read-only: a reader of a WAL database never blocks the writer. A database another program holds
+        // locked (a recovery, an exclusive lock) fails the read quickly instead of freezing the window; the
+        // next commit's re-read tries again.
+        THistoryReader reader(path, kReadWaitMs);
         hours = reader.LastHours(address, now);
         days = reader.LastDays(address, now);
         const QDate today = QDateTime::fromSecsSinceEpoch(now).date();

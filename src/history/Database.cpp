@@ -3,7 +3,7 @@
 #include <mutex>
 #include <QFile>
 
-void TDatabase::Open(const QString &path, bool readOnly)
+void TDatabase::Open(const QString &path, bool readOnly, int busyMs)
 {
     // SQLite's memory statistics take a process-wide lock on every allocation; nothing reads them.
     static std::once_flag configured;
@@ -17,7 +17,7 @@ void TDatabase::Open(const QString &path, bool readOnly)
         throw EHistoryError(rc & 0xff, message);
     }
     sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(db, busyMs);
 }
 
 void TDatabase::Close()

@@ -28,7 +28,8 @@ public:
     TDatabase &operator=(const TDatabase &) = delete;
 
     // Throws EHistoryError. A read-only connection never creates the file.
-    void Open(const QString &path, bool readOnly);
+    // busyMs: how long a call waits for another connection's lock before it fails.
+    void Open(const QString &path, bool readOnly, int busyMs = 5000);
     void Close();
     bool IsOpen() const { return db != nullptr; }
     void Exec(const char *sql);

@@ -83,9 +83,9 @@ qint64 Minutes(qint64 seconds)
 }
 } // namespace
 
-THistoryReader::THistoryReader(const QString &dbPath)
+THistoryReader::THistoryReader(const QString &dbPath, int busyMs)
 {
-    db.Open(dbPath, true);
+    db.Open(dbPath, true, busyMs);
 }
 
 bool THistoryReader::Find(const QString &address, TTail &tail, qint64 now)

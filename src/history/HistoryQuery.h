@@ -51,8 +51,9 @@ struct TMonthRow
 class THistoryReader
 {
 public:
-    // Throws EHistoryError when the database cannot be opened (a missing one is never created).
-    explicit THistoryReader(const QString &dbPath);
+    // Throws EHistoryError when the database cannot be opened (a missing one is never created), or when a
+    // call finds it locked for longer than busyMs (the window's reads wait little; a report may wait).
+    explicit THistoryReader(const QString &dbPath, int busyMs = 5000);
 
     // Over [from, to), in whole periods (hours; days beyond the hours kept).
     TStateTotals Totals(const QString &address, qint64 from, qint64 to, qint64 now);

@@ -16,11 +16,13 @@
 #include "session/ConsoleSession.h"
 #include <QAction>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <sqlite3.h>
 
 // Readable failures: the colours, not their bytes.
 inline void PrintTo(const QColor &Colour, std::ostream *Out)
@@ -332,6 +334,34 @@ TEST_F(HistoryWindow, WithoutAHistoryTheWindowIsEmptyAndSaysWhy)
         EXPECT_EQ(Colours(window, "stpDays"), QList<QColor>(30, kGrey));
         EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty());
     }
+}
+
+// Another program holds the database locked (SQLite's exclusive locking mode, as a recovery or a copy
+// tool may): the window says it cannot read it at once, instead of waiting seconds for the lock.
+TEST_F(HistoryWindow, ADatabaseHeldLockedIsNotWaitedFor)
+{
+    WriteHistory();
+    sqlite3 *holder = nullptr;
+    ASSERT_EQ(sqlite3_open(session.HistoryFileName().toUtf8().constData(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder,
+                  "PRAGMA locking_mode=EXCLUSIVE; BEGIN IMMEDIATE; UPDATE systems SET name=name; COMMIT;",
+                  nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(holder);
+    TFormHistory window(session);
+    window.Clock = [] { return At(0, 12, 30); };
+    QElapsedTimer timer;
+    timer.start();
+    window.ShowFor(QStringLiteral("Merkez"), QStringLiteral("10.0.0.1"));
+    const qint64 waited = timer.elapsed();
+    EXPECT_EQ(Message(window), QStringLiteral("Geçmiş veritabanı okunamadı."));
+    EXPECT_LT(waited, 2000); // a reader with the default wait would stand 5 s here
+    EXPECT_TRUE(TMessageBoxHook::Shown.isEmpty());
+    sqlite3_close(holder);
+    // Once the lock is gone the next read shows the history.
+    window.ShowFor(QStringLiteral("Merkez"), QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(Message(window), QString());
+    EXPECT_FALSE(Rows(window).isEmpty());
 }
 
 // Opened from the list's menu for a system never checked; the result of a real check (a closed port on
