@@ -23,6 +23,20 @@ QLabel *NoteLabel(const QString &Text, QWidget *Parent)
     return label;
 }
 
+// What both dialogs start with: the frame, and the note field (at most 200 characters).
+QLineEdit *NoteDialog(QDialog *Dialog, const char *Name, const QString &Title)
+{
+    Dialog->setObjectName(QLatin1String(Name));
+    Dialog->setWindowTitle(Title);
+    Dialog->setModal(true);
+    Dialog->setStyleSheet(DialogStyleSheet());
+    auto *note = new QLineEdit(Dialog);
+    note->setObjectName(QStringLiteral("edtNote"));
+    note->setMaxLength(kNoteLength);
+    note->setMinimumWidth(320);
+    return note;
+}
+
 // The buttons of both dialogs, bold, none taking Enter by itself.
 QHBoxLayout *Buttons(QDialog *Dialog, QPushButton *&Ok, QPushButton *&Cancel)
 {
@@ -53,14 +67,7 @@ void Centre(QDialog *Dialog, QWidget *Owner)
 TFormAcknowledge::TFormAcknowledge(QWidget *Parent)
     : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
-    setObjectName(QStringLiteral("FormAcknowledge"));
-    setWindowTitle(QStringLiteral("Alarmı onayla"));
-    setModal(true);
-    setStyleSheet(DialogStyleSheet());
-    edtNote = new QLineEdit(this);
-    edtNote->setObjectName(QStringLiteral("edtNote"));
-    edtNote->setMaxLength(kNoteLength);
-    edtNote->setMinimumWidth(320);
+    edtNote = NoteDialog(this, "FormAcknowledge", QStringLiteral("Alarmı onayla"));
     cbAll = new QCheckBox(QStringLiteral("Tüm işaretli alarmlara uygula"), this);
     cbAll->setObjectName(QStringLiteral("cbAll"));
     auto *note = NoteLabel(QStringLiteral("Not:"), this);
@@ -104,14 +111,7 @@ void TFormAcknowledge::showEvent(QShowEvent *Event)
 TFormMaintenance::TFormMaintenance(QWidget *Parent)
     : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
-    setObjectName(QStringLiteral("FormMaintenance"));
-    setWindowTitle(QStringLiteral("Bakım"));
-    setModal(true);
-    setStyleSheet(DialogStyleSheet());
-    edtNote = new QLineEdit(this);
-    edtNote->setObjectName(QStringLiteral("edtNote"));
-    edtNote->setMaxLength(kNoteLength);
-    edtNote->setMinimumWidth(320);
+    edtNote = NoteDialog(this, "FormMaintenance", QStringLiteral("Bakım"));
     cbLength = new QComboBox(this);
     cbLength->setObjectName(QStringLiteral("cbLength"));
     cbLength->addItems({QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"),

@@ -89,6 +89,15 @@ QString TStatement::Text(int column) const
     return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
 }
 
+// Results (n) and seconds (s) of each state, 0..7, in a row of periods or of recent.
+#define ZYR_STATE_COLUMNS                                                                                    \
+    " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"          \
+    " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"          \
+    " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"                                         \
+    " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"          \
+    " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"          \
+    " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
+
 void CreateSchema(TDatabase &db)
 {
     // Rows that are mostly zero cost a byte per zero column, so one row carries all eight states.
@@ -97,24 +106,12 @@ void CreateSchema(TDatabase &db)
         " id INTEGER PRIMARY KEY, address TEXT NOT NULL UNIQUE, name TEXT NOT NULL,"
         " last_time INTEGER NOT NULL, last_state INTEGER NOT NULL, last_hold INTEGER NOT NULL);"
         "CREATE TABLE IF NOT EXISTS periods ("
-        " system INTEGER NOT NULL, start INTEGER NOT NULL, length INTEGER NOT NULL,"
-        " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"
-        " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"
-        " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"
-        " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"
-        " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
-        " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
+        " system INTEGER NOT NULL, start INTEGER NOT NULL, length INTEGER NOT NULL," ZYR_STATE_COLUMNS
         " PRIMARY KEY (system, start, length)) WITHOUT ROWID;"
         // The hours of today and yesterday, kept in time order: a cycle then writes a few neighbouring
         // pages, not one page per system. They move into periods once a day, in system order.
         "CREATE TABLE IF NOT EXISTS recent ("
-        " start INTEGER NOT NULL, system INTEGER NOT NULL,"
-        " n0 INTEGER NOT NULL DEFAULT 0, n1 INTEGER NOT NULL DEFAULT 0, n2 INTEGER NOT NULL DEFAULT 0,"
-        " n3 INTEGER NOT NULL DEFAULT 0, n4 INTEGER NOT NULL DEFAULT 0, n5 INTEGER NOT NULL DEFAULT 0,"
-        " n6 INTEGER NOT NULL DEFAULT 0, n7 INTEGER NOT NULL DEFAULT 0,"
-        " s0 INTEGER NOT NULL DEFAULT 0, s1 INTEGER NOT NULL DEFAULT 0, s2 INTEGER NOT NULL DEFAULT 0,"
-        " s3 INTEGER NOT NULL DEFAULT 0, s4 INTEGER NOT NULL DEFAULT 0, s5 INTEGER NOT NULL DEFAULT 0,"
-        " s6 INTEGER NOT NULL DEFAULT 0, s7 INTEGER NOT NULL DEFAULT 0,"
+        " start INTEGER NOT NULL, system INTEGER NOT NULL," ZYR_STATE_COLUMNS
         " PRIMARY KEY (start, system)) WITHOUT ROWID;"
         "CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
         "CREATE TABLE IF NOT EXISTS changes ("

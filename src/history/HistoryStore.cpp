@@ -18,6 +18,13 @@
 #include <unistd.h>
 #include <unordered_map>
 
+// The upserts' conflict clause: a row that is there gets the new results and seconds added.
+#define ZYR_ADD_STATE_COLUMNS                                                                                \
+    " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"                           \
+    " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"                           \
+    " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"                           \
+    " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7"
+
 namespace {
 struct TSystem
 {
@@ -155,18 +162,10 @@ private:
         CreateSchema(db);
         upsert.emplace(db,
             "INSERT INTO periods VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)"
-            " ON CONFLICT (system, start, length) DO UPDATE SET"
-            " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"
-            " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
-            " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
-            " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
+            " ON CONFLICT (system, start, length) DO UPDATE SET" ZYR_ADD_STATE_COLUMNS);
         upsertRecent.emplace(db,
             "INSERT INTO recent VALUES (?2,?1,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)"
-            " ON CONFLICT (start, system) DO UPDATE SET"
-            " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"
-            " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
-            " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
-            " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
+            " ON CONFLICT (start, system) DO UPDATE SET" ZYR_ADD_STATE_COLUMNS);
         updateSystem.emplace(
             db, "UPDATE systems SET name=?2, last_time=?3, last_state=?4, last_hold=?5 WHERE id=?1");
         updateLast.emplace(db, "UPDATE systems SET last_time=?3, last_state=?4, last_hold=?5 WHERE id=?1");
@@ -354,11 +353,7 @@ private:
             TStatement move(db,
                 "INSERT INTO periods SELECT system, start, 3600, n0, n1, n2, n3, n4, n5, n6, n7,"
                 " s0, s1, s2, s3, s4, s5, s6, s7 FROM recent WHERE start<?1 ORDER BY system, start"
-                " ON CONFLICT (system, start, length) DO UPDATE SET"
-                " n0=n0+excluded.n0, n1=n1+excluded.n1, n2=n2+excluded.n2, n3=n3+excluded.n3,"
-                " n4=n4+excluded.n4, n5=n5+excluded.n5, n6=n6+excluded.n6, n7=n7+excluded.n7,"
-                " s0=s0+excluded.s0, s1=s1+excluded.s1, s2=s2+excluded.s2, s3=s3+excluded.s3,"
-                " s4=s4+excluded.s4, s5=s5+excluded.s5, s6=s6+excluded.s6, s7=s7+excluded.s7");
+                " ON CONFLICT (system, start, length) DO UPDATE SET" ZYR_ADD_STATE_COLUMNS);
             move.Bind(1, moveBefore).Run();
             TStatement drop(db, "DELETE FROM recent WHERE start<?1");
             drop.Bind(1, moveBefore).Run();
