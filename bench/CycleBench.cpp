@@ -55,6 +55,7 @@ struct TOptions
     unsigned Seed = 1;
     int Restart = 20; // soak: a new random fleet every so many cycles
     int FdLimit = 0; // when set: the descriptor limit (soft and hard) for the cycles, to run out of sockets
+    QString Mix; // the simulator's fleet mix (--mix); empty: its own
 };
 
 struct TSystem
@@ -449,9 +450,11 @@ QString StatesText(const std::map<int, int> &states)
 int RunBenchmark(TConsole &form, const TOptions &o)
 {
     TFleet fleet;
-    if (!fleet.Start(o.Zyrsim,
-            {QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
-                QStringLiteral("--delay"), QString::number(o.Delay)})) {
+    QStringList simArgs{QStringLiteral("--fleet"), QString::number(o.Fleet), QStringLiteral("--base"), o.Base,
+        QStringLiteral("--delay"), QString::number(o.Delay)};
+    if (!o.Mix.isEmpty())
+        simArgs << QStringLiteral("--mix") << o.Mix;
+    if (!fleet.Start(o.Zyrsim, simArgs)) {
         fprintf(stderr, "zyrsim did not come up\n");
         return 1;
     }
@@ -711,6 +714,8 @@ bool ParseOptions(int argc, char **argv, TOptions &o)
             o.Restart = std::max(1, v.toInt());
         else if (arg == QLatin1String("--fd-limit"))
             o.FdLimit = v.toInt();
+        else if (arg == QLatin1String("--mix"))
+            o.Mix = v;
         else
             return false;
     }
@@ -725,7 +730,8 @@ int main(int argc, char **argv)
     if (!ParseOptions(argc, argv, o)) {
         fprintf(stderr,
             "usage: zyr_bench_cycle --zyrsim PATH --fleet N [--cycles K] [--delay MS] [--base A]"
-            " [--timeout MS] [--singles S] [--fd-limit N] [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
+            " [--timeout MS] [--singles S] [--mix ok=N,plus=N,refuse=N,silent=N] [--fd-limit N]"
+            " [--soak MINUTES [--seed S] [--restart CYCLES]]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -4,7 +4,7 @@
 // own limit (the kernel's work for a loopback connection at both ends) and not a program's.
 //
 //   zyr_bench_reference --zyrsim PATH --fleet N [--cycles K] [--threads 1,2] [--delay MS]
-//                       [--base 127.1.0.1] [--timeout MS] [--singles S]
+//                       [--base 127.1.0.1] [--timeout MS] [--singles S] [--mix ok=N,plus=N,...]
 //
 // Ordinary systems: non-blocking connect (TimeOut div 2), the six request bytes, at most 512 ms for the
 // reply, one receive of at most 512 bytes, close. Extended systems: the sweep of their own port and
@@ -70,6 +70,7 @@ struct TOptions
     std::string Base = "127.1.0.1";
     int TimeOut = 5000;
     int Singles = 6; // single checks per kind for the slowest-check baseline, as the console's benchmark
+    std::string Mix; // the simulator's fleet mix (--mix); empty: its own
 };
 
 struct TSystem
@@ -516,10 +517,15 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         const std::string fleet = std::to_string(o.Fleet), delay = std::to_string(o.Delay);
-        const char *argv[] = {o.Zyrsim.c_str(), "--fleet", fleet.c_str(), "--base", o.Base.c_str(), "--delay",
-            delay.c_str(), nullptr};
-        const int rc
-            = posix_spawn(&pid, o.Zyrsim.c_str(), &actions, nullptr, const_cast<char **>(argv), environ);
+        std::vector<const char *> argv{
+            o.Zyrsim.c_str(), "--fleet", fleet.c_str(), "--base", o.Base.c_str(), "--delay", delay.c_str()};
+        if (!o.Mix.empty()) {
+            argv.push_back("--mix");
+            argv.push_back(o.Mix.c_str());
+        }
+        argv.push_back(nullptr);
+        const int rc = posix_spawn(
+            &pid, o.Zyrsim.c_str(), &actions, nullptr, const_cast<char **>(argv.data()), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         if (rc != 0) {
@@ -772,6 +778,8 @@ bool ParseOptions(int argc, char **argv, TOptions &o)
             o.TimeOut = atoi(v.c_str());
         else if (arg == "--singles")
             o.Singles = atoi(v.c_str());
+        else if (arg == "--mix")
+            o.Mix = v;
         else if (arg == "--threads") {
             o.Threads.clear();
             for (size_t from = 0; from <= v.size();) {
@@ -798,7 +806,7 @@ int main(int argc, char **argv)
     if (!ParseOptions(argc, argv, o)) {
         fprintf(stderr,
             "usage: zyr_bench_reference --zyrsim PATH --fleet N [--cycles K] [--threads 1,2] [--delay MS]"
-            " [--base A] [--timeout MS] [--singles S]\n");
+            " [--base A] [--timeout MS] [--singles S] [--mix ok=N,plus=N,refuse=N,silent=N]\n");
         return 2;
     }
     // A socket per check of the whole fleet at once, as the console allows itself.
