@@ -8,6 +8,16 @@ foreach(lang C CXX)
     endif()
 endforeach()
 
+# gold links in about a fifth of GNU ld's time (a test program: 0.2 s against 1 s); each build links some
+# sixty programs and libraries. It comes with binutils, as GNU ld does; without it, GNU ld.
+include(CheckLinkerFlag)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    check_linker_flag(CXX "-fuse-ld=gold" ZYR_LINKER_GOLD)
+    if(ZYR_LINKER_GOLD)
+        add_link_options(-fuse-ld=gold)
+    endif()
+endif()
+
 # Precompiled headers, each image built once per build and reused by every target of its kind, so the
 # standard library's, the toolkit's and the test framework's headers are read once instead of in every
 # file. Four kinds: the core or the windows, each with or without the test framework. Project headers stay
