@@ -278,12 +278,7 @@ TEST_F(AlarmRules, StatusMailRowsCarryTheMarks)
     const TRecordId acknowledged = Add(QStringLiteral("onayli"), Target(1));
     const TRecordId maintained = Add(QStringLiteral("bakimda"), Target(2));
     Add(QStringLiteral("saglam"), Target(3));
-    TLiveSettings &s = engine->Settings();
-    s.Emails.Add(QStringLiteral("ops@example.com"));
-    s.Emails.SetChecked(0, true);
-    s.Host = QStringLiteral("127.0.0.1");
-    s.Port = sink.Port();
-    s.From = QStringLiteral("denetleyici@example.com");
+    TLiveSettings &s = MailTo(sink.Port());
     s.MailAfterCtrl = 0;
     s.AlarmAfter = 2;
     engine->RetryIntervalMs = 60000;

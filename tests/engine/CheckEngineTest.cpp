@@ -177,12 +177,7 @@ TEST_F(EngineTest, RecordAddedDuringACycleIsNotCheckedCountedOrMailed)
     StartFleet({Healthy(300), Healthy(300), Healthy()});
     Add(QStringLiteral("kuzey-sube"), Target(0));
     Add(QStringLiteral("guney-sube"), Target(1));
-    TLiveSettings &s = engine->Settings();
-    s.Emails.Add(QStringLiteral("ops@example.com"));
-    s.Emails.SetChecked(0, true);
-    s.Host = QStringLiteral("127.0.0.1");
-    s.Port = sink.Port();
-    s.From = QStringLiteral("denetleyici@example.com");
+    TLiveSettings &s = MailTo(sink.Port());
     s.MailAfterCtrl = 0;
 
     engine->CycleThenAlarm(TCheckOrigin::Timer);
@@ -647,11 +642,7 @@ TEST_F(EngineTest, StatusMailsWaitForATestMailAndTestWaitsForNothing)
     TSmtpSink sink(dir.filePath(QStringLiteral("mails")));
     ASSERT_GT(sink.Port(), 0) << "the SMTP server did not start";
     const TLoopbackListener silent(64);
-    TLiveSettings &s = engine->Settings();
-    s.Emails.SetChecked(s.Emails.Add(QStringLiteral("ops@example.com")), true);
-    s.Host = QStringLiteral("127.0.0.1");
-    s.Port = sink.Port();
-    s.From = QStringLiteral("denetleyici@example.com");
+    TLiveSettings &s = MailTo(sink.Port());
     s.TimeOut = 1500;
     Add(QStringLiteral("sistem"), QStringLiteral("127.0.0.1:1"), QStringLiteral("2"));
     TLiveSettings toSilent = s;

@@ -80,6 +80,17 @@ protected:
     }
     QString Target(size_t I) const { return QString::fromStdString(sim->Target(I)); }
 
+    // Status mails to one ticked address through the SMTP server on this loopback port.
+    TLiveSettings &MailTo(int Port)
+    {
+        TLiveSettings &s = engine->Settings();
+        s.Emails.SetChecked(s.Emails.Add(QStringLiteral("ops@example.com")), true);
+        s.Host = QStringLiteral("127.0.0.1");
+        s.Port = Port;
+        s.From = QStringLiteral("denetleyici@example.com");
+        return s;
+    }
+
     // A marked record of an ordinary system expecting one device (the simulator's healthy report).
     TRecordId Add(const QString &Name, const QString &IP, const QString &State = QStringLiteral("0"),
         const QString &Plus = QStringLiteral("0"))
