@@ -12,72 +12,83 @@
 #include <QVBoxLayout>
 
 namespace {
-
 constexpr int kNoteLength = 200;
+} // namespace
 
-QLabel *NoteLabel(const QString &Text, QWidget *Parent)
+TMarkDialog::TMarkDialog(QWidget *Parent, const char *Name, const QString &Title)
+    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
 {
-    auto *label = new QLabel(Text, Parent);
-    label->setProperty("field", true);
-    label->setMinimumHeight(22);
+    setObjectName(QLatin1String(Name));
+    setWindowTitle(Title);
+    setModal(true);
+    setStyleSheet(DialogStyleSheet());
+    edtNote = new QLineEdit(this);
+    edtNote->setObjectName(QStringLiteral("edtNote"));
+    edtNote->setMaxLength(kNoteLength);
+    edtNote->setMinimumWidth(320);
+}
+
+// Made after the dialog's own fields, so that Tab reaches them in the order they are shown. The buttons
+// are bold and neither takes Enter by itself.
+void TMarkDialog::Finish(QVBoxLayout *Layout, const QString &AllText)
+{
+    cbAll = new QCheckBox(AllText, this);
+    cbAll->setObjectName(QStringLiteral("cbAll"));
+    Layout->addWidget(cbAll);
+    btnOk = new QPushButton(QStringLiteral("Tamam"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnCancel = new QPushButton(QStringLiteral("İptal"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnOk->setAutoDefault(false);
+    btnCancel->setAutoDefault(false);
+    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(btnOk);
+    row->addWidget(btnCancel);
+    Layout->addLayout(row);
+}
+
+void TMarkDialog::Reset()
+{
+    edtNote->clear();
+    cbAll->setChecked(false);
+}
+
+QLabel *TMarkDialog::NamedLabel(const QString &Text, const char *Name, QWidget *Buddy)
+{
+    QLabel *label = FieldLabel(Text, this);
+    label->setObjectName(QLatin1String(Name));
+    label->setBuddy(Buddy);
     return label;
 }
 
-// What both dialogs start with: the frame, and the note field (at most 200 characters).
-QLineEdit *NoteDialog(QDialog *Dialog, const char *Name, const QString &Title)
+QString TMarkDialog::Note() const
 {
-    Dialog->setObjectName(QLatin1String(Name));
-    Dialog->setWindowTitle(Title);
-    Dialog->setModal(true);
-    Dialog->setStyleSheet(DialogStyleSheet());
-    auto *note = new QLineEdit(Dialog);
-    note->setObjectName(QStringLiteral("edtNote"));
-    note->setMaxLength(kNoteLength);
-    note->setMinimumWidth(320);
-    return note;
+    return TrimBlanks(edtNote->text());
 }
 
-// The buttons of both dialogs, bold, none taking Enter by itself.
-QHBoxLayout *Buttons(QDialog *Dialog, QPushButton *&Ok, QPushButton *&Cancel)
+bool TMarkDialog::All() const
 {
-    Ok = new QPushButton(QStringLiteral("Tamam"), Dialog);
-    Ok->setObjectName(QStringLiteral("btnOk"));
-    Cancel = new QPushButton(QStringLiteral("İptal"), Dialog);
-    Cancel->setObjectName(QStringLiteral("btnCancel"));
-    Ok->setAutoDefault(false);
-    Cancel->setAutoDefault(false);
-    QObject::connect(Ok, &QPushButton::clicked, Dialog, &QDialog::accept);
-    QObject::connect(Cancel, &QPushButton::clicked, Dialog, &QDialog::reject);
-    auto *row = new QHBoxLayout;
-    row->addStretch();
-    row->addWidget(Ok);
-    row->addWidget(Cancel);
-    return row;
+    return cbAll->isChecked();
 }
 
-void Centre(QDialog *Dialog, QWidget *Owner)
+void TMarkDialog::showEvent(QShowEvent *Event)
 {
-    if (QWidget *centre = Dialog->parentWidget() ? Dialog->parentWidget() : Owner)
-        Dialog->move(
-            centre->window()->frameGeometry().center() - QPoint(Dialog->width() / 2, Dialog->height() / 2));
+    if (QWidget *centre = parentWidget())
+        move(centre->window()->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(Event);
+    edtNote->setFocus();
 }
-
-} // namespace
 
 TFormAcknowledge::TFormAcknowledge(QWidget *Parent)
-    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+    : TMarkDialog(Parent, "FormAcknowledge", QStringLiteral("Alarmı onayla"))
 {
-    edtNote = NoteDialog(this, "FormAcknowledge", QStringLiteral("Alarmı onayla"));
-    cbAll = new QCheckBox(QStringLiteral("Tüm işaretli alarmlara uygula"), this);
-    cbAll->setObjectName(QStringLiteral("cbAll"));
-    auto *note = NoteLabel(QStringLiteral("Not:"), this);
-    note->setObjectName(QStringLiteral("lblNote"));
-    note->setBuddy(edtNote);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(note);
+    layout->addWidget(NamedLabel(QStringLiteral("Not:"), "lblNote", edtNote));
     layout->addWidget(edtNote);
-    layout->addWidget(cbAll);
-    layout->addLayout(Buttons(this, btnOk, btnCancel));
+    Finish(layout, QStringLiteral("Tüm işaretli alarmlara uygula"));
     // The note is required: a blank one cannot be confirmed.
     connect(edtNote, &QLineEdit::textChanged, this,
         [this](const QString &Text) { btnOk->setEnabled(!TrimBlanks(Text).isEmpty()); });
@@ -86,32 +97,13 @@ TFormAcknowledge::TFormAcknowledge(QWidget *Parent)
 
 void TFormAcknowledge::Reset()
 {
-    edtNote->clear();
+    TMarkDialog::Reset();
     btnOk->setEnabled(false);
-    cbAll->setChecked(false);
-}
-
-QString TFormAcknowledge::Note() const
-{
-    return TrimBlanks(edtNote->text());
-}
-
-bool TFormAcknowledge::All() const
-{
-    return cbAll->isChecked();
-}
-
-void TFormAcknowledge::showEvent(QShowEvent *Event)
-{
-    Centre(this, owner);
-    QDialog::showEvent(Event);
-    edtNote->setFocus();
 }
 
 TFormMaintenance::TFormMaintenance(QWidget *Parent)
-    : QDialog(Parent, Qt::Tool | Qt::MSWindowsFixedSizeDialogHint)
+    : TMarkDialog(Parent, "FormMaintenance", QStringLiteral("Bakım"))
 {
-    edtNote = NoteDialog(this, "FormMaintenance", QStringLiteral("Bakım"));
     cbLength = new QComboBox(this);
     cbLength->setObjectName(QStringLiteral("cbLength"));
     cbLength->addItems({QStringLiteral("1 saat"), QStringLiteral("4 saat"), QStringLiteral("8 saat"),
@@ -120,24 +112,15 @@ TFormMaintenance::TFormMaintenance(QWidget *Parent)
     edtEnd->setObjectName(QStringLiteral("edtEnd"));
     edtEnd->setCalendarPopup(true);
     edtEnd->setDisplayFormat(QStringLiteral("dd.MM.yyyy HH:mm"));
-    cbAll = new QCheckBox(QStringLiteral("Tüm işaretli sistemlere uygula"), this);
-    cbAll->setObjectName(QStringLiteral("cbAll"));
-    auto *note = NoteLabel(QStringLiteral("Not:"), this);
-    note->setObjectName(QStringLiteral("lblNote"));
-    note->setBuddy(edtNote);
-    auto *end = NoteLabel(QStringLiteral("Bitiş:"), this);
-    end->setObjectName(QStringLiteral("lblEnd"));
-    end->setBuddy(edtEnd);
     auto *grid = new QGridLayout;
-    grid->addWidget(note, 0, 0);
+    grid->addWidget(NamedLabel(QStringLiteral("Not:"), "lblNote", edtNote), 0, 0);
     grid->addWidget(edtNote, 0, 1, 1, 2);
-    grid->addWidget(end, 1, 0);
+    grid->addWidget(NamedLabel(QStringLiteral("Bitiş:"), "lblEnd", edtEnd), 1, 0);
     grid->addWidget(cbLength, 1, 1);
     grid->addWidget(edtEnd, 1, 2);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addWidget(cbAll);
-    layout->addLayout(Buttons(this, btnOk, btnCancel));
+    Finish(layout, QStringLiteral("Tüm işaretli sistemlere uygula"));
     // A length sets the end from now; the date and time field may then be set to any later moment.
     connect(cbLength, &QComboBox::activated, this, &TFormMaintenance::TakeLength);
     connect(edtEnd, &QDateTimeEdit::dateTimeChanged, this,
@@ -154,31 +137,13 @@ void TFormMaintenance::TakeLength(int Index)
 
 void TFormMaintenance::Reset()
 {
-    edtNote->clear();
-    cbAll->setChecked(false);
+    TMarkDialog::Reset();
     cbLength->setCurrentIndex(0);
     edtEnd->setMinimumDateTime(QDateTime::currentDateTime());
     TakeLength(0);
 }
 
-QString TFormMaintenance::Note() const
-{
-    return TrimBlanks(edtNote->text());
-}
-
 QDateTime TFormMaintenance::End() const
 {
     return edtEnd->dateTime();
-}
-
-bool TFormMaintenance::All() const
-{
-    return cbAll->isChecked();
-}
-
-void TFormMaintenance::showEvent(QShowEvent *Event)
-{
-    Centre(this, owner);
-    QDialog::showEvent(Event);
-    edtNote->setFocus();
 }

@@ -16,8 +16,6 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 
-namespace {
-
 QLabel *FieldLabel(const QString &Text, QWidget *Parent)
 {
     auto *label = new QLabel(Text, Parent);
@@ -26,8 +24,6 @@ QLabel *FieldLabel(const QString &Text, QWidget *Parent)
     label->setMinimumHeight(22);
     return label;
 }
-
-} // namespace
 
 QString DialogStyleSheet()
 {

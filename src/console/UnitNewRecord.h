@@ -13,6 +13,8 @@ class TCheckListBox;
 // The look shared by the record editor and the settings dialog: light window, framed fields on the tooltip
 // colour, labels on their own band, bold buttons. A label marked with the property "field" gets the band.
 QString DialogStyleSheet();
+// A field's label on that band.
+QLabel *FieldLabel(const QString &Text, QWidget *Parent);
 
 // The dialog in which the operator enters a new monitored system or changes one. It owns no record: the
 // list commands prepare it, show it and take its fields when it was confirmed.

@@ -27,14 +27,6 @@
 
 namespace {
 
-QLabel *FieldLabel(const QString &Text, QWidget *Parent)
-{
-    auto *label = new QLabel(Text, Parent);
-    label->setProperty("field", true);
-    label->setMinimumHeight(22);
-    return label;
-}
-
 QCheckBox *Tick(const char *Name, const QString &Text, QWidget *Parent)
 {
     auto *box = new QCheckBox(Text, Parent);
